@@ -1,0 +1,73 @@
+// Move-only owner of one Win32 handle, parameterised by a traits class that
+// says how the handle is invalid and how it is closed.
+//
+//   EventHandle ready(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+//   if (!ready) return false;             // GetLastError() still holds the cause
+//   ::WaitForSingleObject(ready.get(), 0);
+//
+// Validity rejects both null and INVALID_HANDLE_VALUE whatever the "empty"
+// value of the alias is, because Win32 uses both for "no handle". reset()
+// leaves the thread's last error untouched, so a failure path may release
+// handles before the caller reads GetLastError().
+//
+// Thread: any; an instance is not shared between threads.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace halyx {
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Handle = typename Traits::Handle;
+
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(Handle handle) noexcept : handle_(handle) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { reset(); }
+
+  Handle get() const noexcept { return handle_; }
+  bool valid() const noexcept { return Traits::IsValid(handle_); }
+  explicit operator bool() const noexcept { return valid(); }
+
+  // Closes the current handle, if any, and takes `handle`.
+  void reset(Handle handle = Traits::Empty()) noexcept {
+    if (Traits::IsValid(handle_)) {
+      const DWORD error = ::GetLastError();
+      Traits::Close(handle_);
+      ::SetLastError(error);
+    }
+    handle_ = handle;
+  }
+
+  [[nodiscard]] Handle release() noexcept { return std::exchange(handle_, Traits::Empty()); }
+
+ private:
+  Handle handle_ = Traits::Empty();
+};
+
+// Kernel handles closed with CloseHandle. `EmptyValue` is what a default
+// constructed owner holds: null for events and threads, INVALID_HANDLE_VALUE
+// for files and pipes (what CreateFile returns on failure).
+template <INT_PTR EmptyValue>
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static Handle Empty() noexcept { return reinterpret_cast<HANDLE>(EmptyValue); }
+  static bool IsValid(Handle h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+
+using EventHandle = UniqueHandle<KernelHandleTraits<0>>;
+using ThreadHandle = UniqueHandle<KernelHandleTraits<0>>;
+using FileHandle = UniqueHandle<KernelHandleTraits<-1>>;
+
+}  // namespace halyx

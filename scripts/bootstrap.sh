@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Installs everything the cross-build and the Wine test run need on Debian 12,
+# then prints the dependency prefix on standard output (everything else goes to
+# standard error).
+#
+# Debian packages come from Debian's registry; libuv, fmt, spdlog and zlib with
+# minizip are Debian source packages (apt-get source) cross-built for
+# i686-w64-mingw32 and installed into a cache folder outside the source tree,
+# keyed by the toolchain, the source versions and this recipe. A second run
+# finds the cache and only checks, so it takes seconds.
+#
+# Non-interactive and safe to run again. Runs as root, or through sudo.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/.." && pwd)
+cache_root=${QUOR_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorvpn-deps}
+triplet=i686-w64-mingw32
+jobs=$(nproc 2>/dev/null || echo 2)
+
+log() { printf 'bootstrap: %s\n' "$*" >&2; }
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+host_packages=(
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  mingw-w64-tools cmake ninja-build make patch xz-utils dpkg-dev
+  wine wine32:i386 xvfb xauth nlohmann-json3-dev googletest
+)
+source_packages=(zlib libuv1 fmtlib spdlog)
+
+missing_packages() {
+  local p
+  for p in "${host_packages[@]}"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || echo "$p"
+  done
+}
+
+have_deb_src() {
+  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/ &&
+    apt-cache showsrc zlib >/dev/null 2>&1 && [ -n "$(apt-cache showsrc zlib 2>/dev/null)" ]
+}
+
+# --- Debian packages -------------------------------------------------------
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  log "adding the i386 architecture (wine32)"
+  $sudo dpkg --add-architecture i386
+  need_update=1
+fi
+if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  log "adding a deb-src entry for bookworm"
+  $sudo tee /etc/apt/sources.list.d/quorvpn-deb-src.sources >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  need_update=1
+fi
+missing=$(missing_packages)
+if [ -n "$missing" ] || ! have_deb_src; then need_update=1; fi
+if [ "$need_update" -eq 1 ]; then
+  log "apt-get update"
+  $sudo apt-get update -qq >&2
+fi
+if [ -n "$missing" ]; then
+  log "installing: $(echo $missing)"
+  $sudo apt-get install -y -qq --no-install-recommends $missing >&2
+fi
+
+# --- the cache key ----------------------------------------------------------
+src_version() {
+  apt-cache showsrc --only-source "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1
+}
+versions=$(
+  echo "toolchain $(dpkg-query -W -f='${Version}' g++-mingw-w64-i686-posix)"
+  echo "googletest $(dpkg-query -W -f='${Version}' googletest)"
+  echo "nlohmann-json3-dev $(dpkg-query -W -f='${Version}' nlohmann-json3-dev)"
+  for p in "${source_packages[@]}"; do echo "$p $(src_version "$p")"; done
+)
+recipe=$(cat "$0" "$repo/cmake/toolchain-i686-w64-mingw32.cmake" "$repo/cmake/deps/minizip/CMakeLists.txt" \
+  "$repo/cmake/deps/minizip/minizip-config.cmake.in" | sha256sum | cut -c1-12)
+key=$(printf '%s\n%s\n' "$versions" "$recipe" | sha256sum | cut -c1-16)
+prefix="$cache_root/deps-$key"
+
+if [ -f "$prefix/.complete" ]; then
+  log "dependencies cached in $prefix"
+  echo "$prefix"
+  exit 0
+fi
+
+# --- cross-building the source packages -------------------------------------
+log "building dependencies into $prefix"
+work="$cache_root/work-$key"
+rm -rf "$work" "$prefix"
+mkdir -p "$work" "$prefix"
+toolchain="$repo/cmake/toolchain-i686-w64-mingw32.cmake"
+
+cmake_dep() { # source dir, build dir, extra args...
+  local src=$1 build=$2; shift 2
+  cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DCMAKE_PREFIX_PATH="$prefix" -DBUILD_SHARED_LIBS=OFF "$@" >&2
+  cmake --build "$build" -j "$jobs" >&2
+  cmake --install "$build" >&2
+}
+
+fetch() { # source package -> prints its unpacked folder
+  local pkg=$1 dir
+  # A mirror may list a security update's source without serving it; the
+  # release's own version is the fallback.
+  (cd "$work" && { apt-get source -qq "$pkg" || apt-get source -qq "$pkg/bookworm"; }) >&2 2>&1
+  dir=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name "${2:-$pkg}-*" | head -n 1)
+  [ -n "$dir" ] || { log "apt-get source $pkg left no folder"; exit 1; }
+  echo "$dir"
+}
+
+zlib_src=$(fetch zlib)
+log "zlib from $zlib_src"
+# Debian's repacked zlib has no win32 makefile; its configure cross-builds
+# the static library as well.
+(cd "$zlib_src" && CHOST=$triplet CC=$triplet-gcc-posix AR=$triplet-ar RANLIB=$triplet-ranlib \
+  ./configure --static --prefix="$prefix" && make -j "$jobs" libz.a && make install) >&2
+cmake_dep "$repo/cmake/deps/minizip" "$work/build-minizip" -DMINIZIP_SOURCE_DIR="$zlib_src/contrib/minizip"
+
+uv_src=$(fetch libuv1 libuv1)
+log "libuv from $uv_src"
+cmake_dep "$uv_src" "$work/build-libuv" -DLIBUV_BUILD_TESTS=OFF -DLIBUV_BUILD_BENCH=OFF
+
+fmt_src=$(fetch fmtlib fmtlib)
+log "fmt from $fmt_src"
+cmake_dep "$fmt_src" "$work/build-fmt" -DFMT_TEST=OFF -DFMT_DOC=OFF -DFMT_INSTALL=ON
+
+spdlog_src=$(fetch spdlog spdlog)
+log "spdlog from $spdlog_src"
+cmake_dep "$spdlog_src" "$work/build-spdlog" -DSPDLOG_FMT_EXTERNAL=ON -DSPDLOG_WCHAR_FILENAMES=ON \
+  -DSPDLOG_BUILD_EXAMPLE=OFF -DSPDLOG_BUILD_TESTS=OFF -DSPDLOG_BUILD_BENCH=OFF -DSPDLOG_INSTALL=ON
+
+log "googletest from /usr/src/googletest"
+cmake_dep /usr/src/googletest "$work/build-googletest" -DCMAKE_CXX_STANDARD=17 -DINSTALL_GTEST=ON -DBUILD_GMOCK=ON
+
+# nlohmann::json is header-only: its Debian headers and package files are
+# placed in the prefix so that the cross-build never searches the host's /usr.
+mkdir -p "$prefix/include" "$prefix/share/cmake"
+cp -a /usr/include/nlohmann "$prefix/include/"
+cp -a /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+
+printf '%s\n' "$versions" >"$prefix/versions.txt"
+touch "$prefix/.complete"
+rm -rf "$work"
+log "dependencies ready in $prefix"
+echo "$prefix"
