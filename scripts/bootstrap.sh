@@ -96,6 +96,11 @@ fi
 # --- cross-building the source packages -------------------------------------
 log "building dependencies into $prefix"
 work="$cache_root/work-$key"
+# Leftovers of interrupted builds go; complete prefixes of other keys stay
+# for other checkouts.
+for old in "$cache_root"/deps-* "$cache_root"/work-*; do
+  [ -e "$old" ] && [ ! -f "$old/.complete" ] && rm -rf "$old"
+done
 rm -rf "$work" "$prefix"
 mkdir -p "$work" "$prefix"
 toolchain="$repo/cmake/toolchain-i686-w64-mingw32.cmake"

@@ -1,0 +1,50 @@
+# Sourced by test.sh and run.sh: a 32-bit Wine prefix in the build tree, an X
+# display (Xvfb when there is none) and one persistent wineserver, all stopped
+# again on exit. Stops only what it started.
+#   wine_session_start <build folder>
+
+xvfb_pid=""
+wineserver_started=""
+
+wine_session_stop() {
+  if [ -n "$wineserver_started" ]; then wineserver -k 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+}
+
+wine_session_start() {
+  export WINEPREFIX="$1/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+  # No Mono or Gecko installer prompts, no desktop menu entries.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  trap wine_session_stop EXIT
+
+  # Windows and the tray need an X display; CI has none.
+  if [ -z "${DISPLAY:-}" ]; then
+    local displayfile
+    displayfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
+    xvfb_pid=$!
+    for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+    [ -s "$displayfile" ] || { echo "wine: Xvfb did not start" >&2; rm -f "$displayfile"; return 1; }
+    export DISPLAY=":$(head -n 1 "$displayfile")"
+    rm -f "$displayfile"
+    echo "wine: started Xvfb on $DISPLAY" >&2
+  fi
+
+  # The prefix is this build tree's own, so whatever runs in it is ours to
+  # stop; a server left over from an interrupted run goes first.
+  wineserver -k 2>/dev/null || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: creating the 32-bit Wine prefix $WINEPREFIX" >&2
+    wineboot --init 2>&1 | grep -v '^wine: ' >&2 || true
+    wineserver -w
+  fi
+  # One persistent wineserver for the whole session spares every program its
+  # start-up.
+  wineserver -p
+  wineserver_started=1
+  # The first program of a session starts Wine's own background processes
+  # (services, devices), which then live as long as the server. Started here,
+  # they hold /dev/null rather than the output pipe of a test, which CTest
+  # would otherwise wait on until its timeout.
+  wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
