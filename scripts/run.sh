@@ -15,4 +15,4 @@ fi
 
 . "$repo/scripts/wine-session.sh"
 wine_session_start "$build"
-wine "$build/quorvpn.exe" "$@"
+wine "$build/bin/quorvpn.exe" "$@"
