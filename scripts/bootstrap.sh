@@ -3,11 +3,11 @@
 # then prints the dependency prefix on standard output (everything else goes to
 # standard error).
 #
-# Debian packages come from Debian's registry; libuv, fmt, spdlog and zlib with
-# minizip are Debian source packages (apt-get source) cross-built for
-# i686-w64-mingw32 and installed into a cache folder outside the source tree,
-# keyed by the toolchain, the source versions and this recipe. A second run
-# finds the cache and only checks, so it takes seconds.
+# Debian packages come from Debian's registry; libuv, fmt, spdlog, zlib with
+# minizip, tinyxml2 and duktape are Debian source packages (apt-get source)
+# cross-built for i686-w64-mingw32 and installed into a cache folder outside
+# the source tree, keyed by the toolchain, the source versions and this
+# recipe. A second run finds the cache and only checks, so it takes seconds.
 #
 # Non-interactive and safe to run again. Runs as root, or through sudo.
 set -euo pipefail
@@ -28,8 +28,9 @@ host_packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   mingw-w64-tools cmake ninja-build make patch xz-utils dpkg-dev
   wine wine32:i386 xvfb xauth nlohmann-json3-dev googletest
+  zip unzip python3
 )
-source_packages=(zlib libuv1 fmtlib spdlog)
+source_packages=(zlib libuv1 fmtlib spdlog tinyxml2 duktape)
 
 missing_packages() {
   local p
@@ -82,8 +83,11 @@ versions=$(
   echo "nlohmann-json3-dev $(dpkg-query -W -f='${Version}' nlohmann-json3-dev)"
   for p in "${source_packages[@]}"; do echo "$p $(src_version "$p")"; done
 )
-recipe=$(cat "$0" "$repo/cmake/toolchain-i686-w64-mingw32.cmake" "$repo/cmake/deps/minizip/CMakeLists.txt" \
-  "$repo/cmake/deps/minizip/minizip-config.cmake.in" | sha256sum | cut -c1-12)
+# The recipe: how the source packages are built. Bump deps_recipe when the
+# build steps below change; host packages may change without a rebuild.
+deps_recipe=1
+recipe=$( (echo "$deps_recipe"; cat "$repo/cmake/toolchain-i686-w64-mingw32.cmake" "$repo"/cmake/deps/*/*) |
+  sha256sum | cut -c1-12)
 key=$(printf '%s\n%s\n' "$versions" "$recipe" | sha256sum | cut -c1-16)
 prefix="$cache_root/deps-$key"
 
@@ -144,6 +148,14 @@ spdlog_src=$(fetch spdlog spdlog)
 log "spdlog from $spdlog_src"
 cmake_dep "$spdlog_src" "$work/build-spdlog" -DSPDLOG_FMT_EXTERNAL=ON -DSPDLOG_WCHAR_FILENAMES=ON \
   -DSPDLOG_BUILD_EXAMPLE=OFF -DSPDLOG_BUILD_TESTS=OFF -DSPDLOG_BUILD_BENCH=OFF -DSPDLOG_INSTALL=ON
+
+tinyxml2_src=$(fetch tinyxml2)
+log "tinyxml2 from $tinyxml2_src"
+cmake_dep "$tinyxml2_src" "$work/build-tinyxml2" -Dtinyxml2_BUILD_TESTING=OFF -DBUILD_TESTING=OFF
+
+duktape_src=$(fetch duktape)
+log "duktape from $duktape_src"
+cmake_dep "$repo/cmake/deps/duktape" "$work/build-duktape" -DDUKTAPE_SOURCE_DIR="$duktape_src/src"
 
 log "googletest from /usr/src/googletest"
 cmake_dep /usr/src/googletest "$work/build-googletest" -DCMAKE_CXX_STANDARD=17 -DINSTALL_GTEST=ON -DBUILD_GMOCK=ON
