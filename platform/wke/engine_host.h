@@ -1,0 +1,73 @@
+// The engine's process-wide state: the GUI thread's hidden message window
+// that runs posted tasks and script timers, and the registry of live views.
+//
+// Work that must not re-enter the caller (load completion, title changes,
+// repaint notices, releasing script handles) is posted here and runs from the
+// message loop. Tasks name their view by id, so a task outliving its view
+// does nothing.
+//
+// Thread: GUI thread, except PostTask, which any thread may call.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace halyx::engine {
+
+class WebView;
+
+class EngineHost {
+ public:
+  // Null before Initialize and after Finalize.
+  static EngineHost* Instance();
+  static bool Initialize();
+  static void Finalize();
+
+  ~EngineHost();
+  EngineHost(const EngineHost&) = delete;
+  EngineHost& operator=(const EngineHost&) = delete;
+
+  WebView* CreateView();
+  void DestroyView(WebView* view);
+  // Null when no view of that id lives.
+  WebView* FindView(unsigned id) const;
+  bool IsView(const WebView* view) const;
+
+  // Runs `task` on the GUI thread from the message loop. False when it could
+  // not be posted (the task is then dropped).
+  bool PostTask(std::function<void()> task);
+  // Runs `work` on a worker thread that Finalize joins.
+  void RunInBackground(std::function<void()> work);
+
+  // A GUI-thread timer; `fire` runs on every period until it answers false or
+  // the timer is killed.
+  UINT_PTR SetTimer(unsigned milliseconds, std::function<bool()> fire);
+  void KillTimer(UINT_PTR id);
+
+  void set_high_dpi(bool on) { high_dpi_ = on; }
+
+ private:
+  EngineHost() = default;
+  bool Create();
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  void RunPostedTasks();
+
+  HWND window_ = nullptr;
+  std::map<unsigned, std::unique_ptr<WebView>> views_;
+  unsigned next_view_id_ = 1;
+  std::map<UINT_PTR, std::function<bool()>> timers_;
+  UINT_PTR next_timer_id_ = 1;
+  bool high_dpi_ = false;
+
+  std::mutex mutex_;  // guards posted_ and workers_
+  std::vector<std::function<void()>> posted_;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace halyx::engine
