@@ -94,4 +94,13 @@ struct MemoryDcTraits {
 
 using MemoryDcHandle = UniqueHandle<MemoryDcTraits>;
 
+// Modules from LoadLibrary, released with FreeLibrary.
+struct ModuleHandleTraits {
+  using Handle = HMODULE;
+  static Handle Empty() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::FreeLibrary(h); }
+};
+using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
+
 }  // namespace halyx

@@ -1,0 +1,85 @@
+#include "ui/wke_binding.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "app/error_code.h"
+#include "platform/win32/unique_handle.h"
+
+#define WKE_DEFINE_POINTER(ret, name, params) ret(WKE_CALL_TYPE* name) params = nullptr;
+WKE_API_FUNCTIONS(WKE_DEFINE_POINTER)
+#undef WKE_DEFINE_POINTER
+
+namespace halyx {
+namespace {
+
+// The engine stays loaded for the life of the process: script objects and
+// callbacks point into it until exit.
+ModuleHandle g_engine;
+
+struct Binding {
+  const char* name;
+  void** slot;
+};
+
+std::vector<Binding> Bindings() {
+  std::vector<Binding> bindings;
+#define WKE_LIST_BINDING(ret, name, params) bindings.push_back({#name, reinterpret_cast<void**>(&::name)});
+  WKE_API_FUNCTIONS(WKE_LIST_BINDING)
+#undef WKE_LIST_BINDING
+  return bindings;
+}
+
+std::wstring ExecutableFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (size == 0) return {};
+    if (size < path.size()) {
+      path.resize(size);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool BindWkeEngine(const std::wstring& dll_path) {
+  if (g_engine) return true;
+  // A full path, and the engine's own dependencies looked up beside it
+  // rather than in the current folder.
+  ModuleHandle engine(::LoadLibraryExW(dll_path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!engine) return false;
+
+  const std::vector<Binding> bindings = Bindings();
+  std::vector<void*> resolved(bindings.size(), nullptr);
+  bool complete = true;
+  for (std::size_t i = 0; i < bindings.size(); ++i) {
+    resolved[i] = reinterpret_cast<void*>(::GetProcAddress(engine.get(), bindings[i].name));
+    if (resolved[i] == nullptr) {
+      complete = false;
+      ::MessageBoxA(nullptr, "wke api not found", bindings[i].name, MB_OK);
+    }
+  }
+  if (!complete) {
+    engine.reset();
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  for (std::size_t i = 0; i < bindings.size(); ++i) *bindings[i].slot = resolved[i];
+  g_engine = std::move(engine);
+  ::wkeInitializeEx(nullptr);
+  return true;
+}
+
+}  // namespace halyx
+
+bool wkeInitialize() {
+  const std::wstring folder = halyx::ExecutableFolder();
+  if (folder.empty()) return false;
+  return halyx::BindWkeEngine(folder + L"\\wke.dll");
+}
