@@ -15,14 +15,14 @@ constexpr int kWheelLines = 3;
 
 wkeStringImpl MakeString(const std::string& text) { return wkeStringImpl{text, Utf8ToWide(text)}; }
 
-GdiObject MakeFont(int height, int weight) {
+FontHandle MakeFont(int height, int weight) {
   LOGFONTW font{};
   font.lfHeight = -height;
   font.lfWeight = weight;
   font.lfCharSet = DEFAULT_CHARSET;
   font.lfQuality = ANTIALIASED_QUALITY;
   wcscpy_s(font.lfFaceName, L"Tahoma");
-  return GdiObject(::CreateFontIndirectW(&font));
+  return FontHandle(::CreateFontIndirectW(&font));
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ void WebView::Resize(int width, int height) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  GdiObject bitmap(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  BitmapHandle bitmap(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap) return;
   HGDIOBJ previous = ::SelectObject(dc_.get(), bitmap.get());
   if (old_bitmap_ == nullptr) old_bitmap_ = previous;

@@ -33,22 +33,6 @@ struct wkeStringImpl {
 
 namespace halyx::engine {
 
-struct GdiObjectTraits {
-  using Handle = HGDIOBJ;
-  static Handle Empty() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::DeleteObject(h); }
-};
-using GdiObject = UniqueHandle<GdiObjectTraits>;
-
-struct MemoryDcTraits {
-  using Handle = HDC;
-  static Handle Empty() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::DeleteDC(h); }
-};
-using MemoryDc = UniqueHandle<MemoryDcTraits>;
-
 class WebView {
  public:
   struct Callbacks {
@@ -136,12 +120,12 @@ class WebView {
   bool transparent_ = false;
   bool dirty_ = true;
   bool paint_posted_ = false;
-  MemoryDc dc_;
-  GdiObject bitmap_;
+  MemoryDcHandle dc_;
+  BitmapHandle bitmap_;
   HGDIOBJ old_bitmap_ = nullptr;
-  GdiObject font_;
-  GdiObject bold_font_;
-  GdiObject title_font_;
+  FontHandle font_;
+  FontHandle bold_font_;
+  FontHandle title_font_;
   std::vector<ButtonArea> buttons_;
   int pressed_ = -1;
   int scroll_ = 0;
