@@ -1,0 +1,40 @@
+#include "support/engine_page.h"
+
+#include "support/message_pump.h"
+
+namespace halyx::testing {
+
+EnginePage::EnginePage() {
+  if (!::wkeInitialize()) return;
+  view_ = ::wkeCreateWebView();
+  ::wkeResize(view_, 640, 480);
+  ::wkeOnDocumentReady(view_, &EnginePage::OnReady, this);
+}
+
+EnginePage::~EnginePage() { DestroyView(); }
+
+void EnginePage::DestroyView() {
+  if (view_ == nullptr) return;
+  ::wkeDestroyWebView(view_);
+  view_ = nullptr;
+}
+
+void WKE_CALL_TYPE EnginePage::OnReady(wkeWebView, void* param) { ++static_cast<EnginePage*>(param)->ready_count_; }
+
+bool EnginePage::WriteFile(const std::wstring& name, const std::string& contents) const {
+  return WriteWholeFile(dir_.path() + L"\\" + name, contents);
+}
+
+bool EnginePage::Load(const std::string& html) {
+  if (view_ == nullptr || !WriteFile(L"page.html", html)) return false;
+  const int before = ready_count_;
+  ::wkeLoadFileW(view_, (dir_.path() + L"\\page.html").c_str());
+  return PumpMessagesUntil([&] { return ready_count_ > before; });
+}
+
+std::string EnginePage::Eval(const std::string& script) const {
+  jsExecState state = es();
+  return ::jsToTempString(state, ::jsEval(state, script.c_str()));
+}
+
+}  // namespace halyx::testing

@@ -1,0 +1,50 @@
+// A page in a view of the stand-in engine, for tests of the engine and of
+// the script bridge: binds the engine beside the test executable, writes the
+// page (and any other files) into a fresh folder, loads it and waits for
+// document-ready.
+//
+//   EnginePage page;
+//   ASSERT_TRUE(page.Load("<script>var x = 1;</script>"));
+//   EXPECT_EQ(page.Eval("String(x + 1)"), "2");
+//
+// Thread: the test's thread, which is the engine's GUI thread.
+#pragma once
+
+#include <string>
+
+#include "support/scoped_temp_dir.h"
+#include "ui/wke_binding.h"
+
+namespace halyx::testing {
+
+class EnginePage {
+ public:
+  EnginePage();
+  ~EnginePage();
+  EnginePage(const EnginePage&) = delete;
+  EnginePage& operator=(const EnginePage&) = delete;
+
+  wkeWebView view() const { return view_; }
+  jsExecState es() const { return ::wkeGlobalExec(view_); }
+  const std::wstring& folder() const { return dir_.path(); }
+
+  // Writes `name` (relative to the folder) with `contents`.
+  bool WriteFile(const std::wstring& name, const std::string& contents) const;
+  // Writes "page.html" and loads it; true once document-ready arrived.
+  bool Load(const std::string& html);
+  // The script's value as text (jsToTempString), copied at once.
+  std::string Eval(const std::string& script) const;
+
+  // Destroys the view early (the destructor does it otherwise).
+  void DestroyView();
+  int ready_count() const { return ready_count_; }
+
+ private:
+  static void WKE_CALL_TYPE OnReady(wkeWebView view, void* param);
+
+  ScopedTempDir dir_;
+  wkeWebView view_ = nullptr;
+  int ready_count_ = 0;
+};
+
+}  // namespace halyx::testing
