@@ -256,5 +256,44 @@ TEST_F(PaintManagerTest, TranslateMessageConsumesOnlyWhatAPreFilterTakes) {
   EXPECT_FALSE(CPaintManagerUI::TranslateMessage(&key));
 }
 
+TEST_F(PaintManagerTest, SetDPIScalesTheClientAreaAndTheLayout) {
+  manager().SetDPI(192);
+  RECT client{};
+  ::GetClientRect(window_->GetHWND(), &client);
+  EXPECT_EQ(client.right, 600);
+  EXPECT_EQ(client.bottom, 400);
+  EXPECT_TRUE((CDuiRect(a_->GetPos()) == RECT{40, 60, 240, 160}));
+  EXPECT_EQ(manager().GetDefaultFontInfo()->size, 24);  // 12 design units
+  manager().SetDPI(0);  // unknown: back to 96
+  ::GetClientRect(window_->GetHWND(), &client);
+  EXPECT_EQ(client.right, 300);
+  EXPECT_TRUE((CDuiRect(a_->GetPos()) == RECT{20, 30, 120, 80}));
+}
+
+// What the window shows: the window colour, and each control's colour
+// inside its rounded corners.
+TEST(PaintManagerPaint, PaintsControlsInsideTheirRoundedCorners) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(WriteZip(dir.path() + L"\\skin.dat",
+                       {{"w.xml", R"(<Window size="200,150" bkcolor="#FF0000FF">
+  <Control name="red" float="true" pos="20,20,120,120" bkcolor="#FFFF0000" borderround="40,40" />
+</Window>)"}}));
+  TestWindow w(dir.path(), L"skin.dat", L"w.xml");
+  ASSERT_NE(w.CreateDefault(WS_POPUP | WS_VISIBLE), nullptr);
+  ::SetWindowPos(w.GetHWND(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ::UpdateWindow(w.GetHWND());
+  PumpUntil([] { return false; }, 200);
+  ::RedrawWindow(w.GetHWND(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  HDC dc = ::GetDC(w.GetHWND());
+  const COLORREF centre = ::GetPixel(dc, 70, 70);
+  const COLORREF corner = ::GetPixel(dc, 21, 21);
+  const COLORREF outside = ::GetPixel(dc, 150, 140);
+  ::ReleaseDC(w.GetHWND(), dc);
+  EXPECT_EQ(centre, RGB(255, 0, 0));
+  EXPECT_EQ(corner, RGB(0, 0, 255));
+  EXPECT_EQ(outside, RGB(0, 0, 255));
+  ::DestroyWindow(w.GetHWND());
+}
+
 }  // namespace
 }  // namespace DuiLib::testing
