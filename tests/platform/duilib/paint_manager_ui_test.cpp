@@ -279,16 +279,19 @@ TEST(PaintManagerPaint, PaintsControlsInsideTheirRoundedCorners) {
   <Control name="red" float="true" pos="20,20,120,120" bkcolor="#FFFF0000" borderround="40,40" />
 </Window>)"}}));
   TestWindow w(dir.path(), L"skin.dat", L"w.xml");
-  ASSERT_NE(w.CreateDefault(WS_POPUP | WS_VISIBLE), nullptr);
-  ::SetWindowPos(w.GetHWND(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  ::UpdateWindow(w.GetHWND());
-  PumpUntil([] { return false; }, 200);
-  ::RedrawWindow(w.GetHWND(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-  HDC dc = ::GetDC(w.GetHWND());
-  const COLORREF centre = ::GetPixel(dc, 70, 70);
-  const COLORREF corner = ::GetPixel(dc, 21, 21);
-  const COLORREF outside = ::GetPixel(dc, 150, 140);
-  ::ReleaseDC(w.GetHWND(), dc);
+  ASSERT_NE(w.CreateDefault(WS_POPUP), nullptr);
+  // Painted through WM_PRINTCLIENT into a bitmap of our own, so that other
+  // windows on the shared display cannot get in the way.
+  halyx::MemoryDcHandle dc(::CreateCompatibleDC(nullptr));
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), 200, 150, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  halyx::BitmapHandle bitmap(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  ::SelectObject(dc.get(), bitmap.get());
+  ::SendMessageW(w.GetHWND(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT);
+  const COLORREF centre = ::GetPixel(dc.get(), 70, 70);
+  const COLORREF corner = ::GetPixel(dc.get(), 21, 21);
+  const COLORREF outside = ::GetPixel(dc.get(), 150, 140);
   EXPECT_EQ(centre, RGB(255, 0, 0));
   EXPECT_EQ(corner, RGB(0, 0, 255));
   EXPECT_EQ(outside, RGB(0, 0, 255));

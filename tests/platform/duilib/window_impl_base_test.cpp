@@ -30,6 +30,16 @@ RECT PosOf(TestWindow& w, const wchar_t* name) {
 
 bool SameRect(const RECT& a, const RECT& b) { return CDuiRect(a) == b; }
 
+// Windows of this thread only: other suites run beside us on the display.
+int ThreadWindowCount() {
+  int count = 0;
+  ::EnumThreadWindows(::GetCurrentThreadId(), [](HWND, LPARAM counter) -> BOOL {
+    ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
 class WindowImplBaseTest : public ::testing::Test {
  protected:
   std::wstring Folder() const { return dir_.path() + L"\\"; }
@@ -127,12 +137,13 @@ TEST_F(WindowImplBaseTest, MissingOrBrokenSkinFailsCreationAndCleansUp) {
                                                  : std::vector<std::pair<std::string, std::string>>{{"w.xml", c.content}}));
     }
     LogCapture log;
+    const int windowsBefore = ThreadWindowCount();
     TestWindow w(Folder(), c.zip, L"w.xml");
     EXPECT_EQ(w.CreateDefault(), nullptr);
     EXPECT_EQ(w.GetHWND(), nullptr);
     EXPECT_EQ(w.finalMessages, 1);
     EXPECT_GE(log.CountAtLeast(spdlog::level::err), 1u);
-    EXPECT_EQ(::FindWindowW(L"DuiLibTestWindow", nullptr), nullptr);
+    EXPECT_EQ(ThreadWindowCount(), windowsBefore);
   }
 }
 
