@@ -1,0 +1,122 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/engine_page.h"
+#include "support/log_capture.h"
+#include "support/message_pump.h"
+#include "ui/bridge_callback.h"
+#include "ui/bridge_function.h"
+#include "ui/bridge_object.h"
+#include "ui/js_object.h"
+#include "ui/page_script.h"
+
+namespace halyx::testing {
+namespace {
+
+int g_bridges_destroyed = 0;
+int g_objects_destroyed = 0;
+
+// A small bridge object of our own: Echo answers at once and later, through
+// the page's PostResult; Count answers how many arguments it received.
+class EchoBridge : public BridgeObject {
+ public:
+  EchoBridge(jsExecState es, wkeWebView view) : BridgeObject(es, "EchoBridge"), view_(view) {
+    AddFunction(es, *new BridgeFunction<EchoBridge>(es, "Echo", this, &EchoBridge::Echo));
+    AddFunction(es, *new BridgeFunction<EchoBridge>(es, "Count", this, &EchoBridge::Count));
+  }
+  ~EchoBridge() override { ++g_bridges_destroyed; }
+
+  jsValue Echo(jsExecState es, jsValue* args, int argc) {
+    if (argc < 1 || !::jsIsString(args[0])) {
+      PageScript::ReportError(es, "Echo: invalid argument");
+      PageScript::PostJson(view_, PageScript::ResultNotice("Echo", 1));
+      return ::jsUndefined();
+    }
+    const std::string text = ::jsToTempString(es, args[0]);
+    PageScript::PostJson(view_, "{\"type\":\"Echo\",\"text\":\"later " + text + "\"}");
+    return ::jsString(es, ("now " + text).c_str());
+  }
+
+  jsValue Count(jsExecState, jsValue*, int argc) { return ::jsInt(argc); }
+
+ private:
+  wkeWebView view_;
+};
+
+class CountedObject : public JsObject {
+ public:
+  using JsObject::JsObject;
+  ~CountedObject() override { ++g_objects_destroyed; }
+};
+
+const char kPage[] =
+    "<script>var received = []; var errors = [];"
+    "console.error = function (m) { errors.push(m); };"
+    "var HalyxBridge = { PostResult: function (o) { received.push(o); } };</script>";
+
+class BridgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_bridges_destroyed = 0;
+    g_objects_destroyed = 0;
+    ASSERT_TRUE(page_.Load(kPage));
+    ::jsSetGlobal(page_.es(), "TestDispatch", (new EchoBridge(page_.es(), page_.view()))->value());
+  }
+
+  EnginePage page_;
+};
+
+// A page calls native functions through the bridge object and hears back
+// both as the call's result and through HalyxBridge.PostResult.
+TEST_F(BridgeTest, PageCallGetsAnAnswerNowAndThroughPostResult) {
+  EXPECT_EQ(page_.Eval("TestDispatch.Echo('hi')"), "now hi");
+  EXPECT_EQ(page_.Eval("received.length + ' ' + received[0].type + ' ' + received[0].text"), "1 Echo later hi");
+}
+
+TEST_F(BridgeTest, ArgumentsArriveWithTheirCountAndBadOnesAreReported) {
+  EXPECT_EQ(page_.Eval("TestDispatch.Count() + ',' + TestDispatch.Count(1, 'a', null)"), "0,3");
+  EXPECT_EQ(page_.Eval("String(TestDispatch.Echo(42))"), "undefined");
+  EXPECT_EQ(page_.Eval("errors.join() + ' ' + JSON.stringify(received)"),
+            "Echo: invalid argument [{\"type\":\"Echo\",\"result\":1}]");
+}
+
+TEST_F(BridgeTest, AnUnregisteredNameIsUndefinedWithOneDebugLine) {
+  LogCapture log;
+  EXPECT_EQ(page_.Eval("typeof TestDispatch.NoSuchFunction"), "undefined");
+  std::size_t lines = 0;
+  for (const auto& record : log.Records()) {
+    if (record.text.find("halyx::BridgeObject::GetFunction") != std::string::npos) ++lines;
+  }
+  EXPECT_EQ(lines, 1u);
+  EXPECT_TRUE(log.Has(spdlog::level::debug, "halyx::BridgeObject::GetFunction: out of range: NoSuchFunction"));
+}
+
+// Wrappers belong to the engine: each is destroyed exactly once, when its
+// script object is collected or with the page.
+TEST_F(BridgeTest, AReplacedBridgeIsDestroyedOnceAndItsKeptFunctionsGoQuiet) {
+  page_.Eval("var kept = TestDispatch.Echo; TestDispatch = undefined;");
+  ASSERT_TRUE(PumpMessagesUntil([] { return g_bridges_destroyed > 0; }));
+  // The page still holds a function of the gone object: calling it is
+  // harmless and answers undefined.
+  EXPECT_EQ(page_.Eval("String(kept('x'))"), "undefined");
+  page_.DestroyView();
+  EXPECT_EQ(g_bridges_destroyed, 1);
+}
+
+TEST_F(BridgeTest, ObjectsAliveAtViewDestructionAreDestroyedOnce) {
+  auto* kept = new CountedObject(page_.es());
+  kept->SetMember(page_.es(), "n", ::jsInt(5));
+  ::jsSetGlobal(page_.es(), "kept", kept->value());
+  new CountedObject(page_.es());  // never published
+  ASSERT_TRUE(PumpMessagesUntil([] { return g_objects_destroyed == 1; }));
+  EXPECT_EQ(page_.Eval("kept.n + ' ' + typeof kept.missing"), "5 undefined");
+  page_.DestroyView();
+  EXPECT_EQ(g_objects_destroyed, 2);
+  EXPECT_EQ(g_bridges_destroyed, 1);
+  PumpMessagesFor(50);
+  EXPECT_EQ(g_objects_destroyed, 2);
+}
+
+}  // namespace
+}  // namespace halyx::testing
