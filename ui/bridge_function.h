@@ -46,7 +46,7 @@ class BridgeFunction {
       if (owner_ != nullptr) owner_life_ = owner_->life();
       tracks_owner_ = true;
     }
-    data_.data.finalize = &BridgeFunction::OnFinalize;
+    data_.data.finalize = &JsDataRecord<BridgeFunction>::DeleteOwner;
     data_.data.callAsFunction = &BridgeFunction::OnCall;
     value_ = ::jsFunction(es, &data_.data);
   }
@@ -58,6 +58,9 @@ class BridgeFunction {
   std::string name() const { return data_.data.typeName; }
 
  private:
+  friend struct JsDataRecord<BridgeFunction>;
+  static constexpr const char* kLogName = "halyx::BridgeFunction::Call";
+
   static jsValue WKE_CALL_TYPE OnCall(jsExecState es, jsValue object, jsValue* args, int argc) {
     try {
       jsData* data = ::jsGetData(es, object);
@@ -75,14 +78,6 @@ class BridgeFunction {
       spdlog::error("halyx::BridgeFunction::Call: unknown exception");
     }
     return ::jsUndefined();
-  }
-
-  static void WKE_CALL_TYPE OnFinalize(jsData* data) {
-    try {
-      delete JsDataRecord<BridgeFunction>::From(data);
-    } catch (...) {
-      spdlog::error("halyx::BridgeFunction: destructor threw");
-    }
   }
 
   JsDataRecord<BridgeFunction> data_;

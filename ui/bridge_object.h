@@ -47,12 +47,12 @@ class BridgeObject {
   }
 
  private:
+  friend struct JsDataRecord<BridgeObject>;
+  static constexpr const char* kLogName = "halyx::BridgeObject::GetFunction";
+
   void AddFunctionValue(jsExecState es, const std::string& name, jsValue fn);
   jsValue GetFunction(const std::string& name) const;
 
-  static jsValue WKE_CALL_TYPE OnGet(jsExecState es, jsValue object, const char* name);
-  static bool WKE_CALL_TYPE OnSet(jsExecState es, jsValue object, const char* name, jsValue value);
-  static void WKE_CALL_TYPE OnFinalize(jsData* data);
 
   JsDataRecord<BridgeObject> data_;
   jsValue value_;

@@ -11,7 +11,11 @@
 #pragma once
 
 #include <cstring>
+#include <exception>
+#include <string>
 #include <type_traits>
+
+#include <spdlog/spdlog.h>
 
 #include "ui/wke_binding.h"
 
@@ -34,6 +38,36 @@ struct JsDataRecord {
   // The wrapper behind a script object, or null for an object that is not
   // one of ours.
   static Owner* From(jsExecState es, jsValue object) { return From(::jsGetData(es, object)); }
+
+  // Callbacks for the record. OnGet answers `(owner->*Get)(name)` for
+  // objects whose record has this very callback (so a foreign native object
+  // as receiver is never mistaken for an Owner), undefined otherwise; its
+  // errors are logged under `Owner::kLogName`, which also names the
+  // wrapper in its own debug lines.
+  template <jsValue (Owner::*Get)(const std::string&) const>
+  static jsValue WKE_CALL_TYPE OnGet(jsExecState es, jsValue object, const char* name) {
+    try {
+      jsData* record = ::jsGetData(es, object);
+      if (record == nullptr || record->propertyGet != &OnGet<Get> || name == nullptr) return ::jsUndefined();
+      return (From(record)->*Get)(name);
+    } catch (const std::exception& e) {
+      spdlog::error("{}: {}", Owner::kLogName, e.what());
+    } catch (...) {
+      spdlog::error("{}: unknown exception", Owner::kLogName);
+    }
+    return ::jsUndefined();
+  }
+  // Writes from script are left to the engine, which keeps them as ordinary
+  // properties.
+  static bool WKE_CALL_TYPE DeclineSet(jsExecState, jsValue, const char*, jsValue) { return false; }
+  // The engine collected the object: the wrapper goes with it.
+  static void WKE_CALL_TYPE DeleteOwner(jsData* record) {
+    try {
+      delete From(record);
+    } catch (...) {
+      spdlog::error("{}: destructor threw", Owner::kLogName);
+    }
+  }
 };
 
 }  // namespace halyx

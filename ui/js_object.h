@@ -33,12 +33,12 @@ class JsObject {
   void SetMember(jsExecState es, const std::string& name, jsValue value);
 
  private:
+  friend struct JsDataRecord<JsObject>;
+  static constexpr const char* kLogName = "halyx::JsObject::GetMember";
+
   // Property reads: a remembered member, or undefined with a debug line.
   jsValue GetMember(const std::string& name) const;
 
-  static jsValue WKE_CALL_TYPE OnGet(jsExecState es, jsValue object, const char* name);
-  static bool WKE_CALL_TYPE OnSet(jsExecState es, jsValue object, const char* name, jsValue value);
-  static void WKE_CALL_TYPE OnFinalize(jsData* data);
 
   JsDataRecord<JsObject> data_;
   jsValue value_;

@@ -11,13 +11,18 @@ namespace {
 
 constexpr char kLogArchiveGlobal[] = "__halyx_log";
 
+// Backslashes first, so the escapes added after them are not doubled. U+2028
+// and U+2029 end a line inside an ES5 string literal just as CR and LF do.
 template <typename String>
-String Escape(String text, const typename String::value_type* backslash, const typename String::value_type* escaped_backslash,
-              const typename String::value_type* apostrophe, const typename String::value_type* escaped_apostrophe) {
-  // Backslashes first, so the escapes added below are not doubled.
-  text = ReplaceAll(std::move(text), String(backslash), String(escaped_backslash));
-  return ReplaceAll(std::move(text), String(apostrophe), String(escaped_apostrophe));
+String EscapeWith(String text, const String (&replacements)[6][2]) {
+  for (const auto& replacement : replacements) text = ReplaceAll(std::move(text), replacement[0], replacement[1]);
+  return text;
 }
+
+const std::string kNarrowEscapes[6][2] = {{"\\", "\\\\"}, {"'", "\\'"},  {"\r", "\\r"},
+                                          {"\n", "\\n"},   {"\xE2\x80\xA8", "\\u2028"}, {"\xE2\x80\xA9", "\\u2029"}};
+const std::wstring kWideEscapes[6][2] = {{L"\\", L"\\\\"}, {L"'", L"\\'"},  {L"\r", L"\\r"},
+                                         {L"\n", L"\\n"},   {L"\u2028", L"\\u2028"}, {L"\u2029", L"\\u2029"}};
 
 }  // namespace
 
@@ -25,22 +30,9 @@ std::string PageScript::ResultNotice(const std::string& type, unsigned code) {
   return fmt::format("{{\"type\":\"{}\",\"result\":{}}}", type, code);
 }
 
-std::string PageScript::EscapeForLiteral(const std::string& text) {
-  std::string out = Escape(text, "\\", "\\\\", "'", "\\'");
-  out = ReplaceAll(std::move(out), "\r", "\\r");
-  out = ReplaceAll(std::move(out), "\n", "\\n");
-  // U+2028 and U+2029 end a line inside an ES5 string literal, as UTF-8.
-  out = ReplaceAll(std::move(out), "\xE2\x80\xA8", "\\u2028");
-  return ReplaceAll(std::move(out), "\xE2\x80\xA9", "\\u2029");
-}
+std::string PageScript::EscapeForLiteral(const std::string& text) { return EscapeWith(text, kNarrowEscapes); }
 
-std::wstring PageScript::EscapeForLiteral(const std::wstring& text) {
-  std::wstring out = Escape(text, L"\\", L"\\\\", L"'", L"\\'");
-  out = ReplaceAll(std::move(out), L"\r", L"\\r");
-  out = ReplaceAll(std::move(out), L"\n", L"\\n");
-  out = ReplaceAll(std::move(out), L"\u2028", L"\\u2028");
-  return ReplaceAll(std::move(out), L"\u2029", L"\\u2029");
-}
+std::wstring PageScript::EscapeForLiteral(const std::wstring& text) { return EscapeWith(text, kWideEscapes); }
 
 std::string PageScript::PostResultScript(const std::string& json) {
   return "HalyxBridge.PostResult(JSON.parse('" + EscapeForLiteral(json) + "'))";

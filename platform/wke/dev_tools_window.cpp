@@ -1,19 +1,10 @@
 #include "platform/wke/dev_tools_window.h"
 
+#include "platform/wke/engine_host.h"
 #include "platform/wke/text_convert.h"
 #include "platform/wke/wke.h"
 
 namespace halyx::engine {
-namespace {
-
-HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-  return module;
-}
-
-}  // namespace
 
 DevToolsWindow::~DevToolsWindow() {
   if (is_open()) ::DestroyWindow(window_);
@@ -34,7 +25,7 @@ bool DevToolsWindow::Open(const std::string& inspector_page, const std::vector<s
     ::SetForegroundWindow(window_);
     return true;
   }
-  HINSTANCE instance = ThisModule();
+  HINSTANCE instance = EngineHost::Module();
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = &DevToolsWindow::WindowProc;

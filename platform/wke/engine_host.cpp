@@ -13,16 +13,16 @@ constexpr wchar_t kHostWindowClass[] = L"WkeEngineHostWindow";
 // Read by download workers when they hand a page back.
 std::atomic<EngineHost*> g_instance{nullptr};
 
-HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-  return module;
-}
-
 }  // namespace
 
 EngineHost* EngineHost::Instance() { return g_instance; }
+
+HINSTANCE EngineHost::Module() {
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&EngineHost::Module), &module);
+  return module;
+}
 
 bool EngineHost::Initialize() {
   if (g_instance != nullptr) return true;
@@ -46,11 +46,11 @@ bool EngineHost::Create() {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = &EngineHost::WindowProc;
-  wc.hInstance = ThisModule();
+  wc.hInstance = EngineHost::Module();
   wc.lpszClassName = kHostWindowClass;
   ::RegisterClassExW(&wc);  // already registered after an earlier initialisation
   // A message-only window: tasks and timers without anything on screen.
-  window_ = ::CreateWindowExW(0, kHostWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), this);
+  window_ = ::CreateWindowExW(0, kHostWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, EngineHost::Module(), this);
   if (window_ == nullptr) return false;
   ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   return true;
@@ -68,7 +68,7 @@ EngineHost::~EngineHost() {
   }
   for (const auto& timer : timers_) ::KillTimer(window_, timer.first);
   if (window_ != nullptr) ::DestroyWindow(window_);
-  ::UnregisterClassW(kHostWindowClass, ThisModule());
+  ::UnregisterClassW(kHostWindowClass, EngineHost::Module());
 }
 
 WebView* EngineHost::CreateView() {

@@ -28,6 +28,8 @@ class EngineHost {
   static EngineHost* Instance();
   static bool Initialize();
   static void Finalize();
+  // The engine DLL itself, for its window classes.
+  static HINSTANCE Module();
 
   ~EngineHost();
   EngineHost(const EngineHost&) = delete;
