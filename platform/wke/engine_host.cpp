@@ -39,6 +39,7 @@ void EngineHost::Finalize() {
   // post tasks or kill timers through the instance.
   while (!host->views_.empty()) host->DestroyView(host->views_.begin()->second.get());
   g_instance = nullptr;
+  host->doomed_.clear();
   delete host;
 }
 
@@ -87,7 +88,31 @@ void EngineHost::DestroyView(WebView* view) {
   // looks up no longer finds it; then destroyed.
   std::unique_ptr<WebView> owned = std::move(found->second);
   views_.erase(found);
+  if (owned->script() != nullptr && owned->script()->busy() && g_instance.load() == this) {
+    owned->callbacks() = WebView::Callbacks();
+    doomed_.push_back(std::move(owned));
+    PostTask([this]() { ReapDoomedViews(); });
+    return;
+  }
   owned.reset();
+}
+
+void EngineHost::ReapDoomedViews() {
+  for (auto it = doomed_.begin(); it != doomed_.end();) {
+    if ((*it)->script() != nullptr && (*it)->script()->busy()) {
+      ++it;  // still unwinding in a nested message loop; the next reap takes it
+    } else {
+      it = doomed_.erase(it);
+    }
+  }
+  // A nested message loop (a dialog opened from the page) may keep the
+  // script on the stack for a while: look again shortly rather than spin.
+  if (!doomed_.empty()) {
+    SetTimer(50, [this]() {
+      ReapDoomedViews();
+      return false;
+    });
+  }
 }
 
 WebView* EngineHost::FindView(unsigned id) const {

@@ -36,6 +36,10 @@ class EngineHost {
   EngineHost& operator=(const EngineHost&) = delete;
 
   WebView* CreateView();
+  // Destroys the view; while its script runs (a native function called from
+  // the page destroys it), the view leaves the registry at once, stops
+  // calling back, and is deleted from the message loop once the script has
+  // unwound.
   void DestroyView(WebView* view);
   // Null when no view of that id lives.
   WebView* FindView(unsigned id) const;
@@ -59,9 +63,11 @@ class EngineHost {
   bool Create();
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   void RunPostedTasks();
+  void ReapDoomedViews();
 
   HWND window_ = nullptr;
   std::map<unsigned, std::unique_ptr<WebView>> views_;
+  std::vector<std::unique_ptr<WebView>> doomed_;
   unsigned next_view_id_ = 1;
   std::map<UINT_PTR, std::function<bool()>> timers_;
   UINT_PTR next_timer_id_ = 1;

@@ -71,6 +71,9 @@ class ScriptContext {
   // Runs script timer `id`; false when it no longer exists.
   bool FireTimer(int id, bool repeat);
 
+  // True while script of this context runs (native code called from it may
+  // be on the stack).
+  bool busy() const { return depth_ > 0; }
   // Releases the pooled slots (posted from the message loop).
   void Drain();
   // Live native-backed objects, for tests of the engine itself.

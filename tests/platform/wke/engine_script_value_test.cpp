@@ -106,5 +106,29 @@ TEST(EngineScriptValues, ReloadingFinalizesThePreviousPagesObjects) {
   EXPECT_EQ(counted.finalized, 1);
 }
 
+// A native function may destroy the view whose page called it: the page's
+// script finishes without calling back, and the view goes afterwards.
+TEST(EngineScriptValues, AViewDestroyedFromItsOwnScriptGoesAfterTheScriptUnwinds) {
+  EnginePage page;
+  int alerts = 0;
+  ::wkeOnAlertBox(page.view(), [](wkeWebView, void* p, const wkeString) { ++*static_cast<int*>(p); }, &alerts);
+  ASSERT_TRUE(page.Load("<p>closing</p>"));
+  struct Closer {
+    jsData data{};
+    wkeWebView view = nullptr;
+  } closer;
+  closer.view = page.view();
+  closer.data.callAsFunction = [](jsExecState es, jsValue object, jsValue*, int) -> jsValue {
+    ::wkeDestroyWebView(reinterpret_cast<Closer*>(::jsGetData(es, object))->view);
+    return ::jsInt(1);
+  };
+  ::jsSetGlobal(page.es(), "closeMe", ::jsFunction(page.es(), &closer.data));
+  const jsExecState es = page.es();
+  ::jsEval(es, "var r = closeMe(); alert('after ' + r);");
+  EXPECT_EQ(alerts, 0);  // the gone view no longer calls back
+  EXPECT_EQ(::wkeGlobalExec(page.view()), nullptr);
+  PumpMessagesFor(100);
+}
+
 }  // namespace
 }  // namespace halyx::testing
