@@ -14,6 +14,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winsvc.h>
 
 #include <utility>
 
@@ -69,5 +70,17 @@ struct KernelHandleTraits {
 using EventHandle = UniqueHandle<KernelHandleTraits<0>>;
 using ThreadHandle = UniqueHandle<KernelHandleTraits<0>>;
 using FileHandle = UniqueHandle<KernelHandleTraits<-1>>;
+using ProcessHandle = UniqueHandle<KernelHandleTraits<0>>;
+
+// Handles of the service control manager and of services, closed with
+// CloseServiceHandle.
+struct ServiceHandleTraits {
+  using Handle = SC_HANDLE;
+  static Handle Empty() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
+};
+
+using ScHandle = UniqueHandle<ServiceHandleTraits>;
 
 }  // namespace halyx
