@@ -126,10 +126,12 @@ class IpcClient {
  private:
   bool SendRequest(const ToJson& request, const char* name, bool debugLevel);
   bool Send(const std::string& text);
-  bool WriteNext();
+  void WriteNext();
   void StartRead();
   void OnData(const std::vector<uint8_t>& bytes);
   void HandleMessage(const std::string& text);
+  template <typename Response>
+  void Deliver(const json& value, const char* structure, void (IpcClientDelegate::*slot)(const Response&));
   void OnError(DWORD error);
   void Disconnect();
 

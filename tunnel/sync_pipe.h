@@ -19,7 +19,9 @@ namespace halyx {
 class SyncPipe : public Pipe {
  public:
   static constexpr DWORD kBufferSize = 4096;  // the pipe's own buffer
-  static constexpr DWORD kReadSize = 8191;    // bytes asked for per read
+  // Bytes asked for per read: even, so that a read of a long text never
+  // splits a UTF-16 code unit and shifts the rest of the text by one byte.
+  static constexpr DWORD kReadSize = 8190;
 
   // CreatePipe with inheritable ends, then takes inheritance off the ends
   // whose flag is false. On a failure both ends are closed.
