@@ -261,7 +261,7 @@ TEST(IpcClientWithStandIn, ExchangeFollowsTheRulesAndStateIsKept) {
     return second.IsConnected();
   }));
   second.SendQueryTunnel();
-  ASSERT_TRUE(PumpUntil(second, [&] { return secondDelegate.events.size() >= 2; }));
+  ASSERT_TRUE(PumpUntil(second, [&] { return secondDelegate.events.back()[0] == '{'; }));
   EXPECT_EQ(json::parse(secondDelegate.events.back())["status"]["running"], true);
 }
 
