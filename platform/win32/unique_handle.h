@@ -15,6 +15,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <winsvc.h>
 
 #include <utility>
 
@@ -70,6 +71,18 @@ struct KernelHandleTraits {
 using EventHandle = UniqueHandle<KernelHandleTraits<0>>;
 using ThreadHandle = UniqueHandle<KernelHandleTraits<0>>;
 using FileHandle = UniqueHandle<KernelHandleTraits<-1>>;
+using ProcessHandle = UniqueHandle<KernelHandleTraits<0>>;
+
+// Handles of the service control manager and of services, closed with
+// CloseServiceHandle.
+struct ServiceHandleTraits {
+  using Handle = SC_HANDLE;
+  static Handle Empty() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
+};
+
+using ScHandle = UniqueHandle<ServiceHandleTraits>;
 
 // CNG handles are null when empty; each kind has its own release call.
 template <typename H, NTSTATUS(WINAPI* CloseFn)(H)>
