@@ -73,6 +73,11 @@ class AsyncNamedPipe {
   void Close();
 
   bool IsOpen() const { return handle_.valid(); }
+  bool ReadPending() const { return readPending_; }
+  bool WritePending() const { return writePending_; }
+  // The pipe itself, for identity checks of the server; null or
+  // INVALID_HANDLE_VALUE while closed.
+  HANDLE handle() const { return handle_.get(); }
   HANDLE ReadEvent() const { return readEvent_.get(); }
   HANDLE WriteEvent() const { return writeEvent_.get(); }
 

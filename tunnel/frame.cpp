@@ -27,10 +27,16 @@ std::vector<uint8_t> BuildFrame(std::string_view payload) {
   return frame;
 }
 
-bool TakeFrame(std::vector<uint8_t>& buffer, std::string& payload) {
+bool PeekFrameLength(const std::vector<uint8_t>& buffer, uint32_t& length) {
   if (buffer.size() < kFrameHeaderSize) return false;
-  uint32_t length = 0;
+  length = 0;
   for (std::size_t i = 0; i < kFrameHeaderSize; ++i) length |= static_cast<uint32_t>(buffer[i]) << (8 * i);
+  return true;
+}
+
+bool TakeFrame(std::vector<uint8_t>& buffer, std::string& payload) {
+  uint32_t length = 0;
+  if (!PeekFrameLength(buffer, length)) return false;
   // Compared as a remainder so that a length near 4 GiB cannot wrap the sum.
   if (buffer.size() - kFrameHeaderSize < length) return false;
   const auto begin = buffer.begin() + kFrameHeaderSize;

@@ -33,4 +33,9 @@ std::vector<uint8_t> BuildFrame(std::string_view payload);
 // still incomplete; an incoming length has no upper bound.
 bool TakeFrame(std::vector<uint8_t>& buffer, std::string& payload);
 
+// The payload length announced by the frame at the front of `buffer`; false
+// while fewer than 4 bytes are there. Lets a reader refuse a length before
+// buffering towards it.
+bool PeekFrameLength(const std::vector<uint8_t>& buffer, uint32_t& length);
+
 }  // namespace halyx

@@ -30,13 +30,15 @@ RECT PosOf(TestWindow& w, const wchar_t* name) {
 
 bool SameRect(const RECT& a, const RECT& b) { return CDuiRect(a) == b; }
 
+BOOL CALLBACK CountWindow(HWND, LPARAM counter) {
+  ++*reinterpret_cast<int*>(counter);
+  return TRUE;
+}
+
 // Windows of this thread only: other suites run beside us on the display.
 int ThreadWindowCount() {
   int count = 0;
-  ::EnumThreadWindows(::GetCurrentThreadId(), [](HWND, LPARAM counter) -> BOOL {
-    ++*reinterpret_cast<int*>(counter);
-    return TRUE;
-  }, reinterpret_cast<LPARAM>(&count));
+  ::EnumThreadWindows(::GetCurrentThreadId(), &CountWindow, reinterpret_cast<LPARAM>(&count));
   return count;
 }
 

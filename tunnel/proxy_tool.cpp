@@ -1,0 +1,128 @@
+#include "tunnel/proxy_tool.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include <spdlog/spdlog.h>
+
+#include "app/error_code.h"
+#include "platform/win32/utf8.h"
+#include "tunnel/sync_pipe.h"
+
+namespace halyx {
+namespace {
+
+// While the tool runs, its standard error is polled this often; the pipe
+// cannot be waited on together with the process.
+constexpr DWORD kPollMs = 10;
+
+}  // namespace
+
+ProcessHandle LaunchProcess(const std::wstring& path, const std::wstring& args, HANDLE stdErr) {
+  std::wstring line = path + L" " + args;
+  std::vector<wchar_t> commandLine(line.begin(), line.end());
+  commandLine.push_back(L'\0');
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  BOOL inherit = FALSE;
+  if (stdErr) {
+    inherit = TRUE;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = stdErr;
+  }
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit,
+                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &info)) {
+    PreserveLastError keep;
+    spdlog::error("TunnelManager: CreateProcessW failed ({:#x})", keep.code());
+    return ProcessHandle();
+  }
+  ::CloseHandle(info.hThread);
+  return ProcessHandle(info.hProcess);
+}
+
+std::wstring ProxyToolPath() {
+  std::array<wchar_t, MAX_PATH + 1> path{};
+  ::GetModuleFileNameW(nullptr, path.data(), MAX_PATH + 1);
+  ::PathRemoveFileSpecW(path.data());
+  ::PathAppendW(path.data(), L"bin");
+  ::PathAppendW(path.data(), L"sysproxy.exe");
+  return path.data();
+}
+
+bool RunProxyTool(const std::wstring& toolPath, DWORD timeoutMs) {
+  SyncPipe pipe;
+  bool capturing = pipe.Create(false, true);
+  ProcessHandle process = LaunchProcess(toolPath, L"off", capturing ? pipe.WriteHandle() : nullptr);
+  if (!process) return false;
+  // Only the tool holds the write end now, so the pipe breaks once it is gone.
+  if (capturing) pipe.CloseWrite();
+
+  // Capture and wait together, both within one deadline: the tool may block
+  // on a full pipe until it is read, and a tool that never exits (or keeps
+  // its standard error open) must not hold the GUI thread.
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  std::wstring captured;
+  bool exited = false;
+  for (;;) {
+    if (capturing) {
+      DWORD available = 0;
+      std::wstring chunk;
+      if (!pipe.Available(available)) {
+        capturing = false;
+      } else if (available > 0) {
+        if (pipe.Read(chunk) && !chunk.empty()) {
+          captured += chunk;
+        } else {
+          capturing = false;
+        }
+        continue;
+      }
+    }
+    if (exited && !capturing) break;
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    if (remaining == 0) {
+      // A tool that has exited but left its standard error to a child of its
+      // own has said what it had to say.
+      if (exited) break;
+      spdlog::error("TunnelManager: sysproxy did not exit within {} ms, terminating it", timeoutMs);
+      ::TerminateProcess(process.get(), ERROR_TIMEOUT);
+      return false;
+    }
+    if (exited) {
+      ::Sleep(std::min(remaining, kPollMs));
+      continue;
+    }
+    const DWORD wait = ::WaitForSingleObject(process.get(), capturing ? std::min(remaining, kPollMs) : remaining);
+    if (wait == WAIT_OBJECT_0) {
+      exited = true;
+    } else if (wait == WAIT_FAILED) {
+      spdlog::error("TunnelManager: WaitForSingleObject failed ({:#x})", LastError());
+      return false;
+    }
+  }
+
+  // Read once: the process has ended, so its code is final, even a tool that
+  // exits with the value of STILL_ACTIVE.
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(process.get(), &code)) {
+    spdlog::error("TunnelManager: GetExitCodeProcess failed ({:#x})", LastError());
+    return false;
+  }
+  if (code != 0) {
+    spdlog::error("TunnelManager: sysproxy failed ({}): {}", code, WideToUtf8(captured));
+    return false;
+  }
+  return true;
+}
+
+bool TurnOffSystemProxy() { return RunProxyTool(ProxyToolPath()); }
+
+}  // namespace halyx
