@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/duilib/window_impl_base.h"
+#include "platform/win32/unique_handle.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
 #include "ui/bridge_function.h"
@@ -244,6 +245,46 @@ TEST_F(BrowserWindowTest, DroppedFilesBecomeWebNotifySevenWithTheDrop) {
   ASSERT_TRUE(Has(DuiLib::kWebNotifyDropFiles));
   EXPECT_EQ(window_.notes.back().text, file);
   EXPECT_EQ(window_.notes.back().lParam, reinterpret_cast<LPARAM>(memory));
+}
+
+TEST_F(BrowserWindowTest, TheKeyRepeatBitReachesThePage) {
+  ASSERT_TRUE(LoadPage());
+  ::SendMessageW(window_.GetHWND(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 300));
+  ::SendMessageW(window_.GetHWND(), WM_LBUTTONUP, 0, MAKELPARAM(20, 300));
+  Eval("document.onkeydown = function (e) { seen.push(e.keyCode + ' ' + e.repeat); };");
+  ::SendMessageW(window_.GetHWND(), WM_KEYDOWN, 'A', 0x001E0001);
+  ::SendMessageW(window_.GetHWND(), WM_KEYDOWN, 'A', 0x401E0001);
+  EXPECT_EQ(Eval("seen.join()"), "65 false,65 true");
+}
+
+// Painting: the view's rendering is copied into the window at the control's
+// corner, and a rounded border clips the corners away.
+TEST_F(BrowserWindowTest, PaintingCopiesThePageAndRoundedCornersClipIt) {
+  ASSERT_TRUE(LoadPage());
+  ::wkeRepaintIfNeeded(window_.browser->GetView());
+  RECT client{};
+  ::GetClientRect(window_.GetHWND(), &client);
+  HDC screen = ::GetDC(window_.GetHWND());
+  MemoryDcHandle dc(::CreateCompatibleDC(screen));
+  BitmapHandle bitmap(::CreateCompatibleBitmap(screen, client.right, client.bottom));
+  ::ReleaseDC(window_.GetHWND(), screen);
+  HGDIOBJ previous = ::SelectObject(dc.get(), bitmap.get());
+  auto ink = [&](RECT area) {
+    ::FillRect(dc.get(), &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    ::SendMessageW(window_.GetHWND(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT);
+    int count = 0;
+    for (int y = area.top; y < area.bottom; ++y) {
+      for (int x = area.left; x < area.right; ++x) count += ::GetPixel(dc.get(), x, y) != RGB(255, 255, 255);
+    }
+    return count;
+  };
+  const RECT title{12, 12, 40, 34};    // the start of the page title
+  const RECT button{16, 110, 60, 160};  // part of the button below
+  EXPECT_GT(ink(title), 0);
+  window_.browser->SetBorderRound(SIZE{300, 300});
+  EXPECT_EQ(ink(title), 0);
+  EXPECT_GT(ink(button), 0);
+  ::SelectObject(dc.get(), previous);
 }
 
 TEST_F(BrowserWindowTest, ResizingTheWindowResizesTheView) {
