@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <imm.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -255,6 +256,23 @@ TEST_F(BrowserWindowTest, TheKeyRepeatBitReachesThePage) {
   ::SendMessageW(window_.GetHWND(), WM_KEYDOWN, 'A', 0x001E0001);
   ::SendMessageW(window_.GetHWND(), WM_KEYDOWN, 'A', 0x401E0001);
   EXPECT_EQ(Eval("seen.join()"), "65 false,65 true");
+}
+
+TEST_F(BrowserWindowTest, CompositionWindowIsPlacedAtTheCaret) {
+  ASSERT_TRUE(LoadPage());
+  ::SendMessageW(window_.GetHWND(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 300));
+  ::SendMessageW(window_.GetHWND(), WM_LBUTTONUP, 0, MAKELPARAM(20, 300));
+  ::SendMessageW(window_.GetHWND(), WM_IME_STARTCOMPOSITION, 0, 0);
+  HIMC context = ::ImmGetContext(window_.GetHWND());
+  if (context == nullptr) GTEST_SKIP() << "no input context for the window";
+  COMPOSITIONFORM form{};
+  const BOOL got = ::ImmGetCompositionWindow(context, &form);
+  ::ImmReleaseContext(window_.GetHWND(), context);
+  ASSERT_TRUE(got);
+  const wkeRect caret = ::wkeGetCaretRect(window_.browser->GetView());
+  EXPECT_EQ(form.dwStyle, static_cast<DWORD>(CFS_FORCE_POSITION));
+  EXPECT_EQ(form.ptCurrentPos.x, window_.browser->GetPos().left + caret.x);
+  EXPECT_EQ(form.ptCurrentPos.y, window_.browser->GetPos().top + caret.y);
 }
 
 // Painting: the view's rendering is copied into the window at the control's
