@@ -28,7 +28,7 @@ host_packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   mingw-w64-tools cmake ninja-build make patch xz-utils dpkg-dev
   wine wine32:i386 xvfb xauth nlohmann-json3-dev googletest
-  zip unzip python3 imagemagick
+  zip unzip python3
 )
 source_packages=(zlib libuv1 fmtlib spdlog tinyxml2 duktape)
 
