@@ -83,4 +83,28 @@ struct ServiceHandleTraits {
 
 using ScHandle = UniqueHandle<ServiceHandleTraits>;
 
+// GDI objects (regions, bitmaps, fonts, brushes), deleted with DeleteObject.
+template <typename GdiHandle>
+struct GdiObjectTraits {
+  using Handle = GdiHandle;
+  static Handle Empty() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
+
+using RegionHandle = UniqueHandle<GdiObjectTraits<HRGN>>;
+using BitmapHandle = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using FontHandle = UniqueHandle<GdiObjectTraits<HFONT>>;
+using PenHandle = UniqueHandle<GdiObjectTraits<HPEN>>;
+
+// Memory device contexts from CreateCompatibleDC, deleted with DeleteDC.
+struct MemoryDcTraits {
+  using Handle = HDC;
+  static Handle Empty() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::DeleteDC(h); }
+};
+
+using MemoryDcHandle = UniqueHandle<MemoryDcTraits>;
+
 }  // namespace halyx
