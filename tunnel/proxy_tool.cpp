@@ -9,6 +9,7 @@
 #include <spdlog/spdlog.h>
 
 #include "app/error_code.h"
+#include "platform/win32/utf8.h"
 #include "tunnel/sync_pipe.h"
 
 namespace halyx {
@@ -17,18 +18,6 @@ namespace {
 // While the tool runs, its standard error is polled this often; the pipe
 // cannot be waited on together with the process.
 constexpr DWORD kPollMs = 10;
-
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size : 0, '\0');
-  if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                          nullptr);
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -128,7 +117,7 @@ bool RunProxyTool(const std::wstring& toolPath, DWORD timeoutMs) {
     return false;
   }
   if (code != 0) {
-    spdlog::error("TunnelManager: sysproxy failed ({}): {}", code, ToUtf8(captured));
+    spdlog::error("TunnelManager: sysproxy failed ({}): {}", code, WideToUtf8(captured));
     return false;
   }
   return true;

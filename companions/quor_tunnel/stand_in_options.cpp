@@ -2,19 +2,11 @@
 
 #include <string>
 
+#include "platform/win32/utf8.h"
+
 namespace halyx::standin {
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size : 0, '\0');
-  if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                          nullptr);
-  }
-  return out;
-}
+std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
 
 namespace {
 

@@ -217,6 +217,17 @@ TEST(IpcClientWrites, QueueBeyondItsBoundRefusesTheRequest) {
   EXPECT_TRUE(s.client.IsConnected());
 }
 
+// A client connected to a stand-in service run with `options`.
+struct WithStandIn {
+  explicit WithStandIn(const wchar_t* options) : service(options), client(service.pipeName(), IpcClient::AnyServer()) {
+    client.SetDelegate(&delegate);
+    client.Connect();
+  }
+  StandInConsole service;
+  RecordingDelegate delegate;
+  IpcClient client;
+};
+
 // The stand-in service answers as the exchange rules say and keeps its state.
 TEST(IpcClientWithStandIn, ExchangeFollowsTheRulesAndStateIsKept) {
   StandInConsole service(L"--outbound global");
@@ -266,12 +277,10 @@ TEST(IpcClientWithStandIn, ExchangeFollowsTheRulesAndStateIsKept) {
 }
 
 TEST(IpcClientWithStandIn, SplitAndMergedAnswersAreAllDelivered) {
-  StandInConsole service(L"--split --merge --delay 20");
-  ASSERT_TRUE(service.ready());
-  RecordingDelegate delegate;
-  IpcClient client(service.pipeName(), IpcClient::AnyServer());
-  client.SetDelegate(&delegate);
-  client.Connect();
+  WithStandIn s(L"--split --merge --delay 20");
+  ASSERT_TRUE(s.service.ready());
+  IpcClient& client = s.client;
+  RecordingDelegate& delegate = s.delegate;
   client.SendQueryTunnel();
   client.SendStopTunnel();
   ASSERT_TRUE(PumpUntil(client, [&] { return delegate.events.size() >= 5; }));
@@ -283,12 +292,10 @@ TEST(IpcClientWithStandIn, SplitAndMergedAnswersAreAllDelivered) {
 TEST(IpcClientWithStandIn, FaultyServiceEndsTheConnectionOnly) {
   for (const wchar_t* fault : {L"--oversized", L"--drop-after 1", L"--malformed --drop-after 1"}) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(fault)));
-    StandInConsole service(fault);
-    ASSERT_TRUE(service.ready());
-    RecordingDelegate delegate;
-    IpcClient client(service.pipeName(), IpcClient::AnyServer());
-    client.SetDelegate(&delegate);
-    client.Connect();
+    WithStandIn s(fault);
+    ASSERT_TRUE(s.service.ready());
+    IpcClient& client = s.client;
+    RecordingDelegate& delegate = s.delegate;
     client.SendQueryTunnel();
     ASSERT_TRUE(PumpUntil(client, [&] { return !delegate.events.empty() && delegate.events.back() == "disconnected"; }));
     EXPECT_FALSE(client.IsConnected());
@@ -296,12 +303,10 @@ TEST(IpcClientWithStandIn, FaultyServiceEndsTheConnectionOnly) {
 }
 
 TEST(IpcClientWithStandIn, PushedFramesArriveWithoutRequests) {
-  StandInConsole service(L"--push-every 50");
-  ASSERT_TRUE(service.ready());
-  RecordingDelegate delegate;
-  IpcClient client(service.pipeName(), IpcClient::AnyServer());
-  client.SetDelegate(&delegate);
-  client.Connect();
+  WithStandIn s(L"--push-every 50");
+  ASSERT_TRUE(s.service.ready());
+  IpcClient& client = s.client;
+  RecordingDelegate& delegate = s.delegate;
   ASSERT_TRUE(PumpUntil(client, [&] { return delegate.events.size() >= 3; }));
   EXPECT_EQ(delegate.events[2], R"({"result":0,"type":"SetOutboundMode"})");
 }
