@@ -608,6 +608,13 @@ bool CPaintManagerUI::HandleFramework(UINT msg, WPARAM wParam, LPARAM lParam, LR
     case WM_PAINT:
       Paint();
       return true;
+    case WM_PRINTCLIENT: {
+      // PrintWindow and AnimateWindow ask for the client area this way.
+      RECT client{};
+      ::GetClientRect(paintWindow_, &client);
+      PaintTo(reinterpret_cast<HDC>(wParam), client);
+      return true;
+    }
     case WM_SIZE:
       if (wParam != SIZE_MINIMIZED) {
         Layout();
@@ -674,17 +681,21 @@ bool CPaintManagerUI::HandleFramework(UINT msg, WPARAM wParam, LPARAM lParam, LR
 void CPaintManagerUI::Paint() {
   PaintScope scope(paintWindow_);
   if (scope.hdc() == nullptr) return;
+  PaintTo(scope.hdc(), scope.area());
+}
+
+void CPaintManagerUI::PaintTo(HDC hdc, const RECT& rect) {
   if (needLayout_) Layout();
-  CDuiRect area(scope.area());
+  CDuiRect area(rect);
   if (area.IsEmpty()) return;
   RECT client{};
   ::GetClientRect(paintWindow_, &client);
   // Double-buffered: the controls paint into a memory bitmap that is copied
   // once, so overlapping controls do not flicker.
-  halyx::MemoryDcHandle memory(::CreateCompatibleDC(scope.hdc()));
-  halyx::BitmapHandle bitmap(::CreateCompatibleBitmap(scope.hdc(), std::max<LONG>(client.right, 1),
+  halyx::MemoryDcHandle memory(::CreateCompatibleDC(hdc));
+  halyx::BitmapHandle bitmap(::CreateCompatibleBitmap(hdc, std::max<LONG>(client.right, 1),
                                                       std::max<LONG>(client.bottom, 1)));
-  HDC target = scope.hdc();
+  HDC target = hdc;
   HGDIOBJ oldBitmap = nullptr;
   if (memory && bitmap) {
     oldBitmap = ::SelectObject(memory.get(), bitmap.get());
@@ -702,8 +713,8 @@ void CPaintManagerUI::Paint() {
     if (!visible.Intersect(area)) continue;
     control->DoPaint(target, area);
   }
-  if (target != scope.hdc()) {
-    ::BitBlt(scope.hdc(), area.left, area.top, area.GetWidth(), area.GetHeight(), target, area.left,
+  if (target != hdc) {
+    ::BitBlt(hdc, area.left, area.top, area.GetWidth(), area.GetHeight(), target, area.left,
              area.top, SRCCOPY);
     ::SelectObject(memory.get(), oldBitmap);
   }

@@ -158,6 +158,8 @@ class CPaintManagerUI {
                   LPARAM lParam, LRESULT& result);
   bool HandleFramework(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
   void Paint();
+  // Paints `rect` of the client area into `hdc` (client coordinates).
+  void PaintTo(HDC hdc, const RECT& rect);
   void DeliverNotify(TNotifyUI& msg);
   void DeliverPendingNotifies();
   // Delivers `event` to `control` (nothing for null or an unknown control).

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <winsvc.h>
 
 #include <utility>
@@ -82,6 +83,24 @@ struct ServiceHandleTraits {
 };
 
 using ScHandle = UniqueHandle<ServiceHandleTraits>;
+
+// CNG handles are null when empty; each kind has its own release call.
+template <typename H, NTSTATUS(WINAPI* CloseFn)(H)>
+struct CngHandleTraits {
+  using Handle = H;
+  static Handle Empty() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { CloseFn(h); }
+};
+
+inline NTSTATUS WINAPI CloseCngAlgorithm(BCRYPT_ALG_HANDLE h) { return ::BCryptCloseAlgorithmProvider(h, 0); }
+
+// Where a failing release must be logged, the owner takes the handle out with
+// release() on the normal path and closes it itself; the owner still covers
+// every early return.
+using CngAlgorithmHandle = UniqueHandle<CngHandleTraits<BCRYPT_ALG_HANDLE, CloseCngAlgorithm>>;
+using CngHashHandle = UniqueHandle<CngHandleTraits<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>>;
+using CngKeyHandle = UniqueHandle<CngHandleTraits<BCRYPT_KEY_HANDLE, ::BCryptDestroyKey>>;
 
 // GDI objects (regions, bitmaps, fonts, brushes), deleted with DeleteObject.
 template <typename GdiHandle>
