@@ -337,13 +337,13 @@ bool TunnelManager::WriteConfigFile(const std::string& name, const std::string& 
     }
     if (!EnsureDirectory(path)) return false;
   }
+  const bool appended = AppendPath(path, name);
   // The page may choose the extension; only a bare name gets ".conf".
-  if (!AppendPath(path, name) ||
-      (*::PathFindExtensionA(path.c_str()) == '\0' && path.size() + std::strlen(kConfigExtension) >= MAX_PATH)) {
+  if (appended && *::PathFindExtensionA(path.c_str()) == '\0') path += kConfigExtension;
+  if (!appended || path.size() >= MAX_PATH) {
     spdlog::error("TunnelManager: config file name {} is too long", name);
     return false;
   }
-  if (*::PathFindExtensionA(path.c_str()) == '\0') path += kConfigExtension;
 
   FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -51,6 +51,46 @@ struct Operation {
   std::string notice;
 };
 
+// Each operation raises exactly its notice.
+void ExpectNotices(TunnelManager& manager, EventRecorder& recorder, const std::vector<Operation>& operations) {
+  for (const auto& operation : operations) {
+    SCOPED_TRACE(operation.name);
+    recorder.events.clear();
+    operation.call(manager);
+    EXPECT_EQ(recorder.events, std::vector<std::string>{operation.notice});
+  }
+}
+
+// A manager with a recorder, connected by its own loop to the server of
+// `pipe`, writing config files under a folder of its own. `prepare` may
+// change the folder and the settings first.
+struct Connected {
+  using Prepare = std::function<void(const std::wstring& root, TunnelManager::Settings& settings)>;
+
+  explicit Connected(const std::string& pipe, const Prepare& prepare = nullptr) {
+    TunnelManager::Settings settings = StandInSettings(pipe, root.path());
+    if (prepare) prepare(root.path(), settings);
+    manager = std::make_unique<TunnelManager>(std::move(settings));
+    recorder = std::make_unique<EventRecorder>(*manager);
+    connected = RunUntil(*manager, [this] { return manager->connected(); });
+  }
+  // The stand-in reports the config path it was sent in its QueryTunnel answers.
+  bool ServiceReportsConfig(const std::string& path) {
+    return RunUntil(*manager, [&] {
+      for (const auto& text : recorder->events) {
+        const json value = json::parse(text);
+        if (value["type"] == "QueryTunnel" && value["status"]["config"] == path) return true;
+      }
+      return false;
+    });
+  }
+
+  ScopedTempDir root;
+  std::unique_ptr<TunnelManager> manager;
+  std::unique_ptr<EventRecorder> recorder;
+  bool connected = false;
+};
+
 // Without a connection every operation answers 102 and writes nothing.
 TEST(TunnelManagerChecks, EveryOperationWhileDisconnectedRaisesNotConnected) {
   ScopedTempDir root;
@@ -66,12 +106,7 @@ TEST(TunnelManagerChecks, EveryOperationWhileDisconnectedRaisesNotConnected) {
       {"StartTracing", [](TunnelManager& m) { m.StartTracing("h", 1); }, R"({"type":"StartTracing","result":102})"},
       {"StopTracing", [](TunnelManager& m) { m.StopTracing(); }, R"({"type":"StopTracing","result":102})"},
   };
-  for (const auto& operation : operations) {
-    SCOPED_TRACE(operation.name);
-    recorder.events.clear();
-    operation.call(manager);
-    EXPECT_EQ(recorder.events, std::vector<std::string>{operation.notice});
-  }
+  ExpectNotices(manager, recorder, operations);
   std::size_t lines = 0;
   for (const auto& record : log.Records()) lines += record.text == "TunnelManager: Service not connected";
   EXPECT_EQ(lines, operations.size());
@@ -83,12 +118,10 @@ TEST(TunnelManagerChecks, EveryOperationWhileDisconnectedRaisesNotConnected) {
 TEST(TunnelManagerChecks, RefusalsComeBeforeFoldersAndRequests) {
   StandInConsole service;
   ASSERT_TRUE(service.ready());
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(service.pipeName(), root.path()));
-  EventRecorder recorder(manager);
-  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  Connected c(service.pipeName());
+  ASSERT_TRUE(c.connected);
   LogCapture log;
-  const std::vector<Operation> operations = {
+  ExpectNotices(*c.manager, *c.recorder, {
       {"empty name", [](TunnelManager& m) { m.SetConfig("", "x", "", 0, ""); }, R"({"type":"SetConfig","result":106})"},
       {"empty conf", [](TunnelManager& m) { m.SetConfig("home", "", "", 0, ""); }, R"({"type":"SetConfig","result":105})"},
       {"load empty name", [](TunnelManager& m) { m.LoadConfig("", "x"); }, R"({"type":"LoadConfig","result":106})"},
@@ -101,19 +134,13 @@ TEST(TunnelManagerChecks, RefusalsComeBeforeFoldersAndRequests) {
       {"Stop", [](TunnelManager& m) { m.Stop(); }, R"({"type":"StopTunnel","result":101})"},
       {"StartTracing", [](TunnelManager& m) { m.StartTracing("", 0); }, R"({"type":"StartTracing","result":101})"},
       {"StopTracing", [](TunnelManager& m) { m.StopTracing(); }, R"({"type":"StopTracing","result":101})"},
-  };
-  for (const auto& operation : operations) {
-    SCOPED_TRACE(operation.name);
-    recorder.events.clear();
-    operation.call(manager);
-    EXPECT_EQ(recorder.events, std::vector<std::string>{operation.notice});
-  }
+  });
   EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: SetConfig failed: invalid name"));
   EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: SetConfig failed: invalid conf"));
   EXPECT_TRUE(log.Has(spdlog::level::warn, "TunnelManager: Tunnel not running"));
   EXPECT_EQ(RequestsSent(log), 0u);
-  EXPECT_FALSE(FileExists(root.path() + L"\\QuorVPN"));
-  EXPECT_TRUE(manager.ConfigPath().empty());
+  EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN"));
+  EXPECT_TRUE(c.manager->ConfigPath().empty());
 }
 
 // Config files hold the page's text with CR LF line ends, are named with
@@ -122,10 +149,8 @@ TEST(TunnelManagerChecks, RefusalsComeBeforeFoldersAndRequests) {
 TEST(TunnelManagerConfig, LoadConfigWritesTheFileAndSendsItsFullPath) {
   StandInConsole service;
   ASSERT_TRUE(service.ready());
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(service.pipeName(), root.path()));
-  EventRecorder recorder(manager);
-  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  Connected c(service.pipeName());
+  ASSERT_TRUE(c.connected);
   struct Case {
     std::string name, conf, file, content;
   };
@@ -134,40 +159,32 @@ TEST(TunnelManagerConfig, LoadConfigWritesTheFileAndSendsItsFullPath) {
       {"home.txt", "x", "home.txt", "x\r\n"},
       {"lines", "a\nb\r\nc", "lines.conf", "a\r\nb\r\nc\r\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    manager.LoadConfig(c.name, c.conf);
-    const std::wstring file = root.path() + L"\\QuorVPN\\conf\\" + std::wstring(c.file.begin(), c.file.end());
-    EXPECT_EQ(ReadWholeFile(file), c.content);
-    EXPECT_EQ(manager.ConfigPath(), Narrow(file));
-    // The stand-in reports the path it was sent in its next QueryTunnel answer.
-    EXPECT_TRUE(RunUntil(manager, [&] {
-      for (const auto& text : recorder.events) {
-        const json value = json::parse(text);
-        if (value["type"] == "QueryTunnel" && value["status"]["config"] == Narrow(file)) return true;
-      }
-      return false;
-    }));
+  for (const auto& one : cases) {
+    SCOPED_TRACE(one.name);
+    c.manager->LoadConfig(one.name, one.conf);
+    const std::wstring file = c.root.path() + L"\\QuorVPN\\conf\\" + std::wstring(one.file.begin(), one.file.end());
+    EXPECT_EQ(ReadWholeFile(file), one.content);
+    EXPECT_EQ(c.manager->ConfigPath(), Narrow(file));
+    EXPECT_TRUE(c.ServiceReportsConfig(Narrow(file)));
   }
-  EXPECT_FALSE(FileExists(root.path() + L"\\QuorVPN\\conf\\home.txt.conf"));
+  EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf\\home.txt.conf"));
 }
 
 TEST(TunnelManagerConfig, SetConfigRaisesTheServiceResponse) {
   StandInConsole service;
   ASSERT_TRUE(service.ready());
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(service.pipeName(), root.path()));
-  EventRecorder recorder(manager);
-  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  Connected c(service.pipeName());
+  ASSERT_TRUE(c.connected);
   LogCapture log;
-  manager.SetConfig("office", "[Interface]", "", 3, "");
-  EXPECT_TRUE(RunUntil(manager, [&] { return recorder.Has(R"({"result":0,"type":"SetConfig"})"); }));
-  EXPECT_EQ(ReadWholeFile(root.path() + L"\\QuorVPN\\conf\\office.conf"), "[Interface]\r\n");
+  c.manager->SetConfig("office", "[Interface]", "", 3, "");
+  EXPECT_TRUE(RunUntil(*c.manager, [&] { return c.recorder->Has(R"({"result":0,"type":"SetConfig"})"); }));
+  EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\QuorVPN\\conf\\office.conf"), "[Interface]\r\n");
+  EXPECT_TRUE(c.ServiceReportsConfig(c.manager->ConfigPath()));
   EXPECT_TRUE(log.Has(spdlog::level::info, "IpcClient: sending SetConfig request (" +
                                                std::to_string(json{{"adInfo", ""},
                                                                    {"adToken", ""},
                                                                    {"adType", 3},
-                                                                   {"path", manager.ConfigPath()},
+                                                                   {"path", c.manager->ConfigPath()},
                                                                    {"type", "SetConfig"}}
                                                                   .dump()
                                                                   .size()) +
@@ -181,52 +198,50 @@ TEST(TunnelManagerConfig, UnwritableConfigRaisesCodeTwoAndSendsNothing) {
   ASSERT_TRUE(service.ready());
   struct Case {
     const char* name;
-    std::function<void(const std::wstring& root)> prepare;
-    bool rootFails;
-    std::string line;
+    Connected::Prepare prepare;
+    std::string line;  // %ROOT% is the config root
+    std::string configName = "home";
   };
   const std::vector<Case> cases = {
       {"product folder is a file",
-       [](const std::wstring& root) {
+       [](const std::wstring& root, TunnelManager::Settings&) {
          FileHandle(::CreateFileW((root + L"\\QuorVPN").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
        },
-       false, "TunnelManager: %ROOT%\\QuorVPN exists and is not a directory"},
+       "TunnelManager: %ROOT%\\QuorVPN exists and is not a directory"},
       {"config file is a folder",
-       [](const std::wstring& root) {
-         ::CreateDirectoryW((root + L"\\QuorVPN").c_str(), nullptr);
-         ::CreateDirectoryW((root + L"\\QuorVPN\\conf").c_str(), nullptr);
-         ::CreateDirectoryW((root + L"\\QuorVPN\\conf\\home.conf").c_str(), nullptr);
+       [](const std::wstring& root, TunnelManager::Settings&) {
+         for (const wchar_t* folder : {L"\\QuorVPN", L"\\QuorVPN\\conf", L"\\QuorVPN\\conf\\home.conf"}) {
+           ::CreateDirectoryW((root + folder).c_str(), nullptr);
+         }
        },
-       false, "TunnelManager: cannot open config file %ROOT%\\QuorVPN\\conf\\home.conf (0x5)"},
-      {"all-users folder unknown", [](const std::wstring&) {}, true,
+       "TunnelManager: cannot open config file %ROOT%\\QuorVPN\\conf\\home.conf (0x5)"},
+      {"all-users folder unknown",
+       [](const std::wstring&, TunnelManager::Settings& settings) {
+         settings.configRoot = [](std::string&) {
+           ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
+           return false;
+         };
+       },
        "TunnelManager: GetAllUsersProfileDirectory failed (0xcb)"},
+      {"path too long", nullptr, "TunnelManager: config file name " + std::string(250, 'n') + " is too long",
+       std::string(250, 'n')},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScopedTempDir root;
-    c.prepare(root.path());
-    TunnelManager::Settings settings = StandInSettings(service.pipeName(), root.path());
-    if (c.rootFails) {
-      settings.configRoot = [](std::string&) {
-        ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
-        return false;
-      };
-    }
-    TunnelManager manager(std::move(settings));
-    EventRecorder recorder(manager);
-    ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  for (const auto& one : cases) {
+    SCOPED_TRACE(one.name);
+    Connected c(service.pipeName(), one.prepare);
+    ASSERT_TRUE(c.connected);
     LogCapture log;
-    manager.SetConfig("home", "x", "", 0, "");
-    manager.LoadConfig("home", "x");
-    EXPECT_EQ(recorder.events,
+    c.manager->SetConfig(one.configName, "x", "", 0, "");
+    c.manager->LoadConfig(one.configName, "x");
+    EXPECT_EQ(c.recorder->events,
               (std::vector<std::string>{R"({"type":"SetConfig","result":2})", R"({"type":"LoadConfig","result":2})"}));
-    std::string line = c.line;
+    std::string line = one.line;
     const std::size_t at = line.find("%ROOT%");
-    if (at != std::string::npos) line.replace(at, 6, Narrow(root.path()));
+    if (at != std::string::npos) line.replace(at, 6, Narrow(c.root.path()));
     EXPECT_TRUE(log.Has(spdlog::level::err, line));
     EXPECT_EQ(LinesStartingWith(log, "TunnelManager: CreateDirectory failed"), 0u);
     EXPECT_EQ(RequestsSent(log), 0u);
-    EXPECT_TRUE(manager.ConfigPath().empty());
+    EXPECT_TRUE(c.manager->ConfigPath().empty());
   }
 }
 
@@ -234,10 +249,10 @@ TEST(TunnelManagerConfig, UnwritableConfigRaisesCodeTwoAndSendsNothing) {
 // as the service's JSON, whatever their result.
 TEST(TunnelManagerState, ResponsesMoveRunningAsTheStateTableSays) {
   TestPipeServer server;
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(server.name(), root.path()));
-  EventRecorder recorder(manager);
-  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  Connected c(server.name());
+  ASSERT_TRUE(c.connected);
+  TunnelManager& manager = *c.manager;
+  EventRecorder& recorder = *c.recorder;
   EXPECT_EQ(manager.waitHandles().size(), 2u);
   struct Step {
     std::string response;
@@ -284,10 +299,10 @@ TEST(TunnelManagerState, ResponsesWithoutSubscriberChangeStateOnly) {
 // 101 (running is checked first) and Stop 102; the next tick reconnects.
 TEST(TunnelManagerState, BrokenPipeKeepsRunningAndReconnectsOnTheNextTick) {
   TestPipeServer server(2);
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(server.name(), root.path()));
-  EventRecorder recorder(manager);
-  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  Connected c(server.name());
+  ASSERT_TRUE(c.connected);
+  TunnelManager& manager = *c.manager;
+  EventRecorder& recorder = *c.recorder;
   ASSERT_TRUE(server.Write(Frame(R"({"result":0,"type":"StartTunnel"})")));
   ASSERT_TRUE(RunUntil(manager, [&] { return manager.running(); }));
   LogCapture log;
@@ -313,22 +328,6 @@ TEST(TunnelManagerState, BrokenPipeKeepsRunningAndReconnectsOnTheNextTick) {
   EXPECT_EQ(manager.waitHandles().size(), 2u);
   EXPECT_TRUE(server.Write(Frame(R"({"result":0,"type":"StopTunnel"})"), 1));
   EXPECT_TRUE(RunUntil(manager, [&] { return !manager.running(); }));
-}
-
-// The stand-in dropping its client is seen in the loop, and the manager is
-// polling again after the next tick.
-TEST(TunnelManagerState, ServiceDroppingTheClientIsReconnected) {
-  StandInConsole service(L"--drop-after 1");
-  ASSERT_TRUE(service.ready());
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(service.pipeName(), root.path()));
-  EventRecorder recorder(manager);
-  LogCapture log;
-  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
-  ASSERT_TRUE(RunUntil(manager, [&] { return !manager.connected(); }));
-  EXPECT_EQ(recorder.Count("QueryTunnel"), 1u);
-  ASSERT_TRUE(RunUntil(manager, [&] { return recorder.Count("QueryTunnel") == 2; }));
-  EXPECT_TRUE(log.Has(spdlog::level::warn, "TunnelManager: IPC connection lost"));
 }
 
 int g_received = 0;
