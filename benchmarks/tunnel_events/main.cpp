@@ -133,14 +133,6 @@ bool MeasureStart(std::size_t count) {
     std::printf("cannot register the stand-in QuorTunnel\n");
     return false;
   }
-  // The stand-in gives every service one display name; the second
-  // registration needs the first renamed.
-  {
-    ScHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ScHandle service(::OpenServiceW(scm.get(), L"QuorTunnel", SERVICE_CHANGE_CONFIG));
-    ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
-                           nullptr, nullptr, nullptr, nullptr, L"QuorTunnel");
-  }
   RegisteredService dns(L"DnsCache", L"--no-pipe");
   if (!dns.installed() || !tunnel.Start() || !dns.Start()) {
     std::printf("cannot register and start the stand-in services\n");

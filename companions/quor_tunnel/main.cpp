@@ -126,12 +126,14 @@ int Install() {
   wchar_t exe[MAX_PATH + 1] = {};
   ::GetModuleFileNameW(nullptr, exe, MAX_PATH + 1);
   const std::wstring binary = L"\"" + std::wstring(exe) + L"\" service " + g_options.ToArguments();
+  // Display names are unique too, so each stand-in carries its service name.
+  const std::wstring display = g_options.serviceName + L" (QuorVPN stand-in)";
   ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
   if (!manager) {
     spdlog::error("QuorTunnel: OpenSCManager failed ({:#x})", LastError());
     return 1;
   }
-  ScHandle service(::CreateServiceW(manager.get(), g_options.serviceName.c_str(), L"QuorVPN tunnel (stand-in)",
+  ScHandle service(::CreateServiceW(manager.get(), g_options.serviceName.c_str(), display.c_str(),
                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, g_options.startType,
                                     SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr,
                                     nullptr));

@@ -44,16 +44,6 @@ std::size_t IndexOf(const LogCapture& log, const std::string& text) {
   return i;
 }
 
-// The stand-in registers every service under one display name, which the
-// service control manager keeps unique: the first of two stand-ins is
-// renamed before the second is installed.
-bool GiveOwnDisplayName(const wchar_t* name) {
-  ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  ScHandle service(manager ? ::OpenServiceW(manager.get(), name, SERVICE_CHANGE_CONFIG) : nullptr);
-  return service && ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, name);
-}
-
 // Sets an environment variable for the tools this process starts.
 class ScopedEnvironment {
  public:
@@ -70,7 +60,6 @@ class ScopedEnvironment {
 TEST(TunnelManagerService, StoppedServiceIsStartedThenTheTunnelStartsAndStops) {
   RegisteredService tunnel(L"QuorTunnel", L"");
   ASSERT_TRUE(tunnel.installed());
-  ASSERT_TRUE(GiveOwnDisplayName(L"QuorTunnel"));
   RegisteredService dns(L"DnsCache", L"--no-pipe");
   ASSERT_TRUE(dns.installed());
   ScopedTempDir root;
