@@ -75,4 +75,7 @@ void from_json(const json& in, RouteInfo& out);
 void from_json(const json& in, BenchmarkGameConfig& out);
 void from_json(const json& in, ConnectMediaConfig& out);
 
+// {"name":..,"title":..}, as the result messages echo the route.
+void to_json(json& out, const RouteInfo& in);
+
 }  // namespace halyx

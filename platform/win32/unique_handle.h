@@ -13,6 +13,7 @@
 // Thread: any; an instance is not shared between threads.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <utility>
@@ -69,5 +70,15 @@ struct KernelHandleTraits {
 using EventHandle = UniqueHandle<KernelHandleTraits<0>>;
 using ThreadHandle = UniqueHandle<KernelHandleTraits<0>>;
 using FileHandle = UniqueHandle<KernelHandleTraits<-1>>;
+
+// Winsock sockets, closed with closesocket.
+struct SocketTraits {
+  using Handle = SOCKET;
+  static Handle Empty() noexcept { return INVALID_SOCKET; }
+  static bool IsValid(Handle s) noexcept { return s != INVALID_SOCKET; }
+  static void Close(Handle s) noexcept { ::closesocket(s); }
+};
+
+using UniqueSocket = UniqueHandle<SocketTraits>;
 
 }  // namespace halyx
