@@ -288,26 +288,34 @@ void LatencyBenchmark::Finish() {
     if (delegate_) delegate_->OnBenchmarkResult(name_, title_, 0, 1.0);
     return;
   }
-  uint64_t min = rtts_.front();
-  uint64_t max = rtts_.front();
-  uint64_t sum = 0;
-  for (const uint64_t rtt : rtts_) {
-    min = std::min(min, rtt);
-    max = std::max(max, rtt);
-    sum += rtt;
-  }
-  const std::size_t received = rtts_.size();
-  const uint64_t avg = sum / received;
+  const LatencySummary summary = Summarize(rtts_, sent_);
   spdlog::warn(
       "LatencyBenchmark: latency test: {} ({}:{}) {}/{} packets received, min/avg/max: {}/{}/{}",
-      name_, address, port, received, sent_, min, avg, max);
-  if (!delegate_) return;
-  // A network that duplicates datagrams can return more echoes than probes;
-  // that is no loss, not a negative one.
-  const double dropRate =
-      sent_ > 0 ? std::max(0.0, static_cast<double>(sent_ - static_cast<int64_t>(received)) / sent_)
-                : 0.0;
-  delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(avg), dropRate);
+      name_, address, port, rtts_.size(), sent_, summary.min, summary.avg, summary.max);
+  if (delegate_) {
+    delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(summary.avg),
+                                 summary.dropRate);
+  }
+}
+
+LatencySummary LatencyBenchmark::Summarize(const std::vector<uint64_t>& rtts, int32_t sent) {
+  LatencySummary summary;
+  if (rtts.empty()) {
+    summary.dropRate = 1.0;
+    return summary;
+  }
+  summary.min = rtts.front();
+  summary.max = rtts.front();
+  uint64_t sum = 0;
+  for (const uint64_t rtt : rtts) {
+    summary.min = std::min(summary.min, rtt);
+    summary.max = std::max(summary.max, rtt);
+    sum += rtt;
+  }
+  summary.avg = sum / rtts.size();
+  const int64_t lost = static_cast<int64_t>(sent) - static_cast<int64_t>(rtts.size());
+  summary.dropRate = sent > 0 && lost > 0 ? static_cast<double>(lost) / sent : 0.0;
+  return summary;
 }
 
 }  // namespace halyx

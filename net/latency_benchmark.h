@@ -35,6 +35,14 @@
 
 namespace halyx {
 
+// What a run's round trips come to.
+struct LatencySummary {
+  uint64_t min = 0;
+  uint64_t avg = 0;  // truncated
+  uint64_t max = 0;
+  double dropRate = 0.0;
+};
+
 class LatencyBenchmark {
  public:
   static constexpr std::size_t kProbeSize = 8;
@@ -48,6 +56,10 @@ class LatencyBenchmark {
   LatencyBenchmark(const LatencyBenchmark&) = delete;
   LatencyBenchmark& operator=(const LatencyBenchmark&) = delete;
   ~LatencyBenchmark();
+
+  // The summary of a non-empty set of round trips out of `sent` probes.
+  // More echoes than probes (a duplicating network) count as no loss.
+  static LatencySummary Summarize(const std::vector<uint64_t>& rtts, int32_t sent);
 
   // False when set-up failed: the probe then never sends and never reports.
   bool started() const { return started_; }
