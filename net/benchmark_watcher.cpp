@@ -25,7 +25,7 @@ void to_json(json& out, const LatencyResult& in) {
   out = json{{"name", in.name},
              {"title", in.title},
              {"lag", in.lag},
-             {"dropRate", static_cast<double>(in.dropRate)}};
+             {"dropRate", in.dropRate}};
 }
 
 void to_json(json& out, const SetAdInfoMessage& in) {

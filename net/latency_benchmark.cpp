@@ -23,11 +23,12 @@ struct SendContext {
 };
 
 // Probe spacing from the page's frequency. A negative or absurd frequency
-// would make the conversion undefined; it is held to [0, one day].
+// would make the conversion undefined, and a spacing of 0 would spin the
+// loop (and the log) until the echoes are in: it is held to [1 ms, one day].
 uint64_t IntervalFromFrequency(double frequency) {
   constexpr double kMaxSeconds = 86400.0;
-  if (!(frequency > 0.0)) return 0;
-  return static_cast<uint64_t>(std::min(frequency, kMaxSeconds) * 1000.0);
+  if (!(frequency > 0.0)) return 1;
+  return std::max<uint64_t>(1, static_cast<uint64_t>(std::min(frequency, kMaxSeconds) * 1000.0));
 }
 
 void FreeTimer(uv_handle_t* handle) { delete reinterpret_cast<uv_timer_t*>(handle); }

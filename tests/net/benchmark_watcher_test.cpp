@@ -53,7 +53,11 @@ class BenchmarkRun {
   bool Run(std::shared_ptr<BenchmarkGameConfig> config, DWORD timeoutMs = 8000) {
     const std::string finished = "benchmarak finished: " + config->id;
     ioLoop_.PostGameConfig(std::move(config));
-    return window_.PumpUntil([&] { return log_.Has(spdlog::level::info, finished); }, timeoutMs);
+    const bool done =
+        window_.PumpUntil([&] { return log_.Has(spdlog::level::info, finished); }, timeoutMs);
+    // The last result is posted before the line is written; collect it.
+    window_.PumpUntil([] { return false; }, 0);
+    return done;
   }
 
   ResultWindow window_;

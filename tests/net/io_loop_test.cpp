@@ -131,11 +131,11 @@ TEST(IoLoop, DestructionMidRunRunsNoCallbackAfterwards) {
     config->setting = {0, 0.1, 10};
     config->servers.push_back({"udp", "a", "A", "127.0.0.1", static_cast<uint16_t>(echo.ports()[0]), ""});
     ioLoop.PostGameConfig(config);
-    ASSERT_TRUE(window.PumpUntil([&] { return window.Count(kSetAdInfoMessage) == 1; }, 5000));
+    ASSERT_TRUE(window.PumpUntil([&] { return window.Count(kSetAdInfoMessage) == 1; }, 10000));
     ASSERT_TRUE(window.PumpUntil(
         [&] { return log.Has(spdlog::level::info, "BenchmarkWatcher latency test to a (127.0.0.1:" +
                                                       std::to_string(echo.ports()[0]) + ")"); },
-        5000));
+        10000));
   }
   EXPECT_TRUE(log.Has(spdlog::level::info, "IoLoop: stop"));
   EXPECT_NE(media->destroyedOn, 0u);

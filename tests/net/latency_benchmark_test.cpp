@@ -39,15 +39,20 @@ class Recorder : public BenchmarkTaskDelegate {
   int calls = 0;
 };
 
+std::shared_ptr<LatencyBenchmark> StartProbe(UvTestLoop& loop, const EchoServer& echo,
+                                             Recorder& recorder, int32_t count, double frequency) {
+  const sockaddr_in target = echo.Address();
+  return std::make_shared<LatencyBenchmark>(loop.get(), -1,
+                                            reinterpret_cast<const sockaddr*>(&target), "jp-1",
+                                            "Tokyo", count, &recorder, frequency);
+}
+
 // Runs one probe against `echo` and returns what it reported.
 std::optional<Result> Measure(const EchoServer& echo, int32_t count, double frequency,
                               uint64_t timeoutMs = 5000) {
   UvTestLoop loop;
   Recorder recorder;
-  const sockaddr_in target = echo.Address();
-  recorder.probe = std::make_shared<LatencyBenchmark>(
-      loop.get(), -1, reinterpret_cast<const sockaddr*>(&target), "jp-1", "Tokyo", count,
-      &recorder, frequency);
+  recorder.probe = StartProbe(loop, echo, recorder, count, frequency);
   EXPECT_TRUE(recorder.probe->started());
   loop.RunUntil([&] { return recorder.calls > 0; }, timeoutMs);
   EXPECT_LE(recorder.calls, 1);
@@ -95,10 +100,7 @@ TEST(LatencyBenchmark, CountZeroReportsLostAfterConstruction) {
   UvTestLoop loop;
   LogCapture log;
   Recorder recorder;
-  const sockaddr_in target = echo.Address();
-  recorder.probe = std::make_shared<LatencyBenchmark>(
-      loop.get(), -1, reinterpret_cast<const sockaddr*>(&target), "jp-1", "Tokyo", 0, &recorder,
-      0.2);
+  recorder.probe = StartProbe(loop, echo, recorder, 0, 0.2);
   EXPECT_EQ(recorder.calls, 0);
   ASSERT_TRUE(loop.RunUntil([&] { return recorder.calls > 0; }, 2000));
   EXPECT_EQ(recorder.result->lag, 0);
@@ -106,6 +108,19 @@ TEST(LatencyBenchmark, CountZeroReportsLostAfterConstruction) {
   const std::string expected = "LatencyBenchmark: benchmark failed to jp-1 (127.0.0.1:" +
                                std::to_string(echo.ports()[0]) + "), 0/0 all packets lost";
   EXPECT_TRUE(log.Has(spdlog::level::warn, expected));
+}
+
+// Settings no schedule can follow are held to zero: a negative count sends nothing, a negative
+// frequency sends at the shortest spacing; neither is undefined arithmetic.
+TEST(LatencyBenchmark, NegativeSettingsAreHeldToZero) {
+  EchoServer echo;
+  ASSERT_TRUE(echo.ok());
+  const auto none = Measure(echo, -3, 0.05);
+  ASSERT_TRUE(none);
+  EXPECT_DOUBLE_EQ(none->dropRate, 1.0);
+  const auto burst = Measure(echo, 2, -1.0);
+  ASSERT_TRUE(burst);
+  EXPECT_LT(burst->dropRate, 1.0);
 }
 
 // Echoes of the wrong length or from another port are logged and not counted.
@@ -160,10 +175,7 @@ TEST(LatencyBenchmark, LateTickDoesNotStallTheRun) {
   ASSERT_TRUE(echo.ok());
   UvTestLoop loop;
   Recorder recorder;
-  const sockaddr_in target = echo.Address();
-  recorder.probe = std::make_shared<LatencyBenchmark>(
-      loop.get(), -1, reinterpret_cast<const sockaddr*>(&target), "jp-1", "Tokyo", 3, &recorder,
-      0.05);
+  recorder.probe = StartProbe(loop, echo, recorder, 3, 0.05);
   // Hold the loop for four intervals right after the first probe.
   loop.After(5, [] { ::Sleep(200); });
   ASSERT_TRUE(loop.RunUntil([&] { return recorder.calls > 0; }, 3000));
@@ -177,13 +189,10 @@ TEST(LatencyBenchmark, FailedSetUpIsReportedToTheOwner) {
   UvTestLoop loop;
   LogCapture log;
   Recorder recorder;
-  const sockaddr_in target = echo.Address();
   // Without Winsock no socket can be created.
   int cleanups = 0;
   while (::WSACleanup() == 0) ++cleanups;
-  recorder.probe = std::make_shared<LatencyBenchmark>(
-      loop.get(), -1, reinterpret_cast<const sockaddr*>(&target), "jp-1", "Tokyo", 3, &recorder,
-      0.05);
+  recorder.probe = StartProbe(loop, echo, recorder, 3, 0.05);
   WSADATA data;
   for (int i = 0; i < cleanups; ++i) ::WSAStartup(MAKEWORD(2, 2), &data);
   EXPECT_FALSE(recorder.probe->started());
