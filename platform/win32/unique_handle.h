@@ -13,6 +13,7 @@
 // Thread: any; an instance is not shared between threads.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 #include <bcrypt.h>
 #include <winsvc.h>
@@ -134,5 +135,15 @@ struct ModuleHandleTraits {
   static void Close(Handle h) noexcept { ::FreeLibrary(h); }
 };
 using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
+
+// Winsock sockets, closed with closesocket.
+struct SocketTraits {
+  using Handle = SOCKET;
+  static Handle Empty() noexcept { return INVALID_SOCKET; }
+  static bool IsValid(Handle s) noexcept { return s != INVALID_SOCKET; }
+  static void Close(Handle s) noexcept { ::closesocket(s); }
+};
+
+using UniqueSocket = UniqueHandle<SocketTraits>;
 
 }  // namespace halyx

@@ -1,0 +1,223 @@
+#include "net/benchmark_watcher.h"
+
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include <spdlog/spdlog.h>
+
+#include "app/error_code.h"
+#include "net/default_interface.h"
+#include "net/latency_benchmark.h"
+#include "net/result_message.h"
+
+namespace halyx {
+
+// One name lookup in flight; the request's data points here. The callback
+// frees both; a watcher that goes away first only clears `watcher`.
+struct BenchmarkWatcher::Lookup {
+  BenchmarkWatcher* watcher;
+  std::string host;
+  uv_getaddrinfo_t* request;
+};
+
+void to_json(json& out, const LatencyResult& in) {
+  out = json{{"name", in.name},
+             {"title", in.title},
+             {"lag", in.lag},
+             {"dropRate", in.dropRate}};
+}
+
+void to_json(json& out, const SetAdInfoMessage& in) {
+  out = json{{"type", "SetAdInfo"},
+             {"result", in.result},
+             {"id", in.id},
+             {"route", in.route},
+             {"ads", in.ads}};
+}
+
+void to_json(json& out, const AdInfoMessage& in) {
+  out = json{{"type", "AdInfo"}, {"result", in.result}, {"id", in.id}, {"ad", in.ad}};
+}
+
+BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow)
+    : loop_(loop), resultWindow_(resultWindow) {}
+
+BenchmarkWatcher::~BenchmarkWatcher() {
+  for (Lookup* lookup : lookups_) {
+    lookup->watcher = nullptr;
+    // A lookup still queued ends at once; one already running on the pool
+    // ends by itself and its callback only frees.
+    uv_cancel(reinterpret_cast<uv_req_t*>(lookup->request));
+  }
+  // Probes still running go with running_: their handles close, and nothing
+  // reports.
+}
+
+void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
+  if (busy_) {
+    spdlog::error("BenchmarkWatcher: already benchmarking");
+    return;
+  }
+  if (!config) return;
+  busy_ = true;
+  config_ = std::move(config);
+
+  SetAdInfoMessage start;
+  start.id = config_->id;
+  start.route = config_->route;
+  for (const ServerEntry& server : config_->servers) {
+    start.ads.push_back({server.name, server.title, 0, 0.0});
+  }
+  if (!PostResultMessage(resultWindow_, kSetAdInfoMessage, json(start).dump())) {
+    spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
+  }
+  spdlog::info("benchmark started: {}", config_->id);
+
+  interfaceIndex_ = SelectDefaultInterface();
+  if (interfaceIndex_ < 0) spdlog::warn("BenchmarkWatcher get default interface failed");
+
+  // One lookup per host serves every server of that host.
+  std::set<std::string> hosts;
+  for (const ServerEntry& server : config_->servers) {
+    if (!pending_.emplace(server.name, server).second) {
+      spdlog::warn("BenchmarkWatcher: duplicate server {}, only the first is measured",
+                   server.name);
+      continue;
+    }
+    if (!hosts.insert(server.host).second) continue;
+
+    auto* request = new uv_getaddrinfo_t{};
+    auto* lookup = new Lookup{this, server.host, request};
+    request->data = lookup;
+    const int status = uv_getaddrinfo(loop_, request, &BenchmarkWatcher::OnResolved,
+                                      lookup->host.c_str(), nullptr, nullptr);
+    if (status != 0) {
+      spdlog::warn("BenchmarkWatcher getaddrinfo failed: {}", uv_strerror(status));
+      delete lookup;
+      delete request;
+      PostAdInfo({server.name, server.title, 0, 1.0});
+      pending_.erase(server.name);
+      // A later server of this host would wait for a lookup that never runs.
+      hosts.erase(server.host);
+      continue;
+    }
+    lookups_.insert(lookup);
+  }
+  if (pending_.empty()) CheckFinished();
+}
+
+void BenchmarkWatcher::OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results) {
+  auto* lookup = static_cast<Lookup*>(request->data);
+  if (lookup && lookup->watcher) {
+    BenchmarkWatcher* watcher = lookup->watcher;
+    watcher->lookups_.erase(lookup);
+    try {
+      if (status < 0) {
+        watcher->HandleLookupFailed(lookup->host, status);
+      } else {
+        watcher->HandleResolved(lookup->host, results);
+      }
+    } catch (const std::exception& e) {
+      spdlog::error("BenchmarkWatcher: handling the lookup of {} failed: {}", lookup->host,
+                    e.what());
+    } catch (...) {
+      spdlog::error("BenchmarkWatcher: handling the lookup of {} failed", lookup->host);
+    }
+  }
+  uv_freeaddrinfo(results);
+  delete lookup;
+  delete request;
+}
+
+void BenchmarkWatcher::HandleLookupFailed(const std::string& host, int status) {
+  spdlog::warn("BenchmarkWatcher: getaddrinfo failed for {}: {}", host, uv_strerror(status));
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    if (it->second.host == host) {
+      PostAdInfo({it->second.name, it->second.title, 0, 1.0});
+      it = pending_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  CheckFinished();
+}
+
+void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* results) {
+  const addrinfo* chosen = nullptr;
+  for (const addrinfo* it = results; it; it = it->ai_next) {
+    if (it->ai_family == AF_INET) {
+      chosen = it;
+      break;
+    }
+  }
+  if (!chosen) chosen = results;
+  if (!chosen || !chosen->ai_addr ||
+      (chosen->ai_family != AF_INET && chosen->ai_family != AF_INET6)) {
+    HandleLookupFailed(host, UV_EAI_ADDRFAMILY);
+    return;
+  }
+  sockaddr_storage address{};
+  std::memcpy(&address, chosen->ai_addr,
+              std::min<std::size_t>(chosen->ai_addrlen, sizeof(address)));
+
+  const int32_t count = config_->setting.count;
+  const double frequency = config_->setting.frequency;
+  std::vector<std::string> names;
+  for (const auto& [name, server] : pending_) {
+    if (server.host == host) names.push_back(name);
+  }
+  for (const std::string& name : names) {
+    const ServerEntry server = pending_.at(name);
+    // The port sits at the same place in both address families.
+    reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(server.port);
+    char text[INET6_ADDRSTRLEN] = {};
+    const int status =
+        address.ss_family == AF_INET
+            ? uv_ip4_name(reinterpret_cast<const sockaddr_in*>(&address), text, sizeof(text))
+            : uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(&address), text, sizeof(text));
+    if (status != 0) {
+      spdlog::warn("BenchmarkWatcher get hostname failed: {}", uv_strerror(status));
+    } else {
+      spdlog::info("BenchmarkWatcher latency test to {} ({}:{})", name, text, server.port);
+    }
+
+    auto probe = std::make_shared<LatencyBenchmark>(
+        loop_, interfaceIndex_, reinterpret_cast<const sockaddr*>(&address), server.name,
+        server.title, count, this, frequency);
+    pending_.erase(name);
+    if (!probe->started()) {
+      // It would never report, and the run would never end.
+      PostAdInfo({server.name, server.title, 0, 1.0});
+      continue;
+    }
+    running_.emplace(name, std::move(probe));
+  }
+  CheckFinished();
+}
+
+void BenchmarkWatcher::OnBenchmarkResult(const std::string& name, const std::string& title,
+                                         int32_t lag, double dropRate) {
+  PostAdInfo({name, title, lag, dropRate});
+  // Destroys the probe; it touches nothing of its own after this call.
+  running_.erase(name);
+  CheckFinished();
+}
+
+void BenchmarkWatcher::PostAdInfo(const LatencyResult& result) {
+  AdInfoMessage message;
+  message.id = config_ ? config_->id : std::string();
+  message.ad = result;
+  if (!PostResultMessage(resultWindow_, kAdInfoMessage, json(message).dump())) {
+    spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
+  }
+}
+
+void BenchmarkWatcher::CheckFinished() {
+  if (busy_ && pending_.empty() && running_.empty()) {
+    busy_ = false;
+    spdlog::info("benchmarak finished: {}", config_->id);
+  }
+}
+
+}  // namespace halyx

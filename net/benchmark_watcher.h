@@ -1,0 +1,100 @@
+// Runs one latency benchmark over a list of servers and reports to a window.
+//
+// Start posts the whole list with empty results ("SetAdInfo", 0x8066), looks
+// every host up on libuv's work pool (one lookup serves all servers of that
+// host), starts one LatencyBenchmark per server, bound to the default
+// interface, and posts each server's result as soon as it is in ("AdInfo",
+// 0x8067). Every configured server gets exactly one "AdInfo" per run: a
+// server whose name cannot be resolved, or whose probe cannot be set up, is
+// reported lost (lag 0, dropRate 1.0). A run ends when nothing is pending or
+// running; a Start during a run is rejected.
+//
+// Owned by the IoLoop, which creates it with the loop and the result window,
+// calls Start on each benchmark wake-up and destroys it on the loop thread:
+// probes in flight are then destroyed and lookups in flight orphaned, so no
+// result is posted afterwards.
+//
+// Thread: the loop thread (construction may happen elsewhere, before the
+// loop runs).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <uv.h>
+
+#include "net/benchmark_task_delegate.h"
+#include "net/measure_config.h"
+
+namespace halyx {
+
+class LatencyBenchmark;
+
+// One server's result as the page sees it.
+struct LatencyResult {
+  std::string name;
+  std::string title;
+  int32_t lag = 0;        // milliseconds
+  double dropRate = 0.0;  // 0 to 1
+};
+
+struct SetAdInfoMessage {
+  int32_t result = 0;
+  std::string id;
+  RouteInfo route;
+  std::vector<LatencyResult> ads;
+};
+
+struct AdInfoMessage {
+  int32_t result = 0;
+  std::string id;
+  LatencyResult ad;
+};
+
+// The page's JSON; a dropRate is always written with a fraction (1.0).
+void to_json(json& out, const LatencyResult& in);
+void to_json(json& out, const SetAdInfoMessage& in);
+void to_json(json& out, const AdInfoMessage& in);
+
+class BenchmarkWatcher : public BenchmarkTaskDelegate {
+ public:
+  BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow);
+  BenchmarkWatcher(const BenchmarkWatcher&) = delete;
+  BenchmarkWatcher& operator=(const BenchmarkWatcher&) = delete;
+  virtual ~BenchmarkWatcher();
+
+  // Begins a run, or logs "BenchmarkWatcher: already benchmarking" and
+  // leaves the current run alone.
+  void Start(std::shared_ptr<BenchmarkGameConfig> config);
+
+  void OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag,
+                         double dropRate) override;
+
+  bool busy() const { return busy_; }
+
+ private:
+  struct Lookup;
+
+  static void OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results);
+  void HandleLookupFailed(const std::string& host, int status);
+  void HandleResolved(const std::string& host, const addrinfo* results);
+  void PostAdInfo(const LatencyResult& result);
+  void CheckFinished();
+
+  std::shared_ptr<BenchmarkGameConfig> config_;
+  std::map<std::string, ServerEntry> pending_;
+  std::map<std::string, std::shared_ptr<LatencyBenchmark>> running_;
+  bool busy_ = false;
+  int32_t interfaceIndex_ = -1;
+  uv_loop_t* loop_;
+  HWND resultWindow_;
+  std::set<Lookup*> lookups_;  // in flight; orphaned on destruction
+};
+
+}  // namespace halyx

@@ -1,0 +1,322 @@
+#include "net/latency_benchmark.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <spdlog/spdlog.h>
+
+#include "app/error_code.h"
+#include "net/default_interface.h"
+#include "platform/win32/unique_handle.h"
+
+namespace halyx {
+
+namespace {
+
+// One probe on its way out: the request's data points here, and the send
+// callback frees both, whatever became of the probe's owner meanwhile.
+struct SendContext {
+  LatencyBenchmark* owner;
+  uint64_t timestamp;
+  uv_buf_t buffer;
+};
+
+// Probe spacing from the page's frequency. A negative or absurd frequency
+// would make the conversion undefined, and a spacing of 0 would spin the
+// loop (and the log) until the echoes are in: it is held to [1 ms, one day].
+uint64_t IntervalFromFrequency(double frequency) {
+  constexpr double kMaxSeconds = 86400.0;
+  if (!(frequency > 0.0)) return 1;
+  return std::max<uint64_t>(1, static_cast<uint64_t>(std::min(frequency, kMaxSeconds) * 1000.0));
+}
+
+void FreeTimer(uv_handle_t* handle) { delete reinterpret_cast<uv_timer_t*>(handle); }
+void FreeUdp(uv_handle_t* handle) { delete reinterpret_cast<uv_udp_t*>(handle); }
+
+}  // namespace
+
+LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target,
+                                   const std::string& name, const std::string& title,
+                                   int32_t count, BenchmarkTaskDelegate* delegate, double frequency)
+    : loop_(loop),
+      timer_(new uv_timer_t{}),
+      udp_(new uv_udp_t{}),
+      startTime_(uv_now(loop)),
+      name_(name),
+      title_(title),
+      intervalMs_(IntervalFromFrequency(frequency)),
+      count_(std::max<int32_t>(count, 0)),
+      delegate_(delegate) {
+  std::memcpy(&target_, target, target->sa_family == AF_INET ? sizeof(sockaddr_in)
+                                                             : sizeof(sockaddr_in6));
+  timer_->data = this;
+  udp_->data = this;
+  if (SetUp(interfaceIndex)) {
+    started_ = true;
+    Tick();
+  }
+  constructing_ = false;
+}
+
+bool LatencyBenchmark::SetUp(int interfaceIndex) {
+  int status = uv_udp_init(loop_, udp_);
+  if (status != 0) {
+    spdlog::error("LatencyBenchmark init udp failed: {}", uv_strerror(status));
+    return false;
+  }
+  udpInitialised_ = true;
+
+  // The interface option is IPv4's; an IPv6 target goes out unbound.
+  if (interfaceIndex >= 0 && target_.ss_family == AF_INET) {
+    UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (socket && BindToInterface(socket.get(), interfaceIndex)) {
+      status = uv_udp_open(udp_, socket.get());
+      if (status != 0) {
+        spdlog::error("LatencyBenchmark open udp socket failed: {}", uv_strerror(status));
+        return false;
+      }
+      static_cast<void>(socket.release());  // the handle closes it now
+    } else {
+      if (!socket) {
+        spdlog::warn("LatencyBenchmark create socket failed: {:#x}",
+                     SignedErrorCode(::WSAGetLastError()));
+      }
+      spdlog::error("LatencyBenchmark bind socket to default interface failed");
+    }
+  }
+
+  status = uv_udp_recv_start(udp_, &LatencyBenchmark::OnAlloc, &LatencyBenchmark::OnRead);
+  if (status != 0) {
+    spdlog::error("LatencyBenchmark start udp recv failed: {}", uv_strerror(status));
+    return false;
+  }
+  status = uv_timer_init(loop_, timer_);
+  if (status != 0) {
+    spdlog::error("LatencyBenchmark init timer failed: {}", uv_strerror(status));
+    return false;
+  }
+  timerInitialised_ = true;
+  return true;
+}
+
+LatencyBenchmark::~LatencyBenchmark() {
+  if (timerInitialised_) {
+    const int status = uv_timer_stop(timer_);
+    if (status != 0) spdlog::warn("LatencyBenchmark stop timer failed: {}", uv_strerror(status));
+    uv_close(reinterpret_cast<uv_handle_t*>(timer_), &FreeTimer);
+  } else {
+    delete timer_;
+  }
+  if (udpInitialised_) {
+    const int status = uv_udp_recv_stop(udp_);
+    if (status != 0) {
+      spdlog::warn("LatencyBenchmark stop udp recv failed: {}", uv_strerror(status));
+    }
+    uv_close(reinterpret_cast<uv_handle_t*>(udp_), &FreeUdp);
+  } else {
+    delete udp_;
+  }
+}
+
+void LatencyBenchmark::OnTimer(uv_timer_t* handle) {
+  try {
+    static_cast<LatencyBenchmark*>(handle->data)->Tick();
+  } catch (const std::exception& e) {
+    spdlog::error("LatencyBenchmark: tick failed: {}", e.what());
+  } catch (...) {
+    spdlog::error("LatencyBenchmark: tick failed");
+  }
+}
+
+void LatencyBenchmark::Tick() {
+  const uint64_t now = uv_now(loop_);
+  const bool allEchoed = rtts_.size() == static_cast<std::size_t>(count_);
+  const bool pastDeadline =
+      now > startTime_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
+  if (allEchoed || pastDeadline) {
+    // The owner stores the probe only once it is constructed, so a run that
+    // is over at once (count 0) reports from the next loop pass.
+    if (constructing_) {
+      StartTimer(0);
+      return;
+    }
+    Finish();
+    return;
+  }
+
+  const int64_t remaining =
+      static_cast<int64_t>(lastSendTime_ + intervalMs_) - static_cast<int64_t>(now);
+  if (remaining > 0) {
+    StartTimer(static_cast<uint64_t>(remaining));
+    return;
+  }
+  // A probe is due. The next one keeps to the planned schedule; a tick more
+  // than one interval late fires the next tick at once instead of starting
+  // the timer with a negative (to libuv: endless) timeout. Missed probes are
+  // not sent in a burst: the late one goes now, the next one an interval on.
+  const int64_t next = lastSendTime_ == 0 ? static_cast<int64_t>(intervalMs_)
+                                          : static_cast<int64_t>(intervalMs_) + remaining;
+  StartTimer(next > 0 ? static_cast<uint64_t>(next) : 0);
+  lastSendTime_ = now;
+
+  if (sent_ < count_) SendProbe();
+  if (sent_ >= count_) {
+    spdlog::warn("LatencyBenchmark: {} expected to send {}, already sent {}", name_, count_,
+                 sent_);
+  }
+}
+
+void LatencyBenchmark::StartTimer(uint64_t timeout) {
+  const int status = uv_timer_start(timer_, &LatencyBenchmark::OnTimer, timeout, 0);
+  if (status != 0) spdlog::warn("LatencyBenchmark start timer failed: {}", uv_strerror(status));
+}
+
+void LatencyBenchmark::SendProbe() {
+  auto* context = new SendContext{this, uv_now(loop_), {}};
+  context->buffer = uv_buf_init(reinterpret_cast<char*>(&context->timestamp), kProbeSize);
+  auto* request = new uv_udp_send_t{};
+  request->data = context;
+  const int status = uv_udp_send(request, udp_, &context->buffer, 1,
+                                 reinterpret_cast<const sockaddr*>(&target_),
+                                 &LatencyBenchmark::OnSent);
+  if (status != 0) {
+    spdlog::warn("LatencyBenchmark: udp send failed: {}", uv_strerror(status));
+    delete request;
+    delete context;
+    return;
+  }
+  ++sent_;
+}
+
+void LatencyBenchmark::OnSent(uv_udp_send_t* request, int status) {
+  if (status != 0 && status != UV_ECANCELED) {
+    spdlog::warn("LatencyBenchmark: udp send failed: {}", uv_strerror(status));
+  }
+  delete static_cast<SendContext*>(request->data);
+  delete request;
+}
+
+void LatencyBenchmark::OnAlloc(uv_handle_t*, std::size_t suggested, uv_buf_t* buffer) {
+  buffer->base = static_cast<char*>(std::malloc(suggested));
+  buffer->len = buffer->base ? static_cast<decltype(buffer->len)>(suggested) : 0;
+}
+
+void LatencyBenchmark::OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer,
+                              const sockaddr* address, unsigned) {
+  auto* self = static_cast<LatencyBenchmark*>(handle->data);
+  if (nread < 0) {
+    spdlog::warn("LatencyBenchmark recv failed ({}): {}", nread,
+                 uv_strerror(static_cast<int>(nread)));
+    if (buffer) std::free(buffer->base);
+    return;
+  }
+  if (!buffer || !buffer->base) {
+    spdlog::warn("LatencyBenchmark: buf is NULL in ReadCallback");
+    return;
+  }
+  if (!address) {
+    spdlog::warn("LatencyBenchmark: from address is NULL in ReadCallback");
+    std::free(buffer->base);
+    return;
+  }
+  if (!self->IsTarget(address)) {
+    char text[65] = {};
+    if (address->sa_family == AF_INET) {
+      uv_ip4_name(reinterpret_cast<const sockaddr_in*>(address), text, sizeof(text));
+    } else if (address->sa_family == AF_INET6) {
+      uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(address), text, sizeof(text));
+    }
+    spdlog::warn("LatencyBenchmark: target mismatch, recv packet from: {}", text);
+    std::free(buffer->base);
+    return;
+  }
+  if (nread == static_cast<ssize_t>(kProbeSize)) {
+    uint64_t sentAt = 0;
+    std::memcpy(&sentAt, buffer->base, kProbeSize);
+    const uint64_t now = uv_now(self->loop_);
+    // Only a time this run can have sent is a round trip; anything else
+    // would wrap around into an enormous lag.
+    if (sentAt >= self->startTime_ && sentAt <= now) {
+      self->rtts_.push_back(now - sentAt);
+    } else {
+      spdlog::warn("LatencyBenchmark: {} echo carries a time not sent: {}", self->name_, sentAt);
+    }
+  } else {
+    spdlog::warn("LatencyBenchmark: {} data length mismatch, expect: {}, got: {}", self->name_,
+                 kProbeSize, nread);
+  }
+  std::free(buffer->base);
+}
+
+bool LatencyBenchmark::IsTarget(const sockaddr* address) const {
+  if (address->sa_family != target_.ss_family) return false;
+  if (address->sa_family == AF_INET) {
+    const auto* from = reinterpret_cast<const sockaddr_in*>(address);
+    const auto* to = reinterpret_cast<const sockaddr_in*>(&target_);
+    return from->sin_port == to->sin_port && from->sin_addr.s_addr == to->sin_addr.s_addr;
+  }
+  if (address->sa_family == AF_INET6) {
+    const auto* from = reinterpret_cast<const sockaddr_in6*>(address);
+    const auto* to = reinterpret_cast<const sockaddr_in6*>(&target_);
+    return from->sin6_port == to->sin6_port && from->sin6_scope_id == to->sin6_scope_id &&
+           std::memcmp(&from->sin6_addr, &to->sin6_addr, sizeof(in6_addr)) == 0;
+  }
+  return false;
+}
+
+std::string LatencyBenchmark::TargetText() const {
+  char text[65] = {};
+  if (target_.ss_family == AF_INET) {
+    uv_ip4_name(reinterpret_cast<const sockaddr_in*>(&target_), text, sizeof(text));
+  } else {
+    uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(&target_), text, sizeof(text));
+  }
+  return text;
+}
+
+uint16_t LatencyBenchmark::TargetPort() const {
+  // The port sits at the same place in both address families.
+  return ntohs(reinterpret_cast<const sockaddr_in*>(&target_)->sin_port);
+}
+
+void LatencyBenchmark::Finish() {
+  const std::string address = TargetText();
+  const uint16_t port = TargetPort();
+  if (rtts_.empty()) {
+    spdlog::warn("LatencyBenchmark: benchmark failed to {} ({}:{}), 0/{} all packets lost", name_,
+                 address, port, sent_);
+    if (delegate_) delegate_->OnBenchmarkResult(name_, title_, 0, 1.0);
+    return;
+  }
+  const LatencySummary summary = Summarize(rtts_, sent_);
+  spdlog::warn(
+      "LatencyBenchmark: latency test: {} ({}:{}) {}/{} packets received, min/avg/max: {}/{}/{}",
+      name_, address, port, rtts_.size(), sent_, summary.min, summary.avg, summary.max);
+  if (delegate_) {
+    delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(summary.avg),
+                                 summary.dropRate);
+  }
+}
+
+LatencySummary LatencyBenchmark::Summarize(const std::vector<uint64_t>& rtts, int32_t sent) {
+  LatencySummary summary;
+  if (rtts.empty()) {
+    summary.dropRate = 1.0;
+    return summary;
+  }
+  summary.min = rtts.front();
+  summary.max = rtts.front();
+  uint64_t sum = 0;
+  for (const uint64_t rtt : rtts) {
+    summary.min = std::min(summary.min, rtt);
+    summary.max = std::max(summary.max, rtt);
+    sum += rtt;
+  }
+  summary.avg = sum / rtts.size();
+  const int64_t lost = static_cast<int64_t>(sent) - static_cast<int64_t>(rtts.size());
+  summary.dropRate = sent > 0 && lost > 0 ? static_cast<double>(lost) / sent : 0.0;
+  return summary;
+}
+
+}  // namespace halyx

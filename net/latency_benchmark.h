@@ -1,0 +1,103 @@
+// Measures the UDP round trip to one server.
+//
+// Sends `count` probes of 8 bytes, one every frequency seconds, from one
+// socket; each probe is the loop time of its sending, and the server's echo
+// service sends it back unchanged, so the echo alone gives the round trip.
+// Echoes are accepted only from exactly the target address and port and only
+// when exactly 8 bytes long. The run ends at the first tick after all echoes
+// are in, or after count x interval + 1000 ms, and reports once to the
+// delegate: the truncated average round trip ("lag") and the share of probes
+// unanswered ("dropRate"; no echo at all gives lag 0 and 1.0).
+//
+//   auto probe = std::make_shared<LatencyBenchmark>(loop, interfaceIndex, address,
+//                                                   "jp-1", "Tokyo", 10, delegate, 0.2);
+//   if (!probe->started()) { /* set-up failed and logged: it will never report */ }
+//
+// The first probe leaves during construction; the result never arrives
+// during construction, not even for count 0, so the owner can store the
+// probe before it hears from it. The delegate may destroy the probe from
+// inside OnBenchmarkResult; the handles are closed by the destructor and
+// their blocks freed by libuv's close callbacks on a later loop pass.
+//
+// Thread: the loop thread only.
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <uv.h>
+
+#include "net/benchmark_task_delegate.h"
+
+namespace halyx {
+
+// What a run's round trips come to.
+struct LatencySummary {
+  uint64_t min = 0;
+  uint64_t avg = 0;  // truncated
+  uint64_t max = 0;
+  double dropRate = 0.0;
+};
+
+class LatencyBenchmark {
+ public:
+  static constexpr std::size_t kProbeSize = 8;
+  static constexpr uint64_t kGraceMs = 1000;
+
+  // `target` carries the server's port. `interfaceIndex` < 0: the socket is
+  // not bound to an interface.
+  LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target,
+                   const std::string& name, const std::string& title, int32_t count,
+                   BenchmarkTaskDelegate* delegate, double frequency);
+  LatencyBenchmark(const LatencyBenchmark&) = delete;
+  LatencyBenchmark& operator=(const LatencyBenchmark&) = delete;
+  ~LatencyBenchmark();
+
+  // The summary of a non-empty set of round trips out of `sent` probes.
+  // More echoes than probes (a duplicating network) count as no loss.
+  static LatencySummary Summarize(const std::vector<uint64_t>& rtts, int32_t sent);
+
+  // False when set-up failed: the probe then never sends and never reports.
+  bool started() const { return started_; }
+
+ private:
+  static void OnTimer(uv_timer_t* handle);
+  static void OnAlloc(uv_handle_t* handle, std::size_t suggested, uv_buf_t* buffer);
+  static void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer,
+                     const sockaddr* address, unsigned flags);
+  static void OnSent(uv_udp_send_t* request, int status);
+
+  bool SetUp(int interfaceIndex);
+  void Tick();
+  void StartTimer(uint64_t timeout);
+  void SendProbe();
+  bool IsTarget(const sockaddr* address) const;
+  std::string TargetText() const;
+  uint16_t TargetPort() const;
+  // The caller touches no member afterwards: the delegate may destroy us.
+  void Finish();
+
+  uv_loop_t* loop_;
+  uv_timer_t* timer_;
+  uv_udp_t* udp_;
+  bool timerInitialised_ = false;
+  bool udpInitialised_ = false;
+  bool started_ = false;
+  bool constructing_ = true;
+  std::vector<uint64_t> rtts_;
+  uint64_t startTime_;
+  uint64_t lastSendTime_ = 0;
+  sockaddr_storage target_{};
+  std::string name_;
+  std::string title_;
+  uint64_t intervalMs_;
+  int32_t count_;
+  int32_t sent_ = 0;
+  BenchmarkTaskDelegate* delegate_;
+};
+
+}  // namespace halyx
