@@ -15,6 +15,7 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <winhttp.h>
 
 #include <utility>
 
@@ -80,5 +81,16 @@ struct SocketTraits {
 };
 
 using UniqueSocket = UniqueHandle<SocketTraits>;
+
+// WinHTTP session, connection and request handles, closed with
+// WinHttpCloseHandle (link winhttp).
+struct WinHttpHandleTraits {
+  using Handle = HINTERNET;
+  static Handle Empty() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::WinHttpCloseHandle(h); }
+};
+
+using WinHttpHandle = UniqueHandle<WinHttpHandleTraits>;
 
 }  // namespace halyx
