@@ -11,6 +11,7 @@
 
 #include "app/error_code.h"
 #include "net/benchmark_watcher.h"
+#include "net/connectivity_watcher.h"
 
 namespace halyx {
 
@@ -85,10 +86,9 @@ IoLoop::IoLoop(HWND resultWindow, const MediaWatcherFactory& makeMediaWatcher)
   SetThreadPoolSize();
 }
 
-std::unique_ptr<MediaWatcher> IoLoop::MakeConnectivityWatcher(uv_loop_t* /*loop*/,
-                                                              HWND /*resultWindow*/) {
-  // The connectivity watcher plugs in here.
-  return nullptr;
+std::unique_ptr<MediaWatcher> IoLoop::MakeConnectivityWatcher(uv_loop_t* loop,
+                                                              HWND resultWindow) {
+  return std::make_unique<ConnectivityWatcher>(loop, resultWindow);
 }
 
 IoLoop::~IoLoop() {

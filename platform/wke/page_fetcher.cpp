@@ -7,19 +7,11 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/win32/unique_handle.h"
+#include "platform/win32/winhttp_handle.h"
 #include "platform/wke/text_convert.h"
 
 namespace halyx::engine {
 namespace {
-
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Empty() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::WinHttpCloseHandle(h); }
-};
-using InternetHandle = UniqueHandle<InternetHandleTraits>;
 
 constexpr int kHttpTimeoutMs = 10000;
 
@@ -71,15 +63,15 @@ bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::strin
   const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                             std::wstring(parts.lpszExtraInfo != nullptr ? parts.lpszExtraInfo : L"",
                                          parts.dwExtraInfoLength);
-  InternetHandle session(::WinHttpOpen(L"wke", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+  WinHttpHandle session(::WinHttpOpen(L"wke", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) {
     error = "WinHttpOpen failed";
     return false;
   }
   ::WinHttpSetTimeouts(session.get(), kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs);
-  InternetHandle connection(::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-  InternetHandle request(connection ? ::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
+  WinHttpHandle connection(::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+  WinHttpHandle request(connection ? ::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
                                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                            parts.nScheme == INTERNET_SCHEME_HTTPS
                                                                ? WINHTTP_FLAG_SECURE

@@ -15,27 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/unique_handle.h"
+#include "support/companion_process.h"
 
 namespace halyx::testing {
 
-class EchoServer {
+class EchoServer : public CompanionProcess {
  public:
   explicit EchoServer(const std::vector<std::string>& options = {});
-  ~EchoServer();
-  EchoServer(const EchoServer&) = delete;
-  EchoServer& operator=(const EchoServer&) = delete;
 
-  bool ok() const { return !ports_.empty(); }
-  const std::vector<int>& ports() const { return ports_; }
   // 127.0.0.1 at the i-th port.
   sockaddr_in Address(std::size_t i = 0) const;
-
- private:
-  FileHandle input_;   // our end of its standard input
-  FileHandle output_;  // our end of its standard output
-  ThreadHandle process_;
-  std::vector<int> ports_;
 };
 
 }  // namespace halyx::testing

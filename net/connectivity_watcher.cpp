@@ -1,0 +1,101 @@
+#include "net/connectivity_watcher.h"
+
+#include <utility>
+
+#include <fmt/format.h>
+#include <spdlog/spdlog.h>
+
+#include "app/error_code.h"
+#include "net/http_connectivity.h"
+#include "net/result_message.h"
+
+namespace halyx {
+
+void to_json(json& out, const ServerStatus& in) {
+  out = json{{"name", in.name}, {"title", in.title}, {"status", in.status}};
+}
+
+void to_json(json& out, const SetAdGlobalMessage& in) {
+  out = json{{"type", "SetAdGlobal"},
+             {"result", in.result},
+             {"id", in.id},
+             {"route", in.route},
+             {"ads", in.ads}};
+}
+
+void to_json(json& out, const AdGlobalMessage& in) {
+  out = json{{"type", "AdGlobal"}, {"result", in.result}, {"id", in.id}, {"ad", in.ad}};
+}
+
+ConnectivityWatcher::ConnectivityWatcher(uv_loop_t* loop, HWND resultWindow)
+    : loop_(loop), resultWindow_(resultWindow) {}
+
+// Tests still queued are cancelled and those running abandoned as running_
+// goes: none of them reports.
+ConnectivityWatcher::~ConnectivityWatcher() = default;
+
+void ConnectivityWatcher::Start(std::shared_ptr<ConnectMediaConfig> config) {
+  if (busy_) {
+    spdlog::error("ConnectivityWatcher: already testing");
+    return;
+  }
+  if (!config) return;
+  busy_ = true;
+  config_ = std::move(config);
+
+  SetAdGlobalMessage start;
+  start.id = config_->id;
+  start.route = config_->route;
+  for (const ServerEntry& server : config_->servers) {
+    start.ads.push_back({server.name, server.title, HttpConnectivity::kUnreachableStatus});
+  }
+  if (!PostResultMessage(resultWindow_, kSetAdGlobalMessage, json(start).dump())) {
+    spdlog::warn("PostMessageW from connectivity failed: {:#x}", LastError());
+  }
+  spdlog::info("connectivity testing started: {}", config_->id);
+
+  // A test that cannot be queued reports at once; the run must not count as
+  // ended while later servers are still to be queued.
+  starting_ = true;
+  for (const ServerEntry& server : config_->servers) {
+    const std::string url = fmt::format("{}://{}:{}", server.protocol, server.host, server.port);
+    auto test = std::make_shared<HttpConnectivity>(loop_, url, server.name, server.title,
+                                                   server.status, this);
+    if (test->Start()) running_.emplace(server.name, std::move(test));
+  }
+  starting_ = false;
+  CheckFinished();
+}
+
+void ConnectivityWatcher::OnConnectResult(const std::string& name, const std::string& title,
+                                          const std::string& status) {
+  PostAdGlobal({name, title, status});
+  // Of the tests of this name, the one reporting is the one that finished;
+  // one that could not be queued was never entered.
+  auto [begin, end] = running_.equal_range(name);
+  for (auto it = begin; it != end; ++it) {
+    if (it->second->finished()) {
+      running_.erase(it);
+      break;
+    }
+  }
+  CheckFinished();
+}
+
+void ConnectivityWatcher::PostAdGlobal(const ServerStatus& status) {
+  AdGlobalMessage message;
+  message.id = config_ ? config_->id : std::string();
+  message.ad = status;
+  if (!PostResultMessage(resultWindow_, kAdGlobalMessage, json(message).dump())) {
+    spdlog::warn("PostMessageW from connectivity failed: {:#x}", LastError());
+  }
+}
+
+void ConnectivityWatcher::CheckFinished() {
+  if (busy_ && !starting_ && running_.empty()) {
+    busy_ = false;
+    spdlog::info("connectivity testing finished: {}", config_->id);
+  }
+}
+
+}  // namespace halyx

@@ -1,0 +1,190 @@
+#include "net/http_client.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <vector>
+
+#include <spdlog/spdlog.h>
+
+#include "app/error_code.h"
+#include "platform/win32/winhttp_handle.h"
+
+namespace halyx {
+
+namespace {
+
+constexpr DWORD kHostNameCapacity = 260;
+constexpr DWORD kUrlPathCapacity = 1300;
+
+std::wstring ToLower(std::wstring text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+  return text;
+}
+
+// Appends `size` bytes decoded with `codePage`; false when they do not
+// decode (nothing is appended then).
+bool AppendDecoded(UINT codePage, DWORD flags, const char* bytes, int size, std::wstring& out) {
+  if (size <= 0) return true;
+  const int length = ::MultiByteToWideChar(codePage, flags, bytes, size, nullptr, 0);
+  if (length <= 0) return false;
+  const std::size_t end = out.size();
+  out.resize(end + static_cast<std::size_t>(length));
+  if (::MultiByteToWideChar(codePage, flags, bytes, size, out.data() + end, length) != length) {
+    out.resize(end);
+    return false;
+  }
+  return true;
+}
+
+// Where an incomplete UTF-8 sequence at the end of `bytes` begins; the size
+// when the text ends on a character boundary.
+std::size_t IncompleteUtf8Tail(const std::string& bytes) {
+  const std::size_t size = bytes.size();
+  for (std::size_t back = 1; back <= 4 && back <= size; ++back) {
+    const auto c = static_cast<unsigned char>(bytes[size - back]);
+    if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return length > back ? size - back : size;
+  }
+  return size;
+}
+
+}  // namespace
+
+HttpClient::HttpClient(const std::string& url) {
+  if (url.empty()) return;
+  const int size = static_cast<int>(url.size());
+  const int length =
+      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url.data(), size, nullptr, 0);
+  if (length <= 0) return;
+  url_.resize(static_cast<std::size_t>(length));
+  if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url.data(), size, url_.data(),
+                            length) != length) {
+    url_.clear();
+  }
+}
+
+bool HttpClient::Request(const std::wstring& method) {
+  const std::wstring lowerMethod = ToLower(method);
+  const wchar_t* verb = lowerMethod == L"get" ? L"GET" : lowerMethod == L"post" ? L"POST" : nullptr;
+  if (!verb) return false;
+
+  WinHttpHandle root(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!root) {
+    spdlog::error("HttpClient: WinHttpOpen failed ({:#x})", LastError());
+    return false;
+  }
+
+  wchar_t hostName[kHostNameCapacity] = {};
+  wchar_t urlPath[kUrlPathCapacity] = {};
+  URL_COMPONENTS components{};
+  components.dwStructSize = sizeof(components);
+  components.lpszHostName = hostName;
+  components.dwHostNameLength = kHostNameCapacity;
+  components.lpszUrlPath = urlPath;
+  components.dwUrlPathLength = kUrlPathCapacity;
+  if (!::WinHttpCrackUrl(url_.c_str(), static_cast<DWORD>(url_.size()), 0, &components)) {
+    spdlog::warn("HttpClient: WinHttpCrackUrl failed ({:#x})", LastError());
+    return false;
+  }
+  host_.assign(hostName, components.dwHostNameLength);
+  // A URL of protocol://host:port names no path; what is asked for is the
+  // root.
+  const std::wstring path =
+      components.dwUrlPathLength ? std::wstring(urlPath, components.dwUrlPathLength) : L"/";
+
+  WinHttpHandle connection(::WinHttpConnect(root.get(), host_.c_str(), components.nPort, 0));
+  if (!connection) {
+    spdlog::warn("HttpClient: WinHttpConnect failed ({:#x})", LastError());
+    return false;
+  }
+  const DWORD flags = components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
+  WinHttpHandle request(::WinHttpOpenRequest(connection.get(), verb, path.c_str(), nullptr,
+                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                             flags));
+  if (!request) {
+    spdlog::warn("HttpClient: WinHttpOpenRequest failed ({:#x})", LastError());
+    return false;
+  }
+
+  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    spdlog::warn("HttpClient: WinHttpSendRequest failed ({:#x})", LastError());
+    return false;
+  }
+  if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
+    spdlog::warn("HttpClient: WinHttpReceiveResponse failed ({:#x})", LastError());
+    return false;
+  }
+
+  DWORD size = 0;
+  if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF,
+                             WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                             WINHTTP_NO_HEADER_INDEX) &&
+      ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    spdlog::warn("HttpClient: WinHttpQueryHeaders failed ({:#x})", LastError());
+    return false;
+  }
+  // The size is in bytes; one more character keeps the text terminated.
+  std::vector<wchar_t> block(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(block.size() * sizeof(wchar_t));
+  if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF,
+                             WINHTTP_HEADER_NAME_BY_INDEX, block.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+    spdlog::warn("HttpClient: WinHttpQueryHeaders failed ({:#x})", LastError());
+    return false;
+  }
+  headers_.assign(block.data());
+  ReadCharset();
+
+  std::wstring body = ReadBody(request.get());
+  if (body.size() < 2) {
+    spdlog::warn("HttpClient: response too small");
+    return false;
+  }
+  body_ = std::move(body);
+  return true;
+}
+
+void HttpClient::ReadCharset() {
+  charset_.clear();
+  const std::wstring lower = ToLower(headers_);
+  static constexpr wchar_t kKey[] = L"charset=";
+  const std::size_t key = lower.find(kKey);
+  if (key == std::wstring::npos || lower.empty()) return;
+  const std::size_t begin = key + (sizeof(kKey) / sizeof(wchar_t) - 1);
+  // A carriage return does not end the value: it may keep one.
+  const std::size_t end = std::min(lower.find_first_of(L" ;\n", begin), lower.size() - 1);
+  if (end > begin) charset_ = lower.substr(begin, end - begin);
+}
+
+std::wstring HttpClient::ReadBody(HINTERNET request) const {
+  const bool utf8 = charset_.find(L"utf-8") != std::wstring::npos;
+  std::wstring body;
+  std::string carried;  // the start of a UTF-8 character cut by the chunk's end
+  for (;;) {
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(request, &available) || available == 0) break;
+    std::string chunk(available, '\0');
+    DWORD read = 0;
+    // A read that fails would fail again: what came so far is the body.
+    if (!::WinHttpReadData(request, chunk.data(), available, &read)) break;
+    chunk.resize(read);
+    if (!utf8) {
+      AppendDecoded(CP_ACP, MB_PRECOMPOSED, chunk.data(), static_cast<int>(chunk.size()), body);
+      continue;
+    }
+    chunk.insert(0, carried);
+    const std::size_t complete = IncompleteUtf8Tail(chunk);
+    carried = chunk.substr(complete);
+    if (!AppendDecoded(CP_UTF8, MB_ERR_INVALID_CHARS, chunk.data(), static_cast<int>(complete),
+                       body)) {
+      carried.clear();  // the chunk is skipped, and its tail with it
+    }
+  }
+  return body;
+}
+
+}  // namespace halyx
