@@ -22,28 +22,22 @@ TEST(ServiceMessages, RequestsSerialiseCompactWithKeysInOrder) {
   EXPECT_EQ(Serialized(ReqStartTunnel()), R"({"type":"StartTunnel"})");
   EXPECT_EQ(Serialized(ReqStopTunnel()), R"({"type":"StopTunnel"})");
   EXPECT_EQ(Serialized(ReqStopTracing()), R"({"type":"StopTracing"})");
-
   ReqLoadConfig load;
   load.path = R"(C:\ProgramData\QuorVPN\conf\home.conf)";
   EXPECT_EQ(Serialized(load), R"({"path":"C:\\ProgramData\\QuorVPN\\conf\\home.conf","type":"LoadConfig"})");
-
   ReqSetConfig set;
   set.path = "p";
   set.adToken = "tok";
   set.adType = -3;
   set.adInfo = "{\"a\":1}";
   EXPECT_EQ(Serialized(set), R"({"adInfo":"{\"a\":1}","adToken":"tok","adType":-3,"path":"p","type":"SetConfig"})");
-
   ReqStartTracing tracing;
   tracing.host = "10.0.0.1";
   tracing.port = 65535;
   EXPECT_EQ(Serialized(tracing), R"({"host":"10.0.0.1","port":65535,"type":"StartTracing"})");
-}
 
-TEST(ServiceMessages, QueryTunnelRequestIsTheExactFrameBytes) {
   const auto frame = BuildFrame(Serialized(ReqQueryTunnel()));
-  const std::string expected = std::string("\x16\x00\x00\x00", 4) + R"({"type":"QueryTunnel"})";
-  EXPECT_EQ(std::string(frame.begin(), frame.end()), expected);
+  EXPECT_EQ(std::string(frame.begin(), frame.end()), std::string("\x16\0\0\0", 4) + R"({"type":"QueryTunnel"})");
 }
 
 TEST(ServiceMessages, RequestWithInvalidUtf8IsRefusedNotThrown) {
@@ -55,16 +49,15 @@ TEST(ServiceMessages, RequestWithInvalidUtf8IsRefusedNotThrown) {
   EXPECT_EQ(text, "untouched");
   ASSERT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
   EXPECT_EQ(log.Records().back().text.rfind("IpcClient: LoadConfig request not sent, a field is not UTF-8", 0), 0u);
-
   ReqSetConfig set;
   set.adInfo = "\xC3";  // truncated sequence
   EXPECT_FALSE(SerializeMessage(set, text));
-  set.adInfo = "caf\xC3\xA9";  // the same text in UTF-8 goes through
+  set.adInfo = "caf\xC3\xA9";
   EXPECT_TRUE(SerializeMessage(set, text));
 }
 
-// "result" accepts any number or boolean and nothing else.
-TEST(ServiceMessages, ResultConvertsNumbersAndBooleans) {
+// "result" accepts any number or boolean and nothing else; the type must match.
+TEST(ServiceMessages, ResultConvertsNumbersAndBooleansOfItsOwnTypeOnly) {
   const struct {
     const char* text;
     bool ok;
@@ -79,32 +72,22 @@ TEST(ServiceMessages, ResultConvertsNumbersAndBooleans) {
       {R"({"type":"StartTunnel","result":4294967295})", true, -1},
       {R"({"type":"StartTunnel","result":1e300})", true, std::numeric_limits<int32_t>::max()},
       {R"({"type":"StartTunnel","result":-1e300})", true, std::numeric_limits<int32_t>::min()},
+      {R"({"type":"StartTunnel","result":5,"extra":{"x":[1,2]}})", true, 5},
       {R"({"type":"StartTunnel","result":"0"})", false, 0},
       {R"({"type":"StartTunnel","result":null})", false, 0},
       {R"({"type":"StartTunnel","result":[0]})", false, 0},
       {R"({"type":"StartTunnel"})", false, 0},
-      {R"({"type":"StartTunnel","result":5,"extra":{"x":[1,2]}})", true, 5},
+      {R"({"type":"StopTunnel","result":0})", false, 0},
+      {R"({"type":7,"result":0})", false, 0},
+      {R"({"result":0})", false, 0},
+      {R"(["StartTunnel",0])", false, 0},
+      {R"("StartTunnel")", false, 0},
   };
   for (const auto& c : cases) {
     RespStartTunnel response;
     EXPECT_EQ(response.Read(json::parse(c.text)), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(response.result, c.result) << c.text;
-    }
+    EXPECT_EQ(c.ok ? response.result : 0, c.result) << c.text;
   }
-}
-
-TEST(ServiceMessages, ResponseOfAnotherTypeIsNotRead) {
-  RespStartTunnel response;
-  EXPECT_FALSE(response.Read(json::parse(R"({"type":"StopTunnel","result":0})")));
-  EXPECT_FALSE(response.Read(json::parse(R"({"type":7,"result":0})")));
-  EXPECT_FALSE(response.Read(json::parse(R"({"result":0})")));
-  EXPECT_FALSE(response.Read(json::parse(R"(["StartTunnel",0])")));
-  EXPECT_FALSE(response.Read(json::parse(R"("StartTunnel")")));
-
-  RespSetOutboundMode outbound;
-  EXPECT_TRUE(outbound.Read(json::parse(R"({"type":"SetOutboundMode","result":3})")));
-  EXPECT_EQ(outbound.result, 3);
 }
 
 TEST(ServiceMessages, QueryTunnelStatusIsStrictAboutItsTypes) {
@@ -114,7 +97,6 @@ TEST(ServiceMessages, QueryTunnelStatusIsStrictAboutItsTypes) {
   EXPECT_TRUE(response.status.running);
   EXPECT_EQ(response.status.config, "home");
   EXPECT_EQ(response.status.outbound, "rule");
-
   for (const char* bad : {
            R"({"type":"QueryTunnel","result":0,"status":{"running":1,"config":"","outbound":""}})",
            R"({"type":"QueryTunnel","result":0,"status":{"config":"","outbound":""}})",
@@ -126,21 +108,6 @@ TEST(ServiceMessages, QueryTunnelStatusIsStrictAboutItsTypes) {
     RespQueryTunnel failed;
     EXPECT_FALSE(failed.Read(json::parse(bad))) << bad;
   }
-}
-
-TEST(ServiceMessages, ResponsesWriteBackOutForThePage) {
-  RespQueryTunnel query;
-  EXPECT_FALSE(query.status.running);
-  ASSERT_TRUE(query.Read(json::parse(
-      R"({"status":{"outbound":"global","running":true,"config":"c:\\a b"},"result":true,"type":"QueryTunnel"})")));
-  json out;
-  query.Write(out);
-  EXPECT_EQ(out.dump(), R"({"result":1,"status":{"config":"c:\\a b","outbound":"global","running":true},"type":"QueryTunnel"})");
-
-  RespSetConfig set;
-  set.result = -5;
-  set.Write(out);
-  EXPECT_EQ(out.dump(), R"({"result":-5,"type":"SetConfig"})");
 }
 
 }  // namespace

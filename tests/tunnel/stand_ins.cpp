@@ -1,5 +1,6 @@
 #include "stand_ins.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace halyx::testing {
@@ -11,10 +12,28 @@ std::wstring CompanionPath(const std::wstring& relative) {
   return folder.substr(0, folder.find_last_of(L'\\') + 1) + relative;
 }
 
+std::string UniquePipeName() {
+  static std::atomic<unsigned> counter{0};
+  return R"(\\.\pipe\QuorVPN\stand-in-)" + std::to_string(::GetCurrentProcessId()) + "-" +
+         std::to_string(counter++);
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+ScopedEnvironment::ScopedEnvironment(std::vector<std::pair<const wchar_t*, std::wstring>> values)
+    : values_(std::move(values)) {
+  for (const auto& [name, value] : values_) ::SetEnvironmentVariableW(name, value.c_str());
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  for (const auto& value : values_) ::SetEnvironmentVariableW(value.first, nullptr);
+}
+
 namespace {
 
-ProcessHandle Launch(const std::wstring& commandLine) {
-  std::wstring line = commandLine;
+int RunStandIn(const std::wstring& arguments) {
+  std::wstring line = L"\"" + CompanionPath(L"quortunnel.exe") + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
@@ -22,86 +41,53 @@ ProcessHandle Launch(const std::wstring& commandLine) {
   // CTest waiting.
   if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &info)) {
-    return ProcessHandle();
+    return -1;
   }
   ::CloseHandle(info.hThread);
-  return ProcessHandle(info.hProcess);
+  ProcessHandle process(info.hProcess);
+  DWORD code = 0;
+  return ::WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0 && ::GetExitCodeProcess(process.get(), &code)
+             ? static_cast<int>(code)
+             : -1;
 }
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+ScHandle OpenNamedService(const std::wstring& name, DWORD access) {
+  ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  return ScHandle(manager ? ::OpenServiceW(manager.get(), name.c_str(), access) : nullptr);
+}
 
 }  // namespace
 
-int RunAndWait(const std::wstring& commandLine) {
-  ProcessHandle process = Launch(commandLine);
-  if (!process || ::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) return -1;
-  DWORD code = 0;
-  return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : -1;
-}
-
-std::string UniquePipeName() {
-  static std::atomic<unsigned> counter{0};
-  return R"(\\.\pipe\QuorVPN\stand-in-)" + std::to_string(::GetCurrentProcessId()) + "-" +
-         std::to_string(counter++);
-}
-
-StandInConsole::StandInConsole(const std::wstring& options) : pipeName_(UniquePipeName()) {
-  process_ = Launch(L"\"" + CompanionPath(L"quortunnel.exe") + L"\" console --pipe \"" + Widen(pipeName_) +
-                    L"\" " + options);
-  if (!process_) return;
-  processId_ = ::GetProcessId(process_.get());
-  for (int i = 0; i < 200 && !ready_; ++i) {
-    if (::WaitNamedPipeA(pipeName_.c_str(), 1) || ::GetLastError() == ERROR_SEM_TIMEOUT) {
-      ready_ = true;
-    } else if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) {
-      break;
-    }
-  }
-}
-
-StandInConsole::~StandInConsole() {
-  if (process_) {
-    ::TerminateProcess(process_.get(), 0);
-    ::WaitForSingleObject(process_.get(), 5000);
-  }
-}
-
-RegisteredService::RegisteredService(const std::wstring& name, const std::wstring& options) : name_(name) {
-  installed_ = RunAndWait(L"\"" + CompanionPath(L"quortunnel.exe") + L"\" install --name " + name + L" " +
-                          options) == 0;
-}
+RegisteredService::RegisteredService(const std::wstring& name, const std::wstring& options)
+    : name_(name), installed_(RunStandIn(L"install --name " + name + L" " + options) == 0) {}
 
 RegisteredService::~RegisteredService() {
-  if (installed_) RunAndWait(L"\"" + CompanionPath(L"quortunnel.exe") + L"\" uninstall --name " + name_);
+  if (installed_) RunStandIn(L"uninstall --name " + name_);
 }
 
 DWORD RegisteredService::State() const {
-  ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  ScHandle service(manager ? ::OpenServiceW(manager.get(), name_.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+  ScHandle service = OpenNamedService(name_, SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
   return service && ::QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
 }
 
 DWORD RegisteredService::StartType() const {
-  ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  ScHandle service(manager ? ::OpenServiceW(manager.get(), name_.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
-  std::vector<QUERY_SERVICE_CONFIGW*> buffer(1024);
+  ScHandle service = OpenNamedService(name_, SERVICE_QUERY_CONFIG);
+  std::vector<QUERY_SERVICE_CONFIGW> buffer(64);
   DWORD needed = 0;
-  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-  return service && ::QueryServiceConfigW(service.get(), config, 1024 * sizeof(buffer[0]), &needed)
-             ? config->dwStartType
+  return service && ::QueryServiceConfigW(service.get(), buffer.data(), 64 * sizeof(buffer[0]), &needed)
+             ? buffer[0].dwStartType
              : 0;
 }
 
-bool RegisteredService::Start() const {
-  ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  ScHandle service(manager ? ::OpenServiceW(manager.get(), name_.c_str(), SERVICE_START) : nullptr);
+bool RegisteredService::Start(bool waitRunning) const {
+  ScHandle service = OpenNamedService(name_, SERVICE_START);
   if (!service || !::StartServiceW(service.get(), 0, nullptr)) return false;
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; waitRunning && i < 100; ++i) {
     if (State() == SERVICE_RUNNING) return true;
     ::Sleep(100);
   }
-  return false;
+  return !waitRunning;
 }
 
 void RecordingDelegate::OnDisconnected() {
@@ -125,7 +111,8 @@ bool PumpUntil(IpcClient& client, const std::function<bool()>& done, DWORD timeo
       continue;
     }
     const HANDLE handles[] = {client.ReadEvent(), client.WriteEvent()};
-    const DWORD wait = ::WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50)));
+    const DWORD wait =
+        ::WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50)));
     if (wait == WAIT_OBJECT_0) client.OnReadEvent();
     if (wait == WAIT_OBJECT_0 + 1) client.OnWriteEvent();
   }
@@ -134,6 +121,66 @@ bool PumpUntil(IpcClient& client, const std::function<bool()>& done, DWORD timeo
 
 void PumpFor(IpcClient& client, DWORD ms) {
   PumpUntil(client, [] { return false; }, ms);
+}
+
+EventRecorder::EventRecorder(TunnelManager& manager) : manager_(manager) {
+  manager_.OnTunnelEvent += DuiLib::MakeDelegate(this, &EventRecorder::OnTunnelEvent);
+}
+
+EventRecorder::~EventRecorder() { manager_.OnTunnelEvent -= DuiLib::MakeDelegate(this, &EventRecorder::OnTunnelEvent); }
+
+bool EventRecorder::OnTunnelEvent(void* text) {
+  events.emplace_back(static_cast<const char*>(text));
+  return true;
+}
+
+bool EventRecorder::Has(const std::string& text) const {
+  return std::find(events.begin(), events.end(), text) != events.end();
+}
+
+bool EventRecorder::ReportedConfig(const std::string& path) const {
+  return std::any_of(events.begin(), events.end(), [&](const std::string& text) {
+    const json value = json::parse(text);
+    return value["type"] == "QueryTunnel" && value.contains("status") && value["status"]["config"] == path;
+  });
+}
+
+namespace {
+
+thread_local std::function<bool()> g_look;  // true: leave the loop
+
+void CALLBACK LookProc(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_look && g_look()) {
+    g_look = nullptr;
+    ::PostQuitMessage(0);
+  }
+}
+
+}  // namespace
+
+bool RunUntil(TunnelManager& manager, const std::function<bool()>& done, DWORD timeoutMs) {
+  if (done()) return true;
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  bool held = false;
+  g_look = [&] { return (held = done()) || ::GetTickCount64() >= deadline; };
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 10, LookProc);
+  manager.Run();
+  ::KillTimer(nullptr, timer);
+  g_look = nullptr;
+  return held;
+}
+
+TunnelManager::Settings StandInSettings(const std::string& pipeName, const std::wstring& configRoot) {
+  TunnelManager::Settings settings;
+  if (!pipeName.empty()) {
+    settings.pipeName = pipeName;
+    settings.serverCheck = IpcClient::AnyServer();
+  }
+  settings.configRoot = [root = Narrow(configRoot)](std::string& folder) {
+    folder = root;
+    return true;
+  };
+  return settings;
 }
 
 }  // namespace halyx::testing

@@ -1,68 +1,53 @@
-// Helpers for the tunnel suites: the stand-in tunnel service run in a console
-// or registered with the service control manager, a recording delegate, and
-// a pump that drives an IpcClient the way the tunnel manager's loop does.
+// Helpers for the tunnel suites: the stand-in tunnel service registered with
+// the service control manager, a recording IpcClient delegate and pump, and
+// a recorder and driver for the tunnel manager.
 //
-// Thread: the test's thread.
+// Thread: the test's thread (the manager's GUI thread in manager tests).
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/unique_handle.h"
 #include "tunnel/ipc_client.h"
+#include "tunnel/tunnel_manager.h"
 
 namespace halyx::testing {
 
 // Full path of a companion program in the test executable's folder.
 std::wstring CompanionPath(const std::wstring& relative);
+std::string UniquePipeName();
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
 
-// Runs `commandLine` and returns its exit code (or -1).
-int RunAndWait(const std::wstring& commandLine);
-
-// The stand-in service in a console process of its own, serving a pipe name
-// of its own. Killed when the object goes away.
-class StandInConsole {
+// Sets environment variables for the tools this process starts, while it lives.
+class ScopedEnvironment {
  public:
-  explicit StandInConsole(const std::wstring& options = L"");
-  ~StandInConsole();
-  StandInConsole(const StandInConsole&) = delete;
-  StandInConsole& operator=(const StandInConsole&) = delete;
-
-  bool ready() const { return ready_; }
-  const std::string& pipeName() const { return pipeName_; }
-  DWORD processId() const { return processId_; }
+  explicit ScopedEnvironment(std::vector<std::pair<const wchar_t*, std::wstring>> values);
+  ~ScopedEnvironment();
 
  private:
-  std::string pipeName_;
-  ProcessHandle process_;
-  DWORD processId_ = 0;
-  bool ready_ = false;
+  std::vector<std::pair<const wchar_t*, std::wstring>> values_;
 };
 
-// The stand-in service registered under `name`; removed (stopped or killed
-// first) when the object goes away.
+// The stand-in service registered under `name`; removed when the object goes.
 class RegisteredService {
  public:
   RegisteredService(const std::wstring& name, const std::wstring& options);
   ~RegisteredService();
-  RegisteredService(const RegisteredService&) = delete;
-  RegisteredService& operator=(const RegisteredService&) = delete;
-
   bool installed() const { return installed_; }
   DWORD State() const;
   DWORD StartType() const;
-  bool Start() const;  // and wait for RUNNING
+  bool Start(bool waitRunning = true) const;
 
  private:
   std::wstring name_;
   bool installed_ = false;
 };
-
-// A unique pipe name for a test.
-std::string UniquePipeName();
 
 class RecordingDelegate : public IpcClientDelegate {
  public:
@@ -75,10 +60,9 @@ class RecordingDelegate : public IpcClientDelegate {
   void OnSetConfig(const RespSetConfig& r) override { Add(r); }
   void OnSetOutboundMode(const RespSetOutboundMode& r) override { Add(r); }
 
-  // Every callback in order: "connected", "connect-failed <n>",
-  // "disconnected", or the response written out as JSON.
+  // "connected", "connect-failed <n>", "disconnected", or the response as JSON.
   std::vector<std::string> events;
-  // Set before use to check the events are still readable in OnDisconnected.
+  // When set, OnDisconnected records whether the client's events still exist.
   IpcClient* client = nullptr;
   bool eventsValidOnDisconnect = false;
 
@@ -88,7 +72,31 @@ class RecordingDelegate : public IpcClientDelegate {
 
 // Serves the client's events until `done` holds or `timeoutMs` passes.
 bool PumpUntil(IpcClient& client, const std::function<bool()>& done, DWORD timeoutMs = 5000);
-// Serves the client's events for `ms`.
 void PumpFor(IpcClient& client, DWORD ms);
+
+// Records every event of `manager` while it lives.
+class EventRecorder {
+ public:
+  explicit EventRecorder(TunnelManager& manager);
+  ~EventRecorder();
+  bool OnTunnelEvent(void* text);
+  bool Has(const std::string& text) const;
+  // Some QueryTunnel answer reported `path` as the loaded config.
+  bool ReportedConfig(const std::string& path) const;
+
+  std::vector<std::string> events;
+
+ private:
+  TunnelManager& manager_;
+};
+
+// Runs manager.Run() until `done` holds (looked at every 10 ms) or
+// `timeoutMs` passes; true when it held.
+bool RunUntil(TunnelManager& manager, const std::function<bool()>& done, DWORD timeoutMs = 6000);
+
+// A manager writing its config files under `configRoot`, aimed at
+// `pipeName` served by anyone, or at the production pipe and server check
+// when `pipeName` is empty.
+TunnelManager::Settings StandInSettings(const std::string& pipeName, const std::wstring& configRoot);
 
 }  // namespace halyx::testing

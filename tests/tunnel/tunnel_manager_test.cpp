@@ -1,13 +1,9 @@
-// The tunnel manager against scripted pipe servers and the stand-in service
-// in a console, driven by its own message loop: every check refuses with the
-// operation's type and code, responses move the tunnel's state as the state
-// table says, config files land where the service reads them, and a broken
-// pipe is mended on the next tick. Nothing here touches a registered service.
+// The tunnel manager against scripted pipe servers, driven by its own message
+// loop. Nothing here touches a registered service.
 #include "tunnel/tunnel_manager.h"
 
 #include <gtest/gtest.h>
 
-#include "manager_driver.h"
 #include "stand_ins.h"
 #include "support/log_capture.h"
 #include "support/scoped_temp_dir.h"
@@ -17,17 +13,7 @@
 namespace halyx {
 namespace {
 
-using ::halyx::testing::EventRecorder;
-using ::halyx::testing::FileExists;
-using ::halyx::testing::LogCapture;
-using ::halyx::testing::Narrow;
-using ::halyx::testing::ReadWholeFile;
-using ::halyx::testing::RunUntil;
-using ::halyx::testing::ScopedTempDir;
-using ::halyx::testing::StandInConsole;
-using ::halyx::testing::StandInSettings;
-using ::halyx::testing::TestPipeServer;
-using ::halyx::testing::UniquePipeName;
+using namespace ::halyx::testing;
 
 std::string Frame(const std::string& payload) {
   const auto frame = BuildFrame(payload);
@@ -45,46 +31,41 @@ std::size_t RequestsSent(const LogCapture& log) {
   return LinesStartingWith(log, "IpcClient: sending ") - LinesStartingWith(log, "IpcClient: sending QueryTunnel");
 }
 
-struct Operation {
-  const char* name;
-  std::function<void(TunnelManager&)> call;
-  std::string notice;
-};
-
-// Each operation raises exactly its notice.
-void ExpectNotices(TunnelManager& manager, EventRecorder& recorder, const std::vector<Operation>& operations) {
-  for (const auto& operation : operations) {
-    SCOPED_TRACE(operation.name);
-    recorder.events.clear();
-    operation.call(manager);
-    EXPECT_EQ(recorder.events, std::vector<std::string>{operation.notice});
+// The next request the manager wrote to `server`, polls skipped.
+std::string NextRequest(TestPipeServer& server) {
+  for (;;) {
+    const auto header = server.ReadExactly(4);
+    if (header.size() < 4) return "";
+    const auto body = server.ReadExactly(header[0] | header[1] << 8 | header[2] << 16 | header[3] << 24);
+    if (std::string(body.begin(), body.end()) != R"({"type":"QueryTunnel"})") return {body.begin(), body.end()};
   }
 }
 
-// A manager with a recorder, connected by its own loop to the server of
-// `pipe`, writing config files under a folder of its own. `prepare` may
-// change the folder and the settings first.
+// A manager with a recorder, connected by its own loop to a scripted server
+// (unless `reachable` is false), writing config files under a folder of its
+// own. `prepare` may change the folder and the settings first.
 struct Connected {
   using Prepare = std::function<void(const std::wstring& root, TunnelManager::Settings& settings)>;
 
-  explicit Connected(const std::string& pipe, const Prepare& prepare = nullptr) {
-    TunnelManager::Settings settings = StandInSettings(pipe, root.path());
+  explicit Connected(const Prepare& prepare = nullptr, bool reachable = true) {
+    TunnelManager::Settings settings = StandInSettings(reachable ? server.name() : UniquePipeName(), root.path());
     if (prepare) prepare(root.path(), settings);
     manager = std::make_unique<TunnelManager>(std::move(settings));
     recorder = std::make_unique<EventRecorder>(*manager);
-    connected = RunUntil(*manager, [this] { return manager->connected(); });
+    connected = reachable && RunUntil(*manager, [this] { return manager->connected(); });
   }
-  // The stand-in reports the config path it was sent in its QueryTunnel answers.
-  bool ServiceReportsConfig(const std::string& path) {
-    return RunUntil(*manager, [&] {
-      for (const auto& text : recorder->events) {
-        const json value = json::parse(text);
-        if (value["type"] == "QueryTunnel" && value["status"]["config"] == path) return true;
-      }
-      return false;
-    });
+  // Each call raises exactly {"type":<type>,"result":<code>}.
+  void ExpectNotices(const std::vector<std::tuple<std::function<void(TunnelManager&)>, const char*, int>>& calls) {
+    for (const auto& [call, type, code] : calls) {
+      const std::string notice = fmt::format(R"({{"type":"{}","result":{}}})", type, code);
+      SCOPED_TRACE(notice);
+      recorder->events.clear();
+      call(*manager);
+      EXPECT_EQ(recorder->events, std::vector<std::string>{notice});
+    }
   }
 
+  TestPipeServer server{2};
   ScopedTempDir root;
   std::unique_ptr<TunnelManager> manager;
   std::unique_ptr<EventRecorder> recorder;
@@ -93,47 +74,38 @@ struct Connected {
 
 // Without a connection every operation answers 102 and writes nothing.
 TEST(TunnelManagerChecks, EveryOperationWhileDisconnectedRaisesNotConnected) {
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(UniquePipeName(), root.path()));
-  EventRecorder recorder(manager);
+  Connected c(nullptr, false);
   LogCapture log;
-  const std::vector<Operation> operations = {
-      {"Start", [](TunnelManager& m) { m.Start(); }, R"({"type":"StartTunnel","result":102})"},
-      {"Stop", [](TunnelManager& m) { m.Stop(); }, R"({"type":"StopTunnel","result":102})"},
-      {"LoadConfig", [](TunnelManager& m) { m.LoadConfig("home", "x"); }, R"({"type":"LoadConfig","result":102})"},
-      {"SetConfig", [](TunnelManager& m) { m.SetConfig("home", "x", "t", 1, "i"); },
-       R"({"type":"SetConfig","result":102})"},
-      {"StartTracing", [](TunnelManager& m) { m.StartTracing("h", 1); }, R"({"type":"StartTracing","result":102})"},
-      {"StopTracing", [](TunnelManager& m) { m.StopTracing(); }, R"({"type":"StopTracing","result":102})"},
-  };
-  ExpectNotices(manager, recorder, operations);
-  std::size_t lines = 0;
-  for (const auto& record : log.Records()) lines += record.text == "TunnelManager: Service not connected";
-  EXPECT_EQ(lines, operations.size());
-  EXPECT_FALSE(FileExists(root.path() + L"\\QuorVPN"));
+  c.ExpectNotices({
+      {[](TunnelManager& m) { m.Start(); }, "StartTunnel", 102},
+      {[](TunnelManager& m) { m.Stop(); }, "StopTunnel", 102},
+      {[](TunnelManager& m) { m.LoadConfig("home", "x"); }, "LoadConfig", 102},
+      {[](TunnelManager& m) { m.SetConfig("home", "x", "t", 1, "i"); }, "SetConfig", 102},
+      {[](TunnelManager& m) { m.StartTracing("h", 1); }, "StartTracing", 102},
+      {[](TunnelManager& m) { m.StopTracing(); }, "StopTracing", 102},
+  });
+  EXPECT_EQ(LinesStartingWith(log, "TunnelManager: Service not connected"), 6u);
+  EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN"));
 }
 
-// Connected to the stand-in with the tunnel down: bad input and wrong state
-// are refused before any folder is touched or any request is sent.
+// Connected with the tunnel down: bad names and input, then
+// wrong state, are refused before any folder is touched or request is sent.
 TEST(TunnelManagerChecks, RefusalsComeBeforeFoldersAndRequests) {
-  StandInConsole service;
-  ASSERT_TRUE(service.ready());
-  Connected c(service.pipeName());
+  Connected c;
   ASSERT_TRUE(c.connected);
   LogCapture log;
-  ExpectNotices(*c.manager, *c.recorder, {
-      {"empty name", [](TunnelManager& m) { m.SetConfig("", "x", "", 0, ""); }, R"({"type":"SetConfig","result":106})"},
-      {"empty conf", [](TunnelManager& m) { m.SetConfig("home", "", "", 0, ""); }, R"({"type":"SetConfig","result":105})"},
-      {"load empty name", [](TunnelManager& m) { m.LoadConfig("", "x"); }, R"({"type":"LoadConfig","result":106})"},
-      {"load empty conf", [](TunnelManager& m) { m.LoadConfig("home", ""); }, R"({"type":"LoadConfig","result":105})"},
-      {"parent folder", [](TunnelManager& m) { m.SetConfig("..\\..\\evil", "x", "", 0, ""); },
-       R"({"type":"SetConfig","result":106})"},
-      {"absolute path", [](TunnelManager& m) { m.LoadConfig("C:\\evil", "x"); }, R"({"type":"LoadConfig","result":106})"},
-      {"forward slash", [](TunnelManager& m) { m.LoadConfig("a/b", "x"); }, R"({"type":"LoadConfig","result":106})"},
-      {"dots only", [](TunnelManager& m) { m.SetConfig("..", "x", "", 0, ""); }, R"({"type":"SetConfig","result":106})"},
-      {"Stop", [](TunnelManager& m) { m.Stop(); }, R"({"type":"StopTunnel","result":101})"},
-      {"StartTracing", [](TunnelManager& m) { m.StartTracing("", 0); }, R"({"type":"StartTracing","result":101})"},
-      {"StopTracing", [](TunnelManager& m) { m.StopTracing(); }, R"({"type":"StopTracing","result":101})"},
+  c.ExpectNotices({
+      {[](TunnelManager& m) { m.SetConfig("", "x", "", 0, ""); }, "SetConfig", 106},
+      {[](TunnelManager& m) { m.SetConfig("home", "", "", 0, ""); }, "SetConfig", 105},
+      {[](TunnelManager& m) { m.LoadConfig("", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("home", ""); }, "LoadConfig", 105},
+      {[](TunnelManager& m) { m.SetConfig("..\\..\\evil", "x", "", 0, ""); }, "SetConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("C:\\evil", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("a/b", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.SetConfig("..", "x", "", 0, ""); }, "SetConfig", 106},
+      {[](TunnelManager& m) { m.Stop(); }, "StopTunnel", 101},
+      {[](TunnelManager& m) { m.StartTracing("", 0); }, "StartTracing", 101},
+      {[](TunnelManager& m) { m.StopTracing(); }, "StopTracing", 101},
   });
   EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: SetConfig failed: invalid name"));
   EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: SetConfig failed: invalid conf"));
@@ -146,81 +118,61 @@ TEST(TunnelManagerChecks, RefusalsComeBeforeFoldersAndRequests) {
 // Config files hold the page's text with CR LF line ends, are named with
 // ".conf" unless the page chose an extension, and the service is sent their
 // full path.
-TEST(TunnelManagerConfig, LoadConfigWritesTheFileAndSendsItsFullPath) {
-  StandInConsole service;
-  ASSERT_TRUE(service.ready());
-  Connected c(service.pipeName());
+TEST(TunnelManagerConfig, ConfigIsWrittenAndItsFullPathSent) {
+  Connected c;
   ASSERT_TRUE(c.connected);
-  struct Case {
-    std::string name, conf, file, content;
-  };
-  const std::vector<Case> cases = {
+  const std::string cases[][4] = {  // name, conf, file, content
       {"home", "x", "home.conf", "x\r\n"},
       {"home.txt", "x", "home.txt", "x\r\n"},
       {"lines", "a\nb\r\nc", "lines.conf", "a\r\nb\r\nc\r\n"},
   };
-  for (const auto& one : cases) {
-    SCOPED_TRACE(one.name);
-    c.manager->LoadConfig(one.name, one.conf);
-    const std::wstring file = c.root.path() + L"\\QuorVPN\\conf\\" + std::wstring(one.file.begin(), one.file.end());
-    EXPECT_EQ(ReadWholeFile(file), one.content);
-    EXPECT_EQ(c.manager->ConfigPath(), Narrow(file));
-    EXPECT_TRUE(c.ServiceReportsConfig(Narrow(file)));
+  for (const auto& [name, conf, file, content] : cases) {
+    SCOPED_TRACE(name);
+    c.manager->LoadConfig(name, conf);
+    const std::string path = Narrow(c.root.path()) + "\\QuorVPN\\conf\\" + file;
+    EXPECT_EQ(ReadWholeFile(Widen(path)), content);
+    EXPECT_EQ(c.manager->ConfigPath(), path);
+    EXPECT_EQ(NextRequest(c.server), json({{"path", path}, {"type", "LoadConfig"}}).dump());
   }
   EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf\\home.txt.conf"));
-}
-
-TEST(TunnelManagerConfig, SetConfigRaisesTheServiceResponse) {
-  StandInConsole service;
-  ASSERT_TRUE(service.ready());
-  Connected c(service.pipeName());
-  ASSERT_TRUE(c.connected);
-  LogCapture log;
-  c.manager->SetConfig("office", "[Interface]", "", 3, "");
-  EXPECT_TRUE(RunUntil(*c.manager, [&] { return c.recorder->Has(R"({"result":0,"type":"SetConfig"})"); }));
+  c.manager->SetConfig("office", "[Interface]", "tok", 3, "info");
   EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\QuorVPN\\conf\\office.conf"), "[Interface]\r\n");
-  EXPECT_TRUE(c.ServiceReportsConfig(c.manager->ConfigPath()));
-  EXPECT_EQ(RequestsSent(log), 1u);
+  EXPECT_EQ(NextRequest(c.server), json({{"adInfo", "info"}, {"adToken", "tok"}, {"adType", 3},
+                                         {"path", c.manager->ConfigPath()}, {"type", "SetConfig"}})
+                                       .dump());
 }
 
 // A config file that cannot be had is code 2 and no request: the service
 // must not be told to load a file that was never written.
 TEST(TunnelManagerConfig, UnwritableConfigRaisesCodeTwoAndSendsNothing) {
-  StandInConsole service;
-  ASSERT_TRUE(service.ready());
-  struct Case {
-    const char* name;
+  const std::string longName(250, 'n');
+  const struct {
     Connected::Prepare prepare;
     std::string line;  // %ROOT% is the config root
-    std::string configName = "home";
-  };
-  const std::vector<Case> cases = {
-      {"product folder is a file",
-       [](const std::wstring& root, TunnelManager::Settings&) {
+    std::string configName;
+  } cases[] = {
+      {[](const std::wstring& root, TunnelManager::Settings&) {
          FileHandle(::CreateFileW((root + L"\\QuorVPN").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
        },
-       "TunnelManager: %ROOT%\\QuorVPN exists and is not a directory"},
-      {"config file is a folder",
-       [](const std::wstring& root, TunnelManager::Settings&) {
+       "TunnelManager: %ROOT%\\QuorVPN exists and is not a directory", "home"},
+      {[](const std::wstring& root, TunnelManager::Settings&) {
          for (const wchar_t* folder : {L"\\QuorVPN", L"\\QuorVPN\\conf", L"\\QuorVPN\\conf\\home.conf"}) {
            ::CreateDirectoryW((root + folder).c_str(), nullptr);
          }
        },
-       "TunnelManager: cannot open config file %ROOT%\\QuorVPN\\conf\\home.conf (0x5)"},
-      {"all-users folder unknown",
-       [](const std::wstring&, TunnelManager::Settings& settings) {
+       "TunnelManager: cannot open config file %ROOT%\\QuorVPN\\conf\\home.conf (0x5)", "home"},
+      {[](const std::wstring&, TunnelManager::Settings& settings) {
          settings.configRoot = [](std::string&) {
            ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
            return false;
          };
        },
-       "TunnelManager: GetAllUsersProfileDirectory failed (0xcb)"},
-      {"path too long", nullptr, "TunnelManager: config file name " + std::string(250, 'n') + " is too long",
-       std::string(250, 'n')},
+       "TunnelManager: GetAllUsersProfileDirectory failed (0xcb)", "home"},
+      {nullptr, "TunnelManager: config file name " + longName + " is too long", longName},
   };
   for (const auto& one : cases) {
-    SCOPED_TRACE(one.name);
-    Connected c(service.pipeName(), one.prepare);
+    SCOPED_TRACE(one.line);
+    Connected c(one.prepare);
     ASSERT_TRUE(c.connected);
     LogCapture log;
     c.manager->SetConfig(one.configName, "x", "", 0, "");
@@ -228,8 +180,7 @@ TEST(TunnelManagerConfig, UnwritableConfigRaisesCodeTwoAndSendsNothing) {
     EXPECT_EQ(c.recorder->events,
               (std::vector<std::string>{R"({"type":"SetConfig","result":2})", R"({"type":"LoadConfig","result":2})"}));
     std::string line = one.line;
-    const std::size_t at = line.find("%ROOT%");
-    if (at != std::string::npos) line.replace(at, 6, Narrow(c.root.path()));
+    if (line.find("%ROOT%") != std::string::npos) line.replace(line.find("%ROOT%"), 6, Narrow(c.root.path()));
     EXPECT_TRUE(log.Has(spdlog::level::err, line));
     EXPECT_EQ(LinesStartingWith(log, "TunnelManager: CreateDirectory failed"), 0u);
     EXPECT_EQ(RequestsSent(log), 0u);
@@ -240,17 +191,10 @@ TEST(TunnelManagerConfig, UnwritableConfigRaisesCodeTwoAndSendsNothing) {
 // Responses move `running` exactly as the state table says and are raised
 // as the service's JSON, whatever their result.
 TEST(TunnelManagerState, ResponsesMoveRunningAsTheStateTableSays) {
-  TestPipeServer server;
-  Connected c(server.name());
+  Connected c;
   ASSERT_TRUE(c.connected);
-  TunnelManager& manager = *c.manager;
-  EventRecorder& recorder = *c.recorder;
-  EXPECT_EQ(manager.waitHandles().size(), 2u);
-  struct Step {
-    std::string response;
-    bool running;
-  };
-  const std::vector<Step> steps = {
+  EXPECT_EQ(c.manager->waitHandles().size(), 2u);
+  const std::pair<std::string, bool> steps[] = {
       {R"({"result":7,"type":"StartTunnel"})", false},
       {R"({"result":0,"type":"StartTunnel"})", true},
       {R"({"result":5,"status":{"config":"","outbound":"","running":false},"type":"QueryTunnel"})", true},
@@ -261,44 +205,30 @@ TEST(TunnelManagerState, ResponsesMoveRunningAsTheStateTableSays) {
       {R"({"result":0,"status":{"config":"c","outbound":"o","running":true},"type":"QueryTunnel"})", true},
       {R"({"result":0,"status":{"config":"c","outbound":"o","running":false},"type":"QueryTunnel"})", false},
   };
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.response);
-    recorder.events.clear();
-    ASSERT_TRUE(server.Write(Frame(step.response)));
-    ASSERT_TRUE(RunUntil(manager, [&] { return !recorder.events.empty(); }));
-    EXPECT_EQ(recorder.events, std::vector<std::string>{step.response});
-    EXPECT_EQ(manager.running(), step.running);
+  for (const auto& [response, running] : steps) {
+    SCOPED_TRACE(response);
+    c.recorder->events.clear();
+    ASSERT_TRUE(c.server.Write(Frame(response)));
+    ASSERT_TRUE(RunUntil(*c.manager, [&] { return !c.recorder->events.empty(); }));
+    EXPECT_EQ(c.recorder->events, std::vector<std::string>{response});
+    EXPECT_EQ(c.manager->running(), running);
   }
-}
-
-// With no subscriber responses still change the state, and nothing is kept
-// for a later subscriber.
-TEST(TunnelManagerState, ResponsesWithoutSubscriberChangeStateOnly) {
-  TestPipeServer server;
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(server.name(), root.path()));
-  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
-  ASSERT_TRUE(server.Write(Frame(R"({"result":0,"type":"StartTunnel"})")));
-  ASSERT_TRUE(RunUntil(manager, [&] { return manager.running(); }));
-  manager.Start();  // 101, raised to no one
-  EventRecorder recorder(manager);
-  ASSERT_TRUE(server.Write(Frame(R"({"result":0,"type":"StopTunnel"})")));
-  ASSERT_TRUE(RunUntil(manager, [&] { return !manager.running(); }));
-  EXPECT_EQ(recorder.events, std::vector<std::string>{R"({"result":0,"type":"StopTunnel"})"});
 }
 
 // A broken pipe empties the wait list and keeps `running`; Start then answers
 // 101 (running is checked first) and Stop 102; the next tick reconnects.
+// Events raised with no subscriber change the state and are not kept.
 TEST(TunnelManagerState, BrokenPipeKeepsRunningAndReconnectsOnTheNextTick) {
-  TestPipeServer server(2);
-  Connected c(server.name());
+  Connected c;
   ASSERT_TRUE(c.connected);
+  TestPipeServer& server = c.server;
   TunnelManager& manager = *c.manager;
-  EventRecorder& recorder = *c.recorder;
+  c.recorder.reset();
   ASSERT_TRUE(server.Write(Frame(R"({"result":0,"type":"StartTunnel"})")));
   ASSERT_TRUE(RunUntil(manager, [&] { return manager.running(); }));
+  manager.Start();  // 101, raised to no one
+  EventRecorder recorder(manager);
   LogCapture log;
-  recorder.events.clear();
   server.CloseInstance(0);
   bool emptied = false;
   // Looked at inside the loop, between two messages, so no tick can
@@ -322,34 +252,11 @@ TEST(TunnelManagerState, BrokenPipeKeepsRunningAndReconnectsOnTheNextTick) {
   EXPECT_TRUE(RunUntil(manager, [&] { return !manager.running(); }));
 }
 
-int g_received = 0;
-
-LRESULT CALLBACK CountingWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_APP) g_received += static_cast<int>(wParam);
-  return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-// Run is the thread's message loop: window messages are dispatched, and
-// WM_QUIT ends it with its wParam.
-TEST(TunnelManagerRun, DispatchesWindowMessagesAndReturnsTheQuitCode) {
-  ScopedTempDir root;
-  TunnelManager manager(StandInSettings(UniquePipeName(), root.path()));
-  g_received = 0;
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = CountingWndProc;
-  windowClass.hInstance = ::GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"TunnelManagerRunTest";
-  ASSERT_NE(::RegisterClassW(&windowClass), 0);
-  HWND window = ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  windowClass.hInstance, nullptr);
-  ASSERT_NE(window, nullptr);
-  ::PostMessageW(window, WM_APP, 1, 0);
-  ::PostMessageW(window, WM_APP, 2, 0);
+// Run ends with the wParam of WM_QUIT (RunUntil shows it dispatches messages).
+TEST(TunnelManagerRun, ReturnsTheQuitCode) {
+  Connected c(nullptr, false);
   ::PostQuitMessage(42);
-  EXPECT_EQ(manager.Run(), 42);
-  EXPECT_EQ(g_received, 3);
-  ::DestroyWindow(window);
-  ::UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
+  EXPECT_EQ(c.manager->Run(), 42);
 }
 
 }  // namespace
