@@ -12,14 +12,12 @@
 
 #include "diag/hex_text.h"
 #include "payload_sealer.h"
-#include "platform/win32/unique_handle.h"
 #include "support/log_capture.h"
 
 namespace halyx {
 namespace {
 
 using ::halyx::testing::LogCapture;
-using spdlog::level::warn;
 using Lines = std::vector<std::string>;
 
 std::vector<uint8_t> Bytes(const std::string& hex) {
@@ -81,14 +79,8 @@ TEST(HexDecode, AcceptsBothCasesAndRejectsAnyOtherCharacter) {
 // decrypt through the delivered-key mode; their all-zero keys also show that
 // every delivered byte counts, zero bytes included.
 TEST(PayloadCipher, DecryptsPublishedGcmVectors) {
-  struct Vector {
-    const char* key;
-    const char* iv;
-    const char* ciphertext;
-    const char* tag;
-    const char* plaintext;  // hexadecimal, up to the first zero byte
-  };
-  const Vector vectors[] = {
+  // Key, IV, ciphertext, tag, and the plaintext up to its first zero byte.
+  const struct { const char *key, *iv, *ciphertext, *tag, *plaintext; } vectors[] = {
       {"0000000000000000000000000000000000000000000000000000000000000000", "000000000000000000000000", "",
        "530f8afbc74536b9a963b4f1c4cb738b", ""},
       // Sixteen zero bytes of plaintext: the text ends at the first one.
@@ -101,7 +93,7 @@ TEST(PayloadCipher, DecryptsPublishedGcmVectors) {
        "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
        "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255"},
   };
-  for (const Vector& v : vectors) {
+  for (const auto& v : vectors) {
     std::string plaintext = "unchanged";
     ASSERT_TRUE(PayloadCipher().Decrypt(std::string(v.ciphertext) + v.tag, 2,
                                         DeliveredKeyText(Bytes(v.iv), Bytes(v.key)), plaintext))
@@ -135,7 +127,6 @@ TEST(PayloadCipher, RefusesATamperedPayloadAndKeepsThePlaintext) {
   ASSERT_TRUE(cipher.Decrypt(lower, 1, "anything at all", plaintext));
   EXPECT_EQ(plaintext, R"({"servers":[]})");
   EXPECT_EQ(cipher.nonce(), scrubbed);
-  EXPECT_FALSE(PayloadCipher().Decrypt(payload, 3, "", plaintext));
 }
 
 // Payloads that cannot hold a tag, or are not hexadecimal, never reach CNG.
@@ -160,11 +151,7 @@ TEST(PayloadCipher, RefusesPayloadsThatAreNotHexOrShorterThanTheTag) {
 TEST(PayloadCipher, BadKeyTextOrUnknownModeCreatesNoKey) {
   const std::string good = NewDeliveredKeyText();
   ASSERT_EQ(good.size(), 88u);
-  const struct {
-    int adType;
-    std::string keyText;
-    Lines lines;
-  } cases[] = {
+  const struct { int adType; std::string keyText; Lines lines; } cases[] = {
       {2, good.substr(0, 86), {"C: if 2 dhl"}},
       {2, good.substr(0, 87), {"C: invalid hex length", "C: if 2 dh"}},
       {2, good + "AB", {"C: if 2 dhl"}},
@@ -188,13 +175,11 @@ TEST(PayloadCipher, BadKeyTextOrUnknownModeCreatesNoKey) {
 // The derived mode takes SHA-256 of the key text as key and the head of its
 // MD5 as nonce (digests of "6.0.8" computed independently on the host).
 TEST(PayloadCipher, DerivedModeHashesTheKeyText) {
-  for (int round = 0; round < 2; ++round) {
-    PayloadCipher cipher;
-    std::vector<uint8_t> key;
-    ASSERT_TRUE(cipher.KeyMaterial(3, "6.0.8", key));
-    EXPECT_EQ(HexUpper(key.data(), key.size()), "A919AE6B9D4E085ABD7E0B1A9A06BE7005FB42A50B83886C4CC618A07A61C533");
-    EXPECT_EQ(HexUpper(cipher.nonce().data(), cipher.nonce().size()), "53D73D5940E180B599C34F7C");
-  }
+  PayloadCipher cipher;
+  std::vector<uint8_t> key;
+  ASSERT_TRUE(cipher.KeyMaterial(3, "6.0.8", key));
+  EXPECT_EQ(HexUpper(key.data(), key.size()), "A919AE6B9D4E085ABD7E0B1A9A06BE7005FB42A50B83886C4CC618A07A61C533");
+  EXPECT_EQ(HexUpper(cipher.nonce().data(), cipher.nonce().size()), "53D73D5940E180B599C34F7C");
   const std::string payload = Seal(3, "6.0.8", "derived");
   std::string plaintext;
   EXPECT_TRUE(PayloadCipher().Decrypt(payload, 3, "6.0.8", plaintext));
