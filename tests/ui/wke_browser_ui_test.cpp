@@ -126,10 +126,6 @@ class BrowserWindowTest : public ::testing::Test {
     return POINT{-1, -1};
   }
   void Send(UINT message, WPARAM wParam, LPARAM lParam) { ::SendMessageW(window_.GetHWND(), message, wParam, lParam); }
-  void Click(int x, int y) {
-    Send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
-    Send(WM_LBUTTONUP, 0, MAKELPARAM(x, y));
-  }
 
   ScopedTempDir dir_;
   BrowserWnd window_;
@@ -160,7 +156,8 @@ TEST_F(BrowserWindowTest, MouseKeysImeAndF12ReachThePage) {
   ASSERT_TRUE(LoadPage());
   const POINT at = FindButton();
   ASSERT_GE(at.x, 0) << "no button drawn";
-  Click(at.x, at.y);  // also focuses the browser
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));  // also focuses the browser
+  Send(WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
   POINT screen{100, 100};
   ::ClientToScreen(window_.GetHWND(), &screen);
   Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), MAKELPARAM(screen.x, screen.y));
@@ -228,7 +225,7 @@ TEST_F(BrowserWindowTest, PaintingCopiesThePageAndRoundedCornersClipIt) {
   HGDIOBJ previous = ::SelectObject(dc.get(), bitmap.get());
   auto ink = [&](RECT area) {
     ::FillRect(dc.get(), &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-    ::SendMessageW(window_.GetHWND(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT);
+    Send(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT);
     int count = 0;
     for (int y = area.top; y < area.bottom; ++y) {
       for (int x = area.left; x < area.right; ++x) count += ::GetPixel(dc.get(), x, y) != RGB(255, 255, 255);
