@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Checks the zip archives that the log zipper tests left, with readers that
-share no code with the zip writer: Python's zipfile and, when installed,
-Info-ZIP's unzip.
-
-  check_archives.py --reset DIR   empty DIR before the tests run
-  check_archives.py DIR           check every DIR/<name>.zip against DIR/<name>.json
-
-Each .json holds {"entries": [{"name": ..., "size": ..., "md5": ...}, ...]}:
-the names in archive order and the expected uncompressed contents.
+"""Checks the log zipper tests' archives with readers that share no code with
+the zip writer (Python's zipfile, and Info-ZIP's unzip when installed).
+Usage: check_archives.py [--reset] DIR. Each DIR/<name>.zip is checked against
+DIR/<name>.json: {"entries": [{"name", "size", "md5"}, ...]} in archive order.
 """
 import hashlib
 import json

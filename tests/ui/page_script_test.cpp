@@ -5,15 +5,20 @@
 #include "support/engine_page.h"
 #include "support/log_capture.h"
 #include "ui/page_script.h"
-#include "ui/replace_all.h"
 
 namespace halyx::testing {
 namespace {
 
-const char kBridgePage[] =
-    "<script>var received = [];"
-    "var HalyxBridge = { PostResult: function (o) { received.push(o); } };"
-    "var errors = []; console.error = function (m) { errors.push(m); };</script>";
+class PageScriptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(page_.Load("<script>var received = [];"
+                           "var HalyxBridge = { PostResult: function (o) { received.push(o); } };"
+                           "var errors = []; console.error = function (m) { errors.push(m); };</script>"));
+  }
+
+  EnginePage page_;
+};
 
 // The texts sent to the page: the notice format and the exact script.
 TEST(PageScriptText, ResultNoticeAndItsScriptAreExact) {
@@ -24,80 +29,53 @@ TEST(PageScriptText, ResultNoticeAndItsScriptAreExact) {
             L"HalyxBridge.PostResult(JSON.parse('{\"a\":\"x\\\\\\\\y\"}'))");
 }
 
-TEST(PageScriptText, ReplaceAllReplacesEveryOccurrenceOnce) {
-  EXPECT_EQ(ReplaceAll("a\\b\\\\c", "\\", "\\\\"), "a\\\\b\\\\\\\\c");
-  EXPECT_EQ(ReplaceAll(std::wstring(L"aaa"), L"a", L"aa"), L"aaaaaa");
-  EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
-}
-
 // Whatever a JSON text holds, JSON.parse in the page sees it unchanged:
 // backslash escapes, apostrophes and every kind of line terminator.
-TEST(PageScriptRoundTrip, JsonTextsArriveUnchangedInNarrowAndWideForm) {
-  EnginePage page;
-  ASSERT_TRUE(page.Load(kBridgePage));
-  struct Case {
-    const char* name;
-    std::string json;
-    std::string expected;  // JSON.stringify of what the page received
-  } const cases[] = {
+TEST_F(PageScriptTest, JsonTextsArriveUnchangedInNarrowAndWideForm) {
+  const struct { const char* name; std::string json, expected; } cases[] = {  // expected: JSON.stringify
       {"escaped line break", "{\"text\":\"a\\nb\"}", "{\"text\":\"a\\nb\"}"},
       {"escaped backslash", "{\"path\":\"C:\\\\bin\"}", "{\"path\":\"C:\\\\bin\"}"},
       {"apostrophe", "{\"text\":\"it's\"}", "{\"text\":\"it's\"}"},
       {"raw line breaks between members", "{\"a\":1,\r\n\"b\":2}", "{\"a\":1,\"b\":2}"},
       {"line and paragraph separators", "{\"text\":\"x\xE2\x80\xA8y\xE2\x80\xA9z\"}",
-       "{\"text\":\"x\\u2028y\\u2029z\"}"},  // JSON.stringify writes them as escapes
+       "{\"text\":\"x\\u2028y\\u2029z\"}"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    page.Eval("received = [];");
-    PageScript::PostJson(page.view(), c.json);
-    EXPECT_EQ(page.Eval("received.length === 1 ? JSON.stringify(received[0]) : 'nothing'"), c.expected);
-
-    page.Eval("received = [];");
-    const std::wstring wide = ::jsToTempStringW(page.es(), ::jsString(page.es(), c.json.c_str()));
-    ::jsEvalW(page.es(), PageScript::PostResultScript(wide).c_str());
-    EXPECT_EQ(page.Eval("received.length === 1 ? JSON.stringify(received[0]) : 'nothing'"), c.expected);
+    page_.Eval("received = [];");
+    PageScript::PostJson(page_.view(), c.json);
+    const std::wstring wide = ::jsToTempStringW(page_.es(), ::jsString(page_.es(), c.json.c_str()));
+    ::jsEvalW(page_.es(), PageScript::PostResultScript(wide).c_str());
+    EXPECT_EQ(page_.Eval("received.map(function (r) { return JSON.stringify(r); }).join('|')"),
+              c.expected + "|" + c.expected);
   }
 }
 
-TEST(PageScriptRoundTrip, NothingHappensWithoutAView) {
-  PageScript::PostJson(nullptr, "{}");
-  PageScript::PostLogArchive(nullptr, "x", 1);
-  PageScript::ReportError(nullptr, "x");
-}
-
-// The log archive reaches the page as an object with an ArrayBuffer, and
-// leaves no global behind.
-TEST(PageScriptLogArchive, ArchiveArrivesAsArrayBufferWithItsBytes) {
-  EnginePage page;
-  ASSERT_TRUE(page.Load(kBridgePage));
+// The log archive reaches the page as an object with an ArrayBuffer and
+// leaves no global behind; an empty one is result 3 without files.
+TEST_F(PageScriptTest, LogArchiveArrivesAsArrayBufferOrResultThree) {
   const char bytes[] = {'P', 'K', 3, 4, 0, '\xff'};
-  PageScript::PostLogArchive(page.view(), bytes, sizeof(bytes));
-  EXPECT_EQ(page.Eval("var r = received[0]; r.type + ' ' + r.result + ' ' + "
-                      "(r.files['log.zip'] instanceof ArrayBuffer) + ' ' + "
-                      "Array.prototype.join.call(new Uint8Array(r.files['log.zip']), ',')"),
-            "GetLogFiles 0 true 80,75,3,4,0,255");
-  EXPECT_EQ(page.Eval("typeof __halyx_log"), "undefined");
-  EXPECT_EQ(page.Eval("Object.keys(received[0]).sort().join()"), "files,result,type");
-}
-
-TEST(PageScriptLogArchive, EmptyArchiveArrivesAsResultThreeWithoutFiles) {
-  EnginePage page;
-  ASSERT_TRUE(page.Load(kBridgePage));
+  PageScript::PostLogArchive(page_.view(), bytes, sizeof(bytes));
+  EXPECT_EQ(page_.Eval("var r = received[0]; r.type + ' ' + r.result + ' ' + Object.keys(r).sort() + ' ' + "
+                       "(r.files['log.zip'] instanceof ArrayBuffer) + ' ' + "
+                       "Array.prototype.join.call(new Uint8Array(r.files['log.zip']), ',') + ' ' + typeof __halyx_log"),
+            "GetLogFiles 0 files,result,type true 80,75,3,4,0,255 undefined");
   LogCapture log;
-  PageScript::PostLogArchive(page.view(), nullptr, 0);
-  EXPECT_EQ(page.Eval("var r = received[0]; r.type + ' ' + r.result + ' ' + ('files' in r)"), "GetLogFiles 3 false");
-  EXPECT_EQ(page.Eval("typeof __halyx_log"), "undefined");
+  PageScript::PostLogArchive(page_.view(), nullptr, 0);
+  EXPECT_EQ(page_.Eval("var r = received[1]; r.type + ' ' + r.result + ' ' + ('files' in r)"), "GetLogFiles 3 false");
+  EXPECT_EQ(page_.Eval("typeof __halyx_log"), "undefined");
   EXPECT_TRUE(log.Has(spdlog::level::warn, "QuorDispatch: LogZipper got empty buffer"));
 }
 
-// Errors reported to the page land in its console, even with apostrophes.
-TEST(PageScriptReportError, TextReachesConsoleErrorUnchanged) {
-  EnginePage page;
-  ASSERT_TRUE(page.Load(kBridgePage));
-  PageScript::ReportError(page.es(), "LoadConfig: invalid argument");
-  PageScript::ReportError(page.es(), "can't parse C:\\conf");
-  EXPECT_EQ(page.Eval("errors.join('|')"), "LoadConfig: invalid argument|can't parse C:\\conf");
+// Errors reported to the page land in its console, even with apostrophes;
+// without a view nothing happens.
+TEST_F(PageScriptTest, ReportedErrorsReachConsoleErrorUnchanged) {
+  PageScript::ReportError(page_.es(), "LoadConfig: invalid argument");
+  PageScript::ReportError(page_.es(), "can't parse C:\\conf");
+  EXPECT_EQ(page_.Eval("errors.join('|')"), "LoadConfig: invalid argument|can't parse C:\\conf");
+  PageScript::PostJson(nullptr, "{}");
+  PageScript::PostLogArchive(nullptr, "x", 1);
+  PageScript::ReportError(nullptr, "x");
 }
 
 }  // namespace
