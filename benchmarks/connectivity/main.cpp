@@ -20,10 +20,10 @@
 
 #include <spdlog/spdlog.h>
 
-#include "http_endpoint.h"
 #include "net/io_loop.h"
 #include "net/result_message.h"
 #include "result_window.h"
+#include "stand_ins.h"
 
 namespace {
 

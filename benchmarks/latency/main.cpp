@@ -21,10 +21,10 @@
 
 #include <spdlog/spdlog.h>
 
-#include "echo_server.h"
 #include "net/io_loop.h"
 #include "net/result_message.h"
 #include "result_window.h"
+#include "stand_ins.h"
 
 namespace {
 

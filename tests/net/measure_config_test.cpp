@@ -1,5 +1,7 @@
 #include "net/measure_config.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace halyx {
@@ -24,16 +26,15 @@ TEST(MeasureConfigReader, FillsBenchmarkRecordAndIgnoresOtherKeys) {
   BenchmarkGameConfig config;
   BenchmarkDocument().get_to(config);
   EXPECT_EQ(config.id, "");
-  EXPECT_EQ(config.setting.interval, 3);
+  EXPECT_EQ(std::tie(config.setting.interval, config.setting.count), std::make_tuple(3, 10));
   EXPECT_DOUBLE_EQ(config.setting.frequency, 0.2);
-  EXPECT_EQ(config.setting.count, 10);
   ASSERT_EQ(config.servers.size(), 2u);
-  EXPECT_EQ(config.servers[0].name, "jp-1");
-  EXPECT_EQ(config.servers[0].host, "jp.example");
-  EXPECT_EQ(config.servers[0].port, 5001);
-  EXPECT_EQ(config.servers[1].protocol, "tcp");
+  const ServerEntry& first = config.servers[0];
+  EXPECT_EQ(std::tie(first.protocol, first.name, first.title, first.host, first.status),
+            std::make_tuple("udp", "jp-1", "Tokyo", "jp.example", "NORMAL"));
+  EXPECT_EQ(first.port, 5001);
   EXPECT_EQ(config.servers[1].status, "BUSY");
-  EXPECT_EQ(config.route.title, "Game route");
+  EXPECT_EQ(std::tie(config.route.name, config.route.title), std::make_tuple("game", "Game route"));
 
   ConnectMediaConfig media;
   json document = BenchmarkDocument();

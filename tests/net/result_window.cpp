@@ -1,5 +1,7 @@
 #include "result_window.h"
 
+#include <algorithm>
+
 #include "net/result_message.h"
 
 namespace halyx::testing {
@@ -21,42 +23,31 @@ ResultWindow::ResultWindow() {
 }
 
 ResultWindow::~ResultWindow() {
-  // Payloads still queued are freed before the window goes.
-  PumpUntil([] { return false; }, 0);
+  Pump(0);  // payloads still queued are freed before the window goes
   ::DestroyWindow(window_);
 }
 
-LRESULT CALLBACK ResultWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
-  if (message >= kSetAdInfoMessage && message <= kAdGlobalMessage) {
-    auto* self = reinterpret_cast<ResultWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    std::unique_ptr<std::string> text = TakeResultPayload(wParam);
-    if (self && text) self->messages_.push_back({message, *text});
-    return 0;
+LRESULT CALLBACK ResultWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message < kSetAdInfoMessage || message > kAdGlobalMessage) {
+    return ::DefWindowProcW(window, message, wParam, lParam);
   }
-  return ::DefWindowProcW(window, message, wParam, lParam);
+  auto* self = reinterpret_cast<ResultWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  std::unique_ptr<std::string> text = TakeResultPayload(wParam);
+  if (self && text) self->messages_.push_back({message, *text});
+  return 0;
 }
 
 bool ResultWindow::PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD begin = ::GetTickCount();
   for (;;) {
     MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    }
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
     if (done()) return true;
     const DWORD elapsed = ::GetTickCount() - begin;
     if (elapsed >= timeoutMs) return false;
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(timeoutMs - elapsed, 20),
                                 QS_ALLINPUT);
   }
-}
-
-std::size_t ResultWindow::Count(UINT id) const {
-  std::size_t count = 0;
-  for (const Message& message : messages_) count += message.id == id;
-  return count;
 }
 
 std::vector<nlohmann::json> ResultWindow::Parsed(UINT id) const {

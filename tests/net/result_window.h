@@ -1,11 +1,5 @@
-// A hidden (message-only) window on the test's thread that collects the
-// measurement result messages, freeing their payloads as the page's window
-// does.
-//
-//   ResultWindow window;
-//   IoLoop ioLoop(window.get());
-//   window.PumpUntil([&] { return window.Count(kAdInfoMessage) == 2; }, 5000);
-//
+// A message-only window on the test's thread that collects the measurement
+// result messages, freeing their payloads as the page's window does.
 // Thread: the test's thread.
 #pragma once
 
@@ -32,14 +26,12 @@ class ResultWindow {
   ResultWindow& operator=(const ResultWindow&) = delete;
 
   HWND get() const { return window_; }
-
-  // Dispatches this thread's messages until `done` holds or `timeoutMs`
-  // passed; returns `done()`.
+  // Dispatches this thread's messages until `done` holds or `timeoutMs` passed; returns done().
   bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+  void Pump(DWORD ms) { PumpUntil([] { return false; }, ms); }
 
   const std::vector<Message>& messages() const { return messages_; }
-  std::size_t Count(UINT id) const;
-  // The texts of one kind, parsed.
+  std::size_t Count(UINT id) const { return Parsed(id).size(); }
   std::vector<nlohmann::json> Parsed(UINT id) const;
 
  private:
