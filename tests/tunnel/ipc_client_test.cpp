@@ -17,11 +17,6 @@ namespace {
 
 using namespace ::halyx::testing;
 
-std::string Frame(const std::string& payload) {
-  const auto frame = BuildFrame(payload);
-  return std::string(frame.begin(), frame.end());
-}
-
 const std::string kQuery =
     R"({"result":0,"status":{"config":"c","outbound":"o","running":true},"type":"QueryTunnel"})";
 const std::string kOutbound = R"({"result":3,"type":"SetOutboundMode"})";

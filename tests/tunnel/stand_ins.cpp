@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "tunnel/frame.h"
+
 namespace halyx::testing {
 
 std::wstring CompanionPath(const std::wstring& relative) {
@@ -10,6 +12,11 @@ std::wstring CompanionPath(const std::wstring& relative) {
   ::GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
   std::wstring folder(path);
   return folder.substr(0, folder.find_last_of(L'\\') + 1) + relative;
+}
+
+std::string Frame(const std::string& payload) {
+  const auto frame = BuildFrame(payload);
+  return std::string(frame.begin(), frame.end());
 }
 
 std::string UniquePipeName() {

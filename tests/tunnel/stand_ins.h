@@ -21,6 +21,8 @@ namespace halyx::testing {
 // Full path of a companion program in the test executable's folder.
 std::wstring CompanionPath(const std::wstring& relative);
 std::string UniquePipeName();
+// The bytes of one frame carrying `payload`, as a server writes them.
+std::string Frame(const std::string& payload);
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 

@@ -15,11 +15,6 @@ namespace {
 
 using namespace ::halyx::testing;
 
-std::string Frame(const std::string& payload) {
-  const auto frame = BuildFrame(payload);
-  return std::string(frame.begin(), frame.end());
-}
-
 std::size_t LinesStartingWith(const LogCapture& log, const std::string& start) {
   std::size_t count = 0;
   for (const auto& record : log.Records()) count += record.text.rfind(start, 0) == 0;
