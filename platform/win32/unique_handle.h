@@ -74,67 +74,35 @@ using ThreadHandle = UniqueHandle<KernelHandleTraits<0>>;
 using FileHandle = UniqueHandle<KernelHandleTraits<-1>>;
 using ProcessHandle = UniqueHandle<KernelHandleTraits<0>>;
 
-// Handles of the service control manager and of services, closed with
-// CloseServiceHandle.
-struct ServiceHandleTraits {
-  using Handle = SC_HANDLE;
-  static Handle Empty() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
-};
-
-using ScHandle = UniqueHandle<ServiceHandleTraits>;
-
-// CNG handles are null when empty; each kind has its own release call.
-template <typename H, NTSTATUS(WINAPI* CloseFn)(H)>
-struct CngHandleTraits {
+// Handles that are null when empty and released by one call taking the
+// handle: service and service-manager handles, CNG objects, GDI objects,
+// memory DCs, modules.
+template <typename H, auto CloseFn>
+struct NullHandleTraits {
   using Handle = H;
   static Handle Empty() noexcept { return nullptr; }
   static bool IsValid(Handle h) noexcept { return h != nullptr; }
   static void Close(Handle h) noexcept { CloseFn(h); }
 };
 
+using ScHandle = UniqueHandle<NullHandleTraits<SC_HANDLE, ::CloseServiceHandle>>;
+
 inline NTSTATUS WINAPI CloseCngAlgorithm(BCRYPT_ALG_HANDLE h) { return ::BCryptCloseAlgorithmProvider(h, 0); }
 
 // Where a failing release must be logged, the owner takes the handle out with
 // release() on the normal path and closes it itself; the owner still covers
 // every early return.
-using CngAlgorithmHandle = UniqueHandle<CngHandleTraits<BCRYPT_ALG_HANDLE, CloseCngAlgorithm>>;
-using CngHashHandle = UniqueHandle<CngHandleTraits<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>>;
-using CngKeyHandle = UniqueHandle<CngHandleTraits<BCRYPT_KEY_HANDLE, ::BCryptDestroyKey>>;
+using CngAlgorithmHandle = UniqueHandle<NullHandleTraits<BCRYPT_ALG_HANDLE, CloseCngAlgorithm>>;
+using CngHashHandle = UniqueHandle<NullHandleTraits<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>>;
+using CngKeyHandle = UniqueHandle<NullHandleTraits<BCRYPT_KEY_HANDLE, ::BCryptDestroyKey>>;
 
-// GDI objects (regions, bitmaps, fonts, brushes), deleted with DeleteObject.
-template <typename GdiHandle>
-struct GdiObjectTraits {
-  using Handle = GdiHandle;
-  static Handle Empty() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::DeleteObject(h); }
-};
-
-using RegionHandle = UniqueHandle<GdiObjectTraits<HRGN>>;
-using BitmapHandle = UniqueHandle<GdiObjectTraits<HBITMAP>>;
-using FontHandle = UniqueHandle<GdiObjectTraits<HFONT>>;
-using PenHandle = UniqueHandle<GdiObjectTraits<HPEN>>;
-
-// Memory device contexts from CreateCompatibleDC, deleted with DeleteDC.
-struct MemoryDcTraits {
-  using Handle = HDC;
-  static Handle Empty() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::DeleteDC(h); }
-};
-
-using MemoryDcHandle = UniqueHandle<MemoryDcTraits>;
-
-// Modules from LoadLibrary, released with FreeLibrary.
-struct ModuleHandleTraits {
-  using Handle = HMODULE;
-  static Handle Empty() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::FreeLibrary(h); }
-};
-using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
+using RegionHandle = UniqueHandle<NullHandleTraits<HRGN, ::DeleteObject>>;
+using BitmapHandle = UniqueHandle<NullHandleTraits<HBITMAP, ::DeleteObject>>;
+using FontHandle = UniqueHandle<NullHandleTraits<HFONT, ::DeleteObject>>;
+using PenHandle = UniqueHandle<NullHandleTraits<HPEN, ::DeleteObject>>;
+// Memory device contexts from CreateCompatibleDC.
+using MemoryDcHandle = UniqueHandle<NullHandleTraits<HDC, ::DeleteDC>>;
+using ModuleHandle = UniqueHandle<NullHandleTraits<HMODULE, ::FreeLibrary>>;
 
 // Winsock sockets, closed with closesocket.
 struct SocketTraits {

@@ -13,15 +13,7 @@
 
 namespace halyx {
 
-// WinHTTP session, connection and request handles, closed with
-// WinHttpCloseHandle (link winhttp).
-struct WinHttpHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Empty() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::WinHttpCloseHandle(h); }
-};
-
-using WinHttpHandle = UniqueHandle<WinHttpHandleTraits>;
+// Closed with WinHttpCloseHandle (link winhttp).
+using WinHttpHandle = UniqueHandle<NullHandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
 
 }  // namespace halyx
