@@ -12,6 +12,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include "benchmarks/bench_figures.h"
 #include "platform/win32/unique_handle.h"
 #include "tunnel/frame.h"
 #include "tunnel/ipc_client.h"
@@ -33,26 +34,9 @@ class Counter : public IpcClientDelegate {
   bool lost = false;
 };
 
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart);
-}
-
-struct Figures {
-  double median;
-  double p99;
-};
-
-Figures Summarise(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return {samples[samples.size() / 2], samples[std::min(samples.size() - 1, samples.size() * 99 / 100)]};
-}
+using bench::Figures;
+using bench::Summarise;
+using bench::NowUs;
 
 bool MeasureClient(const std::string& pipe, int count, std::vector<double>& samples) {
   Counter counter;
@@ -62,7 +46,7 @@ bool MeasureClient(const std::string& pipe, int count, std::vector<double>& samp
   if (!client.IsConnected()) return false;
   for (int i = 0; i < count; ++i) {
     const std::size_t before = counter.answers;
-    const double start = Now();
+    const double start = NowUs();
     client.SendQueryTunnel();
     while (counter.answers == before && !counter.lost) {
       const HANDLE events[] = {client.ReadEvent(), client.WriteEvent()};
@@ -72,7 +56,7 @@ bool MeasureClient(const std::string& pipe, int count, std::vector<double>& samp
       else return false;
     }
     if (counter.lost) return false;
-    samples.push_back(Now() - start);
+    samples.push_back(NowUs() - start);
   }
   return true;
 }
@@ -99,7 +83,7 @@ bool MeasureBare(const std::string& name, int count, std::vector<double>& sample
   std::vector<uint8_t> buffer(4096);
   std::vector<uint8_t> received;
   for (int i = 0; i < count; ++i) {
-    const double start = Now();
+    const double start = NowUs();
     OVERLAPPED write{};
     write.hEvent = writeEvent.get();
     DWORD bytes = 0;
@@ -117,7 +101,7 @@ bool MeasureBare(const std::string& name, int count, std::vector<double>& sample
       }
       received.insert(received.end(), buffer.begin(), buffer.begin() + bytes);
     }
-    samples.push_back(Now() - start);
+    samples.push_back(NowUs() - start);
   }
   return true;
 }

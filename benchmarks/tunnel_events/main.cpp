@@ -23,6 +23,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include "benchmarks/bench_figures.h"
 #include "platform/duilib/event_source.h"
 #include "platform/win32/unique_handle.h"
 #include "stand_ins.h"
@@ -38,26 +39,16 @@ using ::halyx::testing::UniquePipeName;
 constexpr UINT kStartCommand = WM_APP + 1;
 constexpr UINT kStopCommand = WM_APP + 2;
 
-double NowUs() {
-  static const LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart);
-}
+using bench::NowUs;
 
 void Print(const char* what, std::vector<double> samples) {
   if (samples.empty()) {
     std::printf("%s: no samples\n", what);
     return;
   }
-  std::sort(samples.begin(), samples.end());
-  const double median = samples[samples.size() / 2];
-  const double p99 = samples[std::min(samples.size() - 1, samples.size() * 99 / 100)];
-  std::printf("%s: median %.3f ms, p99 %.3f ms (%zu samples)\n", what, median / 1000, p99 / 1000, samples.size());
+  const bench::Figures figures = bench::Summarise(samples);
+  std::printf("%s: median %.3f ms, p99 %.3f ms (%zu samples)\n", what, figures.median / 1000, figures.p99 / 1000,
+              samples.size());
 }
 
 // Starts and stops the tunnel `count` times, each step begun from a window
