@@ -14,7 +14,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
-cache_root=${QUOR_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorvpn-deps}
+cache_root=${QUOR_DEPS_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/quorvpn-deps}
 triplet=i686-w64-mingw32
 jobs=$(nproc 2>/dev/null || echo 2)
 
