@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs everything the cross-build and the Wine test run need on Debian 12,
-# then prints the dependency prefix on standard output (everything else goes to
-# standard error).
+# Installs everything a cross-build for one architecture needs on Debian 12,
+# then prints that architecture's dependency prefix on standard output
+# (everything else goes to standard error):
+#   scripts/bootstrap.sh <i686|x86_64> [--wine] [--packages-only]
+# --wine also installs the Wine loader that runs that architecture's programs
+# (wine32 from i386 for i686, wine64 for x86_64) and Xvfb; --packages-only
+# stops after the Debian packages and prints nothing.
 #
 # Debian packages come from Debian's registry; libuv, fmt, spdlog, zlib with
 # minizip, tinyxml2 and duktape are Debian source packages (apt-get source)
-# cross-built for i686-w64-mingw32 and installed into a cache folder outside
-# the source tree, keyed by the toolchain, the source versions and this
-# recipe. A second run finds the cache and only checks, so it takes seconds.
+# cross-built for the architecture's MinGW triplet and installed into a cache
+# folder outside the source tree, keyed by the architecture, the toolchain,
+# the source versions and this recipe. A second run finds the cache and only
+# checks, so it takes seconds.
 #
 # Non-interactive and safe to run again. Runs as root, or through sudo.
 set -euo pipefail
@@ -15,8 +20,22 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
 cache_root=${QUOR_DEPS_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/quorvpn-deps}
-triplet=i686-w64-mingw32
 jobs=$(nproc 2>/dev/null || echo 2)
+
+arch=""
+with_wine=0
+packages_only=0
+for arg in "$@"; do
+  case "$arg" in
+    i686 | x86_64) arch=$arg ;;
+    --wine) with_wine=1 ;;
+    --packages-only) packages_only=1 ;;
+    *) echo "usage: scripts/bootstrap.sh <i686|x86_64> [--wine] [--packages-only]" >&2; exit 2 ;;
+  esac
+done
+[ -n "$arch" ] || { echo "usage: scripts/bootstrap.sh <i686|x86_64> [--wine] [--packages-only]" >&2; exit 2; }
+triplet=$arch-w64-mingw32
+deb_arch=${arch//_/-} # Debian spells the MinGW packages x86-64
 
 log() { printf 'bootstrap: %s\n' "$*" >&2; }
 
@@ -25,11 +44,14 @@ if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
 host_packages=(
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  "g++-mingw-w64-$deb_arch-posix" "gcc-mingw-w64-$deb_arch-posix" "binutils-mingw-w64-$deb_arch"
   mingw-w64-tools cmake ninja-build make patch xz-utils dpkg-dev
-  wine wine32:i386 xvfb xauth nlohmann-json3-dev googletest
-  zip unzip python3
+  nlohmann-json3-dev googletest zip unzip python3 clang-format
 )
+if [ "$with_wine" -eq 1 ]; then
+  host_packages+=(wine xvfb xauth)
+  if [ "$arch" = i686 ]; then host_packages+=(wine32:i386); else host_packages+=(wine64); fi
+fi
 source_packages=(zlib libuv1 fmtlib spdlog tinyxml2 duktape)
 
 missing_packages() {
@@ -46,7 +68,7 @@ have_deb_src() {
 
 # --- Debian packages -------------------------------------------------------
 need_update=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$with_wine" -eq 1 ] && [ "$arch" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   log "adding the i386 architecture (wine32)"
   $sudo dpkg --add-architecture i386
   need_update=1
@@ -72,13 +94,15 @@ if [ -n "$missing" ]; then
   log "installing: $(echo $missing)"
   $sudo apt-get install -y -qq --no-install-recommends $missing >&2
 fi
+if [ "$packages_only" -eq 1 ]; then exit 0; fi
 
 # --- the cache key ----------------------------------------------------------
 src_version() {
   apt-cache showsrc --only-source "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1
 }
 versions=$(
-  echo "toolchain $(dpkg-query -W -f='${Version}' g++-mingw-w64-i686-posix)"
+  echo "arch $arch"
+  echo "toolchain $(dpkg-query -W -f='${Version}' "g++-mingw-w64-$deb_arch-posix")"
   echo "googletest $(dpkg-query -W -f='${Version}' googletest)"
   echo "nlohmann-json3-dev $(dpkg-query -W -f='${Version}' nlohmann-json3-dev)"
   for p in "${source_packages[@]}"; do echo "$p $(src_version "$p")"; done
@@ -86,10 +110,10 @@ versions=$(
 # The recipe: how the source packages are built. Bump deps_recipe when the
 # build steps below change; host packages may change without a rebuild.
 deps_recipe=1
-recipe=$( (echo "$deps_recipe"; cat "$repo/cmake/toolchain-i686-w64-mingw32.cmake" "$repo"/cmake/deps/*/*) |
+recipe=$( (echo "$deps_recipe"; cat "$repo/cmake/toolchain-$triplet.cmake" "$repo/cmake/toolchain-mingw.cmake" "$repo"/cmake/deps/*/*) |
   sha256sum | cut -c1-12)
 key=$(printf '%s\n%s\n' "$versions" "$recipe" | sha256sum | cut -c1-16)
-prefix="$cache_root/deps-$key"
+prefix="$cache_root/deps-$arch-$key"
 
 if [ -f "$prefix/.complete" ]; then
   log "dependencies cached in $prefix"
@@ -99,7 +123,7 @@ fi
 
 # --- cross-building the source packages -------------------------------------
 log "building dependencies into $prefix"
-work="$cache_root/work-$key"
+work="$cache_root/work-$arch-$key"
 # Leftovers of interrupted builds go; complete prefixes of other keys stay
 # for other checkouts.
 for old in "$cache_root"/deps-* "$cache_root"/work-*; do
@@ -107,7 +131,7 @@ for old in "$cache_root"/deps-* "$cache_root"/work-*; do
 done
 rm -rf "$work" "$prefix"
 mkdir -p "$work" "$prefix"
-toolchain="$repo/cmake/toolchain-i686-w64-mingw32.cmake"
+toolchain="$repo/cmake/toolchain-$triplet.cmake"
 
 cmake_dep() { # source dir, build dir, extra args...
   local src=$1 build=$2; shift 2

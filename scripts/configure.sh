@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# Configures the cross-build in a build folder against a dependency prefix:
-#   scripts/configure.sh <build folder> <dependency prefix>
+# Configures a cross-build for one architecture against its dependency prefix:
+#   scripts/configure.sh <build folder> <dependency prefix> <i686|x86_64> [Debug|RelWithDebInfo|Release] [-D...]
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$1
 prefix=$2
+arch=$3
+type=${4:-Debug}
+shift $(($# < 4 ? $# : 4))
 mkdir -p "$build"
 # Found packages are cached by path; a new dependency prefix starts afresh.
 if [ "$(cat "$build/.deps-prefix" 2>/dev/null)" != "$prefix" ]; then
   rm -f "$build/CMakeCache.txt"
   echo "$prefix" >"$build/.deps-prefix"
 fi
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-i686-w64-mingw32.cmake" \
-    -DCMAKE_PREFIX_PATH="$prefix"
-fi
+# Run every time: settings such as QUOR_BUILD_TESTS may differ from the last
+# run, and an unchanged configuration takes a second.
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-$arch-w64-mingw32.cmake" \
+  -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null

@@ -1,10 +1,16 @@
-# Sourced by test.sh and run.sh: a 32-bit Wine prefix in the build tree, an X
-# display (Xvfb when there is none) and one persistent wineserver, all stopped
-# again on exit. Stops only what it started.
-#   wine_session_start <build folder>
+# Sourced by test.sh, run.sh and bench.sh: a Wine prefix of the build tree's
+# own for one architecture, an X display (Xvfb when there is none) and one
+# persistent wineserver, all stopped again on exit. Stops only what it started.
+#   wine_session_start <build folder> <i686|x86_64>
+# Afterwards `wine` runs a program with that architecture's loader.
+
+. "$(dirname "${BASH_SOURCE[0]}")/arch.sh"
 
 xvfb_pid=""
 wineserver_started=""
+
+wine() { "$QUOR_WINE_LOADER" "$@"; }
+wineserver() { "$QUOR_WINESERVER" "$@"; }
 
 wine_session_stop() {
   if [ -n "$wineserver_started" ]; then wineserver -k 2>/dev/null || true; fi
@@ -12,7 +18,9 @@ wine_session_stop() {
 }
 
 wine_session_start() {
-  export WINEPREFIX="$1/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+  quor_wine_env "$2"
+  WINEPREFIX="$(cd "$1" && pwd)/wineprefix"
+  export WINEPREFIX WINEDEBUG=-all
   # No Mono or Gecko installer prompts, no desktop menu entries.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   trap wine_session_stop EXIT
@@ -34,8 +42,8 @@ wine_session_start() {
   # stop; a server left over from an interrupted run goes first.
   wineserver -k 2>/dev/null || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine: creating the 32-bit Wine prefix $WINEPREFIX" >&2
-    wineboot --init 2>&1 | grep -v '^wine: ' >&2 || true
+    echo "wine: creating the $WINEARCH Wine prefix $WINEPREFIX" >&2
+    wine wineboot.exe --init 2>&1 | grep -v '^wine: ' >&2 || true
     wineserver -w
   fi
   # One persistent wineserver for the whole session spares every program its
