@@ -10,7 +10,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 
 namespace halyx {
 

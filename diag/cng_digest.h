@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx::cng {
 

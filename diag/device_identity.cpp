@@ -4,7 +4,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 
 namespace halyx {
 

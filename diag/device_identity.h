@@ -34,8 +34,7 @@ bool GetDeviceName(std::string& name);
 // that read a serial number; both stay with the caller, so a failed
 // connection or provider keeps failing until the caller drops them. False,
 // with `error` set to the page error text and `id` unchanged, on failure.
-bool GetDeviceId(std::unique_ptr<WmiHelper>& wmi, std::unique_ptr<Md5Hasher>& md5, std::string& id,
-                 std::string& error);
+bool GetDeviceId(std::unique_ptr<WmiHelper>& wmi, std::unique_ptr<Md5Hasher>& md5, std::string& id, std::string& error);
 
 // The identifier of one serial number.
 bool DeviceIdFromSerial(const Md5Hasher& md5, const std::wstring& serial, std::string& id);

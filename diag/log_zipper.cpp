@@ -7,10 +7,11 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "diag/memory_zip_archive.h"
 #include "diag/text_file_reader.h"
-#include "platform/win32/all_users_directory.h"
+#include "base/all_users_directory.h"
+#include "base/guard.h"
 
 namespace halyx {
 namespace {
@@ -80,7 +81,7 @@ bool LogZipper::Zip(std::vector<uint8_t>& buffer, const std::string& extraPath) 
 void ZipLogsWorker(HWND window, std::string extraPath) { ZipLogsWorker(window, std::move(extraPath), LogZipper()); }
 
 void ZipLogsWorker(HWND window, std::string extraPath, const LogZipper& zipper) {
-  try {
+  Guarded("LogZipper: worker", [&] {
     auto archive = std::make_unique<std::vector<uint8_t>>();
     try {
       zipper.Zip(*archive, extraPath);
@@ -90,16 +91,10 @@ void ZipLogsWorker(HWND window, std::string extraPath, const LogZipper& zipper) 
       spdlog::error("LogZipper: {}", e.what());
       archive->clear();
     }
-    if (!::PostMessageW(window, kLogArchiveMessage, reinterpret_cast<WPARAM>(archive.get()), 0)) {
+    if (!PostPayload(window, kLogArchiveMessage, std::move(archive))) {
       spdlog::warn("PostMessageW from zipper worker failed: {}", ::GetLastError());
-      return;  // the vector was not delivered: it goes with `archive`
     }
-    static_cast<void>(archive.release());  // the window owns it now
-  } catch (const std::exception& e) {
-    spdlog::error("LogZipper: worker failed: {}", e.what());
-  } catch (...) {
-    spdlog::error("LogZipper: worker failed");
-  }
+  });
 }
 
 }  // namespace halyx

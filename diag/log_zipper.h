@@ -5,9 +5,8 @@
 //   // GetLogFiles, on the GUI thread:
 //   std::thread(ZipLogsWorker, hwnd, tunnelManager->ConfigPath()).detach();
 //   // later, in that window's procedure:
-//   case kLogArchiveMessage: {
-//     std::unique_ptr<std::vector<uint8_t>> zip(reinterpret_cast<std::vector<uint8_t>*>(wParam));
-//     ...
+//   case kLogArchiveMessage:
+//     if (auto zip = TakePayload<std::vector<uint8_t>>(wParam)) ...
 //
 // Entries, in this order, each under its bare file name and left out when
 // missing: "quorvpn.log", "quorvpn.1.log", "quorvpn.2.log" from the client's
@@ -27,11 +26,9 @@
 #include <string>
 #include <vector>
 
-namespace halyx {
+#include "base/window_messages.h"
 
-// Posted with a heap std::vector<uint8_t>* in wParam (lParam 0); the window
-// owns and deletes it. An empty vector means no archive could be made.
-inline constexpr UINT kLogArchiveMessage = WM_APP + 101;
+namespace halyx {
 
 class LogZipper {
  public:

@@ -60,10 +60,17 @@ long ZCALLBACK SeekBuffer(voidpf /*opaque*/, voidpf stream, ZPOS64_T offset, int
   auto* buffer = static_cast<Buffer*>(stream);
   ZPOS64_T base = 0;
   switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: base = buffer->position; break;
-    case ZLIB_FILEFUNC_SEEK_END: base = buffer->bytes.size(); break;
-    default: return -1;
+    case ZLIB_FILEFUNC_SEEK_SET:
+      base = 0;
+      break;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+      base = buffer->position;
+      break;
+    case ZLIB_FILEFUNC_SEEK_END:
+      base = buffer->bytes.size();
+      break;
+    default:
+      return -1;
   }
   const ZPOS64_T target = base + offset;
   if (target > buffer->bytes.size()) return -1;

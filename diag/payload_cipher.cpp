@@ -7,7 +7,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "diag/payload_keys.h"
 
 namespace halyx {

@@ -28,7 +28,7 @@
 
 #include "diag/md5_hasher.h"
 #include "diag/sha256_hasher.h"
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx {
 

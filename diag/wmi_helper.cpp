@@ -5,24 +5,13 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
+#include "base/utf8.h"
 
 namespace halyx {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-  std::string out(size > 0 ? size : 0, '\0');
-  if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                          nullptr);
-  }
-  return out;
-}
 
 // A VARIANT that is cleared on every path out of a loop iteration.
 class ScopedVariant {
@@ -63,8 +52,7 @@ void WmiHelper::Init() {
     return;
   }
   const ScopedBstr ns(L"ROOT\\CIMV2");
-  hr = locator_->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                               services_.ReleaseAndGetAddressOf());
+  hr = locator_->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services_.ReleaseAndGetAddressOf());
   if (FAILED(hr)) {
     spdlog::warn("WmiHelper: ConnectServer ROOT\\CIMV2 failed ({:#x})", HResult(hr));
     return;
@@ -114,7 +102,7 @@ std::wstring WmiHelper::GetPhysicalMediaSerialNumber() {
     if ((*value).vt == VT_BSTR) {
       const BSTR text = (*value).bstrVal;
       serial.assign(text ? text : L"", text ? ::SysStringLen(text) : 0);
-      spdlog::info("WmiHelper: physical media serial number is {}", Utf8(serial));
+      spdlog::info("WmiHelper: physical media serial number is {}", WideToUtf8(serial));
       break;
     }
     spdlog::warn("WmiHelper: get physical media serial number got wrong type {}", (*value).vt);

@@ -13,8 +13,7 @@ class BenchmarkTaskDelegate {
   // The result of one probe run: average round trip in milliseconds and the
   // share of probes left unanswered (0 to 1). The receiver may destroy the
   // calling LatencyBenchmark from inside this call.
-  virtual void OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag,
-                                 double dropRate) = 0;
+  virtual void OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag, double dropRate) = 0;
 
  protected:
   ~BenchmarkTaskDelegate() = default;

@@ -6,10 +6,10 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "net/default_interface.h"
 #include "net/latency_benchmark.h"
-#include "net/result_message.h"
+#include "base/window_messages.h"
 
 namespace halyx {
 
@@ -22,26 +22,18 @@ struct BenchmarkWatcher::Lookup {
 };
 
 void to_json(json& out, const LatencyResult& in) {
-  out = json{{"name", in.name},
-             {"title", in.title},
-             {"lag", in.lag},
-             {"dropRate", in.dropRate}};
+  out = json{{"name", in.name}, {"title", in.title}, {"lag", in.lag}, {"dropRate", in.dropRate}};
 }
 
 void to_json(json& out, const SetAdInfoMessage& in) {
-  out = json{{"type", "SetAdInfo"},
-             {"result", in.result},
-             {"id", in.id},
-             {"route", in.route},
-             {"ads", in.ads}};
+  out = json{{"type", "SetAdInfo"}, {"result", in.result}, {"id", in.id}, {"route", in.route}, {"ads", in.ads}};
 }
 
 void to_json(json& out, const AdInfoMessage& in) {
   out = json{{"type", "AdInfo"}, {"result", in.result}, {"id", in.id}, {"ad", in.ad}};
 }
 
-BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow)
-    : loop_(loop), resultWindow_(resultWindow) {}
+BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow) : loop_(loop), resultWindow_(resultWindow) {}
 
 BenchmarkWatcher::~BenchmarkWatcher() {
   for (Lookup* lookup : lookups_) {
@@ -69,7 +61,7 @@ void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
   for (const ServerEntry& server : config_->servers) {
     start.ads.push_back({server.name, server.title, 0, 0.0});
   }
-  if (!PostResultMessage(resultWindow_, kSetAdInfoMessage, json(start).dump())) {
+  if (!PostPayload(resultWindow_, kSetAdInfoMessage, std::make_unique<std::string>(json(start).dump()))) {
     spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
   }
   spdlog::info("benchmark started: {}", config_->id);
@@ -81,8 +73,7 @@ void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
   std::set<std::string> hosts;
   for (const ServerEntry& server : config_->servers) {
     if (!pending_.emplace(server.name, server).second) {
-      spdlog::warn("BenchmarkWatcher: duplicate server {}, only the first is measured",
-                   server.name);
+      spdlog::warn("BenchmarkWatcher: duplicate server {}, only the first is measured", server.name);
       continue;
     }
     if (!hosts.insert(server.host).second) continue;
@@ -90,8 +81,8 @@ void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
     auto* request = new uv_getaddrinfo_t{};
     auto* lookup = new Lookup{this, server.host, request};
     request->data = lookup;
-    const int status = uv_getaddrinfo(loop_, request, &BenchmarkWatcher::OnResolved,
-                                      lookup->host.c_str(), nullptr, nullptr);
+    const int status =
+        uv_getaddrinfo(loop_, request, &BenchmarkWatcher::OnResolved, lookup->host.c_str(), nullptr, nullptr);
     if (status != 0) {
       spdlog::warn("BenchmarkWatcher getaddrinfo failed: {}", uv_strerror(status));
       delete lookup;
@@ -119,8 +110,7 @@ void BenchmarkWatcher::OnResolved(uv_getaddrinfo_t* request, int status, addrinf
         watcher->HandleResolved(lookup->host, results);
       }
     } catch (const std::exception& e) {
-      spdlog::error("BenchmarkWatcher: handling the lookup of {} failed: {}", lookup->host,
-                    e.what());
+      spdlog::error("BenchmarkWatcher: handling the lookup of {} failed: {}", lookup->host, e.what());
     } catch (...) {
       spdlog::error("BenchmarkWatcher: handling the lookup of {} failed", lookup->host);
     }
@@ -152,14 +142,12 @@ void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* r
     }
   }
   if (!chosen) chosen = results;
-  if (!chosen || !chosen->ai_addr ||
-      (chosen->ai_family != AF_INET && chosen->ai_family != AF_INET6)) {
+  if (!chosen || !chosen->ai_addr || (chosen->ai_family != AF_INET && chosen->ai_family != AF_INET6)) {
     HandleLookupFailed(host, UV_EAI_ADDRFAMILY);
     return;
   }
   sockaddr_storage address{};
-  std::memcpy(&address, chosen->ai_addr,
-              std::min<std::size_t>(chosen->ai_addrlen, sizeof(address)));
+  std::memcpy(&address, chosen->ai_addr, std::min<std::size_t>(chosen->ai_addrlen, sizeof(address)));
 
   const int32_t count = config_->setting.count;
   const double frequency = config_->setting.frequency;
@@ -172,19 +160,17 @@ void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* r
     // The port sits at the same place in both address families.
     reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(server.port);
     char text[INET6_ADDRSTRLEN] = {};
-    const int status =
-        address.ss_family == AF_INET
-            ? uv_ip4_name(reinterpret_cast<const sockaddr_in*>(&address), text, sizeof(text))
-            : uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(&address), text, sizeof(text));
+    const int status = address.ss_family == AF_INET
+                           ? uv_ip4_name(reinterpret_cast<const sockaddr_in*>(&address), text, sizeof(text))
+                           : uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(&address), text, sizeof(text));
     if (status != 0) {
       spdlog::warn("BenchmarkWatcher get hostname failed: {}", uv_strerror(status));
     } else {
       spdlog::info("BenchmarkWatcher latency test to {} ({}:{})", name, text, server.port);
     }
 
-    auto probe = std::make_shared<LatencyBenchmark>(
-        loop_, interfaceIndex_, reinterpret_cast<const sockaddr*>(&address), server.name,
-        server.title, count, this, frequency);
+    auto probe = std::make_shared<LatencyBenchmark>(loop_, interfaceIndex_, reinterpret_cast<const sockaddr*>(&address),
+                                                    server.name, server.title, count, this, frequency);
     pending_.erase(name);
     if (!probe->started()) {
       // It would never report, and the run would never end.
@@ -196,8 +182,8 @@ void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* r
   CheckFinished();
 }
 
-void BenchmarkWatcher::OnBenchmarkResult(const std::string& name, const std::string& title,
-                                         int32_t lag, double dropRate) {
+void BenchmarkWatcher::OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag,
+                                         double dropRate) {
   PostAdInfo({name, title, lag, dropRate});
   // Destroys the probe; it touches nothing of its own after this call.
   running_.erase(name);
@@ -208,7 +194,7 @@ void BenchmarkWatcher::PostAdInfo(const LatencyResult& result) {
   AdInfoMessage message;
   message.id = config_ ? config_->id : std::string();
   message.ad = result;
-  if (!PostResultMessage(resultWindow_, kAdInfoMessage, json(message).dump())) {
+  if (!PostPayload(resultWindow_, kAdInfoMessage, std::make_unique<std::string>(json(message).dump()))) {
     spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
   }
 }

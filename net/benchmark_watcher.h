@@ -73,8 +73,7 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
   // leaves the current run alone.
   void Start(std::shared_ptr<BenchmarkGameConfig> config);
 
-  void OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag,
-                         double dropRate) override;
+  void OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag, double dropRate) override;
 
   bool busy() const { return busy_; }
 

@@ -5,9 +5,9 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "net/http_connectivity.h"
-#include "net/result_message.h"
+#include "base/window_messages.h"
 
 namespace halyx {
 
@@ -16,11 +16,7 @@ void to_json(json& out, const ServerStatus& in) {
 }
 
 void to_json(json& out, const SetAdGlobalMessage& in) {
-  out = json{{"type", "SetAdGlobal"},
-             {"result", in.result},
-             {"id", in.id},
-             {"route", in.route},
-             {"ads", in.ads}};
+  out = json{{"type", "SetAdGlobal"}, {"result", in.result}, {"id", in.id}, {"route", in.route}, {"ads", in.ads}};
 }
 
 void to_json(json& out, const AdGlobalMessage& in) {
@@ -49,7 +45,7 @@ void ConnectivityWatcher::Start(std::shared_ptr<ConnectMediaConfig> config) {
   for (const ServerEntry& server : config_->servers) {
     start.ads.push_back({server.name, server.title, HttpConnectivity::kUnreachableStatus});
   }
-  if (!PostResultMessage(resultWindow_, kSetAdGlobalMessage, json(start).dump())) {
+  if (!PostPayload(resultWindow_, kSetAdGlobalMessage, std::make_unique<std::string>(json(start).dump()))) {
     spdlog::warn("PostMessageW from connectivity failed: {:#x}", LastError());
   }
   spdlog::info("connectivity testing started: {}", config_->id);
@@ -59,8 +55,7 @@ void ConnectivityWatcher::Start(std::shared_ptr<ConnectMediaConfig> config) {
   starting_ = true;
   for (const ServerEntry& server : config_->servers) {
     const std::string url = fmt::format("{}://{}:{}", server.protocol, server.host, server.port);
-    auto test = std::make_shared<HttpConnectivity>(loop_, url, server.name, server.title,
-                                                   server.status, this);
+    auto test = std::make_shared<HttpConnectivity>(loop_, url, server.name, server.title, server.status, this);
     if (test->Start()) running_.emplace(server.name, std::move(test));
   }
   starting_ = false;
@@ -86,7 +81,7 @@ void ConnectivityWatcher::PostAdGlobal(const ServerStatus& status) {
   AdGlobalMessage message;
   message.id = config_ ? config_->id : std::string();
   message.ad = status;
-  if (!PostResultMessage(resultWindow_, kAdGlobalMessage, json(message).dump())) {
+  if (!PostPayload(resultWindow_, kAdGlobalMessage, std::make_unique<std::string>(json(message).dump()))) {
     spdlog::warn("PostMessageW from connectivity failed: {:#x}", LastError());
   }
 }

@@ -70,8 +70,7 @@ class ConnectivityWatcher : public ConnectTaskDelegate, public MediaWatcher {
   // the current run alone.
   void Start(std::shared_ptr<ConnectMediaConfig> config) override;
 
-  void OnConnectResult(const std::string& name, const std::string& title,
-                       const std::string& status) override;
+  void OnConnectResult(const std::string& name, const std::string& title, const std::string& status) override;
 
   bool busy() const { return busy_; }
 

@@ -2,7 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 
 namespace halyx {
 
@@ -18,8 +18,7 @@ struct MibTable {
 
 }  // namespace
 
-int32_t ChooseDefaultInterface(const std::vector<RouteRow>& routes,
-                               const std::vector<InterfaceRow>& interfaces,
+int32_t ChooseDefaultInterface(const std::vector<RouteRow>& routes, const std::vector<InterfaceRow>& interfaces,
                                const InterfaceUpQuery& interfaceUp) {
   int32_t best = -1;
   ULONG bestMetric = 0xFFFFFFFF;
@@ -75,8 +74,7 @@ int32_t SelectDefaultInterface() {
   routeRows.reserve(routes->NumEntries);
   for (ULONG i = 0; i < routes->NumEntries; ++i) {
     const MIB_IPFORWARD_ROW2& row = routes->Table[i];
-    routeRows.push_back({row.InterfaceLuid, row.InterfaceIndex, row.DestinationPrefix.PrefixLength,
-                         row.Metric});
+    routeRows.push_back({row.InterfaceLuid, row.InterfaceIndex, row.DestinationPrefix.PrefixLength, row.Metric});
   }
   std::vector<InterfaceRow> interfaceRows;
   interfaceRows.reserve(interfaces->NumEntries);
@@ -84,24 +82,21 @@ int32_t SelectDefaultInterface() {
     interfaceRows.push_back({interfaces->Table[i].InterfaceLuid, interfaces->Table[i].Metric});
   }
 
-  return ChooseDefaultInterface(routeRows, interfaceRows,
-                                [](const RouteRow& route) -> std::optional<bool> {
-                                  MIB_IF_ROW2 entry{};
-                                  entry.InterfaceLuid = route.interfaceLuid;
-                                  const DWORD result = ::GetIfEntry2(&entry);
-                                  if (result != NO_ERROR) {
-                                    spdlog::warn("GetIfEntry2 failed on {}: {:#x}",
-                                                 route.interfaceIndex, Win32Code(result));
-                                    return std::nullopt;
-                                  }
-                                  return entry.OperStatus == IfOperStatusUp;
-                                });
+  return ChooseDefaultInterface(routeRows, interfaceRows, [](const RouteRow& route) -> std::optional<bool> {
+    MIB_IF_ROW2 entry{};
+    entry.InterfaceLuid = route.interfaceLuid;
+    const DWORD result = ::GetIfEntry2(&entry);
+    if (result != NO_ERROR) {
+      spdlog::warn("GetIfEntry2 failed on {}: {:#x}", route.interfaceIndex, Win32Code(result));
+      return std::nullopt;
+    }
+    return entry.OperStatus == IfOperStatusUp;
+  });
 }
 
 bool BindToInterface(SOCKET socket, int32_t index) {
   const DWORD value = ::htonl(static_cast<u_long>(index));
-  if (::setsockopt(socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&value),
-                   sizeof(value)) != 0) {
+  if (::setsockopt(socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&value), sizeof(value)) != 0) {
     spdlog::warn("setsockopt failed on {}: {:#x}", index, SignedErrorCode(::WSAGetLastError()));
     return false;
   }

@@ -47,8 +47,7 @@ using InterfaceUpQuery = std::function<std::optional<bool>(const RouteRow& route
 constexpr ULONG kMinimumDefaultMetric = 5;
 
 // The chosen interface index, or -1.
-int32_t ChooseDefaultInterface(const std::vector<RouteRow>& routes,
-                               const std::vector<InterfaceRow>& interfaces,
+int32_t ChooseDefaultInterface(const std::vector<RouteRow>& routes, const std::vector<InterfaceRow>& interfaces,
                                const InterfaceUpQuery& interfaceUp);
 
 // Reads the live tables; -1 when none qualifies or a table cannot be read.

@@ -6,8 +6,9 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
-#include "platform/win32/winhttp_handle.h"
+#include "base/error_code.h"
+#include "base/winhttp_handle.h"
+#include "base/utf8.h"
 
 namespace halyx {
 
@@ -20,21 +21,6 @@ std::wstring ToLower(std::wstring text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
   return text;
-}
-
-// Appends `size` bytes decoded with `codePage`; false when they do not
-// decode (nothing is appended then).
-bool AppendDecoded(UINT codePage, DWORD flags, const char* bytes, int size, std::wstring& out) {
-  if (size <= 0) return true;
-  const int length = ::MultiByteToWideChar(codePage, flags, bytes, size, nullptr, 0);
-  if (length <= 0) return false;
-  const std::size_t end = out.size();
-  out.resize(end + static_cast<std::size_t>(length));
-  if (::MultiByteToWideChar(codePage, flags, bytes, size, out.data() + end, length) != length) {
-    out.resize(end);
-    return false;
-  }
-  return true;
 }
 
 // Where an incomplete UTF-8 sequence at the end of `bytes` begins; the size
@@ -53,16 +39,8 @@ std::size_t IncompleteUtf8Tail(const std::string& bytes) {
 }  // namespace
 
 HttpClient::HttpClient(const std::string& url) {
-  if (url.empty()) return;
-  const int size = static_cast<int>(url.size());
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url.data(), size, nullptr, 0);
-  if (length <= 0) return;
-  url_.resize(static_cast<std::size_t>(length));
-  if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url.data(), size, url_.data(),
-                            length) != length) {
-    url_.clear();
-  }
+  // A URL that is not valid UTF-8 stays empty, which Request() refuses.
+  AppendDecoded(CP_UTF8, MB_ERR_INVALID_CHARS, url, url_);
 }
 
 bool HttpClient::Request(const std::wstring& method) {
@@ -70,8 +48,8 @@ bool HttpClient::Request(const std::wstring& method) {
   const wchar_t* verb = lowerMethod == L"get" ? L"GET" : lowerMethod == L"post" ? L"POST" : nullptr;
   if (!verb) return false;
 
-  WinHttpHandle root(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  WinHttpHandle root(
+      ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!root) {
     spdlog::error("HttpClient: WinHttpOpen failed ({:#x})", LastError());
     return false;
@@ -92,8 +70,7 @@ bool HttpClient::Request(const std::wstring& method) {
   host_.assign(hostName, components.dwHostNameLength);
   // A URL of protocol://host:port names no path; what is asked for is the
   // root.
-  const std::wstring path =
-      components.dwUrlPathLength ? std::wstring(urlPath, components.dwUrlPathLength) : L"/";
+  const std::wstring path = components.dwUrlPathLength ? std::wstring(urlPath, components.dwUrlPathLength) : L"/";
 
   WinHttpHandle connection(::WinHttpConnect(root.get(), host_.c_str(), components.nPort, 0));
   if (!connection) {
@@ -101,16 +78,14 @@ bool HttpClient::Request(const std::wstring& method) {
     return false;
   }
   const DWORD flags = components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  WinHttpHandle request(::WinHttpOpenRequest(connection.get(), verb, path.c_str(), nullptr,
-                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                             flags));
+  WinHttpHandle request(::WinHttpOpenRequest(connection.get(), verb, path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                             WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
   if (!request) {
     spdlog::warn("HttpClient: WinHttpOpenRequest failed ({:#x})", LastError());
     return false;
   }
 
-  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
     spdlog::warn("HttpClient: WinHttpSendRequest failed ({:#x})", LastError());
     return false;
   }
@@ -120,9 +95,8 @@ bool HttpClient::Request(const std::wstring& method) {
   }
 
   DWORD size = 0;
-  if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF,
-                             WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
-                             WINHTTP_NO_HEADER_INDEX) &&
+  if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                             WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX) &&
       ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
     spdlog::warn("HttpClient: WinHttpQueryHeaders failed ({:#x})", LastError());
     return false;
@@ -130,9 +104,8 @@ bool HttpClient::Request(const std::wstring& method) {
   // The size is in bytes; one more character keeps the text terminated.
   std::vector<wchar_t> block(size / sizeof(wchar_t) + 1, L'\0');
   size = static_cast<DWORD>(block.size() * sizeof(wchar_t));
-  if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF,
-                             WINHTTP_HEADER_NAME_BY_INDEX, block.data(), &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
+  if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, block.data(),
+                             &size, WINHTTP_NO_HEADER_INDEX)) {
     spdlog::warn("HttpClient: WinHttpQueryHeaders failed ({:#x})", LastError());
     return false;
   }
@@ -173,14 +146,13 @@ std::wstring HttpClient::ReadBody(HINTERNET request) const {
     if (!::WinHttpReadData(request, chunk.data(), available, &read)) break;
     chunk.resize(read);
     if (!utf8) {
-      AppendDecoded(CP_ACP, MB_PRECOMPOSED, chunk.data(), static_cast<int>(chunk.size()), body);
+      AppendDecoded(CP_ACP, MB_PRECOMPOSED, chunk, body);
       continue;
     }
     chunk.insert(0, carried);
     const std::size_t complete = IncompleteUtf8Tail(chunk);
     carried = chunk.substr(complete);
-    if (!AppendDecoded(CP_UTF8, MB_ERR_INVALID_CHARS, chunk.data(), static_cast<int>(complete),
-                       body)) {
+    if (!AppendDecoded(CP_UTF8, MB_ERR_INVALID_CHARS, std::string_view(chunk).substr(0, complete), body)) {
       carried.clear();  // the chunk is skipped, and its tail with it
     }
   }

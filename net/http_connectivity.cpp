@@ -12,6 +12,7 @@
 
 #include "net/connect_task_delegate.h"
 #include "net/http_client.h"
+#include "base/utf8.h"
 
 namespace halyx {
 
@@ -32,22 +33,10 @@ bool ContainsIgnoringCase(const std::wstring& text, const std::wstring& part) {
   return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
 }
 
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return {};
-  std::string out(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), length, nullptr, nullptr);
-  return out;
-}
-
 }  // namespace
 
-HttpConnectivity::HttpConnectivity(uv_loop_t* loop, const std::string& url,
-                                   const std::string& name, const std::string& title,
-                                   const std::string& status, ConnectTaskDelegate* delegate)
+HttpConnectivity::HttpConnectivity(uv_loop_t* loop, const std::string& url, const std::string& name,
+                                   const std::string& title, const std::string& status, ConnectTaskDelegate* delegate)
     : loop_(loop), url_(url), name_(name), title_(title), status_(status), delegate_(delegate) {}
 
 HttpConnectivity::~HttpConnectivity() {
@@ -65,8 +54,7 @@ bool HttpConnectivity::Start() {
   auto* context = new Context{weak_from_this(), url_};
   work_ = new uv_work_t{};
   work_->data = context;
-  const int status = uv_queue_work(loop_, work_, &HttpConnectivity::Work,
-                                   &HttpConnectivity::AfterWork);
+  const int status = uv_queue_work(loop_, work_, &HttpConnectivity::Work, &HttpConnectivity::AfterWork);
   if (status != 0) {
     spdlog::warn("HttpConnectivity queue work failed: {}", uv_strerror(status));
     delete context;
@@ -89,7 +77,7 @@ void HttpConnectivity::Work(uv_work_t* request) {
     } else {
       ok = ContainsIgnoringCase(client.headers(), L"HTTP/1.1 400") &&
            ContainsIgnoringCase(client.body(), L"ERR_INVALID_URL");
-      if (!ok) spdlog::warn("HttpConnectivity: no server found: {}", ToUtf8(client.headers()));
+      if (!ok) spdlog::warn("HttpConnectivity: no server found: {}", WideToUtf8(client.headers()));
     }
   } catch (const std::exception& e) {
     spdlog::error("HttpConnectivity: request to {} failed: {}", context->url, e.what());

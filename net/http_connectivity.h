@@ -35,9 +35,8 @@ class HttpConnectivity : public std::enable_shared_from_this<HttpConnectivity> {
  public:
   static constexpr const char* kUnreachableStatus = "MAINTAIN";
 
-  HttpConnectivity(uv_loop_t* loop, const std::string& url, const std::string& name,
-                   const std::string& title, const std::string& status,
-                   ConnectTaskDelegate* delegate);
+  HttpConnectivity(uv_loop_t* loop, const std::string& url, const std::string& name, const std::string& title,
+                   const std::string& status, ConnectTaskDelegate* delegate);
   HttpConnectivity(const HttpConnectivity&) = delete;
   HttpConnectivity& operator=(const HttpConnectivity&) = delete;
   ~HttpConnectivity();

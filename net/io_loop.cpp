@@ -9,7 +9,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "net/benchmark_watcher.h"
 #include "net/connectivity_watcher.h"
 
@@ -68,8 +68,7 @@ void SetThreadPoolSize() {
   if (!::SetEnvironmentVariableA(IoLoop::kThreadPoolSizeVariable, IoLoop::kThreadPoolSize)) {
     spdlog::warn("IoLoop: SetEnvironmentVariableA failed: {:#x}", LastError());
   }
-  const std::string assignment =
-      std::string(IoLoop::kThreadPoolSizeVariable) + "=" + IoLoop::kThreadPoolSize;
+  const std::string assignment = std::string(IoLoop::kThreadPoolSizeVariable) + "=" + IoLoop::kThreadPoolSize;
   if (::_putenv(assignment.c_str()) != 0) {
     spdlog::warn("IoLoop: _putenv of {} failed", IoLoop::kThreadPoolSizeVariable);
   }
@@ -79,15 +78,13 @@ void SetThreadPoolSize() {
 
 IoLoop::IoLoop(HWND resultWindow) : IoLoop(resultWindow, &IoLoop::MakeConnectivityWatcher) {}
 
-IoLoop::IoLoop(HWND resultWindow, const MediaWatcherFactory& makeMediaWatcher)
-    : core_(std::make_shared<Core>()) {
+IoLoop::IoLoop(HWND resultWindow, const MediaWatcherFactory& makeMediaWatcher) : core_(std::make_shared<Core>()) {
   core_->benchmarkWatcher = std::make_unique<BenchmarkWatcher>(&core_->loop, resultWindow);
   if (makeMediaWatcher) core_->mediaWatcher = makeMediaWatcher(&core_->loop, resultWindow);
   SetThreadPoolSize();
 }
 
-std::unique_ptr<MediaWatcher> IoLoop::MakeConnectivityWatcher(uv_loop_t* loop,
-                                                              HWND resultWindow) {
+std::unique_ptr<MediaWatcher> IoLoop::MakeConnectivityWatcher(uv_loop_t* loop, HWND resultWindow) {
   return std::make_unique<ConnectivityWatcher>(loop, resultWindow);
 }
 
@@ -139,18 +136,16 @@ bool IoLoop::Start() {
 void IoLoop::PostGameConfig(std::shared_ptr<BenchmarkGameConfig> config) {
   std::atomic_store(&core_->gameConfig, std::move(config));
   if (!thread_.joinable()) return;
-  const int status = core_->state.load() == Core::State::kRunning
-                         ? uv_async_send(core_->gameAsync.handle)
-                         : core_->setupError.load();
+  const int status =
+      core_->state.load() == Core::State::kRunning ? uv_async_send(core_->gameAsync.handle) : core_->setupError.load();
   if (status != 0) spdlog::error("IoLoop send game async failed: {}", uv_strerror(status));
 }
 
 void IoLoop::PostMediaConfig(std::shared_ptr<ConnectMediaConfig> config) {
   std::atomic_store(&core_->mediaConfig, std::move(config));
   if (!thread_.joinable()) return;
-  const int status = core_->state.load() == Core::State::kRunning
-                         ? uv_async_send(core_->mediaAsync.handle)
-                         : core_->setupError.load();
+  const int status =
+      core_->state.load() == Core::State::kRunning ? uv_async_send(core_->mediaAsync.handle) : core_->setupError.load();
   if (status != 0) spdlog::error("IoLoop send media async failed: {}", uv_strerror(status));
 }
 

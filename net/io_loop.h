@@ -46,8 +46,7 @@ class IoLoop {
  public:
   // Creates the media watcher on the loop's behalf; may return null when
   // there is none, and then media records are logged and dropped.
-  using MediaWatcherFactory =
-      std::function<std::unique_ptr<MediaWatcher>(uv_loop_t* loop, HWND resultWindow)>;
+  using MediaWatcherFactory = std::function<std::unique_ptr<MediaWatcher>(uv_loop_t* loop, HWND resultWindow)>;
 
   static constexpr const char* kThreadPoolSizeVariable = "UV_THREADPOOL_SIZE";
   static constexpr const char* kThreadPoolSize = "8";

@@ -6,9 +6,9 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "net/default_interface.h"
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx {
 
@@ -36,9 +36,9 @@ void FreeUdp(uv_handle_t* handle) { delete reinterpret_cast<uv_udp_t*>(handle); 
 
 }  // namespace
 
-LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target,
-                                   const std::string& name, const std::string& title,
-                                   int32_t count, BenchmarkTaskDelegate* delegate, double frequency)
+LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target, const std::string& name,
+                                   const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate,
+                                   double frequency)
     : loop_(loop),
       timer_(new uv_timer_t{}),
       udp_(new uv_udp_t{}),
@@ -48,8 +48,7 @@ LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const so
       intervalMs_(IntervalFromFrequency(frequency)),
       count_(std::max<int32_t>(count, 0)),
       delegate_(delegate) {
-  std::memcpy(&target_, target, target->sa_family == AF_INET ? sizeof(sockaddr_in)
-                                                             : sizeof(sockaddr_in6));
+  std::memcpy(&target_, target, target->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6));
   timer_->data = this;
   udp_->data = this;
   if (SetUp(interfaceIndex)) {
@@ -79,8 +78,7 @@ bool LatencyBenchmark::SetUp(int interfaceIndex) {
       static_cast<void>(socket.release());  // the handle closes it now
     } else {
       if (!socket) {
-        spdlog::warn("LatencyBenchmark create socket failed: {:#x}",
-                     SignedErrorCode(::WSAGetLastError()));
+        spdlog::warn("LatencyBenchmark create socket failed: {:#x}", SignedErrorCode(::WSAGetLastError()));
       }
       spdlog::error("LatencyBenchmark bind socket to default interface failed");
     }
@@ -132,8 +130,7 @@ void LatencyBenchmark::OnTimer(uv_timer_t* handle) {
 void LatencyBenchmark::Tick() {
   const uint64_t now = uv_now(loop_);
   const bool allEchoed = rtts_.size() == static_cast<std::size_t>(count_);
-  const bool pastDeadline =
-      now > startTime_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
+  const bool pastDeadline = now > startTime_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
   if (allEchoed || pastDeadline) {
     // The owner stores the probe only once it is constructed, so a run that
     // is over at once (count 0) reports from the next loop pass.
@@ -145,8 +142,7 @@ void LatencyBenchmark::Tick() {
     return;
   }
 
-  const int64_t remaining =
-      static_cast<int64_t>(lastSendTime_ + intervalMs_) - static_cast<int64_t>(now);
+  const int64_t remaining = static_cast<int64_t>(lastSendTime_ + intervalMs_) - static_cast<int64_t>(now);
   if (remaining > 0) {
     StartTimer(static_cast<uint64_t>(remaining));
     return;
@@ -155,15 +151,14 @@ void LatencyBenchmark::Tick() {
   // than one interval late fires the next tick at once instead of starting
   // the timer with a negative (to libuv: endless) timeout. Missed probes are
   // not sent in a burst: the late one goes now, the next one an interval on.
-  const int64_t next = lastSendTime_ == 0 ? static_cast<int64_t>(intervalMs_)
-                                          : static_cast<int64_t>(intervalMs_) + remaining;
+  const int64_t next =
+      lastSendTime_ == 0 ? static_cast<int64_t>(intervalMs_) : static_cast<int64_t>(intervalMs_) + remaining;
   StartTimer(next > 0 ? static_cast<uint64_t>(next) : 0);
   lastSendTime_ = now;
 
   if (sent_ < count_) SendProbe();
   if (sent_ >= count_) {
-    spdlog::warn("LatencyBenchmark: {} expected to send {}, already sent {}", name_, count_,
-                 sent_);
+    spdlog::warn("LatencyBenchmark: {} expected to send {}, already sent {}", name_, count_, sent_);
   }
 }
 
@@ -177,8 +172,7 @@ void LatencyBenchmark::SendProbe() {
   context->buffer = uv_buf_init(reinterpret_cast<char*>(&context->timestamp), kProbeSize);
   auto* request = new uv_udp_send_t{};
   request->data = context;
-  const int status = uv_udp_send(request, udp_, &context->buffer, 1,
-                                 reinterpret_cast<const sockaddr*>(&target_),
+  const int status = uv_udp_send(request, udp_, &context->buffer, 1, reinterpret_cast<const sockaddr*>(&target_),
                                  &LatencyBenchmark::OnSent);
   if (status != 0) {
     spdlog::warn("LatencyBenchmark: udp send failed: {}", uv_strerror(status));
@@ -202,12 +196,11 @@ void LatencyBenchmark::OnAlloc(uv_handle_t*, std::size_t suggested, uv_buf_t* bu
   buffer->len = buffer->base ? static_cast<decltype(buffer->len)>(suggested) : 0;
 }
 
-void LatencyBenchmark::OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer,
-                              const sockaddr* address, unsigned) {
+void LatencyBenchmark::OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address,
+                              unsigned) {
   auto* self = static_cast<LatencyBenchmark*>(handle->data);
   if (nread < 0) {
-    spdlog::warn("LatencyBenchmark recv failed ({}): {}", nread,
-                 uv_strerror(static_cast<int>(nread)));
+    spdlog::warn("LatencyBenchmark recv failed ({}): {}", nread, uv_strerror(static_cast<int>(nread)));
     if (buffer) std::free(buffer->base);
     return;
   }
@@ -243,8 +236,7 @@ void LatencyBenchmark::OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* b
       spdlog::warn("LatencyBenchmark: {} echo carries a time not sent: {}", self->name_, sentAt);
     }
   } else {
-    spdlog::warn("LatencyBenchmark: {} data length mismatch, expect: {}, got: {}", self->name_,
-                 kProbeSize, nread);
+    spdlog::warn("LatencyBenchmark: {} data length mismatch, expect: {}, got: {}", self->name_, kProbeSize, nread);
   }
   std::free(buffer->base);
 }
@@ -284,18 +276,16 @@ void LatencyBenchmark::Finish() {
   const std::string address = TargetText();
   const uint16_t port = TargetPort();
   if (rtts_.empty()) {
-    spdlog::warn("LatencyBenchmark: benchmark failed to {} ({}:{}), 0/{} all packets lost", name_,
-                 address, port, sent_);
+    spdlog::warn("LatencyBenchmark: benchmark failed to {} ({}:{}), 0/{} all packets lost", name_, address, port,
+                 sent_);
     if (delegate_) delegate_->OnBenchmarkResult(name_, title_, 0, 1.0);
     return;
   }
   const LatencySummary summary = Summarize(rtts_, sent_);
-  spdlog::warn(
-      "LatencyBenchmark: latency test: {} ({}:{}) {}/{} packets received, min/avg/max: {}/{}/{}",
-      name_, address, port, rtts_.size(), sent_, summary.min, summary.avg, summary.max);
+  spdlog::warn("LatencyBenchmark: latency test: {} ({}:{}) {}/{} packets received, min/avg/max: {}/{}/{}", name_,
+               address, port, rtts_.size(), sent_, summary.min, summary.avg, summary.max);
   if (delegate_) {
-    delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(summary.avg),
-                                 summary.dropRate);
+    delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(summary.avg), summary.dropRate);
   }
 }
 

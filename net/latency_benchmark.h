@@ -50,9 +50,8 @@ class LatencyBenchmark {
 
   // `target` carries the server's port. `interfaceIndex` < 0: the socket is
   // not bound to an interface.
-  LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target,
-                   const std::string& name, const std::string& title, int32_t count,
-                   BenchmarkTaskDelegate* delegate, double frequency);
+  LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target, const std::string& name,
+                   const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate, double frequency);
   LatencyBenchmark(const LatencyBenchmark&) = delete;
   LatencyBenchmark& operator=(const LatencyBenchmark&) = delete;
   ~LatencyBenchmark();
@@ -67,8 +66,7 @@ class LatencyBenchmark {
  private:
   static void OnTimer(uv_timer_t* handle);
   static void OnAlloc(uv_handle_t* handle, std::size_t suggested, uv_buf_t* buffer);
-  static void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer,
-                     const sockaddr* address, unsigned flags);
+  static void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address, unsigned flags);
   static void OnSent(uv_udp_send_t* request, int status);
 
   bool SetUp(int interfaceIndex);

@@ -33,8 +33,6 @@ void from_json(const json& in, ConnectMediaConfig& out) {
   in.at("route").get_to(out.route);
 }
 
-void to_json(json& out, const RouteInfo& in) {
-  out = json{{"name", in.name}, {"title", in.title}};
-}
+void to_json(json& out, const RouteInfo& in) { out = json{{"name", in.name}, {"title", in.title}}; }
 
 }  // namespace halyx

@@ -18,6 +18,15 @@ arch=$QUOR_ARCH
 "$repo/scripts/bootstrap.sh" "$arch" --wine --packages-only
 quor_check_host "$arch"
 
+# Every C and C++ file of ours keeps the tree's one format (.clang-format).
+mapfile -t sources < <(cd "$repo" && git ls-files '*.c' '*.cpp' '*.h' 2>/dev/null ||
+  find . -path ./build -prune -o \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print)
+if ! (cd "$repo" && clang-format --dry-run --Werror "${sources[@]}" 2>/dev/null); then
+  echo "test: files differ from .clang-format; clang-format -i fixes them:" >&2
+  (cd "$repo" && clang-format --dry-run "${sources[@]}" 2>&1 | sed -n 's/^\([^:]*\):.*warning.*/  \1/p' | sort -u) >&2
+  exit 1
+fi
+
 if [ "$arch" != i686 ]; then
   ship_prefix=$("$repo/scripts/bootstrap.sh" i686)
   "$repo/scripts/configure.sh" "$root/i686" "$ship_prefix" i686 Debug -DQUOR_BUILD_TESTS=OFF

@@ -4,7 +4,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 
 namespace halyx {
 
@@ -18,8 +18,8 @@ bool AsyncNamedPipe::Open(const std::string& name) {
   // acting with the administrator's token.
   constexpr DWORD kFlags =
       FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
-  FileHandle handle(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE, 0, nullptr,
-                                  OPEN_EXISTING, kFlags, nullptr));
+  FileHandle handle(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE, 0, nullptr, OPEN_EXISTING,
+                                  kFlags, nullptr));
   if (!handle) {
     PreserveLastError keep;
     spdlog::error("AsyncNamedPipe: CreateFile failed ({:#x})", keep.code());

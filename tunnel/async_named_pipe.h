@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx {
 

@@ -12,8 +12,8 @@ bool SerializeMessage(const ToJson& message, std::string& text) {
   } catch (const json::type_error& e) {
     // Request fields are narrow strings handed in by the page and by the
     // config writer; one in another code page must not end the process.
-    spdlog::error("IpcClient: {} request not sent, a field is not UTF-8 ({})",
-                  value.value("type", std::string()), e.what());
+    spdlog::error("IpcClient: {} request not sent, a field is not UTF-8 ({})", value.value("type", std::string()),
+                  e.what());
     return false;
   }
   return true;

@@ -4,7 +4,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "tunnel/frame.h"
 #include "tunnel/service_handle.h"
 #include "tunnel/service_supervision.h"
@@ -113,8 +113,8 @@ bool IpcClient::SendStartTracing(const std::string& host, uint16_t port) {
 bool IpcClient::SendRequest(const ToJson& request, const char* name, bool debugLevel) {
   std::string text;
   if (!SerializeMessage(request, text)) return false;
-  spdlog::log(debugLevel ? spdlog::level::debug : spdlog::level::info, "IpcClient: sending {} request ({} bytes)",
-              name, text.size());
+  spdlog::log(debugLevel ? spdlog::level::debug : spdlog::level::info, "IpcClient: sending {} request ({} bytes)", name,
+              text.size());
   return Send(text);
 }
 
@@ -222,8 +222,7 @@ void IpcClient::OnData(const std::vector<uint8_t>& bytes) {
 }
 
 template <typename Response>
-void IpcClient::Deliver(const json& value, const char* structure,
-                        void (IpcClientDelegate::*slot)(const Response&)) {
+void IpcClient::Deliver(const json& value, const char* structure, void (IpcClientDelegate::*slot)(const Response&)) {
   Response response;
   if (!response.Read(value)) {
     spdlog::error("IpcClient: convert {} from json failed", structure);

@@ -110,8 +110,7 @@ class IpcClient {
   bool SendStopTunnel();
   bool SendQueryTunnel();
   bool SendLoadConfig(const std::string& path);
-  bool SendSetConfig(const std::string& path, const std::string& adToken, int32_t adType,
-                     const std::string& adInfo);
+  bool SendSetConfig(const std::string& path, const std::string& adToken, int32_t adType, const std::string& adInfo);
   bool SendStartTracing(const std::string& host, uint16_t port);
   bool SendStopTracing();
 

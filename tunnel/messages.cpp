@@ -36,7 +36,7 @@ bool ReadResult(const json& in, int32_t& result) {
       const double value = std::trunc(it->get<double>());
       constexpr double kMin = std::numeric_limits<int32_t>::min();
       constexpr double kMax = std::numeric_limits<int32_t>::max();
-      result = value <= kMin ? std::numeric_limits<int32_t>::min()
+      result = value <= kMin   ? std::numeric_limits<int32_t>::min()
                : value >= kMax ? std::numeric_limits<int32_t>::max()
                                : static_cast<int32_t>(value);
       return true;
@@ -88,8 +88,7 @@ bool RespResult::Read(const json& in) { return HasType(in, type_) && ReadResult(
 
 void RespQueryTunnel::Write(json& out) const {
   RespResult::Write(out);
-  out["status"] = json::object(
-      {{"running", status.running}, {"config", status.config}, {"outbound", status.outbound}});
+  out["status"] = json::object({{"running", status.running}, {"config", status.config}, {"outbound", status.outbound}});
 }
 
 bool RespQueryTunnel::Read(const json& in) {

@@ -23,12 +23,12 @@ using json = nlohmann::json;
 // sends is passed upward unchanged.
 namespace result {
 constexpr int kSuccess = 0;
-constexpr int kConfigDirectory = 2;     // config folder cannot be found or created
-constexpr int kInvalidState = 101;      // already running, or not running
-constexpr int kNotConnected = 102;      // no pipe, or the tunnel service cannot be opened
-constexpr int kEmptyConfig = 105;       // config text is empty
-constexpr int kEmptyConfigName = 106;   // config name is empty
-constexpr int kWriteFailed = 10001;     // writing the request to the pipe failed
+constexpr int kConfigDirectory = 2;    // config folder cannot be found or created
+constexpr int kInvalidState = 101;     // already running, or not running
+constexpr int kNotConnected = 102;     // no pipe, or the tunnel service cannot be opened
+constexpr int kEmptyConfig = 105;      // config text is empty
+constexpr int kEmptyConfigName = 106;  // config name is empty
+constexpr int kWriteFailed = 10001;    // writing the request to the pipe failed
 }  // namespace result
 
 class ToJson {

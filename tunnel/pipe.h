@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx {
 

@@ -1,16 +1,15 @@
 #include "tunnel/proxy_tool.h"
 
-#include <shlwapi.h>
-
 #include <algorithm>
-#include <array>
 #include <vector>
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
-#include "platform/win32/utf8.h"
+#include "base/error_code.h"
+#include "base/utf8.h"
 #include "tunnel/sync_pipe.h"
+#include "base/module_path.h"
+#include "base/process_launch.h"
 
 namespace halyx {
 namespace {
@@ -22,39 +21,17 @@ constexpr DWORD kPollMs = 10;
 }  // namespace
 
 ProcessHandle LaunchProcess(const std::wstring& path, const std::wstring& args, HANDLE stdErr) {
-  std::wstring line = path + L" " + args;
-  std::vector<wchar_t> commandLine(line.begin(), line.end());
-  commandLine.push_back(L'\0');
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  BOOL inherit = FALSE;
-  if (stdErr) {
-    inherit = TRUE;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = stdErr;
-  }
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit,
-                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &info)) {
+  LaunchOptions options;
+  options.stdError = stdErr;
+  ProcessHandle process = StartProcess(path + L" " + args, options);
+  if (!process) {
     PreserveLastError keep;
     spdlog::error("TunnelManager: CreateProcessW failed ({:#x})", keep.code());
-    return ProcessHandle();
   }
-  ::CloseHandle(info.hThread);
-  return ProcessHandle(info.hProcess);
+  return process;
 }
 
-std::wstring ProxyToolPath() {
-  std::array<wchar_t, MAX_PATH + 1> path{};
-  ::GetModuleFileNameW(nullptr, path.data(), MAX_PATH + 1);
-  ::PathRemoveFileSpecW(path.data());
-  ::PathAppendW(path.data(), L"bin");
-  ::PathAppendW(path.data(), L"sysproxy.exe");
-  return path.data();
-}
+std::wstring ProxyToolPath() { return BesideExecutable(L"bin\\sysproxy.exe"); }
 
 bool RunProxyTool(const std::wstring& toolPath, DWORD timeoutMs) {
   SyncPipe pipe;

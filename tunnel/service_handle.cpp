@@ -2,7 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 
 namespace halyx {
 
@@ -57,8 +57,8 @@ bool ServiceHandle::Start() {
 DWORD ServiceHandle::ProcessId() {
   SERVICE_STATUS_PROCESS status{};
   DWORD needed = 0;
-  if (!::QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                              sizeof(status), &needed)) {
+  if (!::QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed)) {
     spdlog::error("ServiceHandle: QueryServiceStatusEx failed ({:#x})", LastError());
     return 0;
   }

@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx {
 

@@ -4,7 +4,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "tunnel/messages.h"
 #include "tunnel/service_handle.h"
 
@@ -15,8 +15,7 @@ namespace {
 // configuration cannot be read.
 bool QueryStartType(ServiceHandle& service, DWORD& startType) {
   DWORD needed = 0;
-  if (!::QueryServiceConfigW(service.service(), nullptr, 0, &needed) &&
-      ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+  if (!::QueryServiceConfigW(service.service(), nullptr, 0, &needed) && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
     spdlog::error("ServiceHandle: QueryServiceConfig failed ({:#x})", LastError());
     return false;
   }

@@ -12,10 +12,10 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "platform/duilib/paint_manager_ui.h"
-#include "platform/win32/all_users_directory.h"
-#include "platform/win32/unique_handle.h"
+#include "base/all_users_directory.h"
+#include "base/unique_handle.h"
 #include "tunnel/frame.h"
 #include "tunnel/proxy_tool.h"
 #include "tunnel/service_supervision.h"
@@ -310,8 +310,7 @@ bool TunnelManager::PrepareConfig(std::string_view type, const std::string& name
     return false;
   }
   if (conf.empty()) {
-    Refuse(spdlog::level::err, fmt::format("TunnelManager: {} failed: invalid conf", type), type,
-           result::kEmptyConfig);
+    Refuse(spdlog::level::err, fmt::format("TunnelManager: {} failed: invalid conf", type), type, result::kEmptyConfig);
     return false;
   }
   std::string path;

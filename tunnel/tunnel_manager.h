@@ -55,12 +55,12 @@ class TunnelManager : public IpcClientDelegate {
   struct Settings {
     Settings();
 
-    std::string pipeName;                  // the service-control pipe
-    IpcClient::ServerCheck serverCheck;    // who may serve it: the running "QuorTunnel" service
+    std::string pipeName;                // the service-control pipe
+    IpcClient::ServerCheck serverCheck;  // who may serve it: the running "QuorTunnel" service
     // The folder holding "QuorVPN\conf"; false with the reason in the last
     // error. Default: GetAllUsersDirectory.
     std::function<bool(std::string& folder)> configRoot;
-    std::wstring proxyToolPath;            // "<exe folder>\bin\sysproxy.exe"
+    std::wstring proxyToolPath;  // "<exe folder>\bin\sysproxy.exe"
   };
 
   static constexpr UINT kPollIntervalMs = 1000;

@@ -62,7 +62,7 @@ class BridgeFunction {
   static constexpr const char* kLogName = "halyx::BridgeFunction::Call";
 
   static jsValue WKE_CALL_TYPE OnCall(jsExecState es, jsValue object, jsValue* args, int argc) {
-    try {
+    return GuardedWith(::jsUndefined(), JsDataRecord<BridgeFunction>::ReportFailure, [&]() -> jsValue {
       jsData* data = ::jsGetData(es, object);
       if (data == nullptr || data->callAsFunction != &BridgeFunction::OnCall) return ::jsUndefined();
       BridgeFunction* self = JsDataRecord<BridgeFunction>::From(data);
@@ -72,12 +72,7 @@ class BridgeFunction {
         return ::jsUndefined();
       }
       return self->callback_(*self->owner_, es, args, argc < 0 ? 0 : argc);
-    } catch (const std::exception& e) {
-      spdlog::error("halyx::BridgeFunction::Call: {}", e.what());
-    } catch (...) {
-      spdlog::error("halyx::BridgeFunction::Call: unknown exception");
-    }
-    return ::jsUndefined();
+    });
   }
 
   JsDataRecord<BridgeFunction> data_;

@@ -53,7 +53,6 @@ class BridgeObject {
   void AddFunctionValue(jsExecState es, const std::string& name, jsValue fn);
   jsValue GetFunction(const std::string& name) const;
 
-
   JsDataRecord<BridgeObject> data_;
   jsValue value_;
   std::map<std::string, jsValue> members_;

@@ -18,6 +18,7 @@
 #include <spdlog/spdlog.h>
 
 #include "ui/wke_binding.h"
+#include "base/guard.h"
 
 namespace halyx {
 
@@ -46,27 +47,24 @@ struct JsDataRecord {
   // wrapper in its own debug lines.
   template <jsValue (Owner::*Get)(const std::string&) const>
   static jsValue WKE_CALL_TYPE OnGet(jsExecState es, jsValue object, const char* name) {
-    try {
+    return GuardedWith(::jsUndefined(), ReportFailure, [&]() -> jsValue {
       jsData* record = ::jsGetData(es, object);
       if (record == nullptr || record->propertyGet != &OnGet<Get> || name == nullptr) return ::jsUndefined();
       return (From(record)->*Get)(name);
-    } catch (const std::exception& e) {
-      spdlog::error("{}: {}", Owner::kLogName, e.what());
-    } catch (...) {
-      spdlog::error("{}: unknown exception", Owner::kLogName);
-    }
-    return ::jsUndefined();
+    });
+  }
+  // Logs an exception that a callback stopped: "<kLogName>: <what>".
+  static void ReportFailure(const char* what) {
+    spdlog::error("{}: {}", Owner::kLogName, what ? what : "unknown exception");
   }
   // Writes from script are left to the engine, which keeps them as ordinary
   // properties.
   static bool WKE_CALL_TYPE DeclineSet(jsExecState, jsValue, const char*, jsValue) { return false; }
   // The engine collected the object: the wrapper goes with it.
   static void WKE_CALL_TYPE DeleteOwner(jsData* record) {
-    try {
-      delete From(record);
-    } catch (...) {
-      spdlog::error("{}: destructor threw", Owner::kLogName);
-    }
+    GuardedWith(
+        false, [](const char*) { spdlog::error("{}: destructor threw", Owner::kLogName); },
+        [&] { delete From(record); });
   }
 };
 

@@ -18,8 +18,6 @@ void JsObject::SetMember(jsExecState es, const std::string& name, jsValue value)
   members_[name] = value;
 }
 
-jsValue JsObject::GetMember(const std::string& name) const {
-  return LookUpScriptMember(members_, name, kLogName);
-}
+jsValue JsObject::GetMember(const std::string& name) const { return LookUpScriptMember(members_, name, kLogName); }
 
 }  // namespace halyx

@@ -39,7 +39,6 @@ class JsObject {
   // Property reads: a remembered member, or undefined with a debug line.
   jsValue GetMember(const std::string& name) const;
 
-
   JsDataRecord<JsObject> data_;
   jsValue value_;
   std::map<std::string, jsValue> members_;

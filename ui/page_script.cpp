@@ -19,10 +19,14 @@ String EscapeWith(String text, const String (&replacements)[6][2]) {
   return text;
 }
 
-const std::string kNarrowEscapes[6][2] = {{"\\", "\\\\"}, {"'", "\\'"},  {"\r", "\\r"},
-                                          {"\n", "\\n"},   {"\xE2\x80\xA8", "\\u2028"}, {"\xE2\x80\xA9", "\\u2029"}};
-const std::wstring kWideEscapes[6][2] = {{L"\\", L"\\\\"}, {L"'", L"\\'"},  {L"\r", L"\\r"},
-                                         {L"\n", L"\\n"},   {L"\u2028", L"\\u2028"}, {L"\u2029", L"\\u2029"}};
+const std::string kNarrowEscapes[6][2] = {{"\\", "\\\\"},
+                                          {"'", "\\'"},
+                                          {"\r", "\\r"},
+                                          {"\n", "\\n"},
+                                          {"\xE2\x80\xA8", "\\u2028"},
+                                          {"\xE2\x80\xA9", "\\u2029"}};
+const std::wstring kWideEscapes[6][2] = {{L"\\", L"\\\\"}, {L"'", L"\\'"},          {L"\r", L"\\r"},
+                                         {L"\n", L"\\n"},  {L"\u2028", L"\\u2028"}, {L"\u2029", L"\\u2029"}};
 
 }  // namespace
 

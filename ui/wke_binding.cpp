@@ -4,8 +4,9 @@
 
 #include <vector>
 
-#include "app/error_code.h"
-#include "platform/win32/unique_handle.h"
+#include "base/error_code.h"
+#include "base/unique_handle.h"
+#include "base/module_path.h"
 
 #define WKE_DEFINE_POINTER(ret, name, params) ret(WKE_CALL_TYPE* name) params = nullptr;
 WKE_API_FUNCTIONS(WKE_DEFINE_POINTER)
@@ -29,21 +30,6 @@ std::vector<Binding> Bindings() {
   WKE_API_FUNCTIONS(WKE_LIST_BINDING)
 #undef WKE_LIST_BINDING
   return bindings;
-}
-
-std::wstring ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD size = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (size == 0) return {};
-    if (size < path.size()) {
-      path.resize(size);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  const std::size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 }  // namespace
@@ -79,7 +65,7 @@ bool BindWkeEngine(const std::wstring& dll_path) {
 }  // namespace halyx
 
 bool wkeInitialize() {
-  const std::wstring folder = halyx::ExecutableFolder();
+  const std::wstring folder = halyx::ModuleFolder();
   if (folder.empty()) return false;
   return halyx::BindWkeEngine(folder + L"\\wke.dll");
 }

@@ -17,7 +17,7 @@
 
 #include <string>
 
-#include "platform/wke/wke.h"
+#include "engine/wke.h"
 
 #define WKE_DECLARE_POINTER(ret, name, params) extern ret(WKE_CALL_TYPE* name) params;
 WKE_API_FUNCTIONS(WKE_DECLARE_POINTER)

@@ -12,6 +12,7 @@
 #include "platform/duilib/notify_ui.h"
 #include "platform/duilib/paint_manager_ui.h"
 #include "platform/duilib/render_clip.h"
+#include "base/guard.h"
 
 namespace DuiLib {
 namespace {
@@ -31,13 +32,7 @@ unsigned KeyFlags(LPARAM lParam) {
 // Callbacks come from the engine; nothing may unwind into it.
 template <typename Fn>
 void Guarded(const char* what, Fn fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    spdlog::error("CWkeBrowserUI: {} failed: {}", what, e.what());
-  } catch (...) {
-    spdlog::error("CWkeBrowserUI: {} failed", what);
-  }
+  halyx::Guarded(fmt::format("CWkeBrowserUI: {}", what), std::move(fn));
 }
 
 }  // namespace
@@ -79,8 +74,8 @@ void CWkeBrowserUI::DoInit() {
   ::wkeResize(view_, GetWidth(), GetHeight());
 }
 
-bool CWkeBrowserUI::SendWebNotify(WPARAM code, LPARAM lParam, const wchar_t* message,
-                                  const wchar_t* defaultValue, const wchar_t* resultText) {
+bool CWkeBrowserUI::SendWebNotify(WPARAM code, LPARAM lParam, const wchar_t* message, const wchar_t* defaultValue,
+                                  const wchar_t* resultText) {
   message_.Empty();
   defaultValue_.Empty();
   resultText_.Empty();
@@ -123,9 +118,8 @@ void WKE_CALL_TYPE CWkeBrowserUI::OnUrlChanged(wkeWebView, void* param, const wk
 
 void WKE_CALL_TYPE CWkeBrowserUI::OnAlertBox(wkeWebView, void* param, const wkeString msg) {
   if (param == nullptr) return;
-  Guarded("alert", [&] {
-    static_cast<CWkeBrowserUI*>(param)->SendWebNotify(kWebNotifyAlert, 0, ::wkeGetStringW(msg));
-  });
+  Guarded("alert",
+          [&] { static_cast<CWkeBrowserUI*>(param)->SendWebNotify(kWebNotifyAlert, 0, ::wkeGetStringW(msg)); });
 }
 
 bool WKE_CALL_TYPE CWkeBrowserUI::OnConfirmBox(wkeWebView, void* param, const wkeString msg) {
@@ -142,8 +136,8 @@ bool WKE_CALL_TYPE CWkeBrowserUI::OnPromptBox(wkeWebView, void* param, const wke
   if (param == nullptr) return false;
   bool answer = false;
   Guarded("prompt", [&] {
-    answer = static_cast<CWkeBrowserUI*>(param)->SendWebNotify(
-        kWebNotifyPrompt, 0, ::wkeGetStringW(msg), ::wkeGetStringW(defaultResult), ::wkeGetStringW(result));
+    answer = static_cast<CWkeBrowserUI*>(param)->SendWebNotify(kWebNotifyPrompt, 0, ::wkeGetStringW(msg),
+                                                               ::wkeGetStringW(defaultResult), ::wkeGetStringW(result));
   });
   return answer;
 }

@@ -66,8 +66,7 @@ class CWkeBrowserUI : public CControlUI {
   void OpenDevToolsIfPresent();
   void PlaceImeWindow();
 
-  static void WKE_CALL_TYPE OnPaintUpdated(wkeWebView view, void* param, const HDC hdc, int x, int y, int cx,
-                                           int cy);
+  static void WKE_CALL_TYPE OnPaintUpdated(wkeWebView view, void* param, const HDC hdc, int x, int y, int cx, int cy);
   static void WKE_CALL_TYPE OnTitleChanged(wkeWebView view, void* param, const wkeString title);
   static void WKE_CALL_TYPE OnUrlChanged(wkeWebView view, void* param, const wkeString url);
   static void WKE_CALL_TYPE OnAlertBox(wkeWebView view, void* param, const wkeString msg);

@@ -21,9 +21,9 @@
 #include <spdlog/spdlog.h>
 
 #include "net/io_loop.h"
-#include "net/result_message.h"
-#include "result_window.h"
-#include "stand_ins.h"
+#include "base/window_messages.h"
+#include "support/net_stand_ins.h"
+#include "support/result_window.h"
 
 namespace {
 
@@ -54,17 +54,16 @@ bool Run(int run, const HttpEndpoint& endpoint, int servers, double idealMs) {
   ::QueryPerformanceFrequency(&frequency);
   ::QueryPerformanceCounter(&begin);
   ioLoop.PostMediaConfig(Config("run" + std::to_string(run), endpoint));
-  const bool complete = window.PumpUntil(
-      [&] { return window.Count(kAdGlobalMessage) == static_cast<std::size_t>(servers); }, 120000);
+  const bool complete =
+      window.PumpUntil([&] { return window.Count(kAdGlobalMessage) == static_cast<std::size_t>(servers); }, 120000);
   ::QueryPerformanceCounter(&end);
-  const double wallMs =
-      static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart;
+  const double wallMs = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart;
   int unreachable = 0;
   for (const auto& message : window.Parsed(kAdGlobalMessage)) {
     unreachable += message["ad"]["status"] != "ONLINE";
   }
-  std::printf("run %d: %d servers, wall time %.0f ms, ideal %.0f ms, ratio %.2f, unreachable %d%s\n",
-              run, servers, wallMs, idealMs, wallMs / idealMs, unreachable,
+  std::printf("run %d: %d servers, wall time %.0f ms, ideal %.0f ms, ratio %.2f, unreachable %d%s\n", run, servers,
+              wallMs, idealMs, wallMs / idealMs, unreachable,
               complete ? "" : " (INCOMPLETE: not every server reported within 120 s)");
   return complete && unreachable == 0;
 }
@@ -88,12 +87,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double idealMs = static_cast<double>((servers + kParallel - 1) / kParallel) * delayMs;
-  std::printf("connectivity: %d servers answering after %d ms, ideal with %d in parallel: "
-              "%.0f ms\n", servers, delayMs, kParallel, idealMs);
+  std::printf(
+      "connectivity: %d servers answering after %d ms, ideal with %d in parallel: "
+      "%.0f ms\n",
+      servers, delayMs, kParallel, idealMs);
   bool ok = true;
   for (int run = 1; run <= runs; ++run) ok = Run(run, endpoint, servers, idealMs) && ok;
   const HttpEndpoint::Figures figures = endpoint.Stats();
-  std::printf("stand-in: %d requests, at most %d in progress at once\n", figures.requests,
-              figures.maxConcurrent);
+  std::printf("stand-in: %d requests, at most %d in progress at once\n", figures.requests, figures.maxConcurrent);
   return ok ? 0 : 1;
 }

@@ -13,9 +13,11 @@
 #include <spdlog/spdlog.h>
 
 #include "benchmarks/bench_figures.h"
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 #include "tunnel/frame.h"
 #include "tunnel/ipc_client.h"
+#include "base/module_path.h"
+#include "base/process_launch.h"
 
 namespace halyx {
 namespace {
@@ -35,8 +37,8 @@ class Counter : public IpcClientDelegate {
 };
 
 using bench::Figures;
-using bench::Summarise;
 using bench::NowUs;
+using bench::Summarise;
 
 bool MeasureClient(const std::string& pipe, int count, std::vector<double>& samples) {
   Counter counter;
@@ -51,9 +53,12 @@ bool MeasureClient(const std::string& pipe, int count, std::vector<double>& samp
     while (counter.answers == before && !counter.lost) {
       const HANDLE events[] = {client.ReadEvent(), client.WriteEvent()};
       const DWORD wait = ::WaitForMultipleObjects(2, events, FALSE, 5000);
-      if (wait == WAIT_OBJECT_0) client.OnReadEvent();
-      else if (wait == WAIT_OBJECT_0 + 1) client.OnWriteEvent();
-      else return false;
+      if (wait == WAIT_OBJECT_0)
+        client.OnReadEvent();
+      else if (wait == WAIT_OBJECT_0 + 1)
+        client.OnWriteEvent();
+      else
+        return false;
     }
     if (counter.lost) return false;
     samples.push_back(NowUs() - start);
@@ -108,22 +113,14 @@ bool MeasureBare(const std::string& name, int count, std::vector<double>& sample
 
 int Run(int count) {
   const std::string pipe = R"(\\.\pipe\QuorVPN\bench-)" + std::to_string(::GetCurrentProcessId());
-  wchar_t exe[MAX_PATH + 1] = {};
-  ::GetModuleFileNameW(nullptr, exe, MAX_PATH + 1);
-  std::wstring folder(exe);
-  folder.resize(folder.find_last_of(L'\\') + 1);
-  std::wstring line = L"\"" + folder + L"quortunnel.exe\" console --log-dir \"" + folder + L"log\" --pipe " +
-                      std::wstring(pipe.begin(), pipe.end());
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &info)) {
+  const std::wstring folder = ModuleFolder() + L"\\";
+  const std::wstring line = L"\"" + folder + L"quortunnel.exe\" console --log-dir \"" + folder + L"log\" --pipe " +
+                            std::wstring(pipe.begin(), pipe.end());
+  ProcessHandle service = StartProcess(line);
+  if (!service) {
     std::fprintf(stderr, "cannot start the stand-in service (%lu)\n", ::GetLastError());
     return 1;
   }
-  ProcessHandle service(info.hProcess);
-  ::CloseHandle(info.hThread);
   for (int i = 0; i < 500 && !::WaitNamedPipeA(pipe.c_str(), 1) && ::GetLastError() != ERROR_SEM_TIMEOUT; ++i) {
     if (::WaitForSingleObject(service.get(), 20) == WAIT_OBJECT_0) {
       std::fprintf(stderr, "the stand-in service ended early\n");

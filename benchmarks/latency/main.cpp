@@ -22,9 +22,9 @@
 #include <spdlog/spdlog.h>
 
 #include "net/io_loop.h"
-#include "net/result_message.h"
-#include "result_window.h"
-#include "stand_ins.h"
+#include "base/window_messages.h"
+#include "support/net_stand_ins.h"
+#include "support/result_window.h"
 
 namespace {
 
@@ -34,16 +34,15 @@ using halyx::kAdInfoMessage;
 using halyx::testing::EchoServer;
 using halyx::testing::ResultWindow;
 
-std::shared_ptr<BenchmarkGameConfig> Config(const std::string& id, const EchoServer& echo,
-                                            int servers, int probes, double frequency) {
+std::shared_ptr<BenchmarkGameConfig> Config(const std::string& id, const EchoServer& echo, int servers, int probes,
+                                            double frequency) {
   auto config = std::make_shared<BenchmarkGameConfig>();
   config->id = id;
   config->setting = {0, frequency, probes};
   config->route = {"bench", "Benchmark"};
   for (int i = 0; i < servers; ++i) {
     const std::string name = "s" + std::to_string(i);
-    config->servers.push_back({"udp", name, name, "127.0.0.1",
-                               static_cast<uint16_t>(echo.ports().at(i)), "NORMAL"});
+    config->servers.push_back({"udp", name, name, "127.0.0.1", static_cast<uint16_t>(echo.ports().at(i)), "NORMAL"});
   }
   return config;
 }
@@ -77,8 +76,8 @@ bool Accuracy(int delayMs) {
   }
   const auto result = window.Parsed(kAdInfoMessage).front()["ad"];
   const int lag = result["lag"].get<int>();
-  std::printf("accuracy: echo delayed %3d ms, 10 probes: lag %3d ms, error %+d ms, dropRate %.2f\n",
-              delayMs, lag, lag - delayMs, result["dropRate"].get<double>());
+  std::printf("accuracy: echo delayed %3d ms, 10 probes: lag %3d ms, error %+d ms, dropRate %.2f\n", delayMs, lag,
+              lag - delayMs, result["dropRate"].get<double>());
   return true;
 }
 
@@ -98,12 +97,11 @@ bool Scale(int servers, int probes) {
   ::QueryPerformanceFrequency(&frequencyCounter);
   ::QueryPerformanceCounter(&begin);
   ioLoop.PostGameConfig(config);
-  const bool complete = window.PumpUntil(
-      [&] { return window.Count(kAdInfoMessage) == static_cast<std::size_t>(servers); }, 60000);
+  const bool complete =
+      window.PumpUntil([&] { return window.Count(kAdInfoMessage) == static_cast<std::size_t>(servers); }, 60000);
   ::QueryPerformanceCounter(&end);
   const double cpu = CpuMs() - cpuBefore;
-  const double wallMs =
-      static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequencyCounter.QuadPart;
+  const double wallMs = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequencyCounter.QuadPart;
 
   int lost = 0, partial = 0;
   long long lagSum = 0;
@@ -121,10 +119,8 @@ bool Scale(int servers, int probes) {
   std::printf("  wall time to last AdInfo: %.0f ms (bound %.0f ms)\n", wallMs, boundMs);
   std::printf("  CPU time of this process: %.0f ms\n", cpu);
   std::printf("  peak working set: %.1f MiB\n", memory.PeakWorkingSetSize / (1024.0 * 1024.0));
-  std::printf("  results: %zu, lost: %d, partly lost: %d, mean lag %.1f ms\n",
-              window.Count(kAdInfoMessage), lost, partial,
-              window.Count(kAdInfoMessage) ? static_cast<double>(lagSum) / window.Count(kAdInfoMessage)
-                                           : 0.0);
+  std::printf("  results: %zu, lost: %d, partly lost: %d, mean lag %.1f ms\n", window.Count(kAdInfoMessage), lost,
+              partial, window.Count(kAdInfoMessage) ? static_cast<double>(lagSum) / window.Count(kAdInfoMessage) : 0.0);
   return complete;
 }
 

@@ -58,7 +58,9 @@ std::string ClientLine(Random& r, uint64_t ms) {
   static const char* const kRegions[] = {"HK", "JP", "SG", "US-West", "DE", "UK", "KR"};
   std::string line = Timestamp(ms, false) + " [QUOR] [" + kLevels[r.Below(5)] + "] ";
   switch (r.Below(8)) {
-    case 0: line += "TunnelManager: QueryTunnel state " + std::to_string(r.Below(4)); break;
+    case 0:
+      line += "TunnelManager: QueryTunnel state " + std::to_string(r.Below(4));
+      break;
     case 1:
       line += "IpcClient: received {\"type\":\"RespQueryTunnel\",\"state\":" + std::to_string(r.Below(4)) +
               ",\"rx\":" + std::to_string(r.Next()) + ",\"tx\":" + std::to_string(r.Next() % 100000000) + "}";
@@ -68,13 +70,22 @@ std::string ClientLine(Random& r, uint64_t ms) {
               Address(r) + ":" + std::to_string(r.Below(20000) + 10000) + " lag " + std::to_string(r.Below(300)) +
               " ms loss " + std::to_string(r.Below(100) / 100.0).substr(0, 4);
       break;
-    case 3: line += "ConnectivityWatcher: GET https://cdn" + std::to_string(r.Below(40)) + ".example.net/ping -> " +
-                    std::to_string(r.Below(5) ? 200 : 504);
+    case 3:
+      line += "ConnectivityWatcher: GET https://cdn" + std::to_string(r.Below(40)) + ".example.net/ping -> " +
+              std::to_string(r.Below(5) ? 200 : 504);
       break;
-    case 4: line += "AsyncNamedPipe: ReadFile failed (" + std::to_string(r.Below(3) ? 0x6d : 0xe8) + ")"; break;
-    case 5: line += "<JS>: route table refreshed in " + std::to_string(r.Below(900)) + " ms"; break;
-    case 6: line += "BenchmarkWatcher: resolved " + std::to_string(r.Below(60)) + " hosts"; break;
-    default: line += "HalyxDispatch: SetAdInfo id " + std::to_string(r.Next() % 100000); break;
+    case 4:
+      line += "AsyncNamedPipe: ReadFile failed (" + std::to_string(r.Below(3) ? 0x6d : 0xe8) + ")";
+      break;
+    case 5:
+      line += "<JS>: route table refreshed in " + std::to_string(r.Below(900)) + " ms";
+      break;
+    case 6:
+      line += "BenchmarkWatcher: resolved " + std::to_string(r.Below(60)) + " hosts";
+      break;
+    default:
+      line += "HalyxDispatch: SetAdInfo id " + std::to_string(r.Next() % 100000);
+      break;
   }
   return line + "\r\n";
 }
@@ -84,13 +95,22 @@ std::string ServiceLine(Random& r, uint64_t ms) {
   static const char* const kLevels[] = {"INFO", "INFO", "DEBUG", "WARN"};
   std::string line = Timestamp(ms, true) + " " + kLevels[r.Below(4)] + " ";
   switch (r.Below(5)) {
-    case 0: line += "tunnel: handshake with " + Address(r) + ":443 completed in " + std::to_string(r.Below(400)) + " ms"; break;
-    case 1: line += "route: add " + Address(r) + "/" + std::to_string(r.Below(17) + 16) + " via wintun0 metric 5"; break;
-    case 2: line += "stats: rx=" + std::to_string(r.Next()) + " tx=" + std::to_string(r.Next()) + " sessions=" +
-                    std::to_string(r.Below(50));
+    case 0:
+      line += "tunnel: handshake with " + Address(r) + ":443 completed in " + std::to_string(r.Below(400)) + " ms";
       break;
-    case 3: line += "pipe: request {\"type\":\"QueryTunnel\"} from pid " + std::to_string(r.Below(30000)); break;
-    default: line += "dns: " + std::to_string(r.Below(30)) + " queries forwarded, " + std::to_string(r.Below(3)) + " failed"; break;
+    case 1:
+      line += "route: add " + Address(r) + "/" + std::to_string(r.Below(17) + 16) + " via wintun0 metric 5";
+      break;
+    case 2:
+      line += "stats: rx=" + std::to_string(r.Next()) + " tx=" + std::to_string(r.Next()) +
+              " sessions=" + std::to_string(r.Below(50));
+      break;
+    case 3:
+      line += "pipe: request {\"type\":\"QueryTunnel\"} from pid " + std::to_string(r.Below(30000));
+      break;
+    default:
+      line += "dns: " + std::to_string(r.Below(30)) + " queries forwarded, " + std::to_string(r.Below(3)) + " failed";
+      break;
   }
   return line + "\r\n";
 }

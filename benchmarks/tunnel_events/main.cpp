@@ -25,10 +25,10 @@
 
 #include "benchmarks/bench_figures.h"
 #include "platform/duilib/event_source.h"
-#include "platform/win32/unique_handle.h"
-#include "stand_ins.h"
+#include "base/unique_handle.h"
 #include "tunnel/frame.h"
 #include "tunnel/tunnel_manager.h"
+#include "support/tunnel_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -155,8 +155,8 @@ bool MeasureStart(std::size_t count) {
 // event was raised.
 bool MeasurePush(std::size_t count) {
   const std::string name = UniquePipeName();
-  FileHandle pipe(::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 65536, 65536,
-                                     0, nullptr));
+  FileHandle pipe(
+      ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr));
   EventHandle raised(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!pipe || !raised) return false;
   TunnelManager::Settings settings;

@@ -123,8 +123,7 @@ void Send(Connection* connection, std::string bytes, bool last) {
   write->last = last;
   write->request.data = write;
   uv_buf_t buffer = uv_buf_init(write->bytes.data(), static_cast<unsigned>(write->bytes.size()));
-  if (uv_write(&write->request, reinterpret_cast<uv_stream_t*>(&connection->tcp), &buffer, 1,
-               &OnWritten) != 0) {
+  if (uv_write(&write->request, reinterpret_cast<uv_stream_t*>(&connection->tcp), &buffer, 1, &OnWritten) != 0) {
     delete write;
     Close(connection);
   }
@@ -137,29 +136,33 @@ void OnSplitDue(uv_timer_t* timer) {
 
 const char* Reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Unknown";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Unknown";
   }
 }
 
 std::string Body() {
-  std::string body =
-      options.hasBody ? options.body
-                      : std::string("<html><head><title>") + std::to_string(options.status) + " " +
-                            Reason(options.status) + "</title></head><body><p>" +
-                            (options.lowerCase ? "err_invalid_url" : "ERR_INVALID_URL") +
-                            "</p></body></html>";
+  std::string body = options.hasBody
+                         ? options.body
+                         : std::string("<html><head><title>") + std::to_string(options.status) + " " +
+                               Reason(options.status) + "</title></head><body><p>" +
+                               (options.lowerCase ? "err_invalid_url" : "ERR_INVALID_URL") + "</p></body></html>";
   if (options.nonAscii) body += kNonAscii;
   return body;
 }
 
 std::string Head(int status, const std::string& contentType, std::size_t length) {
   return "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) +
-         "\r\nServer: http_endpoint\r\nContent-Type: " + contentType +
-         "\r\nContent-Length: " + std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+         "\r\nServer: http_endpoint\r\nContent-Type: " + contentType + "\r\nContent-Length: " + std::to_string(length) +
+         "\r\nConnection: close\r\n\r\n";
 }
 
 void Answer(Connection* connection) {
@@ -196,10 +199,8 @@ void OnAnswerDue(uv_timer_t* timer) { Answer(static_cast<Connection*>(timer->dat
 
 void AnswerStats(Connection* connection) {
   connection->answered = true;
-  const std::string body = nlohmann::json{{"requests", requests},
-                                          {"maxConcurrent", maxConcurrent},
-                                          {"last", lastHead}}
-                               .dump();
+  const std::string body =
+      nlohmann::json{{"requests", requests}, {"maxConcurrent", maxConcurrent}, {"last", lastHead}}.dump();
   Send(connection, Head(200, "application/json; charset=UTF-8", body.size()) + body, true);
 }
 
@@ -234,8 +235,7 @@ void OnRead(uv_stream_t* stream, ssize_t nread, const uv_buf_t* buffer) {
     const std::size_t end = connection->received.find("\r\n\r\n");
     if (end != std::string::npos) {
       OnHead(connection, connection->received.substr(0, end));
-    } else if (connection->received.size() > kMaxHead ||
-               static_cast<unsigned char>(connection->received[0]) == 0x16) {
+    } else if (connection->received.size() > kMaxHead || static_cast<unsigned char>(connection->received[0]) == 0x16) {
       // Not HTTP: too long a head, or a TLS handshake.
       Close(connection);
     }
@@ -264,8 +264,7 @@ bool Listen(int port, int* bound) {
   if (status == 0) status = uv_tcp_bind(server, reinterpret_cast<const sockaddr*>(&address), 0);
   if (status == 0) status = uv_listen(reinterpret_cast<uv_stream_t*>(server), 128, &OnConnection);
   if (status != 0) {
-    std::fprintf(stderr, "http_endpoint: listening at port %d failed: %s\n", port,
-                 uv_strerror(status));
+    std::fprintf(stderr, "http_endpoint: listening at port %d failed: %s\n", port, uv_strerror(status));
     return false;
   }
   sockaddr_storage name{};

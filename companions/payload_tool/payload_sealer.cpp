@@ -8,7 +8,7 @@
 #include "diag/hex_text.h"
 #include "diag/payload_cipher.h"
 #include "diag/payload_keys.h"
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx {
 namespace {
@@ -78,8 +78,8 @@ std::string NewDeliveredKeyText() {
   std::vector<uint8_t> key(PayloadCipher::kKeySize);
   if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, nonce.data(), static_cast<ULONG>(nonce.size()),
                                         BCRYPT_USE_SYSTEM_PREFERRED_RNG)) ||
-      !BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, key.data(), static_cast<ULONG>(key.size()),
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+      !BCRYPT_SUCCESS(
+          ::BCryptGenRandom(nullptr, key.data(), static_cast<ULONG>(key.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
     std::fprintf(stderr, "payload_tool: BCryptGenRandom failed\n");
     return {};
   }

@@ -6,7 +6,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "tunnel/frame.h"
 
 namespace halyx::standin {
@@ -21,8 +21,8 @@ std::string OutboundFrame() {
 }
 
 bool ConfigReadable(const std::string& path) {
-  FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   char byte = 0;
   DWORD read = 0;
@@ -41,10 +41,9 @@ bool ControlServer::Create() {
     return false;
   }
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-  pipe_.reset(::CreateNamedPipeA(options_.pipeName.c_str(),
-                                 PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                 65536, 65536, 0, &attributes));
+  pipe_.reset(::CreateNamedPipeA(
+      options_.pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 65536, 65536, 0, &attributes));
   ::LocalFree(descriptor);
   if (!pipe_) {
     spdlog::error("QuorTunnel: CreateNamedPipe {} failed ({:#x})", options_.pipeName, LastError());

@@ -19,7 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 #include "stand_in_options.h"
 
 namespace halyx::standin {

@@ -20,11 +20,12 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "control_server.h"
-#include "platform/win32/all_users_directory.h"
-#include "platform/win32/unique_handle.h"
+#include "base/all_users_directory.h"
+#include "base/unique_handle.h"
 #include "stand_in_options.h"
+#include "base/module_path.h"
 
 namespace halyx::standin {
 namespace {
@@ -50,8 +51,8 @@ void SetupLog(bool console) {
   if (!folder.empty()) {
     ::CreateDirectoryW(folder.c_str(), nullptr);
     try {
-      sinks.push_back(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(folder + L"\\quor-svc.log",
-                                                                             kLogMaxSize, 1));
+      sinks.push_back(
+          std::make_shared<spdlog::sinks::rotating_file_sink_mt>(folder + L"\\quor-svc.log", kLogMaxSize, 1));
     } catch (const spdlog::spdlog_ex&) {
       // Another instance may hold the file during a rotation; the service
       // runs on without a file log rather than not at all.
@@ -123,9 +124,7 @@ BOOL WINAPI ConsoleHandler(DWORD) {
 }
 
 int Install() {
-  wchar_t exe[MAX_PATH + 1] = {};
-  ::GetModuleFileNameW(nullptr, exe, MAX_PATH + 1);
-  const std::wstring binary = L"\"" + std::wstring(exe) + L"\" service " + g_options.ToArguments();
+  const std::wstring binary = L"\"" + ModulePath() + L"\" service " + g_options.ToArguments();
   // Display names are unique too, so each stand-in carries its service name.
   const std::wstring display = g_options.serviceName + L" (QuorVPN stand-in)";
   ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
@@ -133,10 +132,9 @@ int Install() {
     spdlog::error("QuorTunnel: OpenSCManager failed ({:#x})", LastError());
     return 1;
   }
-  ScHandle service(::CreateServiceW(manager.get(), g_options.serviceName.c_str(), display.c_str(),
-                                    SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, g_options.startType,
-                                    SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                    nullptr));
+  ScHandle service(::CreateServiceW(manager.get(), g_options.serviceName.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
+                                    SERVICE_WIN32_OWN_PROCESS, g_options.startType, SERVICE_ERROR_NORMAL,
+                                    binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   if (!service) {
     spdlog::error("QuorTunnel: CreateService failed ({:#x})", LastError());
     return 1;
@@ -165,8 +163,8 @@ int Uninstall() {
   // it never leaves a process behind.
   SERVICE_STATUS_PROCESS process{};
   DWORD needed = 0;
-  if (::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
-                             sizeof(process), &needed) &&
+  if (::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof(process),
+                             &needed) &&
       process.dwCurrentState != SERVICE_STOPPED && process.dwProcessId != 0) {
     ProcessHandle running(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId));
     if (running) {

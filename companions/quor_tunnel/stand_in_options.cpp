@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/win32/utf8.h"
+#include "base/utf8.h"
 
 namespace halyx::standin {
 
@@ -58,8 +58,9 @@ bool ParseOptions(const std::vector<std::wstring>& args, StandInOptions& options
       options.outbound = Narrow(args[++i]);
     } else if (arg == L"--start-type" && hasValue) {
       const std::wstring& type = args[++i];
-      options.startType = type == L"disabled" ? SERVICE_DISABLED : type == L"auto" ? SERVICE_AUTO_START
-                                                                                    : SERVICE_DEMAND_START;
+      options.startType = type == L"disabled" ? SERVICE_DISABLED
+                          : type == L"auto"   ? SERVICE_AUTO_START
+                                              : SERVICE_DEMAND_START;
     } else if (arg == L"--no-pipe") {
       options.noPipe = true;
     } else if (arg == L"--stuck-start") {

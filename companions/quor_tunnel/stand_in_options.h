@@ -18,20 +18,20 @@ struct StandInOptions {
   std::string outbound = "auto";
 
   // Service behaviour.
-  bool noPipe = false;      // runs without ever creating the pipe
-  bool stuckStart = false;  // stays in START_PENDING
-  bool stuckStop = false;   // stays in STOP_PENDING once asked to stop
+  bool noPipe = false;                     // runs without ever creating the pipe
+  bool stuckStart = false;                 // stays in START_PENDING
+  bool stuckStop = false;                  // stays in STOP_PENDING once asked to stop
   DWORD startType = SERVICE_DEMAND_START;  // for "install"
 
   // Faults shown to a client.
-  bool split = false;        // each answer in two writes, 50 ms apart
-  bool merge = false;        // a SetOutboundMode frame in the same write as each answer
-  bool malformed = false;    // answers carry a payload that is not JSON
-  bool oversized = false;    // answers announce a 4 GiB payload
-  DWORD delayMs = 0;         // before each answer
-  int dropAfter = 0;         // drop the client after this many requests (0: never)
-  DWORD pushEveryMs = 0;     // push a SetOutboundMode frame this often (0: never)
-  std::size_t padding = 0;   // bytes of an extra "padding" member in each answer
+  bool split = false;       // each answer in two writes, 50 ms apart
+  bool merge = false;       // a SetOutboundMode frame in the same write as each answer
+  bool malformed = false;   // answers carry a payload that is not JSON
+  bool oversized = false;   // answers announce a 4 GiB payload
+  DWORD delayMs = 0;        // before each answer
+  int dropAfter = 0;        // drop the client after this many requests (0: never)
+  DWORD pushEveryMs = 0;    // push a SetOutboundMode frame this often (0: never)
+  std::size_t padding = 0;  // bytes of an extra "padding" member in each answer
 
   // The arguments that reproduce these options (for the service's command
   // line at install time).

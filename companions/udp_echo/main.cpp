@@ -101,8 +101,7 @@ void OnAlloc(uv_handle_t*, size_t suggested, uv_buf_t* buffer) {
   buffer->len = buffer->base ? static_cast<decltype(buffer->len)>(suggested) : 0;
 }
 
-void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address,
-            unsigned) {
+void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address, unsigned) {
   auto* socket = static_cast<Socket*>(handle->data);
   if (nread >= 0 && address) {
     const uint64_t n = ++socket->received;

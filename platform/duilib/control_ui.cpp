@@ -11,6 +11,7 @@
 #include "platform/duilib/paint_manager_ui.h"
 #include "platform/duilib/render_clip.h"
 #include "platform/duilib/skin_values.h"
+#include "base/gdi_selection.h"
 
 namespace DuiLib {
 
@@ -241,18 +242,17 @@ void CControlUI::PaintBkImage(HDC hdc) {
   if (::GetObjectW(bitmap, sizeof info, &info) == 0) return;
   halyx::MemoryDcHandle source(::CreateCompatibleDC(hdc));
   if (!source) return;
-  const HGDIOBJ old = ::SelectObject(source.get(), bitmap);
+  halyx::GdiSelection selected(source.get(), bitmap);
   const int mode = ::SetStretchBltMode(hdc, HALFTONE);
-  ::StretchBlt(hdc, pos_.left, pos_.top, pos_.GetWidth(), pos_.GetHeight(), source.get(), 0, 0,
-               info.bmWidth, info.bmHeight, SRCCOPY);
+  ::StretchBlt(hdc, pos_.left, pos_.top, pos_.GetWidth(), pos_.GetHeight(), source.get(), 0, 0, info.bmWidth,
+               info.bmHeight, SRCCOPY);
   ::SetStretchBltMode(hdc, mode);
-  ::SelectObject(source.get(), old);
 }
 
 void CControlUI::PaintText(HDC hdc) {
   if (text_.IsEmpty() || manager_ == nullptr) return;
   const TFontInfo* font = manager_->GetDefaultFontInfo();
-  const HGDIOBJ old = font != nullptr ? ::SelectObject(hdc, font->font) : nullptr;
+  halyx::GdiSelection selected(hdc, font != nullptr ? font->font : nullptr);
   const int mode = ::SetBkMode(hdc, TRANSPARENT);
   const COLORREF color = ::SetTextColor(hdc, ToColorRef(textColor_));
   RECT client = GetClientPos();
@@ -260,7 +260,6 @@ void CControlUI::PaintText(HDC hdc) {
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
   ::SetTextColor(hdc, color);
   ::SetBkMode(hdc, mode);
-  if (old != nullptr) ::SelectObject(hdc, old);
 }
 
 void CControlUI::PaintBorder(HDC hdc) {
@@ -268,16 +267,14 @@ void CControlUI::PaintBorder(HDC hdc) {
   const int width = manager_ != nullptr ? manager_->GetDPIObj().Scale(borderSize_) : borderSize_;
   halyx::PenHandle pen(::CreatePen(PS_INSIDEFRAME, width < 1 ? 1 : width, ToColorRef(borderColor_)));
   if (!pen) return;
-  const HGDIOBJ oldPen = ::SelectObject(hdc, pen.get());
-  const HGDIOBJ oldBrush = ::SelectObject(hdc, ::GetStockObject(NULL_BRUSH));
+  halyx::GdiSelection selectedPen(hdc, pen.get());
+  halyx::GdiSelection selectedBrush(hdc, ::GetStockObject(NULL_BRUSH));
   const SIZE round = ScaledBorderRound();
   if (round.cx >= 1 || round.cy >= 1) {
     ::RoundRect(hdc, pos_.left, pos_.top, pos_.right, pos_.bottom, round.cx, round.cy);
   } else {
     ::Rectangle(hdc, pos_.left, pos_.top, pos_.right, pos_.bottom);
   }
-  ::SelectObject(hdc, oldBrush);
-  ::SelectObject(hdc, oldPen);
 }
 
 SIZE CControlUI::ScaledBorderRound() const {

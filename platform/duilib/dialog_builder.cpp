@@ -14,9 +14,7 @@ namespace DuiLib {
 
 namespace {
 
-std::wstring Wide(const char* utf8) {
-  return CDuiString::FromUtf8(utf8 == nullptr ? "" : utf8).str();
-}
+std::wstring Wide(const char* utf8) { return CDuiString::FromUtf8(utf8 == nullptr ? "" : utf8).str(); }
 
 CControlUI* CreateBuiltIn(const std::wstring& className) {
   if (className == L"Control") return new CControlUI;
@@ -86,8 +84,8 @@ WindowAttributes ReadWindow(const tinyxml2::XMLElement* root, const std::string&
 
 }  // namespace
 
-bool CDialogBuilder::Build(const std::string& xml, const std::wstring& source,
-                           IDialogBuilderCallback* callback, CPaintManagerUI* manager) {
+bool CDialogBuilder::Build(const std::string& xml, const std::wstring& source, IDialogBuilderCallback* callback,
+                           CPaintManagerUI* manager) {
   const std::string name = CDuiString(source).ToUtf8();
   tinyxml2::XMLDocument document;
   if (document.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) {

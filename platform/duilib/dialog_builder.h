@@ -34,8 +34,8 @@ class CDialogBuilder {
   // `manager` and adds one control per child element, in document order.
   // False, after one error line naming `source`, when the text is not a
   // skin; the manager is then left unchanged.
-  static bool Build(const std::string& xml, const std::wstring& source,
-                    IDialogBuilderCallback* callback, CPaintManagerUI* manager);
+  static bool Build(const std::string& xml, const std::wstring& source, IDialogBuilderCallback* callback,
+                    CPaintManagerUI* manager);
 };
 
 }  // namespace DuiLib

@@ -14,8 +14,8 @@ int CDPI::GetMainMonitorDPI() {
   // GetDpiForMonitor exists from Windows 8.1 on; older systems (and Wine
   // without shcore) give the system DPI through the screen DC.
   if (HMODULE shcore = ::LoadLibraryW(L"shcore.dll")) {
-    auto getDpi = reinterpret_cast<GetDpiForMonitorFn>(
-        reinterpret_cast<void*>(::GetProcAddress(shcore, "GetDpiForMonitor")));
+    auto getDpi =
+        reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void*>(::GetProcAddress(shcore, "GetDpiForMonitor")));
     UINT dpiX = 0, dpiY = 0;
     const HMONITOR primary = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
     const bool ok = getDpi != nullptr && SUCCEEDED(getDpi(primary, kEffectiveDpi, &dpiX, &dpiY));

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "base/utf8.h"
+
 namespace DuiLib {
 
 CDuiString::CDuiString(const wchar_t* text) {
@@ -10,24 +12,9 @@ CDuiString::CDuiString(const wchar_t* text) {
 
 CDuiString::CDuiString(const wchar_t* text, int length) { Assign(text, length); }
 
-CDuiString CDuiString::FromUtf8(std::string_view text) {
-  if (text.empty()) return CDuiString();
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return CDuiString(std::move(wide));
-}
+CDuiString CDuiString::FromUtf8(std::string_view text) { return CDuiString(halyx::Utf8ToWide(text)); }
 
-std::string CDuiString::ToUtf8() const {
-  if (text_.empty()) return std::string();
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text_.data(), GetLength(), nullptr, 0,
-                                         nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text_.data(), GetLength(), narrow.data(), size, nullptr,
-                        nullptr);
-  return narrow;
-}
+std::string CDuiString::ToUtf8() const { return halyx::WideToUtf8(text_); }
 
 wchar_t CDuiString::GetAt(int index) const {
   if (index < 0 || index >= GetLength()) return L'\0';
@@ -69,9 +56,7 @@ CDuiString& CDuiString::operator+=(wchar_t ch) {
   return *this;
 }
 
-int CDuiString::Compare(const wchar_t* text) const {
-  return text_.compare(text == nullptr ? L"" : text);
-}
+int CDuiString::Compare(const wchar_t* text) const { return text_.compare(text == nullptr ? L"" : text); }
 
 int CDuiString::CompareNoCase(const wchar_t* text) const {
   const int result = ::CompareStringOrdinal(text_.c_str(), -1, text == nullptr ? L"" : text, -1, TRUE);
@@ -110,8 +95,7 @@ int CDuiString::Replace(const wchar_t* from, const wchar_t* to) {
   const std::wstring needle(from);
   const std::wstring replacement(to == nullptr ? L"" : to);
   int count = 0;
-  for (size_t pos = text_.find(needle); pos != std::wstring::npos;
-       pos = text_.find(needle, pos + replacement.size())) {
+  for (size_t pos = text_.find(needle); pos != std::wstring::npos; pos = text_.find(needle, pos + replacement.size())) {
     text_.replace(pos, needle.size(), replacement);
     ++count;
   }

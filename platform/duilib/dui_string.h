@@ -60,9 +60,7 @@ class CDuiString {
   void MakeUpper();
   void MakeLower();
 
-  friend CDuiString operator+(const CDuiString& a, const CDuiString& b) {
-    return CDuiString(a.text_ + b.text_);
-  }
+  friend CDuiString operator+(const CDuiString& a, const CDuiString& b) { return CDuiString(a.text_ + b.text_); }
   friend CDuiString operator+(const CDuiString& a, const wchar_t* b) { return a + CDuiString(b); }
   friend bool operator==(const CDuiString& a, const CDuiString& b) { return a.text_ == b.text_; }
   friend bool operator==(const CDuiString& a, const wchar_t* b) { return a.Compare(b) == 0; }

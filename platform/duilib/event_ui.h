@@ -18,25 +18,25 @@ class CControlUI;
 
 enum class UiEventType : int {
   kNone = 0,
-  kKeyDown,          // wParam: virtual key; lParam: the WM_KEYDOWN lParam
-  kKeyUp,            // as kKeyDown, from WM_KEYUP
-  kChar,             // wParam: the character; lParam: the WM_CHAR lParam
-  kMouseEnter,       // the cursor came onto the control
-  kMouseLeave,       // the cursor left it (or left the window)
-  kMouseMove,       // mouse events: wParam the MK_* flags, lParam the client point, as
-                     // in the window message
+  kKeyDown,     // wParam: virtual key; lParam: the WM_KEYDOWN lParam
+  kKeyUp,       // as kKeyDown, from WM_KEYUP
+  kChar,        // wParam: the character; lParam: the WM_CHAR lParam
+  kMouseEnter,  // the cursor came onto the control
+  kMouseLeave,  // the cursor left it (or left the window)
+  kMouseMove,   // mouse events: wParam the MK_* flags, lParam the client point, as
+                // in the window message
   kLeftButtonDown,
   kLeftButtonUp,
   kRightButtonDown,
   kRightButtonUp,
-  kDoubleClick,      // left button
-  kScrollWheel,      // wParam: low word SB_LINEDOWN (1) towards the user, SB_LINEUP (0)
-                     // away; high word the raw wheel delta. mouse: client point
+  kDoubleClick,  // left button
+  kScrollWheel,  // wParam: low word SB_LINEDOWN (1) towards the user, SB_LINEUP (0)
+                 // away; high word the raw wheel delta. mouse: client point
   kKillFocus,
   kSetFocus,
-  kWindowSize,       // to the focused control after a layout; lParam: the WM_SIZE lParam
-  kImeComposition,   // WM_IME_STARTCOMPOSITION or WM_IME_COMPOSITION; wParam, lParam as there
-  kDropFiles,        // wParam: the HDROP, which the receiving control owns (see CControlUI::DoEvent)
+  kWindowSize,      // to the focused control after a layout; lParam: the WM_SIZE lParam
+  kImeComposition,  // WM_IME_STARTCOMPOSITION or WM_IME_COMPOSITION; wParam, lParam as there
+  kDropFiles,       // wParam: the HDROP, which the receiving control owns (see CControlUI::DoEvent)
 };
 
 struct TEventUI {

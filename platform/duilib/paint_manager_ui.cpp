@@ -8,8 +8,10 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "platform/duilib/window_wnd.h"
+#include "base/gdi_selection.h"
+#include "base/module_path.h"
 
 namespace DuiLib {
 
@@ -77,9 +79,8 @@ halyx::BitmapHandle DecodeBmp(const std::string& bytes) {
   std::memcpy(&file, bytes.data(), sizeof file);
   std::memcpy(&info, bytes.data() + sizeof file, sizeof info);
   if (file.bfType != 0x4D42 || info.biSize < sizeof info || info.biPlanes != 1 ||
-      (info.biBitCount != 24 && info.biBitCount != 32) || info.biCompression != BI_RGB ||
-      info.biWidth <= 0 || info.biHeight == 0 || info.biWidth > 16384 ||
-      info.biHeight > 16384 || info.biHeight < -16384) {
+      (info.biBitCount != 24 && info.biBitCount != 32) || info.biCompression != BI_RGB || info.biWidth <= 0 ||
+      info.biHeight == 0 || info.biWidth > 16384 || info.biHeight > 16384 || info.biHeight < -16384) {
     return {};
   }
   const size_t stride = ((static_cast<size_t>(info.biWidth) * info.biBitCount + 31) / 32) * 4;
@@ -106,25 +107,12 @@ CPaintManagerUI::~CPaintManagerUI() {
 
 void CPaintManagerUI::SetInstance(HINSTANCE instance) { g_instance = instance; }
 
-HINSTANCE CPaintManagerUI::GetInstance() {
-  return g_instance != nullptr ? g_instance : ::GetModuleHandleW(nullptr);
-}
+HINSTANCE CPaintManagerUI::GetInstance() { return g_instance != nullptr ? g_instance : ::GetModuleHandleW(nullptr); }
 
 CDuiString CPaintManagerUI::GetInstancePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD length = ::GetModuleFileNameW(GetInstance(), path.data(),
-                                              static_cast<DWORD>(path.size()));
-    if (length == 0) return CDuiString();
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);  // truncated: long-path prefixes exceed MAX_PATH
-  }
-  const size_t slash = path.find_last_of(L"\\/");
-  path.resize(slash == std::wstring::npos ? 0 : slash + 1);
-  return CDuiString(std::move(path));
+  std::wstring folder = halyx::ModuleFolder(GetInstance());
+  if (!folder.empty()) folder += L'\\';
+  return CDuiString(std::move(folder));
 }
 
 bool CPaintManagerUI::TranslateMessage(const LPMSG msg) {
@@ -208,9 +196,10 @@ const TFontInfo* CPaintManagerUI::GetDefaultFontInfo() {
   info->size = -lf.lfHeight;
   info->bold = fontBold_;
   if (HDC hdc = ::GetDC(paintWindow_)) {
-    const HGDIOBJ old = ::SelectObject(hdc, info->font);
-    ::GetTextMetricsW(hdc, &info->metrics);
-    ::SelectObject(hdc, old);
+    {
+      halyx::GdiSelection selected(hdc, info->font);
+      ::GetTextMetricsW(hdc, &info->metrics);
+    }
     ::ReleaseDC(paintWindow_, hdc);
   }
   fontInfo_ = std::move(info);
@@ -225,8 +214,7 @@ void CPaintManagerUI::SetResourceArchive(std::shared_ptr<CSkinArchive> archive) 
 void CPaintManagerUI::SetResourceFolder(const CDuiString& folder) {
   archive_.reset();
   resourceFolder_ = folder;
-  if (!resourceFolder_.IsEmpty() && resourceFolder_.Right(1) != L"\\" &&
-      resourceFolder_.Right(1) != L"/") {
+  if (!resourceFolder_.IsEmpty() && resourceFolder_.Right(1) != L"\\" && resourceFolder_.Right(1) != L"/") {
     resourceFolder_ += L'\\';
   }
   images_.clear();
@@ -236,8 +224,8 @@ bool CPaintManagerUI::ReadResource(const CDuiString& name, std::string* contents
   contents->clear();
   if (archive_) return archive_->Read(name.str(), contents);
   const CDuiString path = resourceFolder_ + name;
-  halyx::FileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  halyx::FileHandle file(
+      ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     spdlog::error("DuiLib: skin file {} cannot be opened ({:#x})", path.ToUtf8(), halyx::LastError());
     return false;
@@ -251,8 +239,7 @@ bool CPaintManagerUI::ReadResource(const CDuiString& name, std::string* contents
   std::string data(static_cast<size_t>(size.QuadPart), '\0');
   DWORD read = 0;
   if (!data.empty() &&
-      (!::ReadFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &read, nullptr) ||
-       read != data.size())) {
+      (!::ReadFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &read, nullptr) || read != data.size())) {
     spdlog::error("DuiLib: skin file {} cannot be read ({:#x})", path.ToUtf8(), halyx::LastError());
     return false;
   }
@@ -383,8 +370,7 @@ void CPaintManagerUI::SetFocus(CControlUI* control) {
   focus_ = control;
   if (previous != nullptr) SendEvent(previous, UiEventType::kKillFocus, 0, 0, POINT{0, 0});
   // The control can only hear keys when its window has the keyboard focus.
-  if (focus_ != nullptr && paintWindow_ != nullptr && ::GetFocus() != paintWindow_ &&
-      ::IsWindowVisible(paintWindow_)) {
+  if (focus_ != nullptr && paintWindow_ != nullptr && ::GetFocus() != paintWindow_ && ::IsWindowVisible(paintWindow_)) {
     ::SetFocus(paintWindow_);
   }
   if (focus_ != nullptr) SendEvent(focus_, UiEventType::kSetFocus, 0, 0, POINT{0, 0});
@@ -405,15 +391,9 @@ void CPaintManagerUI::ReleaseCapture() {
 bool CPaintManagerUI::AddNotifier(INotifyUI* notifier) { return AddUnique(notifiers_, notifier); }
 bool CPaintManagerUI::RemoveNotifier(INotifyUI* notifier) { return RemoveOne(notifiers_, notifier); }
 bool CPaintManagerUI::AddMessageFilter(IMessageFilterUI* filter) { return AddUnique(filters_, filter); }
-bool CPaintManagerUI::RemoveMessageFilter(IMessageFilterUI* filter) {
-  return RemoveOne(filters_, filter);
-}
-bool CPaintManagerUI::AddPreMessageFilter(IMessageFilterUI* filter) {
-  return AddUnique(preFilters_, filter);
-}
-bool CPaintManagerUI::RemovePreMessageFilter(IMessageFilterUI* filter) {
-  return RemoveOne(preFilters_, filter);
-}
+bool CPaintManagerUI::RemoveMessageFilter(IMessageFilterUI* filter) { return RemoveOne(filters_, filter); }
+bool CPaintManagerUI::AddPreMessageFilter(IMessageFilterUI* filter) { return AddUnique(preFilters_, filter); }
+bool CPaintManagerUI::RemovePreMessageFilter(IMessageFilterUI* filter) { return RemoveOne(preFilters_, filter); }
 
 void CPaintManagerUI::SendNotify(TNotifyUI& msg, bool async, bool enableRepeat) {
   msg.timestamp = 0;
@@ -427,15 +407,14 @@ void CPaintManagerUI::SendNotify(TNotifyUI& msg, bool async, bool enableRepeat) 
     }
   }
   if (paintWindow_ == nullptr || !::PostMessageW(paintWindow_, AsyncNotifyMessage(), 0, 0)) {
-    spdlog::error("DuiLib: notification {} not queued ({:#x})", msg.type.ToUtf8(),
-                  halyx::LastError());
+    spdlog::error("DuiLib: notification {} not queued ({:#x})", msg.type.ToUtf8(), halyx::LastError());
     return;
   }
   pending_.push_back(PendingNotify{msg});
 }
 
-void CPaintManagerUI::SendNotify(CControlUI* control, LPCWSTR type, WPARAM wParam, LPARAM lParam,
-                                 bool async, bool enableRepeat) {
+void CPaintManagerUI::SendNotify(CControlUI* control, LPCWSTR type, WPARAM wParam, LPARAM lParam, bool async,
+                                 bool enableRepeat) {
   TNotifyUI msg;
   msg.type = type;
   msg.sender = control;
@@ -468,8 +447,8 @@ void CPaintManagerUI::DeliverPendingNotifies() {
   }
 }
 
-bool CPaintManagerUI::RunFilters(const std::vector<IMessageFilterUI*>& filters, UINT msg,
-                                 WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool CPaintManagerUI::RunFilters(const std::vector<IMessageFilterUI*>& filters, UINT msg, WPARAM wParam, LPARAM lParam,
+                                 LRESULT& result) {
   const std::vector<IMessageFilterUI*> snapshot = filters;
   for (IMessageFilterUI* filter : snapshot) {
     if (!Contains(filters, filter)) continue;
@@ -493,8 +472,7 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
   return HandleFramework(msg, wParam, lParam, result);
 }
 
-void CPaintManagerUI::SendEvent(CControlUI* control, UiEventType type, WPARAM wParam,
-                                LPARAM lParam, POINT mouse) {
+void CPaintManagerUI::SendEvent(CControlUI* control, UiEventType type, WPARAM wParam, LPARAM lParam, POINT mouse) {
   if (!Owns(control)) return;
   TEventUI event;
   event.type = type;
@@ -558,9 +536,8 @@ bool CPaintManagerUI::HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (target == nullptr) return false;
       SetFocus(target);
       pressed_ = target;
-      SendEvent(target,
-                msg == WM_LBUTTONDOWN ? UiEventType::kLeftButtonDown : UiEventType::kDoubleClick,
-                wParam, lParam, pt);
+      SendEvent(target, msg == WM_LBUTTONDOWN ? UiEventType::kLeftButtonDown : UiEventType::kDoubleClick, wParam,
+                lParam, pt);
       break;
     case WM_LBUTTONUP:
       target = captured_ != nullptr ? captured_ : Owns(pressed_) ? pressed_ : FindControl(pt);
@@ -583,8 +560,7 @@ bool CPaintManagerUI::HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
       target = FindControl(pt);
       if (target == nullptr) target = focus_;
       const short delta = GET_WHEEL_DELTA_WPARAM(wParam);
-      const WPARAM direction =
-          MAKEWPARAM(delta < 0 ? SB_LINEDOWN : SB_LINEUP, static_cast<WORD>(delta));
+      const WPARAM direction = MAKEWPARAM(delta < 0 ? SB_LINEDOWN : SB_LINEUP, static_cast<WORD>(delta));
       SendEvent(target, UiEventType::kScrollWheel, direction, MAKELPARAM(pt.x, pt.y), pt);
       break;
     }
@@ -693,14 +669,10 @@ void CPaintManagerUI::PaintTo(HDC hdc, const RECT& rect) {
   // Double-buffered: the controls paint into a memory bitmap that is copied
   // once, so overlapping controls do not flicker.
   halyx::MemoryDcHandle memory(::CreateCompatibleDC(hdc));
-  halyx::BitmapHandle bitmap(::CreateCompatibleBitmap(hdc, std::max<LONG>(client.right, 1),
-                                                      std::max<LONG>(client.bottom, 1)));
-  HDC target = hdc;
-  HGDIOBJ oldBitmap = nullptr;
-  if (memory && bitmap) {
-    oldBitmap = ::SelectObject(memory.get(), bitmap.get());
-    target = memory.get();
-  }
+  halyx::BitmapHandle bitmap(
+      ::CreateCompatibleBitmap(hdc, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1)));
+  halyx::GdiSelection selected(memory && bitmap ? memory.get() : nullptr, bitmap.get());
+  HDC target = selected ? memory.get() : hdc;
   const COLORREF background = (bkColor_ >> 24) == 0
                                   ? ::GetSysColor(COLOR_WINDOW)
                                   : RGB((bkColor_ >> 16) & 0xFF, (bkColor_ >> 8) & 0xFF, bkColor_ & 0xFF);
@@ -714,9 +686,7 @@ void CPaintManagerUI::PaintTo(HDC hdc, const RECT& rect) {
     control->DoPaint(target, area);
   }
   if (target != hdc) {
-    ::BitBlt(hdc, area.left, area.top, area.GetWidth(), area.GetHeight(), target, area.left,
-             area.top, SRCCOPY);
-    ::SelectObject(memory.get(), oldBitmap);
+    ::BitBlt(hdc, area.left, area.top, area.GetWidth(), area.GetHeight(), target, area.left, area.top, SRCCOPY);
   }
 }
 

@@ -35,7 +35,7 @@
 #include "platform/duilib/message_filter_ui.h"
 #include "platform/duilib/notify_ui.h"
 #include "platform/duilib/skin_archive.h"
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace DuiLib {
 
@@ -143,8 +143,8 @@ class CPaintManagerUI {
   // queue later (timestamp stays 0 in `msg`); with `enableRepeat` false a
   // copy is dropped while one of the same type and sender is still queued.
   void SendNotify(TNotifyUI& msg, bool async = false, bool enableRepeat = true);
-  void SendNotify(CControlUI* control, LPCWSTR type, WPARAM wParam = 0, LPARAM lParam = 0,
-                  bool async = false, bool enableRepeat = true);
+  void SendNotify(CControlUI* control, LPCWSTR type, WPARAM wParam = 0, LPARAM lParam = 0, bool async = false,
+                  bool enableRepeat = true);
 
   // The window procedure's part; true with `result` set when the message
   // was consumed.
@@ -154,8 +154,8 @@ class CPaintManagerUI {
  private:
   struct PendingNotify;
 
-  bool RunFilters(const std::vector<IMessageFilterUI*>& filters, UINT msg, WPARAM wParam,
-                  LPARAM lParam, LRESULT& result);
+  bool RunFilters(const std::vector<IMessageFilterUI*>& filters, UINT msg, WPARAM wParam, LPARAM lParam,
+                  LRESULT& result);
   bool HandleFramework(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
   void Paint();
   // Paints `rect` of the client area into `hdc` (client coordinates).
@@ -163,8 +163,7 @@ class CPaintManagerUI {
   void DeliverNotify(TNotifyUI& msg);
   void DeliverPendingNotifies();
   // Delivers `event` to `control` (nothing for null or an unknown control).
-  void SendEvent(CControlUI* control, UiEventType type, WPARAM wParam, LPARAM lParam,
-                 POINT mouse);
+  void SendEvent(CControlUI* control, UiEventType type, WPARAM wParam, LPARAM lParam, POINT mouse);
   bool HandleMouse(UINT msg, WPARAM wParam, LPARAM lParam);
   bool Owns(const CControlUI* control) const;
   void UpdateHover(CControlUI* control, POINT mouse);

@@ -29,16 +29,14 @@ void CRenderClip::GenerateClip(HDC hdc, RECT paint, RECT item, CRenderClip& clip
   if (region) clip.Apply(region.get());
 }
 
-void CRenderClip::GenerateRoundClip(HDC hdc, RECT paint, RECT item, int width, int height,
-                                    CRenderClip& clip) {
+void CRenderClip::GenerateRoundClip(HDC hdc, RECT paint, RECT item, int width, int height, CRenderClip& clip) {
   RECT inside{};
   ::IntersectRect(&inside, &paint, &item);
   clip.Save(hdc);
   halyx::RegionHandle region(::CreateRectRgnIndirect(&inside));
   // CreateRoundRectRgn excludes its right and bottom edges one pixel more
   // than a RECT does, hence the +1.
-  halyx::RegionHandle round(
-      ::CreateRoundRectRgn(item.left, item.top, item.right + 1, item.bottom + 1, width, height));
+  halyx::RegionHandle round(::CreateRoundRectRgn(item.left, item.top, item.right + 1, item.bottom + 1, width, height));
   if (!region || !round) return;
   ::CombineRgn(region.get(), region.get(), round.get(), RGN_AND);
   clip.Apply(region.get());

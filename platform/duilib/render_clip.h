@@ -11,7 +11,7 @@
 
 #include <windows.h>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace DuiLib {
 
@@ -26,8 +26,7 @@ class CRenderClip {
   static void GenerateClip(HDC hdc, RECT paint, RECT item, CRenderClip& clip);
   // As GenerateClip, with corners rounded by an ellipse of `width` x
   // `height` (the control's border round).
-  static void GenerateRoundClip(HDC hdc, RECT paint, RECT item, int width, int height,
-                                CRenderClip& clip);
+  static void GenerateRoundClip(HDC hdc, RECT paint, RECT item, int width, int height, CRenderClip& clip);
 
  private:
   // Remembers the DC's clip before the first Generate* on this object.

@@ -6,11 +6,12 @@
 
 // iowin32.h relies on zlib's declarations, which unzip.h brings in first.
 #include <unzip.h>
+
 #include <iowin32.h>
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "platform/duilib/dui_string.h"
 
 namespace DuiLib {

@@ -21,8 +21,7 @@ bool ParseInts(const std::wstring& text, size_t count, std::vector<int>* values)
   while (true) {
     const size_t comma = text.find(L',', start);
     int value = 0;
-    if (!ParseSkinInt(text.substr(start, comma == std::wstring::npos ? comma : comma - start),
-                      &value)) {
+    if (!ParseSkinInt(text.substr(start, comma == std::wstring::npos ? comma : comma - start), &value)) {
       return false;
     }
     parsed.push_back(value);

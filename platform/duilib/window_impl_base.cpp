@@ -5,7 +5,7 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "platform/duilib/skin_archive.h"
 
 namespace DuiLib {

@@ -46,10 +46,7 @@ namespace DuiLib {
 constexpr UINT kResourceTypeFile = 1;  // GetSkinFile() in the skin folder
 constexpr UINT kResourceTypeZip = 2;   // GetSkinFile() in the archive GetZIPFileName()
 
-class WindowImplBase : public CWindowWnd,
-                       public INotifyUI,
-                       public IMessageFilterUI,
-                       public IDialogBuilderCallback {
+class WindowImplBase : public CWindowWnd, public INotifyUI, public IMessageFilterUI, public IDialogBuilderCallback {
  public:
   WindowImplBase() = default;
   ~WindowImplBase() override;

@@ -5,9 +5,10 @@
 
 #include <spdlog/spdlog.h>
 
-#include "app/error_code.h"
+#include "base/error_code.h"
 #include "platform/duilib/dui_string.h"
 #include "platform/duilib/paint_manager_ui.h"
+#include "base/guard.h"
 
 namespace DuiLib {
 
@@ -33,30 +34,28 @@ bool CWindowWnd::RegisterWindowClass() {
   wc.lpszClassName = GetWindowClassName();
   if (::RegisterClassExW(&wc) != 0) return true;
   if (::GetLastError() == ERROR_CLASS_ALREADY_EXISTS) return true;
-  spdlog::error("DuiLib: RegisterClassEx {} failed ({:#x})",
-                CDuiString(GetWindowClassName()).ToUtf8(), halyx::LastError());
+  spdlog::error("DuiLib: RegisterClassEx {} failed ({:#x})", CDuiString(GetWindowClassName()).ToUtf8(),
+                halyx::LastError());
   return false;
 }
 
-HWND CWindowWnd::Create(HWND parent, LPCWSTR title, DWORD style, DWORD exStyle, const RECT& rc,
-                        HMENU menu) {
-  return Create(parent, title, style, exStyle, rc.left, rc.top, rc.right - rc.left,
-                rc.bottom - rc.top, menu);
+HWND CWindowWnd::Create(HWND parent, LPCWSTR title, DWORD style, DWORD exStyle, const RECT& rc, HMENU menu) {
+  return Create(parent, title, style, exStyle, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, menu);
 }
 
-HWND CWindowWnd::Create(HWND parent, LPCWSTR title, DWORD style, DWORD exStyle, int x, int y,
-                        int cx, int cy, HMENU menu) {
+HWND CWindowWnd::Create(HWND parent, LPCWSTR title, DWORD style, DWORD exStyle, int x, int y, int cx, int cy,
+                        HMENU menu) {
   if (hwnd_ != nullptr) {
     spdlog::error("DuiLib: {} window already created", CDuiString(GetWindowClassName()).ToUtf8());
     return nullptr;
   }
   if (!RegisterWindowClass()) return nullptr;
   // WM_NCCREATE stores the object and the handle before WM_CREATE runs.
-  const HWND hwnd = ::CreateWindowExW(exStyle, GetWindowClassName(), title, style, x, y, cx, cy,
-                                      parent, menu, CPaintManagerUI::GetInstance(), this);
+  const HWND hwnd = ::CreateWindowExW(exStyle, GetWindowClassName(), title, style, x, y, cx, cy, parent, menu,
+                                      CPaintManagerUI::GetInstance(), this);
   if (hwnd == nullptr) {
-    spdlog::error("DuiLib: CreateWindowEx {} failed ({:#x})",
-                  CDuiString(GetWindowClassName()).ToUtf8(), halyx::LastError());
+    spdlog::error("DuiLib: CreateWindowEx {} failed ({:#x})", CDuiString(GetWindowClassName()).ToUtf8(),
+                  halyx::LastError());
   }
   return hwnd;
 }
@@ -118,8 +117,7 @@ void CWindowWnd::ResizeClientOf(HWND hwnd, int cx, int cy) {
     RECT window{};
     ::GetWindowRect(hwnd, &window);
     ::SetWindowPos(hwnd, nullptr, 0, 0, window.right - window.left + cx - client.right,
-                   window.bottom - window.top + cy - client.bottom,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                   window.bottom - window.top + cy - client.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
 
@@ -129,9 +127,8 @@ void CWindowWnd::SetIcon(UINT id) {
   // LR_SHARED: the icons stay with the module and are not destroyed by us;
   // both sizes are system sizes, for which sharing is allowed.
   const auto load = [&](int cxMetric, int cyMetric) {
-    return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                           ::GetSystemMetrics(cxMetric), ::GetSystemMetrics(cyMetric),
-                                           LR_DEFAULTCOLOR | LR_SHARED));
+    return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, ::GetSystemMetrics(cxMetric),
+                                           ::GetSystemMetrics(cyMetric), LR_DEFAULTCOLOR | LR_SHARED));
   };
   const HICON big = load(SM_CXICON, SM_CYICON);
   if (big == nullptr) {
@@ -169,25 +166,26 @@ LRESULT CALLBACK CWindowWnd::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
   if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
 
   // Nothing may unwind through the system's window-procedure frames.
-  LRESULT result = 0;
-  try {
-    result = self->HandleMessage(msg, wParam, lParam);
-  } catch (const std::exception& e) {
-    spdlog::error("DuiLib: message {:#x} failed: {}", msg, e.what());
-    result = ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  } catch (...) {
-    spdlog::error("DuiLib: message {:#x} failed", msg);
-    result = ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
+  bool failed = false;
+  LRESULT result = halyx::GuardedWith(
+      LRESULT{0},
+      [&](const char* what) {
+        failed = true;
+        if (what) {
+          spdlog::error("DuiLib: message {:#x} failed: {}", msg, what);
+        } else {
+          spdlog::error("DuiLib: message {:#x} failed", msg);
+        }
+      },
+      [&] { return self->HandleMessage(msg, wParam, lParam); });
+  if (failed) result = ::DefWindowProcW(hwnd, msg, wParam, lParam);
   if (msg == WM_NCDESTROY) {
     // Cut the link before OnFinalMessage, which may delete the object.
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;
-    try {
-      self->OnFinalMessage(hwnd);
-    } catch (...) {
-      spdlog::error("DuiLib: OnFinalMessage failed");
-    }
+    halyx::GuardedWith(
+        false, [](const char*) { spdlog::error("DuiLib: OnFinalMessage failed"); },
+        [&] { self->OnFinalMessage(hwnd); });
   }
   return result;
 }

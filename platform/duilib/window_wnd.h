@@ -37,11 +37,9 @@ class CWindowWnd {
   // Registers the class (once per class name and module) and creates the
   // window; `cx`, `cy` are the outer size. Null, after one error line, on
   // failure, and also when a window already exists for this object.
-  HWND Create(HWND parent, LPCWSTR title, DWORD style, DWORD exStyle, int x = CW_USEDEFAULT,
-              int y = CW_USEDEFAULT, int cx = CW_USEDEFAULT, int cy = CW_USEDEFAULT,
-              HMENU menu = nullptr);
-  HWND Create(HWND parent, LPCWSTR title, DWORD style, DWORD exStyle, const RECT& rc,
-              HMENU menu = nullptr);
+  HWND Create(HWND parent, LPCWSTR title, DWORD style, DWORD exStyle, int x = CW_USEDEFAULT, int y = CW_USEDEFAULT,
+              int cx = CW_USEDEFAULT, int cy = CW_USEDEFAULT, HMENU menu = nullptr);
+  HWND Create(HWND parent, LPCWSTR title, DWORD style, DWORD exStyle, const RECT& rc, HMENU menu = nullptr);
 
   // Shows (normal, activated when `takeFocus`) or hides.
   void ShowWindow(bool show = true, bool takeFocus = true);

@@ -69,10 +69,9 @@ TEST_F(AppLoggingTest, WritesInfoAndAboveAtOnceAndDropsDebug) {
   // Read while the logger still holds the file: every record is flushed.
   const std::string text = ReadWholeFile(LogFile());
   EXPECT_EQ(text.find("already running"), std::string::npos);
-  const std::regex line(
-      R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[QUOR\] \[info\] App: started 1\r?\n)"
-      R"(\[[^\]]+\] \[QUOR\] \[warning\] App: careful\r?\n)"
-      R"(\[[^\]]+\] \[QUOR\] \[error\] App: broken \(0x5\)\r?\n)");
+  const std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[QUOR\] \[info\] App: started 1\r?\n)"
+                        R"(\[[^\]]+\] \[QUOR\] \[warning\] App: careful\r?\n)"
+                        R"(\[[^\]]+\] \[QUOR\] \[error\] App: broken \(0x5\)\r?\n)");
   EXPECT_TRUE(std::regex_match(text, line)) << text;
   EXPECT_EQ(spdlog::default_logger()->name(), "QUOR");
 }

@@ -22,7 +22,10 @@ TEST(Hashers, GiveTheStandardDigests) {
   const auto md5 = Md5Hasher::Create();
   const auto sha256 = Sha256Hasher::Create();
   ASSERT_TRUE(md5->ready() && sha256->ready());
-  const struct { std::string input; const char *md5, *sha256; } cases[] = {
+  const struct {
+    std::string input;
+    const char *md5, *sha256;
+  } cases[] = {
       {"", "D41D8CD98F00B204E9800998ECF8427E", "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855"},
       {"abc", "900150983CD24FB0D6963F7D28E17F72", "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
       {std::string(100000, 'q'), "6126D7345DB69DD7335FC154E24CA462",
@@ -52,8 +55,11 @@ TEST(DeviceId, HashesTheTrimmedSerialAsUtf16LittleEndian) {
     EXPECT_EQ(id, expected);
   }
   const std::pair<const wchar_t*, const wchar_t*> trims[] = {
-      {L"  WD-WCC4E1234567\r\n\t ", L"WD-WCC4E1234567"}, {L"S3Z9NB0K 123", L"S3Z9NB0K 123"},
-      {L" \t\r\n", L""}, {L"", L""}, {L"\x00a0X\x00a0", L"\x00a0X\x00a0"},
+      {L"  WD-WCC4E1234567\r\n\t ", L"WD-WCC4E1234567"},
+      {L"S3Z9NB0K 123", L"S3Z9NB0K 123"},
+      {L" \t\r\n", L""},
+      {L"", L""},
+      {L"\x00a0X\x00a0", L"\x00a0X\x00a0"},
   };
   for (const auto& [raw, trimmed] : trims) EXPECT_EQ(TrimSerialNumber(raw), trimmed);
 }

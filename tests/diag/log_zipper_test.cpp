@@ -17,7 +17,7 @@
 #include <unzip.h>
 
 #include "diag/md5_hasher.h"
-#include "platform/win32/all_users_directory.h"
+#include "base/all_users_directory.h"
 #include "support/log_capture.h"
 #include "support/scoped_temp_dir.h"
 
@@ -70,8 +70,8 @@ void ShareWithHostReaders(const std::vector<uint8_t>& archive, const Entries& ex
   if (::GetEnvironmentVariableA("QUOR_ARCHIVE_DIR", folder, MAX_PATH) == 0) return;
   static int serial = 0;  // a test may share several archives
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(folder) + "/" + test->test_suite_name() + "." + test->name() + "." +
-                           std::to_string(++serial);
+  const std::string name =
+      std::string(folder) + "/" + test->test_suite_name() + "." + test->name() + "." + std::to_string(++serial);
   nlohmann::json entries = nlohmann::json::array();
   for (const auto& [entry, content] : expected) {
     std::string hex;
@@ -126,7 +126,10 @@ class LogZipperTest : public ::testing::Test {
 // and Ctrl-Z bytes stay, and pairs split across read chunks are joined.
 TEST_F(LogZipperTest, ActiveLogAloneIsOneEntryOfLfText) {
   std::string log, lf;
-  auto line = [&](const std::string& text) { log += text + "\r\n"; lf += text + "\n"; };
+  auto line = [&](const std::string& text) {
+    log += text + "\r\n";
+    lf += text + "\n";
+  };
   for (const char* text : {"[info] App: started", "[warning] lone\rcarriage", "\x1a after ctrl-z"}) line(text);
   line(std::string(8191 - log.size(), 'x'));  // its CR ends the first read chunk, its LF starts the second
   for (int i = 0; i < 3000; ++i) line("[info] TunnelManager: poll " + std::to_string(i));
@@ -148,9 +151,12 @@ TEST_F(LogZipperTest, CollectsTheFiveLogsInOrderThenTheExtraFile) {
                                   nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(writer);
   ZipAndCheck(Zipper(), Other("tunnel.json"),
-              {{"quorvpn.log", "quorvpn.log\n"}, {"quorvpn.1.log", "quorvpn.1.log\n"},
-               {"quorvpn.2.log", "quorvpn.2.log\n"}, {"quor-svc.log", "quor-svc.log\n"},
-               {"quor-svc.1.log", "quor-svc.1.log\n"}, {"tunnel.json", "{\"a\":1}\n"}});
+              {{"quorvpn.log", "quorvpn.log\n"},
+               {"quorvpn.1.log", "quorvpn.1.log\n"},
+               {"quorvpn.2.log", "quorvpn.2.log\n"},
+               {"quor-svc.log", "quor-svc.log\n"},
+               {"quor-svc.1.log", "quor-svc.1.log\n"},
+               {"tunnel.json", "{\"a\":1}\n"}});
 }
 
 // With no logs the archive is the bare end record. The extra file adds

@@ -80,7 +80,9 @@ TEST(HexDecode, AcceptsBothCasesAndRejectsAnyOtherCharacter) {
 // every delivered byte counts, zero bytes included.
 TEST(PayloadCipher, DecryptsPublishedGcmVectors) {
   // Key, IV, ciphertext, tag, and the plaintext up to its first zero byte.
-  const struct { const char *key, *iv, *ciphertext, *tag, *plaintext; } vectors[] = {
+  const struct {
+    const char *key, *iv, *ciphertext, *tag, *plaintext;
+  } vectors[] = {
       {"0000000000000000000000000000000000000000000000000000000000000000", "000000000000000000000000", "",
        "530f8afbc74536b9a963b4f1c4cb738b", ""},
       // Sixteen zero bytes of plaintext: the text ends at the first one.
@@ -151,7 +153,11 @@ TEST(PayloadCipher, RefusesPayloadsThatAreNotHexOrShorterThanTheTag) {
 TEST(PayloadCipher, BadKeyTextOrUnknownModeCreatesNoKey) {
   const std::string good = NewDeliveredKeyText();
   ASSERT_EQ(good.size(), 88u);
-  const struct { int adType; std::string keyText; Lines lines; } cases[] = {
+  const struct {
+    int adType;
+    std::string keyText;
+    Lines lines;
+  } cases[] = {
       {2, good.substr(0, 86), {"C: if 2 dhl"}},
       {2, good.substr(0, 87), {"C: invalid hex length", "C: if 2 dh"}},
       {2, good + "AB", {"C: if 2 dhl"}},

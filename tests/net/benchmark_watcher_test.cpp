@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "net/result_message.h"
 #include "net_fixtures.h"
-#include "stand_ins.h"
+#include "base/window_messages.h"
+#include "support/net_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -24,15 +24,14 @@ struct Server {
   int port;
 };
 
-std::shared_ptr<BenchmarkGameConfig> Config(const std::string& id,
-                                            const std::vector<Server>& servers, int32_t count) {
+std::shared_ptr<BenchmarkGameConfig> Config(const std::string& id, const std::vector<Server>& servers, int32_t count) {
   auto config = std::make_shared<BenchmarkGameConfig>();
   config->id = id;
   config->setting = {0, 0.05, count};
   config->route = {"r", "R"};
   for (const Server& server : servers) {
-    config->servers.push_back({"udp", server.name, "T-" + server.name, server.host,
-                               static_cast<uint16_t>(server.port), "NORMAL"});
+    config->servers.push_back(
+        {"udp", server.name, "T-" + server.name, server.host, static_cast<uint16_t>(server.port), "NORMAL"});
   }
   return config;
 }
@@ -58,11 +57,9 @@ TEST(BenchmarkWatcher, EmptyListAndCountZeroEndTheRunWithExactTexts) {
                                                    std::to_string(echo.Port()) + "), 0/0 all packets lost"));
   const auto& messages = run.window.messages();
   ASSERT_EQ(messages.size(), 3u);
-  EXPECT_EQ(messages[0].text,
-            R"({"ads":[],"id":"e","result":0,"route":{"name":"r","title":"R"},"type":"SetAdInfo"})");
-  EXPECT_EQ(messages[1].text,
-            R"({"ads":[{"dropRate":0.0,"lag":0,"name":"a","title":"T-a"}],"id":"z","result":0,)"
-            R"("route":{"name":"r","title":"R"},"type":"SetAdInfo"})");
+  EXPECT_EQ(messages[0].text, R"({"ads":[],"id":"e","result":0,"route":{"name":"r","title":"R"},"type":"SetAdInfo"})");
+  EXPECT_EQ(messages[1].text, R"({"ads":[{"dropRate":0.0,"lag":0,"name":"a","title":"T-a"}],"id":"z","result":0,)"
+                              R"("route":{"name":"r","title":"R"},"type":"SetAdInfo"})");
   EXPECT_EQ(messages[2].id, kAdInfoMessage);
   EXPECT_EQ(messages[2].text,
             R"({"ad":{"dropRate":1.0,"lag":0,"name":"a","title":"T-a"},"id":"z","result":0,"type":"AdInfo"})");
@@ -74,9 +71,8 @@ TEST(BenchmarkWatcher, MeasuresEveryServerOnceAndRefusesASecondRun) {
   EchoServer echo({"--sockets", "2"});
   ASSERT_TRUE(echo.ok());
   testing::WatcherRun run;
-  auto config = Config("g", {{"b", "127.0.0.1", echo.Port(1)},
-                             {"a", "127.0.0.1", echo.Port(0)},
-                             {"a", "127.0.0.1", echo.Port(1)}}, 5);
+  auto config = Config(
+      "g", {{"b", "127.0.0.1", echo.Port(1)}, {"a", "127.0.0.1", echo.Port(0)}, {"a", "127.0.0.1", echo.Port(1)}}, 5);
   config->setting.frequency = 0.1;
   run.ioLoop->PostGameConfig(config);
   ASSERT_TRUE(run.window.PumpUntil([&] { return run.window.Count(kSetAdInfoMessage) == 1; }, 10000));
@@ -111,7 +107,9 @@ TEST(BenchmarkWatcher, UnresolvableHostReportsItsServersLost) {
     EXPECT_EQ(result["ad"]["lag"], 0);
     EXPECT_EQ(result["ad"]["dropRate"], 1.0);
   }
-  EXPECT_EQ(CountLinesStarting(run.log, spdlog::level::warn, "BenchmarkWatcher: getaddrinfo failed for no-such-host.invalid: "), 1u);
+  EXPECT_EQ(CountLinesStarting(run.log, spdlog::level::warn,
+                               "BenchmarkWatcher: getaddrinfo failed for no-such-host.invalid: "),
+            1u);
 }
 
 // A probe whose socket cannot be set up is reported lost, so the watcher becomes idle again.

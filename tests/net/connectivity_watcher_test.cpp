@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "net/result_message.h"
 #include "net_fixtures.h"
-#include "stand_ins.h"
+#include "base/window_messages.h"
+#include "support/net_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -24,14 +24,12 @@ struct Server {
   std::string title = "";
 };
 
-std::shared_ptr<ConnectMediaConfig> Config(const std::string& id,
-                                           const std::vector<Server>& servers) {
+std::shared_ptr<ConnectMediaConfig> Config(const std::string& id, const std::vector<Server>& servers) {
   auto config = std::make_shared<ConnectMediaConfig>();
   config->id = id;
   config->route = {"r", "R"};
   for (const Server& server : servers) {
-    config->servers.push_back({server.protocol, server.name,
-                               server.title.empty() ? "T-" + server.name : server.title,
+    config->servers.push_back({server.protocol, server.name, server.title.empty() ? "T-" + server.name : server.title,
                                "127.0.0.1", server.port, "ONLINE"});
   }
   return config;
@@ -83,16 +81,14 @@ TEST(ConnectivityWatcher, PostsTheListThenOneResultPerServer) {
   const auto& messages = run.window.messages();
   ASSERT_EQ(messages.size(), 6u);
   EXPECT_EQ(messages[0].id, kSetAdGlobalMessage);
-  EXPECT_EQ(messages[0].text,
-            R"({"ads":[{"name":"a","status":"MAINTAIN","title":"T-a"},)"
-            R"({"name":"b","status":"MAINTAIN","title":"T-b"},)"
-            R"({"name":"c","status":"MAINTAIN","title":"T-c"},)"
-            R"({"name":"a","status":"MAINTAIN","title":"A2"},)"
-            R"({"name":"e","status":"MAINTAIN","title":"T-e"}],)"
-            R"("id":"m1","result":0,"route":{"name":"r","title":"R"},"type":"SetAdGlobal"})");
-  const std::map<std::string, std::string> expected = {{"a/T-a", "ONLINE"}, {"b/T-b", "MAINTAIN"},
-                                                       {"c/T-c", "MAINTAIN"}, {"a/A2", "ONLINE"},
-                                                       {"e/T-e", "MAINTAIN"}};
+  EXPECT_EQ(messages[0].text, R"({"ads":[{"name":"a","status":"MAINTAIN","title":"T-a"},)"
+                              R"({"name":"b","status":"MAINTAIN","title":"T-b"},)"
+                              R"({"name":"c","status":"MAINTAIN","title":"T-c"},)"
+                              R"({"name":"a","status":"MAINTAIN","title":"A2"},)"
+                              R"({"name":"e","status":"MAINTAIN","title":"T-e"}],)"
+                              R"("id":"m1","result":0,"route":{"name":"r","title":"R"},"type":"SetAdGlobal"})");
+  const std::map<std::string, std::string> expected = {
+      {"a/T-a", "ONLINE"}, {"b/T-b", "MAINTAIN"}, {"c/T-c", "MAINTAIN"}, {"a/A2", "ONLINE"}, {"e/T-e", "MAINTAIN"}};
   EXPECT_EQ(run.Results(), expected);
   for (std::size_t i = 1; i < messages.size(); ++i) {
     if (messages[i].text.find(R"("title":"T-a")") == std::string::npos) continue;

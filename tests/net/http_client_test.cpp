@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "stand_ins.h"
 #include "support/log_capture.h"
+#include "support/net_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -57,8 +57,8 @@ TEST(HttpClient, DecodesTheBodyByItsCharset) {
   const std::string raw = "<p>ERR_INVALID_URL</p>Z\xC3\xBCrich \xE2\x80\x93 \xE6\x9D\xB1\xE4\xBA\xAC";
   const std::wstring asUtf8 = L"<p>ERR_INVALID_URL</p>Z\u00FCrich \u2013 \u6771\u4EAC";
   std::wstring asCodePage(raw.size(), L'\0');
-  asCodePage.resize(::MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, raw.data(), int(raw.size()),
-                                          asCodePage.data(), int(asCodePage.size())));
+  asCodePage.resize(::MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, raw.data(), int(raw.size()), asCodePage.data(),
+                                          int(asCodePage.size())));
   if (::GetACP() != CP_UTF8) {
     EXPECT_NE(asCodePage, asUtf8);
   }

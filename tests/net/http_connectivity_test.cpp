@@ -8,7 +8,7 @@
 
 #include "net/connect_task_delegate.h"
 #include "net_fixtures.h"
-#include "stand_ins.h"
+#include "support/net_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -21,13 +21,11 @@ using testing::UvTestLoop;
 
 // Every report as "name/title/status".
 struct Reports : ConnectTaskDelegate, std::vector<std::string> {
-  void OnConnectResult(const std::string& name, const std::string& title,
-                       const std::string& status) override {
+  void OnConnectResult(const std::string& name, const std::string& title, const std::string& status) override {
     push_back(name + "/" + title + "/" + status);
   }
 
-  std::shared_ptr<HttpConnectivity> Test(UvTestLoop& loop, const std::string& url,
-                                         const std::string& name = "jp-1") {
+  std::shared_ptr<HttpConnectivity> Test(UvTestLoop& loop, const std::string& url, const std::string& name = "jp-1") {
     return std::make_shared<HttpConnectivity>(loop.get(), url, name, "Tokyo", "ONLINE", this);
   }
 };
@@ -64,8 +62,8 @@ TEST(HttpConnectivity, KeepsThePageStatusOnlyForTheExpectedAnswer) {
     ASSERT_TRUE(loop.RunUntil([&] { return !reports.empty(); }, 30000));
     loop.RunUntil([] { return false; }, 50);
     EXPECT_EQ(reports, std::vector<std::string>{std::string("jp-1/Tokyo/") + c.status});
-    EXPECT_TRUE(log.Has(spdlog::level::warn, c.warning ? "HttpConnectivity: test jp-1 failed"
-                                                       : "HttpConnectivity: test jp-1 ok"));
+    EXPECT_TRUE(log.Has(spdlog::level::warn,
+                        c.warning ? "HttpConnectivity: test jp-1 failed" : "HttpConnectivity: test jp-1 ok"));
     if (c.warning) {
       EXPECT_EQ(CountLinesStarting(log, spdlog::level::warn, c.warning), 1u);
     }

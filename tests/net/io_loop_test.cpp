@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "net/result_message.h"
 #include "net_fixtures.h"
-#include "platform/win32/unique_handle.h"
-#include "stand_ins.h"
+#include "base/unique_handle.h"
+#include "base/window_messages.h"
+#include "support/net_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -110,8 +110,10 @@ TEST(IoLoop, DestructionMidRunRunsNoCallbackAfterwards) {
     config->servers.push_back({"udp", "a", "A", "127.0.0.1", echo.Port(), ""});
     ioLoop.PostGameConfig(config);
     ASSERT_TRUE(window.PumpUntil(
-        [&] { return log.Has(spdlog::level::info, "BenchmarkWatcher latency test to a (127.0.0.1:" +
-                                                      std::to_string(echo.Port()) + ")"); },
+        [&] {
+          return log.Has(spdlog::level::info,
+                         "BenchmarkWatcher latency test to a (127.0.0.1:" + std::to_string(echo.Port()) + ")");
+        },
         30000));
   }
   window.Pump(0);  // what was posted before the destructor returned is queued already
@@ -141,11 +143,14 @@ TEST(IoLoop, FailedStopSignalLeavesTheThreadRunning) {
   media->onFirstStart = [](uv_loop_t* loop) {
     // The first async handle of the loop's list is the quit handle.
     bool done = false;
-    uv_walk(loop, [](uv_handle_t* handle, void* done) {
-      if (handle->type != UV_ASYNC || *static_cast<bool*>(done)) return;
-      handle->type = UV_UNKNOWN_HANDLE;
-      *static_cast<bool*>(done) = true;
-    }, &done);
+    uv_walk(
+        loop,
+        [](uv_handle_t* handle, void* done) {
+          if (handle->type != UV_ASYNC || *static_cast<bool*>(done)) return;
+          handle->type = UV_UNKNOWN_HANDLE;
+          *static_cast<bool*>(done) = true;
+        },
+        &done);
   };
   LogCapture log;
   {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "net_fixtures.h"
-#include "stand_ins.h"
+#include "support/net_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -26,8 +26,7 @@ struct Result {
 
 // Records the one result and, as the watcher does, destroys the probe from inside the call.
 struct Recorder : BenchmarkTaskDelegate {
-  void OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag,
-                         double dropRate) override {
+  void OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag, double dropRate) override {
     ++calls;
     result = Result{name, title, lag, dropRate};
     probe.reset();
@@ -36,8 +35,7 @@ struct Recorder : BenchmarkTaskDelegate {
   void Start(UvTestLoop& loop, const EchoServer& echo, int32_t count, double frequency) {
     sockaddr_in target{};
     uv_ip4_addr("127.0.0.1", echo.Port(), &target);
-    probe = std::make_shared<LatencyBenchmark>(loop.get(), -1,
-                                               reinterpret_cast<const sockaddr*>(&target), "jp-1",
+    probe = std::make_shared<LatencyBenchmark>(loop.get(), -1, reinterpret_cast<const sockaddr*>(&target), "jp-1",
                                                "Tokyo", count, this, frequency);
   }
 
@@ -74,8 +72,8 @@ TEST(LatencyBenchmark, EchoedProbesKeepTheirScheduleAndReportNoLoss) {
   EXPECT_LT(result->lag, 1000);
   EXPECT_GE(elapsed, 1800u);
   EXPECT_EQ(CountLinesStarting(log, spdlog::level::warn,
-                               "LatencyBenchmark: latency test: jp-1 (127.0.0.1:" +
-                                   std::to_string(echo.Port()) + ") 10/10 packets received, min/avg/max: "),
+                               "LatencyBenchmark: latency test: jp-1 (127.0.0.1:" + std::to_string(echo.Port()) +
+                                   ") 10/10 packets received, min/avg/max: "),
             1u);
 }
 
@@ -94,8 +92,7 @@ TEST(LatencyBenchmark, CountsOnlyTheProbesOwnEchoes) {
       {{"--truncate"}, 2, 0.05, 1.0, "LatencyBenchmark: jp-1 data length mismatch, expect: 8, got: 7"},
       {{"--extend"}, 2, 0.05, 1.0, "LatencyBenchmark: jp-1 data length mismatch, expect: 8, got: 9"},
       {{"--other-port"}, 2, 0.05, 1.0, "LatencyBenchmark: target mismatch, recv packet from: 127.0.0.1"},
-      {{"--drop", "0.1"}, 10, 0.02, 0.1, "LatencyBenchmark: jp-1 expected to send 10, already sent 10",
-       10 * 20 + 1000},
+      {{"--drop", "0.1"}, 10, 0.02, 0.1, "LatencyBenchmark: jp-1 expected to send 10, already sent 10", 10 * 20 + 1000},
       {{"--duplicate"}, 4, 0.05, 0.0, ""},
       {{}, -3, 0.05, 1.0, ""},
       {{}, 2, -1.0, 0.0, ""},

@@ -56,14 +56,10 @@ TEST(MeasureConfigReader, RejectsMissingKeysAndWrongTypes) {
   const Case cases[] = {
       {"missing count", json::json_pointer("/setting/count"), nullptr, 403, "key 'count' not found"},
       {"missing route", json::json_pointer("/route"), nullptr, 403, "key 'route' not found"},
-      {"string port", json::json_pointer("/servers/1/port"), "6001", 302,
-       "type must be number, but is string"},
-      {"boolean frequency", json::json_pointer("/setting/frequency"), true, 302,
-       "type must be number, but is boolean"},
-      {"servers not a list", json::json_pointer("/servers"), json::object(), 302,
-       "type must be array, but is object"},
-      {"numeric name", json::json_pointer("/servers/0/name"), 7, 302,
-       "type must be string, but is number"},
+      {"string port", json::json_pointer("/servers/1/port"), "6001", 302, "type must be number, but is string"},
+      {"boolean frequency", json::json_pointer("/setting/frequency"), true, 302, "type must be number, but is boolean"},
+      {"servers not a list", json::json_pointer("/servers"), json::object(), 302, "type must be array, but is object"},
+      {"numeric name", json::json_pointer("/servers/0/name"), 7, 302, "type must be string, but is number"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

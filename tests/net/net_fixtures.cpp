@@ -32,9 +32,7 @@ UvTestLoop::~UvTestLoop() {
   EXPECT_EQ(uv_loop_close(&loop_), 0) << "a handle was left open";
 }
 
-void UvTestLoop::After(uint64_t delayMs, std::function<void()> action) {
-  Schedule(&loop_, delayMs, std::move(action));
-}
+void UvTestLoop::After(uint64_t delayMs, std::function<void()> action) { Schedule(&loop_, delayMs, std::move(action)); }
 
 bool UvTestLoop::RunUntil(const std::function<bool()>& done, uint64_t timeoutMs) {
   bool expired = false;
@@ -54,8 +52,7 @@ bool WatcherRun::WaitForLine(const std::string& line, DWORD timeoutMs) {
   return done;
 }
 
-std::size_t CountLinesStarting(const LogCapture& log, spdlog::level::level_enum level,
-                               const std::string& prefix) {
+std::size_t CountLinesStarting(const LogCapture& log, spdlog::level::level_enum level, const std::string& prefix) {
   std::size_t count = 0;
   for (const auto& record : log.Records()) {
     count += record.level == level && record.text.rfind(prefix, 0) == 0;

@@ -12,8 +12,8 @@
 #include <uv.h>
 
 #include "net/io_loop.h"
-#include "result_window.h"
 #include "support/log_capture.h"
+#include "support/result_window.h"
 
 namespace halyx::testing {
 
@@ -48,8 +48,7 @@ struct WatcherRun {
 };
 
 // Records at `level` that start with `prefix`.
-std::size_t CountLinesStarting(const LogCapture& log, spdlog::level::level_enum level,
-                               const std::string& prefix);
+std::size_t CountLinesStarting(const LogCapture& log, spdlog::level::level_enum level, const std::string& prefix);
 
 // Runs `action` with Winsock shut down, so that no socket can be created.
 void WithoutWinsock(const std::function<void()>& action);

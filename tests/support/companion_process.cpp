@@ -1,16 +1,11 @@
 #include "support/companion_process.h"
 
+#include "base/module_path.h"
+#include "base/process_launch.h"
+
 namespace halyx::testing {
 
 namespace {
-
-std::wstring BesideExecutable(const std::wstring& program) {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path);
-  folder.resize(folder.find_last_of(L"\\/") + 1);
-  return folder + program;
-}
 
 // One line from the child's output, without its line end; false at the end.
 bool ReadLine(HANDLE output, std::string& line) {
@@ -25,14 +20,11 @@ bool ReadLine(HANDLE output, std::string& line) {
 }
 
 // Options are plain ASCII words or empty; none holds a quote.
-std::wstring Quoted(const std::string& option) {
-  return L"\"" + std::wstring(option.begin(), option.end()) + L"\"";
-}
+std::wstring Quoted(const std::string& option) { return L"\"" + std::wstring(option.begin(), option.end()) + L"\""; }
 
 }  // namespace
 
-CompanionProcess::CompanionProcess(const std::wstring& program,
-                                   const std::vector<std::string>& options) {
+CompanionProcess::CompanionProcess(const std::wstring& program, const std::vector<std::string>& options) {
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   HANDLE childInput = nullptr, inputWriter = nullptr, outputReader = nullptr, childOutput = nullptr;
   if (!::CreatePipe(&childInput, &inputWriter, &inherit, 0)) return;
@@ -46,19 +38,12 @@ CompanionProcess::CompanionProcess(const std::wstring& program,
 
   std::wstring command = L"\"" + BesideExecutable(program) + L"\"";
   for (const std::string& option : options) command += L" " + Quoted(option);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = childInput;
-  startup.hStdOutput = childOutput;
-  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-    return;
-  }
-  ::CloseHandle(info.hThread);
-  process_.reset(info.hProcess);
+  LaunchOptions launch;
+  launch.stdInput = childInput;
+  launch.stdOutput = childOutput;
+  launch.creationFlags = 0;
+  process_ = StartProcess(command, launch);
+  if (!process_) return;
   // Only the child holds these ends now, so its exit ends our reads.
   childInputOwner.reset();
   childOutputOwner.reset();

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx::testing {
 
@@ -12,8 +12,8 @@ bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeout_ms) {
     if (done()) return true;
     const ULONGLONG now = ::GetTickCount64();
     if (now >= deadline) return false;
-    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)),
-                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)), QS_ALLINPUT,
+                                  MWMO_INPUTAVAILABLE);
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       ::TranslateMessage(&msg);
@@ -28,8 +28,8 @@ void PumpMessagesFor(DWORD ms) {
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& contents) {
-  FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+  FileHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD written = 0;
   return ::WriteFile(file.get(), contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr) &&

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace halyx::testing {
 namespace {
@@ -36,8 +36,8 @@ ScopedTempDir::ScopedTempDir() {
   static std::atomic<unsigned> counter{0};
   wchar_t temp[MAX_PATH + 1] = {};
   ::GetTempPathW(MAX_PATH + 1, temp);
-  path_ = std::wstring(temp) + L"quortest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-          std::to_wstring(counter++);
+  path_ =
+      std::wstring(temp) + L"quortest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
   ::CreateDirectoryW(path_.c_str(), nullptr);
 }
 

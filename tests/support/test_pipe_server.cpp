@@ -9,8 +9,8 @@ TestPipeServer::TestPipeServer(DWORD instances, DWORD bufferSize) {
   name_ = R"(\\.\pipe\QuorVPN\test-)" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++);
   for (DWORD i = 0; i < instances; ++i) {
     instances_.emplace_back(::CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX,
-                                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, instances,
-                                               bufferSize, bufferSize, 0, nullptr));
+                                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, instances, bufferSize,
+                                               bufferSize, 0, nullptr));
   }
 }
 

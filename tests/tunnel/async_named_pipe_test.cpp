@@ -30,8 +30,9 @@ TEST(AsyncNamedPipe, OpenFailuresLeaveTheirCode) {
   TestPipeServer server(1);
   AsyncNamedPipe first;
   ASSERT_TRUE(first.Open(server.name()));
-  for (const auto& [name, code] : {std::pair<std::string, DWORD>{R"(\\.\pipe\QuorVPN\no-such-pipe)", ERROR_FILE_NOT_FOUND},
-                                   {server.name(), ERROR_PIPE_BUSY}}) {
+  for (const auto& [name, code] :
+       {std::pair<std::string, DWORD>{R"(\\.\pipe\QuorVPN\no-such-pipe)", ERROR_FILE_NOT_FOUND},
+        {server.name(), ERROR_PIPE_BUSY}}) {
     LogCapture log;
     AsyncNamedPipe pipe;
     EXPECT_FALSE(pipe.Open(name));

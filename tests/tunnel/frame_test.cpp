@@ -15,8 +15,8 @@ TEST(Frame, FramesAreTakenOnlyWhenWholeAndOneAtATime) {
     buffer.push_back(frame[i]);
     ASSERT_FALSE(TakeFrame(buffer, payload)) << "after " << i + 1 << " bytes";
   }
-  for (const auto& more : {std::vector<uint8_t>{frame.back()}, BuildFrame(""), BuildFrame("third"),
-                           std::vector<uint8_t>{0x09}}) {
+  for (const auto& more :
+       {std::vector<uint8_t>{frame.back()}, BuildFrame(""), BuildFrame("third"), std::vector<uint8_t>{0x09}}) {
     buffer.insert(buffer.end(), more.begin(), more.end());
   }
   for (const char* expected : {"first", "", "third"}) {

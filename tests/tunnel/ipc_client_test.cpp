@@ -7,18 +7,17 @@
 
 #include <thread>
 
-#include "stand_ins.h"
 #include "support/log_capture.h"
 #include "support/test_pipe_server.h"
 #include "tunnel/frame.h"
+#include "support/tunnel_stand_ins.h"
 
 namespace halyx {
 namespace {
 
 using namespace ::halyx::testing;
 
-const std::string kQuery =
-    R"({"result":0,"status":{"config":"c","outbound":"o","running":true},"type":"QueryTunnel"})";
+const std::string kQuery = R"({"result":0,"status":{"config":"c","outbound":"o","running":true},"type":"QueryTunnel"})";
 const std::string kOutbound = R"({"result":3,"type":"SetOutboundMode"})";
 const std::string kStop = R"({"result":0,"type":"StopTunnel"})";
 
@@ -84,7 +83,8 @@ TEST(IpcClientFrames, CutOffFrameIsDiscardedWithTheConnection) {
 // Frames that are not usable responses are logged and dropped; the
 // connection and the frames after them survive.
 TEST(IpcClientMessages, UnusableFramesAreDroppedWithOneErrorLine) {
-  const std::pair<std::string, std::string> cases[] = {  // payload, start of the error line
+  const std::pair<std::string, std::string> cases[] = {
+      // payload, start of the error line
       {"", "IpcClient: parse response failed: ("},
       {"not json", "IpcClient: parse response failed: ("},
       {"[1,2]", "IpcClient: response without a string type dropped (5 bytes)"},
@@ -118,7 +118,8 @@ TEST(IpcClientMessages, WithoutDelegateResponsesAreStillReadAndLogged) {
   LogCapture log;
   client.Connect();
   ASSERT_TRUE(server.Write(Frame(kQuery) + Frame(kOutbound)));
-  EXPECT_TRUE(PumpUntil(client, [&] { return log.Has(spdlog::level::info, "IpcClient: got SetOutboundMode response"); }));
+  EXPECT_TRUE(
+      PumpUntil(client, [&] { return log.Has(spdlog::level::info, "IpcClient: got SetOutboundMode response"); }));
   server.CloseInstance();
   EXPECT_TRUE(PumpUntil(client, [&] { return !client.IsConnected(); }));
 }
@@ -182,7 +183,8 @@ TEST(IpcClientWrites, RequestsBehindAWriteInFlightGoOutInOrder) {
       Frame(R"({"type":"StartTunnel"})") + Frame(R"({"type":"QueryTunnel"})") + Frame(R"({"type":"StopTracing"})");
   std::vector<uint8_t> got;
   std::thread reader([&] { got = s.server.ReadExactly(expected.size()); });
-  PumpUntil(s.client, [&] { return s.server.Available() == 0 && got.size() == expected.size(); }, 5000);
+  PumpUntil(
+      s.client, [&] { return s.server.Available() == 0 && got.size() == expected.size(); }, 5000);
   reader.join();
   EXPECT_EQ(std::string(got.begin(), got.end()), expected);
 }

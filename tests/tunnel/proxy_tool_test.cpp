@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "stand_ins.h"
 #include "support/log_capture.h"
 #include "tunnel/sync_pipe.h"
+#include "support/tunnel_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -26,10 +26,18 @@ TEST(ProxyTool, ExitCodeDecidesAndStandardErrorIsLogged) {
     std::string line;  // the error line, or empty for success
   } cases[] = {
       {fake, {}, ""},
-      {fake, {{L"QUOR_FAKE_STDERR", L"denied"}, {L"QUOR_FAKE_EXIT", L"5"}}, "TunnelManager: sysproxy failed (5): denied"},
-      {fake, {{L"QUOR_FAKE_STDERR_BYTES", L"20000"}, {L"QUOR_FAKE_EXIT", L"1"}}, "TunnelManager: sysproxy failed (1): " + letters},
-      {fake, {{L"QUOR_FAKE_STDOUT", L"only on stdout"}, {L"QUOR_FAKE_EXIT", L"3"}}, "TunnelManager: sysproxy failed (3): "},
-      {fake, {{L"QUOR_FAKE_STDERR", L"still"}, {L"QUOR_FAKE_EXIT", L"259"}}, "TunnelManager: sysproxy failed (259): still"},
+      {fake,
+       {{L"QUOR_FAKE_STDERR", L"denied"}, {L"QUOR_FAKE_EXIT", L"5"}},
+       "TunnelManager: sysproxy failed (5): denied"},
+      {fake,
+       {{L"QUOR_FAKE_STDERR_BYTES", L"20000"}, {L"QUOR_FAKE_EXIT", L"1"}},
+       "TunnelManager: sysproxy failed (1): " + letters},
+      {fake,
+       {{L"QUOR_FAKE_STDOUT", L"only on stdout"}, {L"QUOR_FAKE_EXIT", L"3"}},
+       "TunnelManager: sysproxy failed (3): "},
+      {fake,
+       {{L"QUOR_FAKE_STDERR", L"still"}, {L"QUOR_FAKE_EXIT", L"259"}},
+       "TunnelManager: sysproxy failed (259): still"},
       {L"C:\\no\\such\\sysproxy.exe", {}, "TunnelManager: CreateProcessW failed (0x2)"},
       {fake, {{L"QUOR_FAKE_HANG", L"1"}}, "TunnelManager: sysproxy did not exit within 300 ms, terminating it"},
   };

@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "stand_ins.h"
 #include "support/log_capture.h"
 #include "support/test_pipe_server.h"
 #include "tunnel/ipc_client.h"
 #include "tunnel/service_handle.h"
+#include "support/tunnel_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -100,14 +100,21 @@ TEST(EnsureTunnelService, ServiceThatCannotBeBroughtUpIsGivenUp) {
     std::vector<std::string> lines;
     DWORD state, startType;
   } cases[] = {
-      {L"--no-pipe --start-type disabled", 0,
+      {L"--no-pipe --start-type disabled",
+       0,
        {"ServiceHandle: StartService failed (0x422)", "TunnelManager: the service cannot be started"},
-       SERVICE_STOPPED, SERVICE_DISABLED},
-      {L"--no-pipe --stuck-stop", 1, {"TunnelManager: the service is running and cannot be stopped"},
-       SERVICE_STOP_PENDING, SERVICE_DEMAND_START},
-      {L"--stuck-start", 2,
+       SERVICE_STOPPED,
+       SERVICE_DISABLED},
+      {L"--no-pipe --stuck-stop",
+       1,
+       {"TunnelManager: the service is running and cannot be stopped"},
+       SERVICE_STOP_PENDING,
+       SERVICE_DEMAND_START},
+      {L"--stuck-start",
+       2,
        {"ServiceHandle: StartService failed (0x420)", "TunnelManager: the service cannot be started"},
-       SERVICE_START_PENDING, SERVICE_DEMAND_START},
+       SERVICE_START_PENDING,
+       SERVICE_DEMAND_START},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.options)));

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/all_users_directory.h"
-#include "stand_ins.h"
+#include "base/all_users_directory.h"
 #include "support/log_capture.h"
 #include "support/scoped_temp_dir.h"
+#include "support/tunnel_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -39,8 +39,8 @@ TEST(TunnelManagerService, StoppedServiceIsStartedThenTheTunnelStartsAndStops) {
   TunnelManager manager(StandInSettings("", root.path()));
   EventRecorder recorder(manager);
   ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
-  ExpectInOrder(log, {"TunnelManager: Service not running", "TunnelManager: service started",
-                      "TunnelManager: IPC connected"});
+  ExpectInOrder(
+      log, {"TunnelManager: Service not running", "TunnelManager: service started", "TunnelManager: IPC connected"});
   ASSERT_TRUE(RunUntil(manager, [&] { return !recorder.events.empty(); }));
   EXPECT_EQ(json::parse(recorder.events[0])["type"], "QueryTunnel");
   EXPECT_FALSE(manager.running());
@@ -74,10 +74,10 @@ TEST(TunnelManagerService, ProxyToolAndDnsClientFailuresDoNotStopTheStart) {
   ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
   LogCapture log;
   manager.Start();
-  ExpectInOrder(log, {"TunnelManager::Start()", "TunnelManager: sysproxy failed (3): denied",
-                      "TunnelManager: turn off system http proxy failed", "TunnelManager: cannot open service DnsCache",
-                      "TunnelManager: check service DnsCache failed",
-                      "IpcClient: sending StartTunnel request (22 bytes)"});
+  ExpectInOrder(log,
+                {"TunnelManager::Start()", "TunnelManager: sysproxy failed (3): denied",
+                 "TunnelManager: turn off system http proxy failed", "TunnelManager: cannot open service DnsCache",
+                 "TunnelManager: check service DnsCache failed", "IpcClient: sending StartTunnel request (22 bytes)"});
   ASSERT_TRUE(RunUntil(manager, [&] { return recorder.Has(R"({"result":0,"type":"StartTunnel"})"); }));
   EXPECT_TRUE(manager.running());
 }
@@ -89,7 +89,8 @@ TEST(TunnelManagerService, MissingServiceRaisesTheQueryTunnelNotice) {
   TunnelManager manager(StandInSettings("", root.path()));
   EventRecorder recorder(manager);
   LogCapture log;
-  ASSERT_TRUE(RunUntil(manager, [&] { return recorder.events.size() >= 2; }, 4000));
+  ASSERT_TRUE(RunUntil(
+      manager, [&] { return recorder.events.size() >= 2; }, 4000));
   EXPECT_EQ(recorder.events, (std::vector<std::string>{R"({"type":"QueryTunnel","result":102})",
                                                        R"({"type":"QueryTunnel","result":102})"}));
   ExpectInOrder(log, {"TunnelManager: Service not running", "TunnelManager: cannot open service: QuorTunnel"});

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "stand_ins.h"
 #include "support/log_capture.h"
 #include "support/scoped_temp_dir.h"
 #include "support/test_pipe_server.h"
 #include "tunnel/frame.h"
+#include "support/tunnel_stand_ins.h"
 
 namespace halyx {
 namespace {
@@ -116,7 +116,8 @@ TEST(TunnelManagerChecks, RefusalsComeBeforeFoldersAndRequests) {
 TEST(TunnelManagerConfig, ConfigIsWrittenAndItsFullPathSent) {
   Connected c;
   ASSERT_TRUE(c.connected);
-  const std::string cases[][4] = {  // name, conf, file, content
+  const std::string cases[][4] = {
+      // name, conf, file, content
       {"home", "x", "home.conf", "x\r\n"},
       {"home.txt", "x", "home.txt", "x\r\n"},
       {"lines", "a\nb\r\nc", "lines.conf", "a\r\nb\r\nc\r\n"},
@@ -132,8 +133,11 @@ TEST(TunnelManagerConfig, ConfigIsWrittenAndItsFullPathSent) {
   EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf\\home.txt.conf"));
   c.manager->SetConfig("office", "[Interface]", "tok", 3, "info");
   EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\QuorVPN\\conf\\office.conf"), "[Interface]\r\n");
-  EXPECT_EQ(NextRequest(c.server), json({{"adInfo", "info"}, {"adToken", "tok"}, {"adType", 3},
-                                         {"path", c.manager->ConfigPath()}, {"type", "SetConfig"}})
+  EXPECT_EQ(NextRequest(c.server), json({{"adInfo", "info"},
+                                         {"adToken", "tok"},
+                                         {"adType", 3},
+                                         {"path", c.manager->ConfigPath()},
+                                         {"type", "SetConfig"}})
                                        .dump());
 }
 

@@ -12,9 +12,10 @@ namespace {
 class PageScriptTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(page_.Load("<script>var received = [];"
-                           "var HalyxBridge = { PostResult: function (o) { received.push(o); } };"
-                           "var errors = []; console.error = function (m) { errors.push(m); };</script>"));
+    ASSERT_TRUE(
+        page_.Load("<script>var received = [];"
+                   "var HalyxBridge = { PostResult: function (o) { received.push(o); } };"
+                   "var errors = []; console.error = function (m) { errors.push(m); };</script>"));
   }
 
   EnginePage page_;
@@ -32,7 +33,11 @@ TEST(PageScriptText, ResultNoticeAndItsScriptAreExact) {
 // Whatever a JSON text holds, JSON.parse in the page sees it unchanged:
 // backslash escapes, apostrophes and every kind of line terminator.
 TEST_F(PageScriptTest, JsonTextsArriveUnchangedInNarrowAndWideForm) {
-  const struct { const char* name; std::string json, expected; } cases[] = {  // expected: JSON.stringify
+  const struct {
+    const char* name;
+    std::string json, expected;
+  } cases[] = {
+      // expected: JSON.stringify
       {"escaped line break", "{\"text\":\"a\\nb\"}", "{\"text\":\"a\\nb\"}"},
       {"escaped backslash", "{\"path\":\"C:\\\\bin\"}", "{\"path\":\"C:\\\\bin\"}"},
       {"apostrophe", "{\"text\":\"it's\"}", "{\"text\":\"it's\"}"},

@@ -23,7 +23,9 @@ std::wstring ExecutableFolder() {
 // once, and its caption is kept.
 class MessageBoxAnswerer {
  public:
-  MessageBoxAnswerer() : hook_(::SetWindowsHookExW(WH_CBT, &Hook, nullptr, ::GetCurrentThreadId())) { captions.clear(); }
+  MessageBoxAnswerer() : hook_(::SetWindowsHookExW(WH_CBT, &Hook, nullptr, ::GetCurrentThreadId())) {
+    captions.clear();
+  }
   ~MessageBoxAnswerer() { ::UnhookWindowsHookEx(hook_); }
   static std::vector<std::string> captions;
 
@@ -70,8 +72,8 @@ TEST(WkeBinding, AMissingOrIncompleteEngineIsNotBound) {
 // folder would raise boxes and fail if it were loaded.
 TEST(WkeBinding, APlantedEngineInTheCurrentFolderIsIgnored) {
   ScopedTempDir planted;
-  ASSERT_TRUE(::CopyFileW((ExecutableFolder() + L"\\wke_lacking.dll").c_str(),
-                          (planted.path() + L"\\wke.dll").c_str(), FALSE));
+  ASSERT_TRUE(
+      ::CopyFileW((ExecutableFolder() + L"\\wke_lacking.dll").c_str(), (planted.path() + L"\\wke.dll").c_str(), FALSE));
   wchar_t previous[MAX_PATH] = {};
   ::GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(::SetCurrentDirectoryW(planted.path().c_str()));

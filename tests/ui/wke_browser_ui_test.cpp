@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/duilib/window_impl_base.h"
-#include "platform/win32/unique_handle.h"
+#include "base/unique_handle.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
 #include "ui/wke_binding.h"
@@ -37,15 +37,17 @@ class BrowserWnd : public DuiLib::WindowImplBase {
   DuiLib::CControlUI* CreateControl(LPCWSTR className) override {
     return std::wstring(className) == CWkeBrowserUI::kClassName ? new CWkeBrowserUI : nullptr;
   }
-  void InitWindow() override {
-    browser = static_cast<CWkeBrowserUI*>(paintManager_.FindControl(L"wke"));
-  }
+  void InitWindow() override { browser = static_cast<CWkeBrowserUI*>(paintManager_.FindControl(L"wke")); }
   void Notify(DuiLib::TNotifyUI& msg) override {
     if (msg.type != CWkeBrowserUI::kNotifyType) return;
     std::wstring text;
     switch (msg.wParam) {
-      case DuiLib::kWebNotifyTitleChanged: text = browser->GetTitle().GetData(); break;
-      case DuiLib::kWebNotifyUrlChanged: text = browser->GetUrl().GetData(); break;
+      case DuiLib::kWebNotifyTitleChanged:
+        text = browser->GetTitle().GetData();
+        break;
+      case DuiLib::kWebNotifyUrlChanged:
+        text = browser->GetUrl().GetData();
+        break;
       case DuiLib::kWebNotifyAlert:
       case DuiLib::kWebNotifyConfirm:
         text = browser->GetMessage().GetData();
@@ -54,7 +56,9 @@ class BrowserWnd : public DuiLib::WindowImplBase {
         text = std::wstring(browser->GetMessage().GetData()) + L"/" + browser->GetDefaultValue().GetData() + L"/" +
                browser->GetResultText().GetData();
         break;
-      case DuiLib::kWebNotifyDocumentReady: ::wkeSetDragEnable(browser->GetView(), false); break;
+      case DuiLib::kWebNotifyDocumentReady:
+        ::wkeSetDragEnable(browser->GetView(), false);
+        break;
       case DuiLib::kWebNotifyDropFiles: {
         wchar_t file[MAX_PATH] = {};
         ::DragQueryFileW(reinterpret_cast<HDROP>(msg.lParam), 0, file, MAX_PATH);
@@ -232,7 +236,7 @@ TEST_F(BrowserWindowTest, PaintingCopiesThePageAndRoundedCornersClipIt) {
     }
     return count;
   };
-  const RECT title{12, 12, 40, 34};    // the start of the page title
+  const RECT title{12, 12, 40, 34};     // the start of the page title
   const RECT button{16, 110, 60, 160};  // part of the button below
   EXPECT_GT(ink(title), 0);
   window_.browser->SetBorderRound(SIZE{300, 300});

@@ -1,6 +1,8 @@
 #include "duilib_test_support.h"
 
+// iowin32.h relies on zlib's declarations, which zip.h brings in first.
 #include <zip.h>
+
 #include <iowin32.h>
 
 namespace DuiLib::testing {
@@ -13,8 +15,8 @@ bool WriteZip(const std::wstring& path, const std::vector<std::pair<std::string,
   bool ok = true;
   for (const auto& [name, content] : files) {
     zip_fileinfo info{};
-    ok = ok && zipOpenNewFileInZip(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                   Z_DEFLATED, Z_DEFAULT_COMPRESSION) == ZIP_OK;
+    ok = ok && zipOpenNewFileInZip(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                   Z_DEFAULT_COMPRESSION) == ZIP_OK;
     ok = ok && zipWriteInFileInZip(zip, content.data(), static_cast<unsigned>(content.size())) == ZIP_OK;
     ok = ok && zipCloseFileInZip(zip) == ZIP_OK;
   }

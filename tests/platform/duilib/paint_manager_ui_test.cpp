@@ -264,7 +264,7 @@ TEST_F(PaintManagerTest, SetDPIScalesTheClientAreaAndTheLayout) {
   EXPECT_EQ(client.bottom, 400);
   EXPECT_TRUE((CDuiRect(a_->GetPos()) == RECT{40, 60, 240, 160}));
   EXPECT_EQ(manager().GetDefaultFontInfo()->size, 24);  // 12 design units
-  manager().SetDPI(0);  // unknown: back to 96
+  manager().SetDPI(0);                                  // unknown: back to 96
   ::GetClientRect(window_->GetHWND(), &client);
   EXPECT_EQ(client.right, 300);
   EXPECT_TRUE((CDuiRect(a_->GetPos()) == RECT{20, 30, 120, 80}));
@@ -274,8 +274,7 @@ TEST_F(PaintManagerTest, SetDPIScalesTheClientAreaAndTheLayout) {
 // inside its rounded corners.
 TEST(PaintManagerPaint, PaintsControlsInsideTheirRoundedCorners) {
   ScopedTempDir dir;
-  ASSERT_TRUE(WriteZip(dir.path() + L"\\skin.dat",
-                       {{"w.xml", R"(<Window size="200,150" bkcolor="#FF0000FF">
+  ASSERT_TRUE(WriteZip(dir.path() + L"\\skin.dat", {{"w.xml", R"(<Window size="200,150" bkcolor="#FF0000FF">
   <Control name="red" float="true" pos="20,20,120,120" bkcolor="#FFFF0000" borderround="40,40" />
 </Window>)"}}));
   TestWindow w(dir.path(), L"skin.dat", L"w.xml");

@@ -25,9 +25,9 @@ TEST(SkinValues, ReadsWellFormedValuesAndRefusesTheRest) {
     DWORD color;
   };
   const Case colors[] = {
-      {L"#102030", true, 0xFF102030},  {L" #80aBcDeF ", true, 0x80ABCDEF},
-      {L"102030", false, 0},           {L"#1020", false, 0},
-      {L"#10203G", false, 0},          {L"", false, 0},
+      {L"#102030", true, 0xFF102030}, {L" #80aBcDeF ", true, 0x80ABCDEF},
+      {L"102030", false, 0},          {L"#1020", false, 0},
+      {L"#10203G", false, 0},         {L"", false, 0},
   };
   for (const Case& c : colors) {
     DWORD value = 7;
@@ -73,8 +73,8 @@ TEST(CSkinArchive, FindsEntriesRegardlessOfCaseAndSlashAndRefusesDamage) {
   // header (30 bytes, then name and extra field) comes first in the file.
   std::string bytes = halyx::testing::ReadWholeFile(path);
   const size_t header = bytes.find("img/big.bin") - 30;
-  const size_t extra = static_cast<unsigned char>(bytes[header + 28]) |
-                       static_cast<unsigned char>(bytes[header + 29]) << 8;
+  const size_t extra = static_cast<unsigned char>(bytes[header + 28]) | static_cast<unsigned char>(bytes[header + 29])
+                                                                            << 8;
   const size_t at = header + 30 + 11 + extra + 5000;
   for (size_t i = at; i < at + 16; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
   const std::wstring damaged = dir.path() + L"\\damaged.dat";

@@ -45,9 +45,7 @@ int ThreadWindowCount() {
 class WindowImplBaseTest : public ::testing::Test {
  protected:
   std::wstring Folder() const { return dir_.path() + L"\\"; }
-  void WriteSkin(const std::string& xml) {
-    ASSERT_TRUE(WriteZip(Folder() + L"skin.dat", {{"w.xml", xml}}));
-  }
+  void WriteSkin(const std::string& xml) { ASSERT_TRUE(WriteZip(Folder() + L"skin.dat", {{"w.xml", xml}})); }
   ScopedTempDir dir_;
 };
 
@@ -129,14 +127,15 @@ TEST_F(WindowImplBaseTest, MissingOrBrokenSkinFailsCreationAndCleansUp) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.writeGarbage) {
-      halyx::FileHandle file(::CreateFileW((Folder() + c.zip).c_str(), GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS, 0, nullptr));
+      halyx::FileHandle file(
+          ::CreateFileW((Folder() + c.zip).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
       DWORD written = 0;
       ::WriteFile(file.get(), "not a zip at all", 16, &written, nullptr);
     } else if (c.zip == L"skin.dat") {
-      ASSERT_TRUE(WriteZip(Folder() + c.zip, c.content.empty()
-                                                 ? std::vector<std::pair<std::string, std::string>>{{"other.xml", "<Window/>"}}
-                                                 : std::vector<std::pair<std::string, std::string>>{{"w.xml", c.content}}));
+      ASSERT_TRUE(
+          WriteZip(Folder() + c.zip, c.content.empty()
+                                         ? std::vector<std::pair<std::string, std::string>>{{"other.xml", "<Window/>"}}
+                                         : std::vector<std::pair<std::string, std::string>>{{"w.xml", c.content}}));
     }
     LogCapture log;
     const int windowsBefore = ThreadWindowCount();

@@ -80,8 +80,8 @@ TEST(CWindowWnd, CenterWindowCentresOnTheWorkAreaAndKeepsTheCaptionOnScreen) {
   EXPECT_NEAR((rc.left + rc.right) / 2, (work.left + work.right) / 2, 1);
   EXPECT_NEAR((rc.top + rc.bottom) / 2, (work.top + work.bottom) / 2, 1);
 
-  ::SetWindowPos(w.GetHWND(), nullptr, 0, 0, work.right - work.left + 300,
-                 work.bottom - work.top + 300, SWP_NOMOVE | SWP_NOZORDER);
+  ::SetWindowPos(w.GetHWND(), nullptr, 0, 0, work.right - work.left + 300, work.bottom - work.top + 300,
+                 SWP_NOMOVE | SWP_NOZORDER);
   w.CenterWindow();
   ::GetWindowRect(w.GetHWND(), &rc);
   EXPECT_EQ(rc.left, work.left);

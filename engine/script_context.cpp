@@ -1,0 +1,894 @@
+#include "engine/script_context.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/engine_host.h"
+#include "engine/local_storage.h"
+#include "engine/web_view.h"
+#include "base/guard.h"
+#include "base/utf8.h"
+
+namespace halyx::engine {
+namespace {
+
+constexpr int kTagShift = 56;
+constexpr std::uint64_t kPayloadMask = (std::uint64_t{1} << kTagShift) - 1;
+enum Tag : std::uint64_t { kUndefined = 0, kNull = 1, kBool = 2, kInt = 3, kString = 4, kNumber = 5, kObject = 6 };
+
+jsValue MakeHandle(Tag tag, std::uint64_t payload) {
+  return static_cast<jsValue>((static_cast<std::uint64_t>(tag) << kTagShift) | (payload & kPayloadMask));
+}
+Tag TagOf(jsValue value) { return static_cast<Tag>(static_cast<std::uint64_t>(value) >> kTagShift); }
+std::uint64_t PayloadOf(jsValue value) { return static_cast<std::uint64_t>(value) & kPayloadMask; }
+
+// Slot ids are unique over the process, so a handle from an earlier page
+// never resolves to a value of a later one.
+std::uint64_t g_next_slot = 1;
+unsigned g_next_serial = 1;
+
+const char kRecordKey[] = DUK_HIDDEN_SYMBOL("wkeRecord");
+
+// The page environment, written in script over a few native primitives (N).
+// It runs once per page with the global object and N, and answers the hooks
+// through which the view delivers events.
+const char kPrelude[] = R"JS((function (global, N) {
+  function describe(v) {
+    if (typeof v === 'string') return v;
+    if (v instanceof Error) return String(v);
+    if (v !== null && typeof v === 'object') {
+      try { var s = JSON.stringify(v); if (s !== undefined) return s; } catch (e) {}
+    }
+    return String(v);
+  }
+  function format(args) {
+    var out = [];
+    for (var i = 0; i < args.length; i++) out.push(describe(args[i]));
+    return out.join(' ');
+  }
+  function report(e) { N.console(3, 'Uncaught ' + describe(e)); }
+  function writer(level) { return function () { N.console(level, format(arguments)); }; }
+  global.window = global;
+  global.self = global;
+  global.console = { log: writer(0), debug: writer(0), info: writer(1), warn: writer(2), error: writer(3) };
+
+  function timer(repeat) {
+    return function (fn, ms) {
+      if (typeof fn === 'string') { var src = fn; fn = function () { (0, eval)(src); }; }
+      if (typeof fn !== 'function') return 0;
+      var extra = Array.prototype.slice.call(arguments, 2);
+      return N.setTimer(function () { fn.apply(global, extra); }, Math.max(0, Number(ms) || 0), repeat);
+    };
+  }
+  global.setTimeout = timer(false);
+  global.setInterval = timer(true);
+  global.clearTimeout = global.clearInterval = function (id) { N.clearTimer(Number(id) || 0); };
+  global.alert = function (m) { N.alert(m === undefined ? '' : String(m)); };
+  global.confirm = function (m) { return N.confirm(m === undefined ? '' : String(m)); };
+  global.prompt = function (m, d) {
+    return N.prompt(m === undefined ? '' : String(m), d === undefined ? '' : String(d));
+  };
+
+  var listeners = {};
+  function listen(target) {
+    return function (type, fn) {
+      if (typeof fn !== 'function') return;
+      var key = target + ':' + type;
+      (listeners[key] = listeners[key] || []).push(fn);
+    };
+  }
+  function unlisten(target) {
+    return function (type, fn) {
+      var list = listeners[target + ':' + type] || [];
+      var at = list.indexOf(fn);
+      if (at >= 0) list.splice(at, 1);
+    };
+  }
+  function fire(target, type, self, event) {
+    var handled = false;
+    var on = self['on' + type];
+    if (typeof on === 'function') {
+      handled = true;
+      try { on.call(self, event); } catch (e) { report(e); }
+    }
+    var list = (listeners[target + ':' + type] || []).slice();
+    for (var i = 0; i < list.length; i++) {
+      handled = true;
+      try { list[i].call(self, event); } catch (e) { report(e); }
+    }
+    return handled;
+  }
+
+  var elements = {};
+  function Element(index) { Object.defineProperty(this, '_index', { value: index }); }
+  function textProperty() {
+    return {
+      get: function () { return N.getText(this._index); },
+      set: function (v) { N.setText(this._index, v === null || v === undefined ? '' : String(v)); }
+    };
+  }
+  Object.defineProperty(Element.prototype, 'textContent', textProperty());
+  Object.defineProperty(Element.prototype, 'innerText', textProperty());
+  Object.defineProperty(Element.prototype, 'id', { get: function () { return N.getAttr(this._index, 'id') || ''; } });
+  Object.defineProperty(Element.prototype, 'tagName', { get: function () { return N.tagName(this._index); } });
+  Element.prototype.getAttribute = function (name) {
+    var v = N.getAttr(this._index, String(name).toLowerCase());
+    return v === undefined ? null : v;
+  };
+  Element.prototype.addEventListener = function (type, fn) { listen('el' + this._index)(type, fn); };
+  Element.prototype.removeEventListener = function (type, fn) { unlisten('el' + this._index)(type, fn); };
+  Element.prototype.click = function () { return fire('el' + this._index, 'click', this, { type: 'click', target: this }); };
+  function wrap(index) {
+    var el = elements[index];
+    if (el) return el;
+    el = elements[index] = new Element(index);
+    var handler = N.getAttr(index, 'onclick');
+    if (handler) {
+      try { el.onclick = new Function('event', handler); } catch (e) { report(e); }
+    }
+    return el;
+  }
+
+  var document = {
+    getElementById: function (id) { var i = N.findElement(String(id)); return i < 0 ? null : wrap(i); },
+    addEventListener: listen('doc'),
+    removeEventListener: unlisten('doc')
+  };
+  Object.defineProperty(document, 'title', {
+    get: function () { return N.getTitle(); },
+    set: function (v) { N.setTitle(String(v)); },
+    enumerable: true
+  });
+  global.document = document;
+  global.addEventListener = listen('win');
+  global.removeEventListener = unlisten('win');
+
+  global.localStorage = {
+    getItem: function (k) { return N.storageGet(String(k)); },
+    setItem: function (k, v) { N.storageSet(String(k), String(v)); },
+    removeItem: function (k) { N.storageRemove(String(k)); },
+    clear: function () { N.storageClear(); }
+  };
+
+  return {
+    click: function (index) { var el = wrap(index); return el.click(); },
+    key: function (type, keyCode, charCode, repeat) {
+      var ev = { type: type, keyCode: keyCode, which: keyCode || charCode, charCode: charCode, repeat: repeat };
+      var a = fire('doc', type, document, ev);
+      return fire('win', type, global, ev) || a;
+    },
+    wheel: function (x, y, delta) {
+      var ev = { type: 'wheel', clientX: x, clientY: y, wheelDelta: delta, deltaY: -delta };
+      var a = fire('doc', 'wheel', document, ev);
+      return fire('win', 'wheel', global, ev) || a;
+    },
+    loaded: function () {
+      fire('doc', 'DOMContentLoaded', document, { type: 'DOMContentLoaded' });
+      fire('win', 'load', global, { type: 'load' });
+    }
+  };
+}))JS";
+
+std::string StringArg(duk_context* ctx, duk_idx_t index) {
+  duk_size_t size = 0;
+  const char* text = duk_safe_to_lstring(ctx, index, &size);
+  return std::string(text, size);
+}
+
+}  // namespace
+
+// Counts native entries into script, so that a drain arriving from a nested
+// message loop (a dialog opened by a callback) leaves the handles that the
+// frames below it still use.
+class ScriptContext::Depth {
+ public:
+  explicit Depth(ScriptContext& context) : context_(context) { ++context_.depth_; }
+  ~Depth() { --context_.depth_; }
+  Depth(const Depth&) = delete;
+  Depth& operator=(const Depth&) = delete;
+
+ private:
+  ScriptContext& context_;
+};
+
+bool ScriptContext::IsStringHandle(jsValue value) { return TagOf(value) == kString; }
+bool ScriptContext::IsNumberHandle(jsValue value) { return TagOf(value) == kInt || TagOf(value) == kNumber; }
+jsValue ScriptContext::IntHandle(int n) { return MakeHandle(kInt, static_cast<std::uint32_t>(n)); }
+
+ScriptContext* ScriptContext::From(duk_context* ctx) {
+  duk_memory_functions functions{};
+  duk_get_memory_functions(ctx, &functions);
+  return static_cast<ScriptContext*>(functions.udata);
+}
+
+void ScriptContext::Fatal(void*, const char* message) {
+  // The interpreter cannot go on after a fatal error; say why before ending.
+  ::OutputDebugStringA("wke: fatal script engine error: ");
+  ::OutputDebugStringA(message != nullptr ? message : "(none)");
+  std::abort();
+}
+
+ScriptContext::ScriptContext(WebView& view, jsExecState es) : view_(view), es_(es), serial_(g_next_serial++) {
+  ctx_ = duk_create_heap(nullptr, nullptr, nullptr, this, &ScriptContext::Fatal);
+  if (ctx_ == nullptr) return;
+  duk_push_global_stash(ctx_);
+  duk_push_object(ctx_);
+  duk_put_prop_string(ctx_, -2, "slots");
+  duk_push_object(ctx_);
+  duk_put_prop_string(ctx_, -2, "timers");
+  duk_pop(ctx_);
+  InstallEnvironment();
+}
+
+ScriptContext::~ScriptContext() {
+  if (ctx_ == nullptr) return;
+  for (auto& timer : timers_) {
+    if (EngineHost* host = EngineHost::Instance()) host->KillTimer(timer.second);
+  }
+  // Every native object still alive is finalized now, once; the
+  // interpreter's own finalizers then find no record and do nothing.
+  while (!records_.empty()) FinalizeRecord(records_.begin()->first);
+  destroying_ = true;
+  duk_destroy_heap(ctx_);
+}
+
+void ScriptContext::InstallEnvironment() {
+  struct Primitive {
+    const char* name;
+    duk_c_function fn;
+    duk_idx_t nargs;
+  };
+  static const Primitive kPrimitives[] = {
+      {"console",
+       [](duk_context* ctx) -> duk_ret_t {
+         From(ctx)->view_.AddConsoleLine(duk_to_int(ctx, 0), StringArg(ctx, 1));
+         return 0;
+       },
+       2},
+      {"setTimer",
+       [](duk_context* ctx) -> duk_ret_t {
+         ScriptContext* self = From(ctx);
+         EngineHost* host = EngineHost::Instance();
+         if (!duk_is_function(ctx, 0) || host == nullptr) return 0;
+         const int id = self->next_timer_++;
+         const bool repeat = duk_to_boolean(ctx, 2) != 0;
+         duk_push_global_stash(ctx);
+         duk_get_prop_string(ctx, -1, "timers");
+         duk_dup(ctx, 0);
+         duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(id));
+         duk_pop_2(ctx);
+         const unsigned view_id = self->view_.id();
+         const unsigned serial = self->serial_;
+         const unsigned ms = static_cast<unsigned>(duk_to_uint32(ctx, 1));
+         self->timers_[id] = host->SetTimer(ms, [view_id, serial, id, repeat]() {
+           WebView* view = EngineHost::Instance()->FindView(view_id);
+           if (view == nullptr || view->script() == nullptr || view->script()->serial() != serial) return false;
+           return view->script()->FireTimer(id, repeat);
+         });
+         duk_push_int(ctx, id);
+         return 1;
+       },
+       3},
+      {"clearTimer",
+       [](duk_context* ctx) -> duk_ret_t {
+         ScriptContext* self = From(ctx);
+         const int id = duk_to_int(ctx, 0);
+         const auto found = self->timers_.find(id);
+         if (found == self->timers_.end()) return 0;
+         if (EngineHost* host = EngineHost::Instance()) host->KillTimer(found->second);
+         self->timers_.erase(found);
+         duk_push_global_stash(ctx);
+         duk_get_prop_string(ctx, -1, "timers");
+         duk_del_prop_index(ctx, -1, static_cast<duk_uarridx_t>(id));
+         duk_pop_2(ctx);
+         return 0;
+       },
+       1},
+      {"alert",
+       [](duk_context* ctx) -> duk_ret_t {
+         From(ctx)->view_.Alert(StringArg(ctx, 0));
+         return 0;
+       },
+       1},
+      {"confirm",
+       [](duk_context* ctx) -> duk_ret_t {
+         duk_push_boolean(ctx, From(ctx)->view_.Confirm(StringArg(ctx, 0)));
+         return 1;
+       },
+       1},
+      {"prompt",
+       [](duk_context* ctx) -> duk_ret_t {
+         std::string result;
+         if (From(ctx)->view_.Prompt(StringArg(ctx, 0), StringArg(ctx, 1), result)) {
+           duk_push_lstring(ctx, result.data(), result.size());
+         } else {
+           duk_push_null(ctx);
+         }
+         return 1;
+       },
+       2},
+      {"getTitle",
+       [](duk_context* ctx) -> duk_ret_t {
+         const std::string& title = From(ctx)->view_.document().title();
+         duk_push_lstring(ctx, title.data(), title.size());
+         return 1;
+       },
+       0},
+      {"setTitle",
+       [](duk_context* ctx) -> duk_ret_t {
+         From(ctx)->view_.SetTitle(StringArg(ctx, 0));
+         return 0;
+       },
+       1},
+      {"findElement",
+       [](duk_context* ctx) -> duk_ret_t {
+         duk_push_int(ctx, From(ctx)->view_.document().FindById(StringArg(ctx, 0)));
+         return 1;
+       },
+       1},
+      {"getText",
+       [](duk_context* ctx) -> duk_ret_t {
+         const std::string text = From(ctx)->view_.document().TextContent(duk_to_int(ctx, 0));
+         duk_push_lstring(ctx, text.data(), text.size());
+         return 1;
+       },
+       1},
+      {"setText",
+       [](duk_context* ctx) -> duk_ret_t {
+         ScriptContext* self = From(ctx);
+         self->view_.document().SetTextContent(duk_to_int(ctx, 0), StringArg(ctx, 1));
+         self->view_.ContentChanged();
+         return 0;
+       },
+       2},
+      {"getAttr",
+       [](duk_context* ctx) -> duk_ret_t {
+         const HtmlDocument& doc = From(ctx)->view_.document();
+         const int element = duk_to_int(ctx, 0);
+         const std::string name = StringArg(ctx, 1);
+         if (!doc.IsElement(element) || doc.node(element).attributes.count(name) == 0) return 0;
+         const std::string value = doc.Attribute(element, name);
+         duk_push_lstring(ctx, value.data(), value.size());
+         return 1;
+       },
+       2},
+      {"tagName",
+       [](duk_context* ctx) -> duk_ret_t {
+         const HtmlDocument& doc = From(ctx)->view_.document();
+         const int element = duk_to_int(ctx, 0);
+         std::string tag = doc.IsElement(element) ? doc.node(element).tag : std::string();
+         for (char& c : tag) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+         duk_push_lstring(ctx, tag.data(), tag.size());
+         return 1;
+       },
+       1},
+      {"storageGet",
+       [](duk_context* ctx) -> duk_ret_t {
+         std::string value;
+         if (!From(ctx)->view_.storage().Get(StringArg(ctx, 0), value)) {
+           duk_push_null(ctx);
+         } else {
+           duk_push_lstring(ctx, value.data(), value.size());
+         }
+         return 1;
+       },
+       1},
+      {"storageSet",
+       [](duk_context* ctx) -> duk_ret_t {
+         From(ctx)->view_.storage().Set(StringArg(ctx, 0), StringArg(ctx, 1));
+         return 0;
+       },
+       2},
+      {"storageRemove",
+       [](duk_context* ctx) -> duk_ret_t {
+         From(ctx)->view_.storage().Remove(StringArg(ctx, 0));
+         return 0;
+       },
+       1},
+      {"storageClear",
+       [](duk_context* ctx) -> duk_ret_t {
+         From(ctx)->view_.storage().Clear();
+         return 0;
+       },
+       0},
+  };
+
+  if (duk_pcompile_string(ctx_, DUK_COMPILE_EVAL, kPrelude) != 0) {
+    ReportError(-1);
+    duk_pop(ctx_);
+    return;
+  }
+  // The eval yields the environment function; call it with (global, N).
+  if (duk_pcall(ctx_, 0) != 0) {
+    ReportError(-1);
+    duk_pop(ctx_);
+    return;
+  }
+  duk_push_global_object(ctx_);
+  duk_push_object(ctx_);
+  for (const Primitive& primitive : kPrimitives) {
+    duk_push_c_function(ctx_, primitive.fn, primitive.nargs);
+    duk_put_prop_string(ctx_, -2, primitive.name);
+  }
+  if (duk_pcall(ctx_, 2) != 0) {
+    ReportError(-1);
+    duk_pop(ctx_);
+    return;
+  }
+  duk_push_global_stash(ctx_);
+  duk_swap_top(ctx_, -2);
+  duk_put_prop_string(ctx_, -2, "hooks");
+  duk_pop(ctx_);
+}
+
+void ScriptContext::ReportError(duk_idx_t index) { view_.AddConsoleLine(3, "Uncaught " + StringArg(ctx_, index)); }
+
+void ScriptContext::RunScript(const std::string& source, const std::string& filename) {
+  if (ctx_ == nullptr) return;
+  Depth depth(*this);
+  duk_push_lstring(ctx_, source.data(), source.size());
+  duk_push_lstring(ctx_, filename.data(), filename.size());
+  if (duk_pcompile(ctx_, 0) != 0 || duk_pcall(ctx_, 0) != 0) ReportError(-1);
+  duk_pop(ctx_);
+}
+
+jsValue ScriptContext::Eval(const std::string& source) {
+  if (ctx_ == nullptr) return 0;
+  Depth depth(*this);
+  duk_push_lstring(ctx_, source.data(), source.size());
+  duk_push_string(ctx_, "eval");
+  jsValue result = 0;
+  if (duk_pcompile(ctx_, DUK_COMPILE_EVAL) != 0 || duk_pcall(ctx_, 0) != 0) {
+    ReportError(-1);
+  } else {
+    result = HandleOf(-1);
+  }
+  duk_pop(ctx_);
+  return result;
+}
+
+void ScriptContext::PushStash(const char* name) {
+  duk_push_global_stash(ctx_);
+  duk_get_prop_string(ctx_, -1, name);
+  duk_remove(ctx_, -2);
+}
+
+std::uint64_t ScriptContext::NewSlot(Slot slot) {
+  const std::uint64_t id = g_next_slot++;
+  slots_.emplace(id, std::move(slot));
+  pool_.push_back(id);
+  ScheduleDrain();
+  return id;
+}
+
+jsValue ScriptContext::HandleOf(duk_idx_t index) {
+  index = duk_normalize_index(ctx_, index);
+  switch (duk_get_type(ctx_, index)) {
+    case DUK_TYPE_NONE:
+    case DUK_TYPE_UNDEFINED:
+      return 0;
+    case DUK_TYPE_NULL:
+      return MakeHandle(kNull, 0);
+    case DUK_TYPE_BOOLEAN:
+      return MakeHandle(kBool, duk_get_boolean(ctx_, index) ? 1 : 0);
+    case DUK_TYPE_NUMBER: {
+      const double number = duk_get_number(ctx_, index);
+      if (std::floor(number) == number && number >= -2147483648.0 && number <= 2147483647.0 &&
+          !(number == 0 && std::signbit(number))) {
+        return IntHandle(static_cast<int>(number));
+      }
+      Slot slot;
+      slot.kind = Slot::kNumber;
+      slot.number = number;
+      return MakeHandle(kNumber, NewSlot(std::move(slot)));
+    }
+    case DUK_TYPE_STRING: {
+      duk_size_t size = 0;
+      const char* text = duk_get_lstring(ctx_, index, &size);
+      Slot slot;
+      slot.text.assign(text, size);
+      return MakeHandle(kString, NewSlot(std::move(slot)));
+    }
+    default: {
+      Slot slot;
+      slot.kind = Slot::kObject;
+      const std::uint64_t id = NewSlot(std::move(slot));
+      PushStash("slots");
+      duk_dup(ctx_, index);
+      duk_put_prop_string(ctx_, -2, std::to_string(id).c_str());
+      duk_pop(ctx_);
+      return MakeHandle(kObject, id);
+    }
+  }
+}
+
+void ScriptContext::Push(jsValue value) {
+  const auto slot = slots_.find(PayloadOf(value));
+  switch (TagOf(value)) {
+    case kNull:
+      duk_push_null(ctx_);
+      return;
+    case kBool:
+      duk_push_boolean(ctx_, PayloadOf(value) != 0);
+      return;
+    case kInt:
+      duk_push_int(ctx_, static_cast<std::int32_t>(static_cast<std::uint32_t>(PayloadOf(value))));
+      return;
+    case kString:
+      if (slot == slots_.end()) break;
+      duk_push_lstring(ctx_, slot->second.text.data(), slot->second.text.size());
+      return;
+    case kNumber:
+      if (slot == slots_.end()) break;
+      duk_push_number(ctx_, slot->second.number);
+      return;
+    case kObject:
+      if (slot == slots_.end()) break;
+      PushStash("slots");
+      duk_get_prop_string(ctx_, -1, std::to_string(slot->first).c_str());
+      duk_remove(ctx_, -2);
+      return;
+    default:
+      break;
+  }
+  // Undefined, or a handle whose slot has been released.
+  duk_push_undefined(ctx_);
+}
+
+void ScriptContext::ReleaseSlot(std::uint64_t id) {
+  const auto slot = slots_.find(id);
+  if (slot == slots_.end() || slot->second.retained > 0 || slot->second.pooled) return;
+  if (slot->second.kind == Slot::kObject && ctx_ != nullptr && !destroying_) {
+    PushStash("slots");
+    duk_del_prop_string(ctx_, -1, std::to_string(id).c_str());
+    duk_pop(ctx_);
+  }
+  slots_.erase(slot);
+}
+
+void ScriptContext::ScheduleDrain() {
+  if (drain_posted_) return;
+  EngineHost* host = EngineHost::Instance();
+  if (host == nullptr) return;
+  const unsigned view_id = view_.id();
+  const unsigned serial = serial_;
+  drain_posted_ = host->PostTask([view_id, serial]() {
+    WebView* view = EngineHost::Instance()->FindView(view_id);
+    if (view != nullptr && view->script() != nullptr && view->script()->serial() == serial) view->script()->Drain();
+  });
+}
+
+void ScriptContext::Drain() {
+  drain_posted_ = false;
+  if (depth_ > 0) {
+    // Still inside script (a nested message loop): try again later.
+    ScheduleDrain();
+    return;
+  }
+  std::vector<std::uint64_t> pool;
+  pool.swap(pool_);
+  for (std::uint64_t id : pool) {
+    const auto slot = slots_.find(id);
+    if (slot == slots_.end()) continue;
+    slot->second.pooled = false;
+    ReleaseSlot(id);
+  }
+  // Reference counting frees what was held only by the slots; a collection
+  // also reclaims cycles and runs the finalizers that were queued.
+  if (!pool.empty() && ctx_ != nullptr) duk_gc(ctx_, 0);
+}
+
+jsValue ScriptContext::MakeString(const std::string& text) {
+  Slot slot;
+  slot.text = text;
+  return MakeHandle(kString, NewSlot(std::move(slot)));
+}
+
+jsValue ScriptContext::MakeArrayBuffer(const char* bytes, std::size_t size) {
+  if (ctx_ == nullptr) return 0;
+  void* data = duk_push_fixed_buffer(ctx_, size);
+  if (size > 0 && bytes != nullptr) std::memcpy(data, bytes, size);
+  duk_push_buffer_object(ctx_, -1, 0, size, DUK_BUFOBJ_ARRAYBUFFER);
+  const jsValue value = HandleOf(-1);
+  duk_pop_2(ctx_);
+  return value;
+}
+
+jsValue ScriptContext::MakeNativeObject(jsData* data) {
+  if (ctx_ == nullptr || data == nullptr) return 0;
+  const std::uint64_t id = next_record_++;
+  duk_push_object(ctx_);  // target
+  duk_push_number(ctx_, static_cast<double>(id));
+  duk_put_prop_string(ctx_, -2, kRecordKey);
+  duk_push_c_function(ctx_, &ScriptContext::FinalizeNative, 2);
+  duk_set_finalizer(ctx_, -2);
+  duk_push_object(ctx_);  // handler
+  duk_push_c_function(ctx_, &ScriptContext::GetTrap, 3);
+  duk_put_prop_string(ctx_, -2, "get");
+  duk_push_c_function(ctx_, &ScriptContext::SetTrap, 4);
+  duk_put_prop_string(ctx_, -2, "set");
+  void* target = duk_get_heapptr(ctx_, -2);
+  duk_push_proxy(ctx_, 0);
+  Record& record = records_[id];
+  record.data = data;
+  record.target = target;
+  record.heapptr = duk_get_heapptr(ctx_, -1);
+  record_by_heapptr_[record.heapptr] = id;
+  const jsValue value = HandleOf(-1);
+  duk_pop(ctx_);
+  return value;
+}
+
+jsValue ScriptContext::MakeNativeFunction(jsData* data) {
+  if (ctx_ == nullptr || data == nullptr) return 0;
+  const std::uint64_t id = next_record_++;
+  duk_push_c_function(ctx_, &ScriptContext::CallNative, DUK_VARARGS);
+  duk_push_number(ctx_, static_cast<double>(id));
+  duk_put_prop_string(ctx_, -2, kRecordKey);
+  duk_push_c_function(ctx_, &ScriptContext::FinalizeNative, 2);
+  duk_set_finalizer(ctx_, -2);
+  Record& record = records_[id];
+  record.data = data;
+  record.heapptr = duk_get_heapptr(ctx_, -1);
+  record_by_heapptr_[record.heapptr] = id;
+  const jsValue value = HandleOf(-1);
+  duk_pop(ctx_);
+  return value;
+}
+
+jsData* ScriptContext::GetData(jsValue object) {
+  if (ctx_ == nullptr || TagOf(object) != kObject) return nullptr;
+  Push(object);
+  void* heapptr = duk_get_heapptr(ctx_, -1);
+  duk_pop(ctx_);
+  const auto found = record_by_heapptr_.find(heapptr);
+  if (heapptr == nullptr || found == record_by_heapptr_.end()) return nullptr;
+  return records_.at(found->second).data;
+}
+
+void ScriptContext::Set(jsValue object, const std::string& name, jsValue value) {
+  if (ctx_ == nullptr || TagOf(object) != kObject) return;
+  Push(object);
+  void* heapptr = duk_get_heapptr(ctx_, -1);
+  const auto record = record_by_heapptr_.find(heapptr);
+  if (record != record_by_heapptr_.end() && records_.at(record->second).target != nullptr) {
+    // A native-backed object keeps its members on the proxy's target, where
+    // the traps do not intercept the write. The proxy on the stack keeps the
+    // target alive.
+    duk_push_heapptr(ctx_, records_.at(record->second).target);
+    duk_remove(ctx_, -2);
+  }
+  Push(value);
+  duk_put_prop_lstring(ctx_, -2, name.data(), name.size());
+  duk_pop(ctx_);
+  // The native side hands this handle back from its get callback later, so
+  // it lives as long as the object.
+  if (record != record_by_heapptr_.end()) {
+    const auto slot = slots_.find(PayloadOf(value));
+    if (TagOf(value) >= kString && slot != slots_.end()) {
+      ++slot->second.retained;
+      records_.at(record->second).retained.push_back(slot->first);
+    }
+  }
+}
+
+void ScriptContext::SetGlobal(const std::string& name, jsValue value) {
+  if (ctx_ == nullptr) return;
+  duk_push_global_object(ctx_);
+  Push(value);
+  duk_put_prop_lstring(ctx_, -2, name.data(), name.size());
+  duk_pop(ctx_);
+}
+
+int ScriptContext::ToInt(jsValue value) {
+  switch (TagOf(value)) {
+    case kInt:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(PayloadOf(value)));
+    case kBool:
+      return static_cast<int>(PayloadOf(value));
+    case kNull:
+    case kUndefined:
+    case kObject:
+      return 0;
+    default:
+      break;
+  }
+  if (ctx_ == nullptr) return 0;
+  Push(value);
+  const int n = static_cast<int>(duk_to_int32(ctx_, -1));
+  duk_pop(ctx_);
+  return n;
+}
+
+const char* ScriptContext::ToTempString(jsValue value) {
+  const auto slot = slots_.find(PayloadOf(value));
+  if (TagOf(value) == kString && slot != slots_.end()) {
+    temp_ = slot->second.text;
+  } else if (ctx_ != nullptr) {
+    Push(value);
+    temp_ = StringArg(ctx_, -1);
+    duk_pop(ctx_);
+  } else {
+    temp_.clear();
+  }
+  return temp_.c_str();
+}
+
+const wchar_t* ScriptContext::ToTempStringW(jsValue value) {
+  temp_wide_ = Utf8ToWide(ToTempString(value));
+  return temp_wide_.c_str();
+}
+
+void ScriptContext::CallHook(const char* name, duk_idx_t nargs) {
+  PushStash("hooks");
+  duk_get_prop_string(ctx_, -1, name);
+  duk_remove(ctx_, -2);
+  duk_insert(ctx_, -(nargs + 1));
+  if (duk_pcall(ctx_, nargs) != 0) {
+    ReportError(-1);
+    duk_pop(ctx_);
+    duk_push_undefined(ctx_);
+  }
+}
+
+bool ScriptContext::Click(int element) {
+  if (ctx_ == nullptr) return false;
+  Depth depth(*this);
+  duk_push_int(ctx_, element);
+  CallHook("click", 1);
+  const bool handled = duk_to_boolean(ctx_, -1) != 0;
+  duk_pop(ctx_);
+  return handled;
+}
+
+bool ScriptContext::Key(const char* type, unsigned key_code, unsigned char_code, bool repeat) {
+  if (ctx_ == nullptr) return false;
+  Depth depth(*this);
+  duk_push_string(ctx_, type);
+  duk_push_uint(ctx_, key_code);
+  duk_push_uint(ctx_, char_code);
+  duk_push_boolean(ctx_, repeat);
+  CallHook("key", 4);
+  const bool handled = duk_to_boolean(ctx_, -1) != 0;
+  duk_pop(ctx_);
+  return handled;
+}
+
+bool ScriptContext::Wheel(int x, int y, int delta) {
+  if (ctx_ == nullptr) return false;
+  Depth depth(*this);
+  duk_push_int(ctx_, x);
+  duk_push_int(ctx_, y);
+  duk_push_int(ctx_, delta);
+  CallHook("wheel", 3);
+  const bool handled = duk_to_boolean(ctx_, -1) != 0;
+  duk_pop(ctx_);
+  return handled;
+}
+
+void ScriptContext::DocumentLoaded() {
+  if (ctx_ == nullptr) return;
+  Depth depth(*this);
+  CallHook("loaded", 0);
+  duk_pop(ctx_);
+}
+
+bool ScriptContext::FireTimer(int id, bool repeat) {
+  if (ctx_ == nullptr || timers_.count(id) == 0) return false;
+  Depth depth(*this);
+  PushStash("timers");
+  duk_get_prop_index(ctx_, -1, static_cast<duk_uarridx_t>(id));
+  if (!repeat) {
+    // A one-shot timer is gone before its function runs, so clearTimeout of
+    // its own id from inside does no harm.
+    duk_del_prop_index(ctx_, -2, static_cast<duk_uarridx_t>(id));
+    timers_.erase(id);
+  }
+  duk_remove(ctx_, -2);
+  if (duk_is_function(ctx_, -1)) {
+    if (duk_pcall(ctx_, 0) != 0) ReportError(-1);
+  }
+  duk_pop(ctx_);
+  return repeat && timers_.count(id) != 0;
+}
+
+void ScriptContext::FinalizeRecord(std::uint64_t id) {
+  const auto found = records_.find(id);
+  if (found == records_.end()) return;
+  Record record = std::move(found->second);
+  records_.erase(found);
+  const auto by_ptr = record_by_heapptr_.find(record.heapptr);
+  if (by_ptr != record_by_heapptr_.end() && by_ptr->second == id) record_by_heapptr_.erase(by_ptr);
+  for (std::uint64_t slot : record.retained) {
+    const auto held = slots_.find(slot);
+    if (held == slots_.end()) continue;
+    --held->second.retained;
+    ReleaseSlot(slot);
+  }
+  if (record.data != nullptr && record.data->finalize != nullptr) {
+    // The native side must not throw into the engine; nothing to undo.
+    GuardedQuietly(false, [&] { record.data->finalize(record.data); });
+  }
+}
+
+duk_ret_t ScriptContext::FinalizeNative(duk_context* ctx) {
+  ScriptContext* self = From(ctx);
+  if (self->destroying_) return 0;
+  duk_get_prop_string(ctx, 0, kRecordKey);
+  const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
+  duk_pop(ctx);
+  if (id != 0) self->FinalizeRecord(id);
+  return 0;
+}
+
+duk_ret_t ScriptContext::GetTrap(duk_context* ctx) {
+  // [target key receiver]
+  ScriptContext* self = From(ctx);
+  duk_get_prop_string(ctx, 0, kRecordKey);
+  const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
+  duk_pop(ctx);
+  const auto record = self->records_.find(id);
+  if (record == self->records_.end() || record->second.data->propertyGet == nullptr || !duk_is_string(ctx, 1) ||
+      duk_is_symbol(ctx, 1)) {
+    duk_dup(ctx, 1);
+    duk_get_prop(ctx, 0);
+    return 1;
+  }
+  const jsValue receiver = self->HandleOf(2);
+  const std::string name = duk_get_string(ctx, 1);
+  const jsValue result =
+      GuardedQuietly(jsValue{0}, [&] { return record->second.data->propertyGet(self->es_, receiver, name.c_str()); });
+  self->Push(result);
+  return 1;
+}
+
+duk_ret_t ScriptContext::SetTrap(duk_context* ctx) {
+  // [target key value receiver]
+  ScriptContext* self = From(ctx);
+  duk_get_prop_string(ctx, 0, kRecordKey);
+  const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
+  duk_pop(ctx);
+  const auto record = self->records_.find(id);
+  bool handled = false;
+  if (record != self->records_.end() && record->second.data->propertySet != nullptr && duk_is_string(ctx, 1) &&
+      !duk_is_symbol(ctx, 1)) {
+    const jsValue receiver = self->HandleOf(3);
+    const jsValue value = self->HandleOf(2);
+    const std::string name = duk_get_string(ctx, 1);
+    handled = GuardedQuietly(
+        false, [&] { return record->second.data->propertySet(self->es_, receiver, name.c_str(), value); });
+  }
+  if (!handled) {
+    duk_dup(ctx, 1);
+    duk_dup(ctx, 2);
+    duk_put_prop(ctx, 0);
+  }
+  duk_push_true(ctx);
+  return 1;
+}
+
+duk_ret_t ScriptContext::CallNative(duk_context* ctx) {
+  ScriptContext* self = From(ctx);
+  const duk_idx_t argc = duk_get_top(ctx);
+  duk_push_current_function(ctx);
+  duk_get_prop_string(ctx, -1, kRecordKey);
+  const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
+  duk_pop(ctx);
+  const auto record = self->records_.find(id);
+  if (record == self->records_.end() || record->second.data->callAsFunction == nullptr) return 0;
+  const jsValue callee = self->HandleOf(-1);
+  duk_pop(ctx);
+  std::vector<jsValue> args;
+  args.reserve(static_cast<std::size_t>(argc));
+  for (duk_idx_t i = 0; i < argc; ++i) args.push_back(self->HandleOf(i));
+  const jsValue result = GuardedQuietly(jsValue{0}, [&] {
+    return record->second.data->callAsFunction(self->es_, callee, args.empty() ? nullptr : args.data(),
+                                               static_cast<int>(argc));
+  });
+  self->Push(result);
+  return 1;
+}
+
+}  // namespace halyx::engine

@@ -1,0 +1,135 @@
+// The C API of the browser engine "wke.dll": views without a window of their
+// own, page loading, painting into a device context, input, and script values.
+//
+// The client never links the DLL. It includes this header, loads the DLL at
+// run time and binds the functions of WKE_API_FUNCTIONS into function
+// pointers of the same names (ui/wke_binding.h). The engine itself is built
+// with WKE_ENGINE_BUILD defined and exports exactly these names.
+//
+// Script values (`jsValue`) are 64-bit handles. Handles of strings, numbers
+// and objects stay valid until control returns to the message loop, or for as
+// long as the native-backed object they were `jsSet` on lives. A native-backed
+// object (`jsObject`, `jsFunction`) is tied to its `jsData` record: the engine
+// hands the record back to every callback and calls its finalize callback
+// exactly once, when the interpreter collects the object or when the view (or
+// the page that made it) goes away.
+//
+// Thread: every function is called on the thread that called
+// wkeInitializeEx (the GUI thread); every callback arrives on that thread.
+#pragma once
+
+#include <windows.h>
+
+#include <stddef.h>
+
+#define WKE_CALL_TYPE __cdecl
+
+// Window class of the developer-tools window that "showDevTools" opens.
+#define WKE_DEVTOOLS_WINDOW_CLASS L"WkeDevToolsWindow"
+
+typedef struct wkeWebViewImpl* wkeWebView;
+typedef struct wkeStringImpl* wkeString;
+typedef struct jsExecStateImpl* jsExecState;
+typedef long long jsValue;  // 0 is undefined
+typedef char utf8;
+
+typedef struct wkeRect {
+  int x;
+  int y;
+  int w;
+  int h;
+} wkeRect;
+
+// Engine-wide settings; NULL takes the defaults.
+typedef struct wkeSettings {
+  unsigned mask;  // no setting is defined yet
+} wkeSettings;
+
+struct tagjsData;
+typedef jsValue(WKE_CALL_TYPE* jsGetPropertyCallback)(jsExecState es, jsValue object, const char* propertyName);
+// True when the callback took the value; false leaves it to the engine,
+// which stores it as an ordinary property.
+typedef bool(WKE_CALL_TYPE* jsSetPropertyCallback)(jsExecState es, jsValue object, const char* propertyName,
+                                                   jsValue value);
+typedef void(WKE_CALL_TYPE* jsFinalizeCallback)(struct tagjsData* data);
+typedef jsValue(WKE_CALL_TYPE* jsCallAsFunctionCallback)(jsExecState es, jsValue object, jsValue* args, int argCount);
+
+// The record that ties a native object to a script object. The engine keeps
+// the pointer, never a copy: the record must live until its finalize call.
+typedef struct tagjsData {
+  char typeName[100];
+  jsGetPropertyCallback propertyGet;
+  jsSetPropertyCallback propertySet;
+  jsFinalizeCallback finalize;
+  jsCallAsFunctionCallback callAsFunction;
+} jsData;
+
+typedef void(WKE_CALL_TYPE* wkePaintUpdatedCallback)(wkeWebView webView, void* param, const HDC hdc, int x, int y,
+                                                     int cx, int cy);
+typedef void(WKE_CALL_TYPE* wkeTitleChangedCallback)(wkeWebView webView, void* param, const wkeString title);
+typedef void(WKE_CALL_TYPE* wkeURLChangedCallback)(wkeWebView webView, void* param, const wkeString url);
+typedef void(WKE_CALL_TYPE* wkeAlertBoxCallback)(wkeWebView webView, void* param, const wkeString msg);
+typedef bool(WKE_CALL_TYPE* wkeConfirmBoxCallback)(wkeWebView webView, void* param, const wkeString msg);
+// `result` starts as the default text; the page receives it when the
+// callback answers true, and null otherwise.
+typedef bool(WKE_CALL_TYPE* wkePromptBoxCallback)(wkeWebView webView, void* param, const wkeString msg,
+                                                  const wkeString defaultResult, wkeString result);
+typedef void(WKE_CALL_TYPE* wkeDocumentReadyCallback)(wkeWebView webView, void* param);
+
+// X(return type, name, parameter list) for every function of the API.
+#define WKE_API_FUNCTIONS(X)                                                                                  \
+  X(void, wkeInitializeEx, (const wkeSettings* settings))                                                     \
+  X(void, wkeFinalize, (void))                                                                                \
+  X(void, wkeEnableHighDPISupport, (void))                                                                    \
+  X(wkeWebView, wkeCreateWebView, (void))                                                                     \
+  X(void, wkeDestroyWebView, (wkeWebView webView))                                                            \
+  X(void, wkeSetTransparent, (wkeWebView webView, bool transparent))                                          \
+  X(void, wkeResize, (wkeWebView webView, int w, int h))                                                      \
+  X(void, wkeRepaintIfNeeded, (wkeWebView webView))                                                           \
+  X(HDC, wkeGetViewDC, (wkeWebView webView))                                                                  \
+  X(void, wkeOnPaintUpdated, (wkeWebView webView, wkePaintUpdatedCallback callback, void* param))             \
+  X(void, wkeOnTitleChanged, (wkeWebView webView, wkeTitleChangedCallback callback, void* param))             \
+  X(void, wkeOnURLChanged, (wkeWebView webView, wkeURLChangedCallback callback, void* param))                 \
+  X(void, wkeOnAlertBox, (wkeWebView webView, wkeAlertBoxCallback callback, void* param))                     \
+  X(void, wkeOnConfirmBox, (wkeWebView webView, wkeConfirmBoxCallback callback, void* param))                 \
+  X(void, wkeOnPromptBox, (wkeWebView webView, wkePromptBoxCallback callback, void* param))                   \
+  X(void, wkeOnDocumentReady, (wkeWebView webView, wkeDocumentReadyCallback callback, void* param))           \
+  X(bool, wkeFireMouseEvent, (wkeWebView webView, unsigned message, int x, int y, unsigned flags))            \
+  X(bool, wkeFireMouseWheelEvent, (wkeWebView webView, int x, int y, int delta, unsigned flags))              \
+  X(bool, wkeFireKeyDownEvent, (wkeWebView webView, unsigned virtualKeyCode, unsigned flags, bool systemKey)) \
+  X(bool, wkeFireKeyUpEvent, (wkeWebView webView, unsigned virtualKeyCode, unsigned flags, bool systemKey))   \
+  X(bool, wkeFireKeyPressEvent, (wkeWebView webView, unsigned charCode, unsigned flags, bool systemKey))      \
+  X(void, wkeSetFocus, (wkeWebView webView))                                                                  \
+  X(void, wkeKillFocus, (wkeWebView webView))                                                                 \
+  X(wkeRect, wkeGetCaretRect, (wkeWebView webView))                                                           \
+  X(void, wkeSetDebugConfig, (wkeWebView webView, const char* debugString, const char* param))                \
+  X(void, wkeSetCookieJarFullPath, (wkeWebView webView, const wchar_t* path))                                 \
+  X(void, wkeSetLocalStorageFullPath, (wkeWebView webView, const wchar_t* path))                              \
+  X(void, wkeLoadFileW, (wkeWebView webView, const wchar_t* filename))                                        \
+  X(void, wkeLoadURLW, (wkeWebView webView, const wchar_t* url))                                              \
+  X(void, wkeSetDragEnable, (wkeWebView webView, bool enable))                                                \
+  X(jsExecState, wkeGlobalExec, (wkeWebView webView))                                                         \
+  X(const wchar_t*, wkeGetStringW, (wkeString string))                                                        \
+  X(const utf8*, wkeGetString, (wkeString string))                                                            \
+  X(jsValue, jsObject, (jsExecState es, jsData * data))                                                       \
+  X(jsValue, jsFunction, (jsExecState es, jsData * data))                                                     \
+  X(jsData*, jsGetData, (jsExecState es, jsValue object))                                                     \
+  X(void, jsSet, (jsExecState es, jsValue object, const char* prop, jsValue value))                           \
+  X(void, jsSetGlobal, (jsExecState es, const char* prop, jsValue value))                                     \
+  X(jsValue, jsEval, (jsExecState es, const utf8* str))                                                       \
+  X(jsValue, jsEvalW, (jsExecState es, const wchar_t* str))                                                   \
+  X(jsValue, jsUndefined, (void))                                                                             \
+  X(jsValue, jsString, (jsExecState es, const utf8* str))                                                     \
+  X(jsValue, jsInt, (int n))                                                                                  \
+  X(jsValue, jsArrayBuffer, (jsExecState es, const char* buffer, size_t size))                                \
+  X(bool, jsIsString, (jsValue v))                                                                            \
+  X(bool, jsIsNumber, (jsValue v))                                                                            \
+  X(int, jsToInt, (jsExecState es, jsValue v))                                                                \
+  X(const utf8*, jsToTempString, (jsExecState es, jsValue v))                                                 \
+  X(const wchar_t*, jsToTempStringW, (jsExecState es, jsValue v))
+
+#if defined(WKE_ENGINE_BUILD)
+#define WKE_DECLARE_EXPORT(ret, name, params) extern "C" __declspec(dllexport) ret WKE_CALL_TYPE name params;
+WKE_API_FUNCTIONS(WKE_DECLARE_EXPORT)
+#undef WKE_DECLARE_EXPORT
+#endif

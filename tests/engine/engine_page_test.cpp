@@ -1,0 +1,167 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/engine_page.h"
+#include "support/message_pump.h"
+
+namespace halyx::testing {
+namespace {
+
+// Loading runs a page's scripts in document order, then reports title, URL
+// and document-ready from the message loop, after the load call returned.
+TEST(EngineLoad, ScriptsRunInDocumentOrderWithRelativeSourceFiles) {
+  EnginePage page;
+  ASSERT_TRUE(page.WriteFile(L"second.js", "order.push('src');"));
+  ASSERT_TRUE(
+      page.Load("<html><head><title>Order</title><script>var order = ['first'];</script>"
+                "<script src=\"second.js\"></script></head><body>"
+                "<script>order.push(document.title);</script>"
+                "<script src=\"missing.js\"></script><script>order.push('last');</script></body></html>"));
+  EXPECT_EQ(page.Eval("order.join(',')"), "first,src,Order,last");
+}
+
+TEST(EngineLoad, CallbacksComeAfterTheLoadCallReturnedTitleUrlThenReady) {
+  EnginePage page;
+  struct Record {
+    bool loading = false;
+    std::vector<std::string> events;
+  } record;
+  ::wkeOnTitleChanged(
+      page.view(),
+      [](wkeWebView, void* p, const wkeString title) {
+        auto* r = static_cast<Record*>(p);
+        r->events.push_back(std::string(r->loading ? "reentered " : "") + "title " + ::wkeGetString(title));
+      },
+      &record);
+  ::wkeOnURLChanged(
+      page.view(),
+      [](wkeWebView, void* p, const wkeString url) {
+        auto* r = static_cast<Record*>(p);
+        const std::string text = ::wkeGetString(url);
+        r->events.push_back(std::string(r->loading ? "reentered " : "") + "url " +
+                            text.substr(text.find_last_of('/') + 1));
+      },
+      &record);
+  ::wkeOnDocumentReady(
+      page.view(),
+      [](wkeWebView, void* p) {
+        auto* r = static_cast<Record*>(p);
+        r->events.push_back(std::string(r->loading ? "reentered " : "") + "ready");
+      },
+      &record);
+  ASSERT_TRUE(page.WriteFile(L"page.html", "<title>Hello</title><p>text</p>"));
+  record.loading = true;
+  ::wkeLoadFileW(page.view(), (page.folder() + L"\\page.html").c_str());
+  record.loading = false;
+  EXPECT_TRUE(record.events.empty());
+  ASSERT_TRUE(PumpMessagesUntil([&] { return record.events.size() >= 3; }));
+  EXPECT_EQ(record.events, (std::vector<std::string>{"title Hello", "url page.html", "ready"}));
+}
+
+TEST(EngineLoad, FileUrlLoadsLikeAPathAndAMissingPageStillCompletes) {
+  EnginePage page;
+  ASSERT_TRUE(page.WriteFile(L"page.html", "<script>var loaded = 'yes';</script>"));
+  std::wstring url = L"file:///" + page.folder() + L"\\page.html";
+  ::wkeLoadURLW(page.view(), url.c_str());
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == 1; }));
+  EXPECT_EQ(page.Eval("loaded"), "yes");
+
+  ::wkeLoadFileW(page.view(), (page.folder() + L"\\absent.html").c_str());
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == 2; }));
+  // The new page replaced the old one's script world.
+  EXPECT_EQ(page.Eval("typeof loaded"), "undefined");
+}
+
+// The page environment: timers, elements, dialogs, storage and errors.
+TEST(EnginePageEnvironment, TimersFireFromTheMessageLoopAndCanBeCleared) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<script>var log = [];"
+                "setTimeout(function (a) { log.push('once ' + a); }, 10, 'x');"
+                "var cancelled = setTimeout(function () { log.push('cancelled'); }, 10);"
+                "clearTimeout(cancelled);"
+                "var ticks = 0; var every = setInterval(function () {"
+                "  if (++ticks === 3) { clearInterval(every); log.push('ticked'); } }, 10);"
+                "</script>"));
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.Eval("log.length") == "2"; }));
+  PumpMessagesFor(100);
+  EXPECT_EQ(page.Eval("log.sort().join()"), "once x,ticked");
+  EXPECT_EQ(page.Eval("ticks"), "3");
+}
+
+TEST(EnginePageEnvironment, ElementTextReadsAndWritesThroughBothNames) {
+  EnginePage page;
+  ASSERT_TRUE(page.Load("<body><p id=\"status\">Not <b>connected</b></p><div id=\"x\"></div></body>"));
+  EXPECT_EQ(page.Eval("document.getElementById('status').textContent"), "Not connected");
+  EXPECT_EQ(page.Eval("document.getElementById('status').innerText = 'Connected';"
+                      "document.getElementById('status').textContent"),
+            "Connected");
+  EXPECT_EQ(page.Eval("String(document.getElementById('nothing'))"), "null");
+  EXPECT_EQ(page.Eval("document.getElementById('x') === document.getElementById('x')"), "true");
+}
+
+TEST(EnginePageEnvironment, DialogsReachTheirCallbacksAndCarryTheAnswers) {
+  EnginePage page;
+  struct Seen {
+    std::vector<std::string> texts;
+  } seen;
+  ::wkeOnAlertBox(
+      page.view(),
+      [](wkeWebView, void* p, const wkeString m) { static_cast<Seen*>(p)->texts.push_back(::wkeGetString(m)); }, &seen);
+  ::wkeOnConfirmBox(
+      page.view(),
+      [](wkeWebView, void* p, const wkeString m) {
+        static_cast<Seen*>(p)->texts.push_back(::wkeGetString(m));
+        return true;
+      },
+      &seen);
+  ::wkeOnPromptBox(
+      page.view(),
+      [](wkeWebView, void* p, const wkeString m, const wkeString d, wkeString) {
+        static_cast<Seen*>(p)->texts.push_back(std::string(::wkeGetString(m)) + "/" + ::wkeGetString(d));
+        return true;
+      },
+      &seen);
+  ASSERT_TRUE(page.Load("<p>dialogs</p>"));
+  EXPECT_EQ(page.Eval("alert('careful'); String(confirm('sure?')) + ' ' + prompt('name?', 'guest')"), "true guest");
+  EXPECT_EQ(seen.texts, (std::vector<std::string>{"careful", "sure?", "name?/guest"}));
+
+  // Without callbacks a confirm is declined and a prompt answers null.
+  ::wkeOnConfirmBox(page.view(), nullptr, nullptr);
+  ::wkeOnPromptBox(page.view(), nullptr, nullptr);
+  EXPECT_EQ(page.Eval("String(confirm('again?')) + ' ' + prompt('x')"), "false null");
+}
+
+TEST(EnginePageEnvironment, LocalStorageIsKeptForTheNextViewWithTheSameFolder) {
+  ScopedTempDir storage;
+  const std::wstring folder = storage.path() + L"\\LocalStorage\\";
+  {
+    EnginePage first;
+    ::wkeSetLocalStorageFullPath(first.view(), folder.c_str());
+    ASSERT_TRUE(
+        first.Load("<script>localStorage.setItem('server', 'tokyo\\n2');"
+                   "localStorage.setItem('gone', '1'); localStorage.removeItem('gone');</script>"));
+  }
+  EnginePage second;
+  ::wkeSetLocalStorageFullPath(second.view(), folder.c_str());
+  ASSERT_TRUE(second.Load("<p>reader</p>"));
+  EXPECT_EQ(second.Eval("JSON.stringify([localStorage.getItem('server'), localStorage.getItem('gone')])"),
+            "[\"tokyo\\n2\",null]");
+}
+
+TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<script>var errors = []; console.error = function (m) { errors.push(m); };</script>"
+                "<script>this is not script</script>"
+                "<script>throw new Error('boom');</script><script>var after = true;</script>"));
+  EXPECT_EQ(page.Eval("String(after)"), "true");
+  // Errors of a page go to the engine's console, not to the page's own.
+  EXPECT_EQ(page.Eval("errors.length"), "0");
+  EXPECT_EQ(page.Eval("String(jsonless = JSON.parse('{\"a\":[1,2]}').a[1])"), "2");
+}
+
+}  // namespace
+}  // namespace halyx::testing
