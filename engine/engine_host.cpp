@@ -75,7 +75,7 @@ EngineHost::~EngineHost() {
 }
 
 WebView* EngineHost::CreateView() {
-  const unsigned id = next_view_id_++;
+  const unsigned id = nextViewId_++;
   auto view = std::make_unique<WebView>(id);
   WebView* raw = view.get();
   views_.emplace(id, std::move(view));
@@ -157,7 +157,7 @@ void EngineHost::RunInBackground(std::function<void()> work) {
 }
 
 UINT_PTR EngineHost::SetTimer(unsigned milliseconds, std::function<bool()> fire) {
-  const UINT_PTR id = next_timer_id_++;
+  const UINT_PTR id = nextTimerId_++;
   if (::SetTimer(window_, id, milliseconds, nullptr) == 0) return 0;
   timers_.emplace(id, std::move(fire));
   return id;

@@ -56,7 +56,7 @@ class EngineHost {
   UINT_PTR SetTimer(unsigned milliseconds, std::function<bool()> fire);
   void KillTimer(UINT_PTR id);
 
-  void set_high_dpi(bool on) { high_dpi_ = on; }
+  void set_high_dpi(bool on) { highDpi_ = on; }
 
  private:
   EngineHost() = default;
@@ -68,10 +68,10 @@ class EngineHost {
   HWND window_ = nullptr;
   std::map<unsigned, std::unique_ptr<WebView>> views_;
   std::vector<std::unique_ptr<WebView>> doomed_;
-  unsigned next_view_id_ = 1;
+  unsigned nextViewId_ = 1;
   std::map<UINT_PTR, std::function<bool()>> timers_;
-  UINT_PTR next_timer_id_ = 1;
-  bool high_dpi_ = false;
+  UINT_PTR nextTimerId_ = 1;
+  bool highDpi_ = false;
 
   std::mutex mutex_;  // guards posted_ and workers_
   std::vector<std::function<void()>> posted_;

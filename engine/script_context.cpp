@@ -252,7 +252,7 @@ void ScriptContext::InstallEnvironment() {
          ScriptContext* self = From(ctx);
          EngineHost* host = EngineHost::Instance();
          if (!duk_is_function(ctx, 0) || host == nullptr) return 0;
-         const int id = self->next_timer_++;
+         const int id = self->nextTimer_++;
          const bool repeat = duk_to_boolean(ctx, 2) != 0;
          duk_push_global_stash(ctx);
          duk_get_prop_string(ctx, -1, "timers");
@@ -549,19 +549,19 @@ void ScriptContext::ReleaseSlot(std::uint64_t id) {
 }
 
 void ScriptContext::ScheduleDrain() {
-  if (drain_posted_) return;
+  if (drainPosted_) return;
   EngineHost* host = EngineHost::Instance();
   if (host == nullptr) return;
   const unsigned view_id = view_.id();
   const unsigned serial = serial_;
-  drain_posted_ = host->PostTask([view_id, serial]() {
+  drainPosted_ = host->PostTask([view_id, serial]() {
     WebView* view = EngineHost::Instance()->FindView(view_id);
     if (view != nullptr && view->script() != nullptr && view->script()->serial() == serial) view->script()->Drain();
   });
 }
 
 void ScriptContext::Drain() {
-  drain_posted_ = false;
+  drainPosted_ = false;
   if (depth_ > 0) {
     // Still inside script (a nested message loop): try again later.
     ScheduleDrain();
@@ -598,7 +598,7 @@ jsValue ScriptContext::MakeArrayBuffer(const char* bytes, std::size_t size) {
 
 jsValue ScriptContext::MakeNativeObject(jsData* data) {
   if (ctx_ == nullptr || data == nullptr) return 0;
-  const std::uint64_t id = next_record_++;
+  const std::uint64_t id = nextRecord_++;
   duk_push_object(ctx_);  // target
   duk_push_number(ctx_, static_cast<double>(id));
   duk_put_prop_string(ctx_, -2, kRecordKey);
@@ -615,7 +615,7 @@ jsValue ScriptContext::MakeNativeObject(jsData* data) {
   record.data = data;
   record.target = target;
   record.heapptr = duk_get_heapptr(ctx_, -1);
-  record_by_heapptr_[record.heapptr] = id;
+  recordByHeapptr_[record.heapptr] = id;
   const jsValue value = HandleOf(-1);
   duk_pop(ctx_);
   return value;
@@ -623,7 +623,7 @@ jsValue ScriptContext::MakeNativeObject(jsData* data) {
 
 jsValue ScriptContext::MakeNativeFunction(jsData* data) {
   if (ctx_ == nullptr || data == nullptr) return 0;
-  const std::uint64_t id = next_record_++;
+  const std::uint64_t id = nextRecord_++;
   duk_push_c_function(ctx_, &ScriptContext::CallNative, DUK_VARARGS);
   duk_push_number(ctx_, static_cast<double>(id));
   duk_put_prop_string(ctx_, -2, kRecordKey);
@@ -632,7 +632,7 @@ jsValue ScriptContext::MakeNativeFunction(jsData* data) {
   Record& record = records_[id];
   record.data = data;
   record.heapptr = duk_get_heapptr(ctx_, -1);
-  record_by_heapptr_[record.heapptr] = id;
+  recordByHeapptr_[record.heapptr] = id;
   const jsValue value = HandleOf(-1);
   duk_pop(ctx_);
   return value;
@@ -643,8 +643,8 @@ jsData* ScriptContext::GetData(jsValue object) {
   Push(object);
   void* heapptr = duk_get_heapptr(ctx_, -1);
   duk_pop(ctx_);
-  const auto found = record_by_heapptr_.find(heapptr);
-  if (heapptr == nullptr || found == record_by_heapptr_.end()) return nullptr;
+  const auto found = recordByHeapptr_.find(heapptr);
+  if (heapptr == nullptr || found == recordByHeapptr_.end()) return nullptr;
   return records_.at(found->second).data;
 }
 
@@ -652,8 +652,8 @@ void ScriptContext::Set(jsValue object, const std::string& name, jsValue value) 
   if (ctx_ == nullptr || TagOf(object) != kObject) return;
   Push(object);
   void* heapptr = duk_get_heapptr(ctx_, -1);
-  const auto record = record_by_heapptr_.find(heapptr);
-  if (record != record_by_heapptr_.end() && records_.at(record->second).target != nullptr) {
+  const auto record = recordByHeapptr_.find(heapptr);
+  if (record != recordByHeapptr_.end() && records_.at(record->second).target != nullptr) {
     // A native-backed object keeps its members on the proxy's target, where
     // the traps do not intercept the write. The proxy on the stack keeps the
     // target alive.
@@ -665,7 +665,7 @@ void ScriptContext::Set(jsValue object, const std::string& name, jsValue value) 
   duk_pop(ctx_);
   // The native side hands this handle back from its get callback later, so
   // it lives as long as the object.
-  if (record != record_by_heapptr_.end()) {
+  if (record != recordByHeapptr_.end()) {
     const auto slot = slots_.find(PayloadOf(value));
     if (TagOf(value) >= kString && slot != slots_.end()) {
       ++slot->second.retained;
@@ -717,8 +717,8 @@ const char* ScriptContext::ToTempString(jsValue value) {
 }
 
 const wchar_t* ScriptContext::ToTempStringW(jsValue value) {
-  temp_wide_ = Utf8ToWide(ToTempString(value));
-  return temp_wide_.c_str();
+  tempWide_ = Utf8ToWide(ToTempString(value));
+  return tempWide_.c_str();
 }
 
 void ScriptContext::CallHook(const char* name, duk_idx_t nargs) {
@@ -799,8 +799,8 @@ void ScriptContext::FinalizeRecord(std::uint64_t id) {
   if (found == records_.end()) return;
   Record record = std::move(found->second);
   records_.erase(found);
-  const auto by_ptr = record_by_heapptr_.find(record.heapptr);
-  if (by_ptr != record_by_heapptr_.end() && by_ptr->second == id) record_by_heapptr_.erase(by_ptr);
+  const auto by_ptr = recordByHeapptr_.find(record.heapptr);
+  if (by_ptr != recordByHeapptr_.end() && by_ptr->second == id) recordByHeapptr_.erase(by_ptr);
   for (std::uint64_t slot : record.retained) {
     const auto held = slots_.find(slot);
     if (held == slots_.end()) continue;

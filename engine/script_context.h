@@ -121,17 +121,17 @@ class ScriptContext {
   unsigned serial_;
   duk_context* ctx_ = nullptr;
   int depth_ = 0;
-  bool drain_posted_ = false;
+  bool drainPosted_ = false;
   bool destroying_ = false;
   std::unordered_map<std::uint64_t, Slot> slots_;
   std::vector<std::uint64_t> pool_;
   std::map<std::uint64_t, Record> records_;
-  std::unordered_map<void*, std::uint64_t> record_by_heapptr_;
-  std::uint64_t next_record_ = 1;
+  std::unordered_map<void*, std::uint64_t> recordByHeapptr_;
+  std::uint64_t nextRecord_ = 1;
   std::map<int, UINT_PTR> timers_;  // script timer id -> host timer
-  int next_timer_ = 1;
+  int nextTimer_ = 1;
   std::string temp_;
-  std::wstring temp_wide_;
+  std::wstring tempWide_;
 };
 
 }  // namespace halyx::engine

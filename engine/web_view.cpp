@@ -30,8 +30,8 @@ FontHandle MakeFont(int height, int weight) {
 
 WebView::WebView(unsigned id) : id_(id) {
   font_ = MakeFont(14, FW_NORMAL);
-  bold_font_ = MakeFont(16, FW_BOLD);
-  title_font_ = MakeFont(20, FW_BOLD);
+  boldFont_ = MakeFont(16, FW_BOLD);
+  titleFont_ = MakeFont(20, FW_BOLD);
   // An empty page until the first load, so that script calls have a context.
   script_ = std::make_unique<ScriptContext>(*this, exec_state());
   Resize(1, 1);
@@ -40,7 +40,7 @@ WebView::WebView(unsigned id) : id_(id) {
 WebView::~WebView() {
   // The page's native objects are finalized while the view still stands.
   script_.reset();
-  if (dc_ && old_bitmap_ != nullptr) ::SelectObject(dc_.get(), old_bitmap_);
+  if (dc_ && oldBitmap_ != nullptr) ::SelectObject(dc_.get(), oldBitmap_);
 }
 
 void WebView::SetTransparent(bool transparent) {
@@ -65,7 +65,7 @@ void WebView::Resize(int width, int height) {
   BitmapHandle bitmap(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap) return;
   HGDIOBJ previous = ::SelectObject(dc_.get(), bitmap.get());
-  if (old_bitmap_ == nullptr) old_bitmap_ = previous;
+  if (oldBitmap_ == nullptr) oldBitmap_ = previous;
   bitmap_ = std::move(bitmap);
   width_ = width;
   height_ = height;
@@ -81,14 +81,14 @@ void WebView::ContentChanged() { SchedulePaint(); }
 
 void WebView::SchedulePaint() {
   dirty_ = true;
-  if (paint_posted_) return;
+  if (paintPosted_) return;
   EngineHost* host = EngineHost::Instance();
   if (host == nullptr) return;
   const unsigned id = id_;
-  paint_posted_ = host->PostTask([id]() {
+  paintPosted_ = host->PostTask([id]() {
     WebView* view = EngineHost::Instance()->FindView(id);
     if (view == nullptr) return;
-    view->paint_posted_ = false;
+    view->paintPosted_ = false;
     if (!view->dirty_) return;
     view->Render();
     if (view->callbacks_.paint_updated != nullptr) {
@@ -123,14 +123,14 @@ void WebView::Render() {
     y = box.bottom + 6;
   };
   if (!document_.title().empty()) {
-    draw_text(document_.title(), title_font_.get());
+    draw_text(document_.title(), titleFont_.get());
     ::MoveToEx(dc, kMargin, y, nullptr);
     ::LineTo(dc, width_ - kMargin, y);
     y += 8;
   }
   for (const HtmlDocument::Block& block : document_.Blocks()) {
     if (!block.button) {
-      draw_text(block.text, block.heading ? bold_font_.get() : font_.get());
+      draw_text(block.text, block.heading ? boldFont_.get() : font_.get());
       continue;
     }
     const std::wstring label = Utf8ToWide(block.text);
@@ -146,7 +146,7 @@ void WebView::Render() {
     buttons_.push_back(ButtonArea{button, block.element});
     y = button.bottom + 8;
   }
-  content_height_ = y + scroll_ + kMargin;
+  contentHeight_ = y + scroll_ + kMargin;
   ::GdiFlush();
 }
 
@@ -184,7 +184,7 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned) {
 bool WebView::MouseWheel(int x, int y, int delta, unsigned) {
   // Towards the user (negative delta) moves the content up.
   const int step = -delta * kWheelLines * LineHeight() / WHEEL_DELTA;
-  const int limit = std::max(content_height_ - height_, 0);
+  const int limit = std::max(contentHeight_ - height_, 0);
   const int scroll = std::clamp(scroll_ + step, 0, limit);
   if (scroll != scroll_) {
     scroll_ = scroll;
@@ -200,13 +200,13 @@ bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags) {
 }
 
 wkeRect WebView::CaretRect() const {
-  const int y = std::clamp(content_height_ - scroll_ - kMargin, 0, std::max(height_ - LineHeight(), 0));
+  const int y = std::clamp(contentHeight_ - scroll_ - kMargin, 0, std::max(height_ - LineHeight(), 0));
   return wkeRect{kMargin, y, 1, LineHeight()};
 }
 
 void WebView::ShowDevTools(const std::string& inspector_page) {
-  if (!dev_tools_) dev_tools_ = std::make_unique<DevToolsWindow>();
-  dev_tools_->Open(inspector_page, console_);
+  if (!devTools_) devTools_ = std::make_unique<DevToolsWindow>();
+  devTools_->Open(inspector_page, console_);
 }
 
 void WebView::AddConsoleLine(int level, const std::string& text) {
@@ -214,7 +214,7 @@ void WebView::AddConsoleLine(int level, const std::string& text) {
   const std::string line = std::string("[") + kLevels[std::clamp(level, 0, 3)] + "] " + text;
   console_.push_back(line);
   ::OutputDebugStringW(Utf8ToWide("wke console " + line + "\n").c_str());
-  if (dev_tools_) dev_tools_->AddLine(line);
+  if (devTools_) devTools_->AddLine(line);
 }
 
 void WebView::Alert(const std::string& text) {
@@ -242,21 +242,21 @@ bool WebView::Prompt(const std::string& text, const std::string& default_text, s
 void WebView::SetTitle(const std::string& title) {
   document_.set_title(title);
   SchedulePaint();
-  title_dirty_ = true;
-  if (title_notice_posted_) return;
+  titleDirty_ = true;
+  if (titleNoticePosted_) return;
   EngineHost* host = EngineHost::Instance();
   if (host == nullptr) return;
   const unsigned id = id_;
-  title_notice_posted_ = host->PostTask([id]() {
+  titleNoticePosted_ = host->PostTask([id]() {
     WebView* view = EngineHost::Instance()->FindView(id);
     if (view == nullptr) return;
-    view->title_notice_posted_ = false;
-    if (view->title_dirty_) view->FireTitleChanged();
+    view->titleNoticePosted_ = false;
+    if (view->titleDirty_) view->FireTitleChanged();
   });
 }
 
 void WebView::FireTitleChanged() {
-  title_dirty_ = false;
+  titleDirty_ = false;
   if (callbacks_.title_changed == nullptr) return;
   wkeStringImpl title = MakeString(document_.title());
   callbacks_.title_changed(handle(), callbacks_.title_changed_param, &title);
@@ -265,12 +265,12 @@ void WebView::FireTitleChanged() {
 void WebView::Load(const std::wstring& url) {
   EngineHost* host = EngineHost::Instance();
   if (host == nullptr || url.empty()) return;
-  const unsigned serial = ++load_serial_;
+  const unsigned serial = ++loadSerial_;
   const unsigned id = id_;
   auto commit = [id, serial](const std::shared_ptr<PageFetcher::Page>& page) {
     WebView* view = EngineHost::Instance()->FindView(id);
     // A later load of the same view supersedes this one.
-    if (view != nullptr && view->load_serial_ == serial) view->CommitPage(*page);
+    if (view != nullptr && view->loadSerial_ == serial) view->CommitPage(*page);
   };
   const bool remote = url.compare(0, 7, L"http://") == 0 || url.compare(0, 8, L"https://") == 0;
   if (remote) {

@@ -78,9 +78,9 @@ class WebView {
   wkeRect CaretRect() const;
 
   void ShowDevTools(const std::string& inspector_page);
-  void SetCookieJarPath(const std::wstring& path) { cookie_jar_path_ = path; }
+  void SetCookieJarPath(const std::wstring& path) { cookieJarPath_ = path; }
   void SetLocalStoragePath(const std::wstring& path) { storage_.Open(path); }
-  void SetDragEnable(bool enable) { drag_enabled_ = enable; }
+  void SetDragEnable(bool enable) { dragEnabled_ = enable; }
   void Load(const std::wstring& url);
 
   // Services for the page's script.
@@ -111,31 +111,31 @@ class WebView {
   std::unique_ptr<ScriptContext> script_;
   LocalStorage storage_;
   std::string url_;
-  unsigned load_serial_ = 0;
-  bool title_notice_posted_ = false;
-  bool title_dirty_ = false;
+  unsigned loadSerial_ = 0;
+  bool titleNoticePosted_ = false;
+  bool titleDirty_ = false;
 
   int width_ = 0;
   int height_ = 0;
   bool transparent_ = false;
   bool dirty_ = true;
-  bool paint_posted_ = false;
+  bool paintPosted_ = false;
   MemoryDcHandle dc_;
   BitmapHandle bitmap_;
-  HGDIOBJ old_bitmap_ = nullptr;
+  HGDIOBJ oldBitmap_ = nullptr;
   FontHandle font_;
-  FontHandle bold_font_;
-  FontHandle title_font_;
+  FontHandle boldFont_;
+  FontHandle titleFont_;
   std::vector<ButtonArea> buttons_;
   int pressed_ = -1;
   int scroll_ = 0;
-  int content_height_ = 0;
+  int contentHeight_ = 0;
   bool focused_ = false;
 
   std::vector<std::string> console_;
-  std::unique_ptr<DevToolsWindow> dev_tools_;
-  std::wstring cookie_jar_path_;
-  bool drag_enabled_ = true;
+  std::unique_ptr<DevToolsWindow> devTools_;
+  std::wstring cookieJarPath_;
+  bool dragEnabled_ = true;
 };
 
 }  // namespace halyx::engine

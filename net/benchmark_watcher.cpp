@@ -9,6 +9,7 @@
 #include "base/error_code.h"
 #include "net/default_interface.h"
 #include "net/latency_benchmark.h"
+#include "base/guard.h"
 #include "base/window_messages.h"
 
 namespace halyx {
@@ -103,17 +104,13 @@ void BenchmarkWatcher::OnResolved(uv_getaddrinfo_t* request, int status, addrinf
   if (lookup && lookup->watcher) {
     BenchmarkWatcher* watcher = lookup->watcher;
     watcher->lookups_.erase(lookup);
-    try {
+    Guarded("BenchmarkWatcher: handling the lookup of " + lookup->host, [&] {
       if (status < 0) {
         watcher->HandleLookupFailed(lookup->host, status);
       } else {
         watcher->HandleResolved(lookup->host, results);
       }
-    } catch (const std::exception& e) {
-      spdlog::error("BenchmarkWatcher: handling the lookup of {} failed: {}", lookup->host, e.what());
-    } catch (...) {
-      spdlog::error("BenchmarkWatcher: handling the lookup of {} failed", lookup->host);
-    }
+    });
   }
   uv_freeaddrinfo(results);
   delete lookup;

@@ -12,6 +12,7 @@
 
 #include "net/connect_task_delegate.h"
 #include "net/http_client.h"
+#include "base/guard.h"
 #include "base/utf8.h"
 
 namespace halyx {
@@ -69,21 +70,17 @@ bool HttpConnectivity::Start() {
 void HttpConnectivity::Work(uv_work_t* request) {
   auto* context = static_cast<Context*>(request->data);
   if (!context) return;
-  bool ok = false;
-  try {
+  const bool ok = Guarded("HttpConnectivity: request to " + context->url, false, [&] {
     HttpClient client(context->url);
     if (!client.Request(L"GET")) {
       spdlog::warn("HttpConnectivity: failed to fetch {}", context->url);
-    } else {
-      ok = ContainsIgnoringCase(client.headers(), L"HTTP/1.1 400") &&
-           ContainsIgnoringCase(client.body(), L"ERR_INVALID_URL");
-      if (!ok) spdlog::warn("HttpConnectivity: no server found: {}", WideToUtf8(client.headers()));
+      return false;
     }
-  } catch (const std::exception& e) {
-    spdlog::error("HttpConnectivity: request to {} failed: {}", context->url, e.what());
-  } catch (...) {
-    spdlog::error("HttpConnectivity: request to {} failed", context->url);
-  }
+    const bool answered = ContainsIgnoringCase(client.headers(), L"HTTP/1.1 400") &&
+                          ContainsIgnoringCase(client.body(), L"ERR_INVALID_URL");
+    if (!answered) spdlog::warn("HttpConnectivity: no server found: {}", WideToUtf8(client.headers()));
+    return answered;
+  });
   context->ok.store(ok);
 }
 
@@ -95,15 +92,11 @@ void HttpConnectivity::AfterWork(uv_work_t* request, int status) {
   // Gone while its request ran: nobody to report to.
   std::shared_ptr<HttpConnectivity> test = context->test.lock();
   if (!test) return;
-  try {
+  Guarded("HttpConnectivity: reporting " + test->name_, [&] {
     test->started_ = false;
     test->work_ = nullptr;
     test->Finish(context->ok.load());
-  } catch (const std::exception& e) {
-    spdlog::error("HttpConnectivity: reporting {} failed: {}", test->name_, e.what());
-  } catch (...) {
-    spdlog::error("HttpConnectivity: reporting {} failed", test->name_);
-  }
+  });
 }
 
 void HttpConnectivity::Finish(bool ok) {

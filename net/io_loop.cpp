@@ -10,6 +10,8 @@
 #include <spdlog/spdlog.h>
 
 #include "base/error_code.h"
+#include "base/guard.h"
+#include "base/uv_handle.h"
 #include "net/benchmark_watcher.h"
 #include "net/connectivity_watcher.h"
 
@@ -21,45 +23,61 @@ namespace halyx {
 struct IoLoop::Core {
   enum class State { kNotStarted, kRunning, kFailed };
 
-  // The async handles' heap blocks; once a handle is initialised the loop
-  // owns its block and the close callback frees it.
-  struct AsyncBlock {
-    uv_async_t* handle = new uv_async_t{};
-    bool initialised = false;
-    ~AsyncBlock() {
-      if (!initialised) delete handle;
+  // One kind of record: the latest one posted, the async handle that wakes
+  // the loop for it, and the watcher that runs it. The texts name the kind
+  // in its log lines.
+  template <typename Config, typename Watcher>
+  struct Slot {
+    struct Texts {
+      const char* initFailed;   // "... init <kind> async failed: {}"
+      const char* sendFailed;   // "... send <kind> async failed: {}"
+      const char* badConfig;    // "... bad <kind> config"
+      const char* startFailed;  // "...: <kind> start" (+ " failed")
+      const char* noWatcher;    // "... no <kind> watcher for {}"
+    };
+    explicit Slot(const Texts& names) : texts(names) {}
+
+    const Texts texts;
+    UvHandle<uv_async_t> async;
+    std::shared_ptr<Config> config;  // atomic access only
+    std::unique_ptr<Watcher> watcher;
+
+    // GUI thread: stores the record and wakes the loop.
+    void Post(Core& core, bool started, std::shared_ptr<Config> record);
+    // Loop thread: runs the latest record.
+    void Run();
+    void Release() {
+      watcher.reset();
+      std::atomic_store(&config, std::shared_ptr<Config>());
     }
   };
 
   uv_loop_t loop{};
-  AsyncBlock quitAsync;
-  AsyncBlock gameAsync;
-  AsyncBlock mediaAsync;
-  std::shared_ptr<BenchmarkGameConfig> gameConfig;  // atomic access only
-  std::unique_ptr<BenchmarkWatcher> benchmarkWatcher;
-  std::shared_ptr<ConnectMediaConfig> mediaConfig;  // atomic access only
-  std::unique_ptr<MediaWatcher> mediaWatcher;
+  UvHandle<uv_async_t> quitAsync;
+  Slot<BenchmarkGameConfig, BenchmarkWatcher> game{{"IoLoop init game async failed: {}",
+                                                    "IoLoop send game async failed: {}", "IoLoop: bad config",
+                                                    "IoLoop: benchmark start", "IoLoop: no benchmark watcher for {}"}};
+  Slot<ConnectMediaConfig, MediaWatcher> media{{"IoLoop init media async failed: {}",
+                                                "IoLoop send media async failed: {}", "IoLoop: bad media config",
+                                                "IoLoop: media start", "IoLoop: no media watcher for {}"}};
 
   std::atomic<State> state{State::kNotStarted};
   std::atomic<int> setupError{0};  // why the loop did not come up
   std::promise<void> settled;      // set once state leaves kNotStarted
 
   void Run();
-  bool InitAsync(AsyncBlock& block, uv_async_cb callback, const char* failureFormat);
-  void SetUpFailed(int error);
+  bool InitAsync(UvHandle<uv_async_t>& async, uv_async_cb callback, void* data, const char* failureFormat);
   // Closes the async handles that were initialised and runs the loop until
   // nothing is left in it, then closes the loop.
   void CloseLoop();
   void ReleaseWatchers();
 
   static void OnQuit(uv_async_t* handle);
-  static void OnGameConfig(uv_async_t* handle);
-  static void OnMediaConfig(uv_async_t* handle);
+  template <typename SlotType>
+  static void OnConfig(uv_async_t* handle);
 };
 
 namespace {
-
-void FreeAsync(uv_handle_t* handle) { delete reinterpret_cast<uv_async_t*>(handle); }
 
 // Sets libuv's work-pool size before the pool exists. libuv reads the
 // variable with the C runtime's getenv, whose copy of the environment
@@ -79,8 +97,8 @@ void SetThreadPoolSize() {
 IoLoop::IoLoop(HWND resultWindow) : IoLoop(resultWindow, &IoLoop::MakeConnectivityWatcher) {}
 
 IoLoop::IoLoop(HWND resultWindow, const MediaWatcherFactory& makeMediaWatcher) : core_(std::make_shared<Core>()) {
-  core_->benchmarkWatcher = std::make_unique<BenchmarkWatcher>(&core_->loop, resultWindow);
-  if (makeMediaWatcher) core_->mediaWatcher = makeMediaWatcher(&core_->loop, resultWindow);
+  core_->game.watcher = std::make_unique<BenchmarkWatcher>(&core_->loop, resultWindow);
+  if (makeMediaWatcher) core_->media.watcher = makeMediaWatcher(&core_->loop, resultWindow);
   SetThreadPoolSize();
 }
 
@@ -93,7 +111,7 @@ IoLoop::~IoLoop() {
     spdlog::info("IoLoop: stop");
     // A loop that failed to come up has ended its thread on its own.
     if (core_->state.load() == Core::State::kRunning) {
-      const int status = uv_async_send(core_->quitAsync.handle);
+      const int status = uv_async_send(core_->quitAsync.get());
       if (status != 0) {
         spdlog::error("IoLoop send quit async failed: {}", uv_strerror(status));
         // The thread cannot be told to stop, so it cannot be joined; it keeps
@@ -115,15 +133,7 @@ bool IoLoop::Start() {
   spdlog::info("IoLoop: start");
   std::future<void> settled = core_->settled.get_future();
   try {
-    thread_ = std::thread([core = core_] {
-      try {
-        core->Run();
-      } catch (const std::exception& e) {
-        spdlog::error("IoLoop: loop thread failed: {}", e.what());
-      } catch (...) {
-        spdlog::error("IoLoop: loop thread failed");
-      }
-    });
+    thread_ = std::thread([core = core_] { Guarded("IoLoop: loop thread", [&] { core->Run(); }); });
   } catch (const std::exception& e) {
     spdlog::error("IoLoop: cannot create the loop thread: {}", e.what());
     return false;
@@ -134,19 +144,19 @@ bool IoLoop::Start() {
 }
 
 void IoLoop::PostGameConfig(std::shared_ptr<BenchmarkGameConfig> config) {
-  std::atomic_store(&core_->gameConfig, std::move(config));
-  if (!thread_.joinable()) return;
-  const int status =
-      core_->state.load() == Core::State::kRunning ? uv_async_send(core_->gameAsync.handle) : core_->setupError.load();
-  if (status != 0) spdlog::error("IoLoop send game async failed: {}", uv_strerror(status));
+  core_->game.Post(*core_, thread_.joinable(), std::move(config));
 }
 
 void IoLoop::PostMediaConfig(std::shared_ptr<ConnectMediaConfig> config) {
-  std::atomic_store(&core_->mediaConfig, std::move(config));
-  if (!thread_.joinable()) return;
-  const int status =
-      core_->state.load() == Core::State::kRunning ? uv_async_send(core_->mediaAsync.handle) : core_->setupError.load();
-  if (status != 0) spdlog::error("IoLoop send media async failed: {}", uv_strerror(status));
+  core_->media.Post(*core_, thread_.joinable(), std::move(config));
+}
+
+template <typename Config, typename Watcher>
+void IoLoop::Core::Slot<Config, Watcher>::Post(Core& core, bool started, std::shared_ptr<Config> record) {
+  std::atomic_store(&config, std::move(record));
+  if (!started) return;
+  const int status = core.state.load() == State::kRunning ? uv_async_send(async.get()) : core.setupError.load();
+  if (status != 0) spdlog::error(fmt::runtime(texts.sendFailed), uv_strerror(status));
 }
 
 void IoLoop::Core::Run() {
@@ -158,9 +168,9 @@ void IoLoop::Core::Run() {
     settled.set_value();
     return;
   }
-  if (!InitAsync(quitAsync, &Core::OnQuit, "IoLoop init quit async failed: {}") ||
-      !InitAsync(mediaAsync, &Core::OnMediaConfig, "IoLoop init media async failed: {}") ||
-      !InitAsync(gameAsync, &Core::OnGameConfig, "IoLoop init game async failed: {}")) {
+  if (!InitAsync(quitAsync, &Core::OnQuit, this, "IoLoop init quit async failed: {}") ||
+      !InitAsync(media.async, &Core::OnConfig<decltype(media)>, &media, media.texts.initFailed) ||
+      !InitAsync(game.async, &Core::OnConfig<decltype(game)>, &game, game.texts.initFailed)) {
     state = State::kFailed;
     settled.set_value();
     CloseLoop();
@@ -177,22 +187,22 @@ void IoLoop::Core::Run() {
   CloseLoop();
 }
 
-bool IoLoop::Core::InitAsync(AsyncBlock& block, uv_async_cb callback, const char* failureFormat) {
-  const int status = uv_async_init(&loop, block.handle, callback);
+bool IoLoop::Core::InitAsync(UvHandle<uv_async_t>& async, uv_async_cb callback, void* data, const char* failureFormat) {
+  const int status = uv_async_init(&loop, async.get(), callback);
   if (status != 0) {
     spdlog::error(fmt::runtime(failureFormat), uv_strerror(status));
     setupError = status;
     return false;
   }
-  block.initialised = true;
-  block.handle->data = this;
+  async.SetInitialised();
+  async.get()->data = data;
   return true;
 }
 
 void IoLoop::Core::CloseLoop() {
-  for (AsyncBlock* block : {&gameAsync, &mediaAsync, &quitAsync}) {
-    if (block->initialised) uv_close(reinterpret_cast<uv_handle_t*>(block->handle), &FreeAsync);
-  }
+  game.async.Close();
+  media.async.Close();
+  quitAsync.Close();
   // Not only the close callbacks: a name lookup still running on the work
   // pool reports to this loop when it ends, so the loop must outlive it.
   uv_run(&loop, UV_RUN_DEFAULT);
@@ -201,10 +211,8 @@ void IoLoop::Core::CloseLoop() {
 }
 
 void IoLoop::Core::ReleaseWatchers() {
-  mediaWatcher.reset();
-  std::atomic_store(&mediaConfig, std::shared_ptr<ConnectMediaConfig>());
-  benchmarkWatcher.reset();
-  std::atomic_store(&gameConfig, std::shared_ptr<BenchmarkGameConfig>());
+  media.Release();
+  game.Release();
 }
 
 void IoLoop::Core::OnQuit(uv_async_t* handle) {
@@ -212,42 +220,24 @@ void IoLoop::Core::OnQuit(uv_async_t* handle) {
   if (core) uv_stop(&core->loop);
 }
 
-void IoLoop::Core::OnGameConfig(uv_async_t* handle) {
-  auto* core = static_cast<Core*>(handle->data);
-  if (!core) return;
-  try {
-    std::shared_ptr<BenchmarkGameConfig> config = std::atomic_load(&core->gameConfig);
-    if (!config) {
-      spdlog::warn("IoLoop: bad config");
-      return;
-    }
-    if (core->benchmarkWatcher) core->benchmarkWatcher->Start(std::move(config));
-  } catch (const std::exception& e) {
-    spdlog::error("IoLoop: benchmark start failed: {}", e.what());
-  } catch (...) {
-    spdlog::error("IoLoop: benchmark start failed");
-  }
+template <typename SlotType>
+void IoLoop::Core::OnConfig(uv_async_t* handle) {
+  auto* slot = static_cast<SlotType*>(handle->data);
+  if (slot) Guarded(slot->texts.startFailed, [&] { slot->Run(); });
 }
 
-void IoLoop::Core::OnMediaConfig(uv_async_t* handle) {
-  auto* core = static_cast<Core*>(handle->data);
-  if (!core) return;
-  try {
-    std::shared_ptr<ConnectMediaConfig> config = std::atomic_load(&core->mediaConfig);
-    if (!config) {
-      spdlog::warn("IoLoop: bad media config");
-      return;
-    }
-    if (!core->mediaWatcher) {
-      spdlog::warn("IoLoop: no media watcher for {}", config->id);
-      return;
-    }
-    core->mediaWatcher->Start(std::move(config));
-  } catch (const std::exception& e) {
-    spdlog::error("IoLoop: media start failed: {}", e.what());
-  } catch (...) {
-    spdlog::error("IoLoop: media start failed");
+template <typename Config, typename Watcher>
+void IoLoop::Core::Slot<Config, Watcher>::Run() {
+  std::shared_ptr<Config> latest = std::atomic_load(&config);
+  if (!latest) {
+    spdlog::warn(texts.badConfig);
+    return;
   }
+  if (!watcher) {
+    spdlog::warn(fmt::runtime(texts.noWatcher), latest->id);
+    return;
+  }
+  watcher->Start(std::move(latest));
 }
 
 }  // namespace halyx

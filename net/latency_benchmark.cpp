@@ -6,6 +6,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include "base/guard.h"
 #include "base/error_code.h"
 #include "net/default_interface.h"
 #include "base/unique_handle.h"
@@ -31,17 +32,12 @@ uint64_t IntervalFromFrequency(double frequency) {
   return std::max<uint64_t>(1, static_cast<uint64_t>(std::min(frequency, kMaxSeconds) * 1000.0));
 }
 
-void FreeTimer(uv_handle_t* handle) { delete reinterpret_cast<uv_timer_t*>(handle); }
-void FreeUdp(uv_handle_t* handle) { delete reinterpret_cast<uv_udp_t*>(handle); }
-
 }  // namespace
 
 LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target, const std::string& name,
                                    const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate,
                                    double frequency)
     : loop_(loop),
-      timer_(new uv_timer_t{}),
-      udp_(new uv_udp_t{}),
       startTime_(uv_now(loop)),
       name_(name),
       title_(title),
@@ -49,8 +45,8 @@ LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const so
       count_(std::max<int32_t>(count, 0)),
       delegate_(delegate) {
   std::memcpy(&target_, target, target->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6));
-  timer_->data = this;
-  udp_->data = this;
+  timer_.get()->data = this;
+  udp_.get()->data = this;
   if (SetUp(interfaceIndex)) {
     started_ = true;
     Tick();
@@ -59,18 +55,18 @@ LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const so
 }
 
 bool LatencyBenchmark::SetUp(int interfaceIndex) {
-  int status = uv_udp_init(loop_, udp_);
+  int status = uv_udp_init(loop_, udp_.get());
   if (status != 0) {
     spdlog::error("LatencyBenchmark init udp failed: {}", uv_strerror(status));
     return false;
   }
-  udpInitialised_ = true;
+  udp_.SetInitialised();
 
   // The interface option is IPv4's; an IPv6 target goes out unbound.
   if (interfaceIndex >= 0 && target_.ss_family == AF_INET) {
     UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     if (socket && BindToInterface(socket.get(), interfaceIndex)) {
-      status = uv_udp_open(udp_, socket.get());
+      status = uv_udp_open(udp_.get(), socket.get());
       if (status != 0) {
         spdlog::error("LatencyBenchmark open udp socket failed: {}", uv_strerror(status));
         return false;
@@ -84,47 +80,36 @@ bool LatencyBenchmark::SetUp(int interfaceIndex) {
     }
   }
 
-  status = uv_udp_recv_start(udp_, &LatencyBenchmark::OnAlloc, &LatencyBenchmark::OnRead);
+  status = uv_udp_recv_start(udp_.get(), &LatencyBenchmark::OnAlloc, &LatencyBenchmark::OnRead);
   if (status != 0) {
     spdlog::error("LatencyBenchmark start udp recv failed: {}", uv_strerror(status));
     return false;
   }
-  status = uv_timer_init(loop_, timer_);
+  status = uv_timer_init(loop_, timer_.get());
   if (status != 0) {
     spdlog::error("LatencyBenchmark init timer failed: {}", uv_strerror(status));
     return false;
   }
-  timerInitialised_ = true;
+  timer_.SetInitialised();
   return true;
 }
 
 LatencyBenchmark::~LatencyBenchmark() {
-  if (timerInitialised_) {
-    const int status = uv_timer_stop(timer_);
+  // The handles themselves close with their owners.
+  if (timer_.initialised()) {
+    const int status = uv_timer_stop(timer_.get());
     if (status != 0) spdlog::warn("LatencyBenchmark stop timer failed: {}", uv_strerror(status));
-    uv_close(reinterpret_cast<uv_handle_t*>(timer_), &FreeTimer);
-  } else {
-    delete timer_;
   }
-  if (udpInitialised_) {
-    const int status = uv_udp_recv_stop(udp_);
+  if (udp_.initialised()) {
+    const int status = uv_udp_recv_stop(udp_.get());
     if (status != 0) {
       spdlog::warn("LatencyBenchmark stop udp recv failed: {}", uv_strerror(status));
     }
-    uv_close(reinterpret_cast<uv_handle_t*>(udp_), &FreeUdp);
-  } else {
-    delete udp_;
   }
 }
 
 void LatencyBenchmark::OnTimer(uv_timer_t* handle) {
-  try {
-    static_cast<LatencyBenchmark*>(handle->data)->Tick();
-  } catch (const std::exception& e) {
-    spdlog::error("LatencyBenchmark: tick failed: {}", e.what());
-  } catch (...) {
-    spdlog::error("LatencyBenchmark: tick failed");
-  }
+  Guarded("LatencyBenchmark: tick", [&] { static_cast<LatencyBenchmark*>(handle->data)->Tick(); });
 }
 
 void LatencyBenchmark::Tick() {
@@ -163,7 +148,7 @@ void LatencyBenchmark::Tick() {
 }
 
 void LatencyBenchmark::StartTimer(uint64_t timeout) {
-  const int status = uv_timer_start(timer_, &LatencyBenchmark::OnTimer, timeout, 0);
+  const int status = uv_timer_start(timer_.get(), &LatencyBenchmark::OnTimer, timeout, 0);
   if (status != 0) spdlog::warn("LatencyBenchmark start timer failed: {}", uv_strerror(status));
 }
 
@@ -172,7 +157,7 @@ void LatencyBenchmark::SendProbe() {
   context->buffer = uv_buf_init(reinterpret_cast<char*>(&context->timestamp), kProbeSize);
   auto* request = new uv_udp_send_t{};
   request->data = context;
-  const int status = uv_udp_send(request, udp_, &context->buffer, 1, reinterpret_cast<const sockaddr*>(&target_),
+  const int status = uv_udp_send(request, udp_.get(), &context->buffer, 1, reinterpret_cast<const sockaddr*>(&target_),
                                  &LatencyBenchmark::OnSent);
   if (status != 0) {
     spdlog::warn("LatencyBenchmark: udp send failed: {}", uv_strerror(status));

@@ -31,6 +31,7 @@
 
 #include <uv.h>
 
+#include "base/uv_handle.h"
 #include "net/benchmark_task_delegate.h"
 
 namespace halyx {
@@ -80,10 +81,8 @@ class LatencyBenchmark {
   void Finish();
 
   uv_loop_t* loop_;
-  uv_timer_t* timer_;
-  uv_udp_t* udp_;
-  bool timerInitialised_ = false;
-  bool udpInitialised_ = false;
+  UvHandle<uv_timer_t> timer_;
+  UvHandle<uv_udp_t> udp_;
   bool started_ = false;
   bool constructing_ = true;
   std::vector<uint64_t> rtts_;

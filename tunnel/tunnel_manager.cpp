@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
+#include "base/guard.h"
 #include "base/error_code.h"
 #include "platform/duilib/paint_manager_ui.h"
 #include "base/all_users_directory.h"
@@ -138,13 +139,7 @@ void CALLBACK TunnelManager::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
     manager = it->second;
   }
   // Called from DispatchMessageW: nothing may unwind through user32.
-  try {
-    manager->OnTimer();
-  } catch (const std::exception& e) {
-    spdlog::error("TunnelManager: timer tick failed: {}", e.what());
-  } catch (...) {
-    spdlog::error("TunnelManager: timer tick failed");
-  }
+  Guarded("TunnelManager: timer tick", [&] { manager->OnTimer(); });
 }
 
 void TunnelManager::OnTimer() {

@@ -43,8 +43,8 @@ class BridgeFunction {
   BridgeFunction(jsExecState es, const char* name, T* owner, BridgeCallback<T> callback)
       : data_(this, name), value_(0), owner_(owner), callback_(std::move(callback)) {
     if constexpr (detail::HasLife<T>::value) {
-      if (owner_ != nullptr) owner_life_ = owner_->life();
-      tracks_owner_ = true;
+      if (owner_ != nullptr) ownerLife_ = owner_->life();
+      tracksOwner_ = true;
     }
     data_.data.finalize = &JsDataRecord<BridgeFunction>::DeleteOwner;
     data_.data.callAsFunction = &BridgeFunction::OnCall;
@@ -67,7 +67,7 @@ class BridgeFunction {
       if (data == nullptr || data->callAsFunction != &BridgeFunction::OnCall) return ::jsUndefined();
       BridgeFunction* self = JsDataRecord<BridgeFunction>::From(data);
       if (self->owner_ == nullptr || !self->callback_) return ::jsUndefined();
-      if (self->tracks_owner_ && self->owner_life_.expired()) {
+      if (self->tracksOwner_ && self->ownerLife_.expired()) {
         spdlog::debug("halyx::BridgeFunction::Call: {}: its object is gone", self->name());
         return ::jsUndefined();
       }
@@ -79,8 +79,8 @@ class BridgeFunction {
   jsValue value_;
   T* owner_;
   BridgeCallback<T> callback_;
-  std::weak_ptr<void> owner_life_;
-  bool tracks_owner_ = false;
+  std::weak_ptr<void> ownerLife_;
+  bool tracksOwner_ = false;
 };
 
 }  // namespace halyx

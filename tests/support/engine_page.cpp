@@ -19,7 +19,7 @@ void EnginePage::DestroyView() {
   view_ = nullptr;
 }
 
-void WKE_CALL_TYPE EnginePage::OnReady(wkeWebView, void* param) { ++static_cast<EnginePage*>(param)->ready_count_; }
+void WKE_CALL_TYPE EnginePage::OnReady(wkeWebView, void* param) { ++static_cast<EnginePage*>(param)->readyCount_; }
 
 bool EnginePage::WriteFile(const std::wstring& name, const std::string& contents) const {
   return WriteWholeFile(dir_.path() + L"\\" + name, contents);
@@ -27,9 +27,9 @@ bool EnginePage::WriteFile(const std::wstring& name, const std::string& contents
 
 bool EnginePage::Load(const std::string& html) {
   if (view_ == nullptr || !WriteFile(L"page.html", html)) return false;
-  const int before = ready_count_;
+  const int before = readyCount_;
   ::wkeLoadFileW(view_, (dir_.path() + L"\\page.html").c_str());
-  return PumpMessagesUntil([&] { return ready_count_ > before; });
+  return PumpMessagesUntil([&] { return readyCount_ > before; });
 }
 
 std::string EnginePage::Eval(const std::string& script) const {

@@ -37,14 +37,14 @@ class EnginePage {
 
   // Destroys the view early (the destructor does it otherwise).
   void DestroyView();
-  int ready_count() const { return ready_count_; }
+  int ready_count() const { return readyCount_; }
 
  private:
   static void WKE_CALL_TYPE OnReady(wkeWebView view, void* param);
 
   ScopedTempDir dir_;
   wkeWebView view_ = nullptr;
-  int ready_count_ = 0;
+  int readyCount_ = 0;
 };
 
 }  // namespace halyx::testing

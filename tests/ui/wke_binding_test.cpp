@@ -7,17 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/module_path.h"
 #include "support/scoped_temp_dir.h"
 #include "ui/wke_binding.h"
 
 namespace halyx::testing {
 namespace {
-
-std::wstring ExecutableFolder() {
-  wchar_t path[MAX_PATH] = {};
-  const std::wstring folder(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
-  return folder.substr(0, folder.find_last_of(L'\\'));
-}
 
 // While it lives, every message box this thread opens is answered with OK at
 // once, and its caption is kept.
@@ -84,7 +79,7 @@ TEST(WkeBinding, APlantedEngineInTheCurrentFolderIsIgnored) {
   EXPECT_TRUE(MessageBoxAnswerer::captions.empty());
   wchar_t loaded[MAX_PATH] = {};
   ::GetModuleFileNameW(::GetModuleHandleW(L"wke.dll"), loaded, MAX_PATH);
-  EXPECT_EQ(std::wstring(loaded), ExecutableFolder() + L"\\wke.dll");
+  EXPECT_EQ(std::wstring(loaded), ModuleFolder() + L"\\wke.dll");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/duilib/window_impl_base.h"
+#include "base/module_path.h"
 #include "base/unique_handle.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
@@ -180,9 +181,7 @@ TEST_F(BrowserWindowTest, MouseKeysImeAndF12ReachThePage) {
     EXPECT_EQ(form.ptCurrentPos.y, window_.browser->GetPos().top + caret.y);
   }
 
-  wchar_t self[MAX_PATH] = {};
-  const std::wstring exe(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-  const std::wstring folder = exe.substr(0, exe.find_last_of(L'\\')) + L"\\inspector";
+  const std::wstring folder = ModuleFolder() + L"\\inspector";
   const std::wstring inspector = folder + L"\\inspector.html";
   ASSERT_FALSE(::PathFileExistsW(inspector.c_str())) << "left over from an earlier run";
   Send(WM_KEYDOWN, VK_F12, 1);
