@@ -51,7 +51,7 @@ TEST(WkeBinding, AMissingOrIncompleteEngineIsNotBound) {
   EXPECT_TRUE(MessageBoxAnswerer::captions.empty());
 
   ::SetLastError(0);
-  EXPECT_FALSE(BindWkeEngine(ExecutableFolder() + L"\\wke_lacking.dll"));
+  EXPECT_FALSE(BindWkeEngine(ModuleFolder() + L"\\wke_lacking.dll"));
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
   EXPECT_EQ(MessageBoxAnswerer::captions, (std::vector<std::string>{"wkeInitializeEx", "jsEvalW"}));
   EXPECT_EQ(::wkeCreateWebView, nullptr);
@@ -68,7 +68,7 @@ TEST(WkeBinding, AMissingOrIncompleteEngineIsNotBound) {
 TEST(WkeBinding, APlantedEngineInTheCurrentFolderIsIgnored) {
   ScopedTempDir planted;
   ASSERT_TRUE(
-      ::CopyFileW((ExecutableFolder() + L"\\wke_lacking.dll").c_str(), (planted.path() + L"\\wke.dll").c_str(), FALSE));
+      ::CopyFileW((ModuleFolder() + L"\\wke_lacking.dll").c_str(), (planted.path() + L"\\wke.dll").c_str(), FALSE));
   wchar_t previous[MAX_PATH] = {};
   ::GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(::SetCurrentDirectoryW(planted.path().c_str()));
