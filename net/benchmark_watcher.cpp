@@ -37,12 +37,7 @@ void to_json(json& out, const AdInfoMessage& in) {
 BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow) : loop_(loop), resultWindow_(resultWindow) {}
 
 BenchmarkWatcher::~BenchmarkWatcher() {
-  for (Lookup* lookup : lookups_) {
-    lookup->watcher = nullptr;
-    // A lookup still queued ends at once; one already running on the pool
-    // ends by itself and its callback only frees.
-    uv_cancel(reinterpret_cast<uv_req_t*>(lookup->request));
-  }
+  OrphanLookups();
   // Probes still running go with running_: their handles close, and nothing
   // reports.
 }
@@ -53,9 +48,19 @@ void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
     return;
   }
   if (!config) return;
+  const std::string refusal = RefusalReason(*config);
+  if (!refusal.empty()) {
+    spdlog::warn("BenchmarkWatcher: run refused: {}", refusal);
+    return;
+  }
   busy_ = true;
   config_ = std::move(config);
+  // A run that breaks off on the way must not leave the watcher busy, or it
+  // would refuse every later run.
+  if (!Guarded("BenchmarkWatcher: start", [&] { Begin(); })) Abandon();
+}
 
+void BenchmarkWatcher::Begin() {
   SetAdInfoMessage start;
   start.id = config_->id;
   start.route = config_->route;
@@ -99,18 +104,38 @@ void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
   if (pending_.empty()) CheckFinished();
 }
 
+void BenchmarkWatcher::OrphanLookups() {
+  for (Lookup* lookup : lookups_) {
+    lookup->watcher = nullptr;
+    // A lookup still queued ends at once; one already running on the pool
+    // ends by itself and its callback only frees.
+    uv_cancel(reinterpret_cast<uv_req_t*>(lookup->request));
+  }
+  lookups_.clear();
+}
+
+void BenchmarkWatcher::Abandon() {
+  OrphanLookups();
+  pending_.clear();
+  running_.clear();
+  busy_ = false;
+  spdlog::warn("BenchmarkWatcher: run abandoned: {}", config_ ? config_->id : std::string());
+}
+
 void BenchmarkWatcher::OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results) {
   auto* lookup = static_cast<Lookup*>(request->data);
   if (lookup && lookup->watcher) {
     BenchmarkWatcher* watcher = lookup->watcher;
     watcher->lookups_.erase(lookup);
-    Guarded("BenchmarkWatcher: handling the lookup of " + lookup->host, [&] {
+    const bool handled = Guarded("BenchmarkWatcher: handling the lookup of " + lookup->host, [&] {
       if (status < 0) {
         watcher->HandleLookupFailed(lookup->host, status);
       } else {
         watcher->HandleResolved(lookup->host, results);
       }
     });
+    // Servers left pending would keep the run from ever ending.
+    if (!handled) watcher->Abandon();
   }
   uv_freeaddrinfo(results);
   delete lookup;
@@ -188,12 +213,16 @@ void BenchmarkWatcher::OnBenchmarkResult(const std::string& name, const std::str
 }
 
 void BenchmarkWatcher::PostAdInfo(const LatencyResult& result) {
-  AdInfoMessage message;
-  message.id = config_ ? config_->id : std::string();
-  message.ad = result;
-  if (!PostPayload(resultWindow_, kAdInfoMessage, std::make_unique<std::string>(json(message).dump()))) {
-    spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
-  }
+  // A message that cannot be written costs that message, not the run's
+  // bookkeeping that follows it.
+  Guarded("BenchmarkWatcher: posting the result of " + result.name, [&] {
+    AdInfoMessage message;
+    message.id = config_ ? config_->id : std::string();
+    message.ad = result;
+    if (!PostPayload(resultWindow_, kAdInfoMessage, std::make_unique<std::string>(json(message).dump()))) {
+      spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
+    }
+  });
 }
 
 void BenchmarkWatcher::CheckFinished() {

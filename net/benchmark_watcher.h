@@ -7,7 +7,9 @@
 // 0x8067). Every configured server gets exactly one "AdInfo" per run: a
 // server whose name cannot be resolved, or whose probe cannot be set up, is
 // reported lost (lag 0, dropRate 1.0). A run ends when nothing is pending or
-// running; a Start during a run is rejected.
+// running; a Start during a run is rejected, and so is a run that
+// RefusalReason finds fault with (with a warning). A run that breaks off on
+// an unexpected failure is abandoned, so the watcher never stays busy.
 //
 // Owned by the IoLoop, which creates it with the loop and the result window,
 // calls Start on each benchmark wake-up and destroys it on the loop thread:
@@ -80,6 +82,11 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
  private:
   struct Lookup;
 
+  // The body of Start, once the run counts as begun.
+  void Begin();
+  // Ends a run that broke off: lookups orphaned, probes destroyed, idle.
+  void Abandon();
+  void OrphanLookups();
   static void OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results);
   void HandleLookupFailed(const std::string& host, int status);
   void HandleResolved(const std::string& host, const addrinfo* results);

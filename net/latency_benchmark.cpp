@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <spdlog/spdlog.h>
 
@@ -62,21 +64,30 @@ bool LatencyBenchmark::SetUp(int interfaceIndex) {
   }
   udp_.SetInitialised();
 
-  // The interface option is IPv4's; an IPv6 target goes out unbound.
-  if (interfaceIndex >= 0 && target_.ss_family == AF_INET) {
-    UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    if (socket && BindToInterface(socket.get(), interfaceIndex)) {
-      status = uv_udp_open(udp_.get(), socket.get());
-      if (status != 0) {
-        spdlog::error("LatencyBenchmark open udp socket failed: {}", uv_strerror(status));
-        return false;
-      }
-      static_cast<void>(socket.release());  // the handle closes it now
-    } else {
-      if (!socket) {
-        spdlog::warn("LatencyBenchmark create socket failed: {:#x}", SignedErrorCode(::WSAGetLastError()));
-      }
+  // The socket is made here, of the target's family: left to itself libuv
+  // would bind an IPv4 socket when receiving starts, from which no probe
+  // reaches an IPv6 server.
+  const int family = target_.ss_family;
+  UniqueSocket socket(::socket(family, SOCK_DGRAM, IPPROTO_UDP));
+  if (!socket) {
+    spdlog::warn("LatencyBenchmark create socket failed: {:#x}", SignedErrorCode(::WSAGetLastError()));
+  } else {
+    // Not fatal: the probe then leaves by the routing table's choice.
+    if (interfaceIndex >= 0 && !BindToInterface(socket.get(), interfaceIndex, family)) {
       spdlog::error("LatencyBenchmark bind socket to default interface failed");
+    }
+    status = uv_udp_open(udp_.get(), socket.get());
+    if (status != 0) {
+      spdlog::error("LatencyBenchmark open udp socket failed: {}", uv_strerror(status));
+      return false;
+    }
+    static_cast<void>(socket.release());  // the handle closes it now
+    sockaddr_storage any{};
+    any.ss_family = static_cast<ADDRESS_FAMILY>(family);  // the unspecified address, port 0
+    status = uv_udp_bind(udp_.get(), reinterpret_cast<const sockaddr*>(&any), 0);
+    if (status != 0) {
+      spdlog::error("LatencyBenchmark bind udp failed: {}", uv_strerror(status));
+      return false;
     }
   }
 
@@ -166,6 +177,7 @@ void LatencyBenchmark::SendProbe() {
     return;
   }
   ++sent_;
+  unanswered_.push_back(context->timestamp);
 }
 
 void LatencyBenchmark::OnSent(uv_udp_send_t* request, int status) {
@@ -183,22 +195,26 @@ void LatencyBenchmark::OnAlloc(uv_handle_t*, std::size_t suggested, uv_buf_t* bu
 
 void LatencyBenchmark::OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address,
                               unsigned) {
-  auto* self = static_cast<LatencyBenchmark*>(handle->data);
+  // The buffer is ours whatever happens below.
+  std::unique_ptr<char, decltype(&std::free)> bytes(buffer ? buffer->base : nullptr, &std::free);
+  Guarded("LatencyBenchmark: receive",
+          [&] { static_cast<LatencyBenchmark*>(handle->data)->Receive(nread, bytes.get(), address); });
+}
+
+void LatencyBenchmark::Receive(ssize_t nread, const char* bytes, const sockaddr* address) {
   if (nread < 0) {
     spdlog::warn("LatencyBenchmark recv failed ({}): {}", nread, uv_strerror(static_cast<int>(nread)));
-    if (buffer) std::free(buffer->base);
     return;
   }
-  if (!buffer || !buffer->base) {
+  if (!bytes) {
     spdlog::warn("LatencyBenchmark: buf is NULL in ReadCallback");
     return;
   }
   if (!address) {
     spdlog::warn("LatencyBenchmark: from address is NULL in ReadCallback");
-    std::free(buffer->base);
     return;
   }
-  if (!self->IsTarget(address)) {
+  if (!IsTarget(address)) {
     char text[65] = {};
     if (address->sa_family == AF_INET) {
       uv_ip4_name(reinterpret_cast<const sockaddr_in*>(address), text, sizeof(text));
@@ -206,24 +222,24 @@ void LatencyBenchmark::OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* b
       uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(address), text, sizeof(text));
     }
     spdlog::warn("LatencyBenchmark: target mismatch, recv packet from: {}", text);
-    std::free(buffer->base);
     return;
   }
-  if (nread == static_cast<ssize_t>(kProbeSize)) {
-    uint64_t sentAt = 0;
-    std::memcpy(&sentAt, buffer->base, kProbeSize);
-    const uint64_t now = uv_now(self->loop_);
-    // Only a time this run can have sent is a round trip; anything else
-    // would wrap around into an enormous lag.
-    if (sentAt >= self->startTime_ && sentAt <= now) {
-      self->rtts_.push_back(now - sentAt);
-    } else {
-      spdlog::warn("LatencyBenchmark: {} echo carries a time not sent: {}", self->name_, sentAt);
-    }
-  } else {
-    spdlog::warn("LatencyBenchmark: {} data length mismatch, expect: {}, got: {}", self->name_, kProbeSize, nread);
+  if (nread != static_cast<ssize_t>(kProbeSize)) {
+    spdlog::warn("LatencyBenchmark: {} data length mismatch, expect: {}, got: {}", name_, kProbeSize, nread);
+    return;
   }
-  std::free(buffer->base);
+  uint64_t sentAt = 0;
+  std::memcpy(&sentAt, bytes, kProbeSize);
+  // Each probe counts once: an echo must carry the time of a probe still
+  // unanswered. A duplicated datagram, or one forged with some other time,
+  // would otherwise add round trips without bound and end the run early.
+  const auto probe = std::find(unanswered_.begin(), unanswered_.end(), sentAt);
+  if (probe == unanswered_.end()) {
+    spdlog::warn("LatencyBenchmark: {} echo carries a time not sent: {}", name_, sentAt);
+    return;
+  }
+  unanswered_.erase(probe);
+  rtts_.push_back(uv_now(loop_) - sentAt);
 }
 
 bool LatencyBenchmark::IsTarget(const sockaddr* address) const {

@@ -4,7 +4,8 @@
 // socket; each probe is the loop time of its sending, and the server's echo
 // service sends it back unchanged, so the echo alone gives the round trip.
 // Echoes are accepted only from exactly the target address and port and only
-// when exactly 8 bytes long. The run ends at the first tick after all echoes
+// when exactly 8 bytes long, and each probe counts once: an echo must carry
+// the time of a probe still unanswered. The run ends at the first tick after all echoes
 // are in, or after count x interval + 1000 ms, and reports once to the
 // delegate: the truncated average round trip ("lag") and the share of probes
 // unanswered ("dropRate"; no echo at all gives lag 0 and 1.0).
@@ -70,6 +71,7 @@ class LatencyBenchmark {
   static void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address, unsigned flags);
   static void OnSent(uv_udp_send_t* request, int status);
 
+  void Receive(ssize_t nread, const char* bytes, const sockaddr* address);
   bool SetUp(int interfaceIndex);
   void Tick();
   void StartTimer(uint64_t timeout);
@@ -85,7 +87,8 @@ class LatencyBenchmark {
   UvHandle<uv_udp_t> udp_;
   bool started_ = false;
   bool constructing_ = true;
-  std::vector<uint64_t> rtts_;
+  std::vector<uint64_t> rtts_;        // one per answered probe
+  std::vector<uint64_t> unanswered_;  // the times of the probes sent and not yet echoed
   uint64_t startTime_;
   uint64_t lastSendTime_ = 0;
   sockaddr_storage target_{};

@@ -3,9 +3,9 @@
 // to order for tests and demonstrations.
 //
 //   udp_echo [--sockets N] [--delay-ms MS] [--drop SHARE] [--duplicate]
-//            [--truncate] [--extend] [--other-port]
+//            [--truncate] [--extend] [--other-port] [--ipv6]
 //
-// Binds N sockets (default 1) on 127.0.0.1 at ephemeral ports, prints each
+// Binds N sockets (default 1) on 127.0.0.1 (::1 with --ipv6) at ephemeral ports, prints each
 // port on a line of its own, then "ready", and echoes until its standard
 // input closes (the parent went away) or it is killed.
 //
@@ -16,6 +16,7 @@
 //   --truncate      answer with the first 7 bytes only
 //   --extend        answer with one byte more (a 0 appended)
 //   --other-port    answer from another socket (another port)
+//   --ipv6          listen on the IPv6 loopback address instead
 #include <winsock2.h>
 #include <windows.h>
 
@@ -39,6 +40,7 @@ struct Options {
   bool truncate = false;
   bool extend = false;
   bool otherPort = false;
+  bool ipv6 = false;
 };
 
 Options options;
@@ -118,8 +120,12 @@ void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const socka
 }
 
 bool Bind(uv_udp_t* handle, int* port) {
-  sockaddr_in any{};
-  uv_ip4_addr("127.0.0.1", 0, &any);
+  sockaddr_storage any{};
+  if (options.ipv6) {
+    uv_ip6_addr("::1", 0, reinterpret_cast<sockaddr_in6*>(&any));
+  } else {
+    uv_ip4_addr("127.0.0.1", 0, reinterpret_cast<sockaddr_in*>(&any));
+  }
   int status = uv_udp_init(loop, handle);
   if (status == 0) status = uv_udp_bind(handle, reinterpret_cast<const sockaddr*>(&any), 0);
   if (status != 0) {
@@ -151,6 +157,8 @@ bool ParseOptions(int argc, char** argv) {
       options.extend = true;
     } else if (arg == "--other-port") {
       options.otherPort = true;
+    } else if (arg == "--ipv6") {
+      options.ipv6 = true;
     } else {
       std::fprintf(stderr, "udp_echo: unknown option %s\n", arg.c_str());
       return false;
