@@ -1,5 +1,6 @@
 #include "net/benchmark_watcher.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -71,6 +72,9 @@ void BenchmarkWatcher::Begin() {
     spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
   }
   spdlog::info("benchmark started: {}", config_->id);
+  uv_update_time(loop_);
+  runStart_ = uv_now(loop_);
+  probesCreated_ = 0;
 
   interfaceIndex_ = SelectDefaultInterface();
   if (interfaceIndex_ < 0) spdlog::warn("BenchmarkWatcher get default interface failed");
@@ -191,8 +195,16 @@ void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* r
       spdlog::info("BenchmarkWatcher latency test to {} ({}:{})", name, text, server.port);
     }
 
+    // The servers' first probes are spread over the first interval rather
+    // than all sent in one loop pass, whose echoes would then queue behind
+    // each other and come back late.
+    const uint64_t intervalMs = static_cast<uint64_t>(frequency * 1000.0);
+    const uint64_t slot = runStart_ + intervalMs * probesCreated_++ / std::max<std::size_t>(config_->servers.size(), 1);
+    uv_update_time(loop_);
+    const uint64_t now = uv_now(loop_);
     auto probe = std::make_shared<LatencyBenchmark>(loop_, interfaceIndex_, reinterpret_cast<const sockaddr*>(&address),
-                                                    server.name, server.title, count, this, frequency);
+                                                    server.name, server.title, count, this, frequency,
+                                                    slot > now ? slot - now : 0);
     pending_.erase(name);
     if (!probe->started()) {
       // It would never report, and the run would never end.

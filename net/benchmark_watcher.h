@@ -3,7 +3,8 @@
 // Start posts the whole list with empty results ("SetAdInfo", 0x8066), looks
 // every host up on libuv's work pool (one lookup serves all servers of that
 // host), starts one LatencyBenchmark per server, bound to the default
-// interface, and posts each server's result as soon as it is in ("AdInfo",
+// interface, with the servers' first probes spread evenly over the first
+// interval, and posts each server's result as soon as it is in ("AdInfo",
 // 0x8067). Every configured server gets exactly one "AdInfo" per run: a
 // server whose name cannot be resolved, or whose probe cannot be set up, is
 // reported lost (lag 0, dropRate 1.0). A run ends when nothing is pending or
@@ -101,6 +102,8 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
   uv_loop_t* loop_;
   HWND resultWindow_;
   std::set<Lookup*> lookups_;  // in flight; orphaned on destruction
+  uint64_t runStart_ = 0;      // loop time (ms) the run began
+  std::size_t probesCreated_ = 0;
 };
 
 }  // namespace halyx

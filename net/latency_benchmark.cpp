@@ -38,14 +38,17 @@ uint64_t IntervalFromFrequency(double frequency) {
 
 LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target, const std::string& name,
                                    const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate,
-                                   double frequency)
+                                   double frequency, uint64_t startDelayMs)
     : loop_(loop),
-      startTime_(uv_now(loop)),
       name_(name),
       title_(title),
       intervalMs_(IntervalFromFrequency(frequency)),
       count_(std::max<int32_t>(count, 0)),
       delegate_(delegate) {
+  // The loop's clock may be a whole busy pass old; the plan starts from now.
+  uv_update_time(loop_);
+  nextDue_ = uv_now(loop_) + startDelayMs;
+  endOfRun_ = nextDue_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
   std::memcpy(&target_, target, target->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6));
   timer_.get()->data = this;
   udp_.get()->data = this;
@@ -124,10 +127,10 @@ void LatencyBenchmark::OnTimer(uv_timer_t* handle) {
 }
 
 void LatencyBenchmark::Tick() {
+  uv_update_time(loop_);
   const uint64_t now = uv_now(loop_);
-  const bool allEchoed = rtts_.size() == static_cast<std::size_t>(count_);
-  const bool pastDeadline = now > startTime_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
-  if (allEchoed || pastDeadline) {
+  ExpireProbes(uv_hrtime());
+  if (Complete() || now >= endOfRun_) {
     // The owner stores the probe only once it is constructed, so a run that
     // is over at once (count 0) reports from the next loop pass.
     if (constructing_) {
@@ -138,24 +141,36 @@ void LatencyBenchmark::Tick() {
     return;
   }
 
-  const int64_t remaining = static_cast<int64_t>(lastSendTime_ + intervalMs_) - static_cast<int64_t>(now);
-  if (remaining > 0) {
-    StartTimer(static_cast<uint64_t>(remaining));
-    return;
-  }
-  // A probe is due. The next one keeps to the planned schedule; a tick more
-  // than one interval late fires the next tick at once instead of starting
-  // the timer with a negative (to libuv: endless) timeout. Missed probes are
-  // not sent in a burst: the late one goes now, the next one an interval on.
-  const int64_t next =
-      lastSendTime_ == 0 ? static_cast<int64_t>(intervalMs_) : static_cast<int64_t>(intervalMs_) + remaining;
-  StartTimer(next > 0 ? static_cast<uint64_t>(next) : 0);
-  lastSendTime_ = now;
-
-  if (sent_ < count_) SendProbe();
-  if (sent_ >= count_) {
+  if (sent_ < count_ && now >= nextDue_) {
+    // The plan holds: a late probe leaves now, and the next one keeps its
+    // planned time (at once, while the run is behind), so lateness never
+    // pushes the rest of the run back.
+    nextDue_ += intervalMs_;
+    SendProbe();
+  } else if (sent_ >= count_) {
     spdlog::warn("LatencyBenchmark: {} expected to send {}, already sent {}", name_, count_, sent_);
   }
+
+  // Wake for the next planned probe or the first deadline, whichever comes
+  // first.
+  uint64_t wake = endOfRun_;
+  if (sent_ < count_) wake = std::min(wake, nextDue_);
+  if (!unanswered_.empty()) {
+    const uint64_t expiresNs = unanswered_.front() + kGraceMs * 1000000;
+    const uint64_t nowNs = uv_hrtime();
+    wake = std::min(wake, now + (expiresNs > nowNs ? (expiresNs - nowNs + 999999) / 1000000 : 0));
+  }
+  StartTimer(wake > now ? wake - now : 0);
+}
+
+bool LatencyBenchmark::Complete() const {
+  return rtts_.size() == static_cast<std::size_t>(count_) || (sent_ >= count_ && unanswered_.empty());
+}
+
+void LatencyBenchmark::ExpireProbes(uint64_t nowNs) {
+  const auto live = std::find_if(unanswered_.begin(), unanswered_.end(),
+                                 [&](uint64_t sentNs) { return sentNs + kGraceMs * 1000000 > nowNs; });
+  unanswered_.erase(unanswered_.begin(), live);
 }
 
 void LatencyBenchmark::StartTimer(uint64_t timeout) {
@@ -164,20 +179,31 @@ void LatencyBenchmark::StartTimer(uint64_t timeout) {
 }
 
 void LatencyBenchmark::SendProbe() {
-  auto* context = new SendContext{this, uv_now(loop_), {}};
-  context->buffer = uv_buf_init(reinterpret_cast<char*>(&context->timestamp), kProbeSize);
-  auto* request = new uv_udp_send_t{};
-  request->data = context;
-  const int status = uv_udp_send(request, udp_.get(), &context->buffer, 1, reinterpret_cast<const sockaddr*>(&target_),
-                                 &LatencyBenchmark::OnSent);
+  // Stamped as it leaves: sent at once when the socket takes it, queued
+  // (with its own copy of the stamp) only when it cannot.
+  uint64_t stamp = uv_hrtime();
+  uv_buf_t buffer = uv_buf_init(reinterpret_cast<char*>(&stamp), kProbeSize);
+  const auto* target = reinterpret_cast<const sockaddr*>(&target_);
+  int status = uv_udp_try_send(udp_.get(), &buffer, 1, target);
+  if (status == UV_EAGAIN || status == UV_ENOSYS) {
+    auto* context = new SendContext{this, stamp, {}};
+    context->buffer = uv_buf_init(reinterpret_cast<char*>(&context->timestamp), kProbeSize);
+    auto* request = new uv_udp_send_t{};
+    request->data = context;
+    status = uv_udp_send(request, udp_.get(), &context->buffer, 1, target, &LatencyBenchmark::OnSent);
+    if (status != 0) {
+      delete request;
+      delete context;
+    }
+  } else if (status > 0) {
+    status = 0;
+  }
   if (status != 0) {
     spdlog::warn("LatencyBenchmark: udp send failed: {}", uv_strerror(status));
-    delete request;
-    delete context;
     return;
   }
+  unanswered_.push_back(stamp);
   ++sent_;
-  unanswered_.push_back(context->timestamp);
 }
 
 void LatencyBenchmark::OnSent(uv_udp_send_t* request, int status) {
@@ -232,14 +258,18 @@ void LatencyBenchmark::Receive(ssize_t nread, const char* bytes, const sockaddr*
   std::memcpy(&sentAt, bytes, kProbeSize);
   // Each probe counts once: an echo must carry the time of a probe still
   // unanswered. A duplicated datagram, or one forged with some other time,
-  // would otherwise add round trips without bound and end the run early.
+  // would otherwise add round trips without bound and end the run early. An
+  // echo past its probe's deadline lands here too.
   const auto probe = std::find(unanswered_.begin(), unanswered_.end(), sentAt);
   if (probe == unanswered_.end()) {
     spdlog::warn("LatencyBenchmark: {} echo carries a time not sent: {}", name_, sentAt);
     return;
   }
+  const uint64_t receivedAt = uv_hrtime();
   unanswered_.erase(probe);
-  rtts_.push_back(uv_now(loop_) - sentAt);
+  rtts_.push_back(receivedAt > sentAt ? (receivedAt - sentAt) / 1000 : 0);
+  // The run may be complete now; it ends on a tick of its own, at once.
+  if (Complete()) StartTimer(0);
 }
 
 bool LatencyBenchmark::IsTarget(const sockaddr* address) const {
@@ -282,11 +312,13 @@ void LatencyBenchmark::Finish() {
     if (delegate_) delegate_->OnBenchmarkResult(name_, title_, 0, 1.0);
     return;
   }
+  // Round trips are kept in microseconds; the page and the log get whole
+  // milliseconds, truncated.
   const LatencySummary summary = Summarize(rtts_, sent_);
   spdlog::warn("LatencyBenchmark: latency test: {} ({}:{}) {}/{} packets received, min/avg/max: {}/{}/{}", name_,
-               address, port, rtts_.size(), sent_, summary.min, summary.avg, summary.max);
+               address, port, rtts_.size(), sent_, summary.min / 1000, summary.avg / 1000, summary.max / 1000);
   if (delegate_) {
-    delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(summary.avg), summary.dropRate);
+    delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(summary.avg / 1000), summary.dropRate);
   }
 }
 

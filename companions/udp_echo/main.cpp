@@ -5,6 +5,10 @@
 //   udp_echo [--sockets N] [--delay-ms MS] [--drop SHARE] [--duplicate]
 //            [--truncate] [--extend] [--other-port] [--ipv6]
 //
+// A datagram of exactly "STATS" is not echoed: it is answered with this
+// process's figures so far, "received R answered A" (datagrams, STATS not
+// counted), so a benchmark can tell the stand-in's losses from the client's.
+//
 // Binds N sockets (default 1) on 127.0.0.1 (::1 with --ipv6) at ephemeral ports, prints each
 // port on a line of its own, then "ready", and echoes until its standard
 // input closes (the parent went away) or it is killed.
@@ -45,6 +49,9 @@ struct Options {
 
 Options options;
 uv_loop_t* loop = nullptr;
+uint64_t receivedTotal = 0;
+uint64_t answeredTotal = 0;
+constexpr char kStatsQuery[] = "STATS";
 
 struct Socket {
   uv_udp_t handle{};
@@ -105,7 +112,12 @@ void OnAlloc(uv_handle_t*, size_t suggested, uv_buf_t* buffer) {
 
 void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address, unsigned) {
   auto* socket = static_cast<Socket*>(handle->data);
-  if (nread >= 0 && address) {
+  constexpr std::size_t kStatsSize = sizeof(kStatsQuery) - 1;
+  if (nread == static_cast<ssize_t>(kStatsSize) && address && std::memcmp(buffer->base, kStatsQuery, kStatsSize) == 0) {
+    Reply(&socket->handle, address,
+          "received " + std::to_string(receivedTotal) + " answered " + std::to_string(answeredTotal));
+  } else if (nread >= 0 && address) {
+    ++receivedTotal;
     const uint64_t n = ++socket->received;
     const bool dropped = std::floor(n * options.drop) > std::floor((n - 1) * options.drop);
     if (!dropped) {
@@ -113,6 +125,7 @@ void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const socka
       if (options.truncate && bytes.size() > 7) bytes.resize(7);
       if (options.extend) bytes.push_back('\0');
       Reply(socket->answerFrom, address, bytes);
+      ++answeredTotal;
       if (options.duplicate) Reply(socket->answerFrom, address, bytes);
     }
   }
