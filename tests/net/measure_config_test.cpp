@@ -157,7 +157,8 @@ TEST(MeasureConfigLimits, RefusesRunsBeyondTheLimits) {
   media.servers.push_back({"file", "b", "B", "host", 1, "ONLINE"});
   EXPECT_EQ(RefusalReason(media), "server 1 is neither http nor https");
   media.servers.pop_back();
-  media.servers.resize(1001, media.servers[0]);
+  const ServerEntry one = media.servers[0];
+  media.servers.resize(1001, one);
   EXPECT_EQ(RefusalReason(media), "1001 servers, at most 1000");
 }
 
