@@ -147,14 +147,16 @@ void LatencyBenchmark::Tick() {
     // pushes the rest of the run back.
     nextDue_ += intervalMs_;
     SendProbe();
-  } else if (sent_ >= count_) {
+  }
+  // All probes are out and echoes still missing: said once an interval
+  // until the run ends.
+  if (sent_ >= count_) {
     spdlog::warn("LatencyBenchmark: {} expected to send {}, already sent {}", name_, count_, sent_);
   }
 
-  // Wake for the next planned probe or the first deadline, whichever comes
-  // first.
-  uint64_t wake = endOfRun_;
-  if (sent_ < count_) wake = std::min(wake, nextDue_);
+  // Wake for the next planned probe (or, once all are out, an interval on)
+  // or the first deadline, whichever comes first.
+  uint64_t wake = std::min(endOfRun_, sent_ < count_ ? nextDue_ : now + intervalMs_);
   if (!unanswered_.empty()) {
     const uint64_t expiresNs = unanswered_.front() + kGraceMs * 1000000;
     const uint64_t nowNs = uv_hrtime();
