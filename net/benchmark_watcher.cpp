@@ -1,5 +1,6 @@
 #include "net/benchmark_watcher.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -37,12 +38,7 @@ void to_json(json& out, const AdInfoMessage& in) {
 BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow) : loop_(loop), resultWindow_(resultWindow) {}
 
 BenchmarkWatcher::~BenchmarkWatcher() {
-  for (Lookup* lookup : lookups_) {
-    lookup->watcher = nullptr;
-    // A lookup still queued ends at once; one already running on the pool
-    // ends by itself and its callback only frees.
-    uv_cancel(reinterpret_cast<uv_req_t*>(lookup->request));
-  }
+  OrphanLookups();
   // Probes still running go with running_: their handles close, and nothing
   // reports.
 }
@@ -53,9 +49,19 @@ void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
     return;
   }
   if (!config) return;
+  const std::string refusal = RefusalReason(*config);
+  if (!refusal.empty()) {
+    spdlog::warn("BenchmarkWatcher: run refused: {}", refusal);
+    return;
+  }
   busy_ = true;
   config_ = std::move(config);
+  // A run that breaks off on the way must not leave the watcher busy, or it
+  // would refuse every later run.
+  if (!Guarded("BenchmarkWatcher: start", [&] { Begin(); })) Abandon();
+}
 
+void BenchmarkWatcher::Begin() {
   SetAdInfoMessage start;
   start.id = config_->id;
   start.route = config_->route;
@@ -66,6 +72,9 @@ void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
     spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
   }
   spdlog::info("benchmark started: {}", config_->id);
+  uv_update_time(loop_);
+  runStart_ = uv_now(loop_);
+  probesCreated_ = 0;
 
   interfaceIndex_ = SelectDefaultInterface();
   if (interfaceIndex_ < 0) spdlog::warn("BenchmarkWatcher get default interface failed");
@@ -99,18 +108,38 @@ void BenchmarkWatcher::Start(std::shared_ptr<BenchmarkGameConfig> config) {
   if (pending_.empty()) CheckFinished();
 }
 
+void BenchmarkWatcher::OrphanLookups() {
+  for (Lookup* lookup : lookups_) {
+    lookup->watcher = nullptr;
+    // A lookup still queued ends at once; one already running on the pool
+    // ends by itself and its callback only frees.
+    uv_cancel(reinterpret_cast<uv_req_t*>(lookup->request));
+  }
+  lookups_.clear();
+}
+
+void BenchmarkWatcher::Abandon() {
+  OrphanLookups();
+  pending_.clear();
+  running_.clear();
+  busy_ = false;
+  spdlog::warn("BenchmarkWatcher: run abandoned: {}", config_ ? config_->id : std::string());
+}
+
 void BenchmarkWatcher::OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results) {
   auto* lookup = static_cast<Lookup*>(request->data);
   if (lookup && lookup->watcher) {
     BenchmarkWatcher* watcher = lookup->watcher;
     watcher->lookups_.erase(lookup);
-    Guarded("BenchmarkWatcher: handling the lookup of " + lookup->host, [&] {
+    const bool handled = Guarded("BenchmarkWatcher: handling the lookup of " + lookup->host, [&] {
       if (status < 0) {
         watcher->HandleLookupFailed(lookup->host, status);
       } else {
         watcher->HandleResolved(lookup->host, results);
       }
     });
+    // Servers left pending would keep the run from ever ending.
+    if (!handled) watcher->Abandon();
   }
   uv_freeaddrinfo(results);
   delete lookup;
@@ -166,8 +195,16 @@ void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* r
       spdlog::info("BenchmarkWatcher latency test to {} ({}:{})", name, text, server.port);
     }
 
+    // The servers' first probes are spread over the first interval rather
+    // than all sent in one loop pass, whose echoes would then queue behind
+    // each other and come back late.
+    const uint64_t intervalMs = static_cast<uint64_t>(frequency * 1000.0);
+    const uint64_t slot = runStart_ + intervalMs * probesCreated_++ / std::max<std::size_t>(config_->servers.size(), 1);
+    uv_update_time(loop_);
+    const uint64_t now = uv_now(loop_);
     auto probe = std::make_shared<LatencyBenchmark>(loop_, interfaceIndex_, reinterpret_cast<const sockaddr*>(&address),
-                                                    server.name, server.title, count, this, frequency);
+                                                    server.name, server.title, count, this, frequency,
+                                                    slot > now ? slot - now : 0);
     pending_.erase(name);
     if (!probe->started()) {
       // It would never report, and the run would never end.
@@ -188,12 +225,16 @@ void BenchmarkWatcher::OnBenchmarkResult(const std::string& name, const std::str
 }
 
 void BenchmarkWatcher::PostAdInfo(const LatencyResult& result) {
-  AdInfoMessage message;
-  message.id = config_ ? config_->id : std::string();
-  message.ad = result;
-  if (!PostPayload(resultWindow_, kAdInfoMessage, std::make_unique<std::string>(json(message).dump()))) {
-    spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
-  }
+  // A message that cannot be written costs that message, not the run's
+  // bookkeeping that follows it.
+  Guarded("BenchmarkWatcher: posting the result of " + result.name, [&] {
+    AdInfoMessage message;
+    message.id = config_ ? config_->id : std::string();
+    message.ad = result;
+    if (!PostPayload(resultWindow_, kAdInfoMessage, std::make_unique<std::string>(json(message).dump()))) {
+      spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
+    }
+  });
 }
 
 void BenchmarkWatcher::CheckFinished() {

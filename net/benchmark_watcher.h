@@ -3,11 +3,14 @@
 // Start posts the whole list with empty results ("SetAdInfo", 0x8066), looks
 // every host up on libuv's work pool (one lookup serves all servers of that
 // host), starts one LatencyBenchmark per server, bound to the default
-// interface, and posts each server's result as soon as it is in ("AdInfo",
+// interface, with the servers' first probes spread evenly over the first
+// interval, and posts each server's result as soon as it is in ("AdInfo",
 // 0x8067). Every configured server gets exactly one "AdInfo" per run: a
 // server whose name cannot be resolved, or whose probe cannot be set up, is
 // reported lost (lag 0, dropRate 1.0). A run ends when nothing is pending or
-// running; a Start during a run is rejected.
+// running; a Start during a run is rejected, and so is a run that
+// RefusalReason finds fault with (with a warning). A run that breaks off on
+// an unexpected failure is abandoned, so the watcher never stays busy.
 //
 // Owned by the IoLoop, which creates it with the loop and the result window,
 // calls Start on each benchmark wake-up and destroys it on the loop thread:
@@ -80,6 +83,11 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
  private:
   struct Lookup;
 
+  // The body of Start, once the run counts as begun.
+  void Begin();
+  // Ends a run that broke off: lookups orphaned, probes destroyed, idle.
+  void Abandon();
+  void OrphanLookups();
   static void OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results);
   void HandleLookupFailed(const std::string& host, int status);
   void HandleResolved(const std::string& host, const addrinfo* results);
@@ -94,6 +102,8 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
   uv_loop_t* loop_;
   HWND resultWindow_;
   std::set<Lookup*> lookups_;  // in flight; orphaned on destruction
+  uint64_t runStart_ = 0;      // loop time (ms) the run began
+  std::size_t probesCreated_ = 0;
 };
 
 }  // namespace halyx

@@ -6,6 +6,7 @@
 #include <spdlog/spdlog.h>
 
 #include "base/error_code.h"
+#include "base/guard.h"
 #include "net/http_connectivity.h"
 #include "base/window_messages.h"
 
@@ -36,9 +37,24 @@ void ConnectivityWatcher::Start(std::shared_ptr<ConnectMediaConfig> config) {
     return;
   }
   if (!config) return;
+  const std::string refusal = RefusalReason(*config);
+  if (!refusal.empty()) {
+    spdlog::warn("ConnectivityWatcher: run refused: {}", refusal);
+    return;
+  }
   busy_ = true;
   config_ = std::move(config);
+  // A run that breaks off on the way must not leave the watcher busy, or it
+  // would refuse every later run.
+  if (!Guarded("ConnectivityWatcher: start", [&] { Begin(); })) {
+    starting_ = false;
+    running_.clear();
+    busy_ = false;
+    spdlog::warn("ConnectivityWatcher: run abandoned: {}", config_->id);
+  }
+}
 
+void ConnectivityWatcher::Begin() {
   SetAdGlobalMessage start;
   start.id = config_->id;
   start.route = config_->route;
@@ -78,12 +94,16 @@ void ConnectivityWatcher::OnConnectResult(const std::string& name, const std::st
 }
 
 void ConnectivityWatcher::PostAdGlobal(const ServerStatus& status) {
-  AdGlobalMessage message;
-  message.id = config_ ? config_->id : std::string();
-  message.ad = status;
-  if (!PostPayload(resultWindow_, kAdGlobalMessage, std::make_unique<std::string>(json(message).dump()))) {
-    spdlog::warn("PostMessageW from connectivity failed: {:#x}", LastError());
-  }
+  // A message that cannot be written costs that message, not the run's
+  // bookkeeping that follows it.
+  Guarded("ConnectivityWatcher: posting the result of " + status.name, [&] {
+    AdGlobalMessage message;
+    message.id = config_ ? config_->id : std::string();
+    message.ad = status;
+    if (!PostPayload(resultWindow_, kAdGlobalMessage, std::make_unique<std::string>(json(message).dump()))) {
+      spdlog::warn("PostMessageW from connectivity failed: {:#x}", LastError());
+    }
+  });
 }
 
 void ConnectivityWatcher::CheckFinished() {

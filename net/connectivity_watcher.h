@@ -6,7 +6,10 @@
 // in ("AdGlobal", 0x8069): the status the page gave the server when it
 // answered as expected, "MAINTAIN" otherwise. Every configured server gets
 // exactly one "AdGlobal" per run, also when several share a name. A run ends
-// when no test is left; a Start during a run is rejected and the run goes on.
+// when no test is left; a Start during a run is rejected and the run goes on,
+// and a run that RefusalReason finds fault with is refused with a warning. A
+// run that breaks off on an unexpected failure is abandoned, so the watcher
+// never stays busy.
 //
 // Owned by the IoLoop, which creates it with the loop and the result window,
 // calls Start on each media wake-up and destroys it on the loop thread when
@@ -75,6 +78,8 @@ class ConnectivityWatcher : public ConnectTaskDelegate, public MediaWatcher {
   bool busy() const { return busy_; }
 
  private:
+  // The body of Start, once the run counts as begun.
+  void Begin();
   void PostAdGlobal(const ServerStatus& status);
   void CheckFinished();
 

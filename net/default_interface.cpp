@@ -94,9 +94,13 @@ int32_t SelectDefaultInterface() {
   });
 }
 
-bool BindToInterface(SOCKET socket, int32_t index) {
-  const DWORD value = ::htonl(static_cast<u_long>(index));
-  if (::setsockopt(socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&value), sizeof(value)) != 0) {
+bool BindToInterface(SOCKET socket, int32_t index, int family) {
+  // The IPv4 option takes the index in network byte order, the IPv6 one in
+  // host byte order.
+  const bool v6 = family == AF_INET6;
+  const DWORD value = v6 ? static_cast<DWORD>(index) : ::htonl(static_cast<u_long>(index));
+  if (::setsockopt(socket, v6 ? IPPROTO_IPV6 : IPPROTO_IP, v6 ? IPV6_UNICAST_IF : IP_UNICAST_IF,
+                   reinterpret_cast<const char*>(&value), sizeof(value)) != 0) {
     spdlog::warn("setsockopt failed on {}: {:#x}", index, SignedErrorCode(::WSAGetLastError()));
     return false;
   }

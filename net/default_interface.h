@@ -53,8 +53,9 @@ int32_t ChooseDefaultInterface(const std::vector<RouteRow>& routes, const std::v
 // Reads the live tables; -1 when none qualifies or a table cannot be read.
 int32_t SelectDefaultInterface();
 
-// Makes the sends of an IPv4 socket leave through interface `index`. False
-// after the warning "setsockopt failed on {}: {}".
-bool BindToInterface(SOCKET socket, int32_t index);
+// Makes the sends of a socket of `family` (AF_INET or AF_INET6) leave
+// through interface `index`. False after the warning "setsockopt failed on
+// {}: {}".
+bool BindToInterface(SOCKET socket, int32_t index, int family = AF_INET);
 
 }  // namespace halyx

@@ -1,6 +1,7 @@
 #include "net/http_client.h"
 
 #include <algorithm>
+#include <climits>
 #include <cwctype>
 #include <vector>
 
@@ -38,7 +39,7 @@ std::size_t IncompleteUtf8Tail(const std::string& bytes) {
 
 }  // namespace
 
-HttpClient::HttpClient(const std::string& url) {
+HttpClient::HttpClient(const std::string& url, const Limits& limits) : limits_(limits) {
   // A URL that is not valid UTF-8 stays empty, which Request() refuses.
   AppendDecoded(CP_UTF8, MB_ERR_INVALID_CHARS, url, url_);
 }
@@ -47,6 +48,7 @@ bool HttpClient::Request(const std::wstring& method) {
   const std::wstring lowerMethod = ToLower(method);
   const wchar_t* verb = lowerMethod == L"get" ? L"GET" : lowerMethod == L"post" ? L"POST" : nullptr;
   if (!verb) return false;
+  begin_ = ::GetTickCount64();
 
   WinHttpHandle root(
       ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
@@ -85,8 +87,22 @@ bool HttpClient::Request(const std::wstring& method) {
     return false;
   }
 
+  // Each step may take no longer than the whole request; the body loop then
+  // shortens the receive time-out to what is left.
+  const int stepMs = static_cast<int>(std::min<DWORD>(limits_.deadlineMs, INT_MAX));
+  if (!::WinHttpSetTimeouts(request.get(), stepMs, stepMs, stepMs, stepMs)) {
+    spdlog::warn("HttpClient: WinHttpSetTimeouts failed ({:#x})", LastError());
+    return false;
+  }
+
   if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
     spdlog::warn("HttpClient: WinHttpSendRequest failed ({:#x})", LastError());
+    return false;
+  }
+  DWORD remaining = Remaining();
+  if (remaining == 0 ||
+      !::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &remaining, sizeof(remaining))) {
+    spdlog::warn("HttpClient: no complete answer within {} ms", limits_.deadlineMs);
     return false;
   }
   if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
@@ -112,7 +128,11 @@ bool HttpClient::Request(const std::wstring& method) {
   headers_.assign(block.data());
   ReadCharset();
 
-  std::wstring body = ReadBody(request.get());
+  std::wstring body;
+  if (!ReadBody(request.get(), body)) {
+    spdlog::warn("HttpClient: no complete answer within {} ms", limits_.deadlineMs);
+    return false;
+  }
   if (body.size() < 2) {
     spdlog::warn("HttpClient: response too small");
     return false;
@@ -133,18 +153,36 @@ void HttpClient::ReadCharset() {
   if (end > begin) charset_ = lower.substr(begin, end - begin);
 }
 
-std::wstring HttpClient::ReadBody(HINTERNET request) const {
+DWORD HttpClient::Remaining() const {
+  const ULONGLONG elapsed = ::GetTickCount64() - begin_;
+  return elapsed >= limits_.deadlineMs ? 0 : static_cast<DWORD>(limits_.deadlineMs - elapsed);
+}
+
+bool HttpClient::ReadBody(HINTERNET request, std::wstring& body) const {
   const bool utf8 = charset_.find(L"utf-8") != std::wstring::npos;
-  std::wstring body;
   std::string carried;  // the start of a UTF-8 character cut by the chunk's end
-  for (;;) {
+  std::size_t total = 0;
+  while (total < limits_.maxBodyBytes) {
+    // A blocking call waits no longer than the deadline leaves.
+    DWORD remaining = Remaining();
+    if (remaining == 0 || !::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &remaining, sizeof(remaining))) {
+      return false;
+    }
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(request, &available) || available == 0) break;
-    std::string chunk(available, '\0');
+    if (!::WinHttpQueryDataAvailable(request, &available)) {
+      // A time-out is the deadline passing; any other failure ends the body.
+      return ::GetLastError() != ERROR_WINHTTP_TIMEOUT;
+    }
+    if (available == 0) break;
+    std::string chunk(std::min<std::size_t>(available, limits_.maxBodyBytes - total), '\0');
     DWORD read = 0;
-    // A read that fails would fail again: what came so far is the body.
-    if (!::WinHttpReadData(request, chunk.data(), available, &read)) break;
+    // A read that fails otherwise would fail again: what came so far is the
+    // body.
+    if (!::WinHttpReadData(request, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
+      return ::GetLastError() != ERROR_WINHTTP_TIMEOUT;
+    }
     chunk.resize(read);
+    total += read;
     if (!utf8) {
       AppendDecoded(CP_ACP, MB_PRECOMPOSED, chunk, body);
       continue;
@@ -156,7 +194,8 @@ std::wstring HttpClient::ReadBody(HINTERNET request) const {
       carried.clear();  // the chunk is skipped, and its tail with it
     }
   }
-  return body;
+  if (total >= limits_.maxBodyBytes) spdlog::warn("HttpClient: body cut at {} bytes", limits_.maxBodyBytes);
+  return true;
 }
 
 }  // namespace halyx

@@ -6,8 +6,14 @@
 //
 // Request accepts "GET" and "POST" in any letter case and refuses anything
 // else at once, without a log line. The user agent is "QuorHttpClient"; the
-// system's WinHTTP proxy settings and WinHTTP's default time-outs apply, and
-// no connection is kept between requests. The HTTP status is not examined:
+// system's WinHTTP proxy settings apply, and no connection is kept between
+// requests.
+//
+// The server decides how much it sends and how slowly, so the exchange is
+// held to Limits: the whole request, body included, fails once its deadline
+// has passed (a server trickling bytes would otherwise hold the thread for
+// as long as it liked), and the body stops being read at its cap (what came
+// so far is kept). The HTTP status is not examined:
 // any response whose body decodes to at least 2 characters is a success,
 // error pages included. Every WinHTTP failure writes one line naming the
 // call and its error code.
@@ -31,8 +37,14 @@ class HttpClient {
  public:
   static constexpr const wchar_t* kUserAgent = L"QuorHttpClient";
 
+  struct Limits {
+    std::size_t maxBodyBytes = 1024 * 1024;  // an error page with a marker is a few hundred
+    DWORD deadlineMs = 10000;                // from the start of Request to its end
+  };
+
   // `url` is UTF-8; when it does not convert, the request fails later.
-  explicit HttpClient(const std::string& url);
+  explicit HttpClient(const std::string& url) : HttpClient(url, Limits()) {}
+  HttpClient(const std::string& url, const Limits& limits);
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
 
@@ -52,8 +64,14 @@ class HttpClient {
  private:
   // Extracts the charset from the header block just received.
   void ReadCharset();
-  // Reads and decodes the whole body; returns it.
-  std::wstring ReadBody(HINTERNET request) const;
+  // Reads and decodes the body, up to the cap; false when the deadline
+  // passed first.
+  bool ReadBody(HINTERNET request, std::wstring& body) const;
+  // Milliseconds left before the deadline; 0 once it has passed.
+  DWORD Remaining() const;
+
+  Limits limits_;
+  ULONGLONG begin_ = 0;  // GetTickCount64 at the start of Request
 
   std::wstring url_;
   std::wstring headers_;

@@ -1,6 +1,7 @@
 #include "net/io_loop.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <future>
@@ -64,6 +65,7 @@ struct IoLoop::Core {
   std::atomic<State> state{State::kNotStarted};
   std::atomic<int> setupError{0};  // why the loop did not come up
   std::promise<void> settled;      // set once state leaves kNotStarted
+  std::promise<void> ended;        // set as the loop thread ends
 
   void Run();
   bool InitAsync(UvHandle<uv_async_t>& async, uv_async_cb callback, void* data, const char* failureFormat);
@@ -120,6 +122,16 @@ IoLoop::~IoLoop() {
         return;
       }
     }
+    // The destructor runs on the GUI thread. A stopping loop still waits for
+    // the HTTP requests running on the work pool, each of which may take up
+    // to its deadline; the page must not freeze that long. The thread is
+    // left to finish on its own: it owns the core, and its watchers are
+    // already gone, so nothing reaches the window any more.
+    if (ended_.wait_for(std::chrono::milliseconds(kStopWaitMs)) != std::future_status::ready) {
+      spdlog::warn("IoLoop: loop thread still finishing after {} ms, left to end on its own", kStopWaitMs);
+      thread_.detach();
+      return;
+    }
     thread_.join();
   }
   core_->ReleaseWatchers();
@@ -132,8 +144,12 @@ bool IoLoop::Start() {
   }
   spdlog::info("IoLoop: start");
   std::future<void> settled = core_->settled.get_future();
+  ended_ = core_->ended.get_future();
   try {
-    thread_ = std::thread([core = core_] { Guarded("IoLoop: loop thread", [&] { core->Run(); }); });
+    thread_ = std::thread([core = core_] {
+      Guarded("IoLoop: loop thread", [&] { core->Run(); });
+      Guarded("IoLoop: loop thread end", [&] { core->ended.set_value(); });
+    });
   } catch (const std::exception& e) {
     spdlog::error("IoLoop: cannot create the loop thread: {}", e.what());
     return false;

@@ -19,8 +19,11 @@
 // destroys the watchers (abandoning measurements in flight), waits for the
 // name lookups and handle closes still under way and closes the loop; the
 // destructor joins it. No watcher callback runs after the destructor
-// returns. Should the stop signal itself fail, the thread is left running
-// with everything it uses, rather than ending the process.
+// returns. The destructor waits at most kStopWaitMs: a loop still waiting
+// for HTTP requests on the work pool (each bounded by HttpClient's deadline)
+// is left to end on its own, with everything it uses. Should the stop
+// signal itself fail, the thread is likewise left running, rather than
+// ending the process.
 //
 // The connectivity watcher comes in through a factory, so the loop does not
 // depend on it; IoLoop(HWND) uses the client's own.
@@ -32,6 +35,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -50,6 +54,8 @@ class IoLoop {
 
   static constexpr const char* kThreadPoolSizeVariable = "UV_THREADPOOL_SIZE";
   static constexpr const char* kThreadPoolSize = "8";
+  // How long destruction may block the GUI thread.
+  static constexpr int kStopWaitMs = 500;
 
   // Creates both watchers and sizes libuv's work pool; starts nothing.
   explicit IoLoop(HWND resultWindow);
@@ -77,6 +83,7 @@ class IoLoop {
 
   std::shared_ptr<Core> core_;  // shared with the loop thread
   std::thread thread_;
+  std::future<void> ended_;  // ready once the loop thread is about to end
 };
 
 }  // namespace halyx

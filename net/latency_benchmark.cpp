@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <spdlog/spdlog.h>
 
@@ -36,14 +38,17 @@ uint64_t IntervalFromFrequency(double frequency) {
 
 LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target, const std::string& name,
                                    const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate,
-                                   double frequency)
+                                   double frequency, uint64_t startDelayMs)
     : loop_(loop),
-      startTime_(uv_now(loop)),
       name_(name),
       title_(title),
       intervalMs_(IntervalFromFrequency(frequency)),
       count_(std::max<int32_t>(count, 0)),
       delegate_(delegate) {
+  // The loop's clock may be a whole busy pass old; the plan starts from now.
+  uv_update_time(loop_);
+  nextDue_ = uv_now(loop_) + startDelayMs;
+  endOfRun_ = nextDue_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
   std::memcpy(&target_, target, target->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6));
   timer_.get()->data = this;
   udp_.get()->data = this;
@@ -62,21 +67,30 @@ bool LatencyBenchmark::SetUp(int interfaceIndex) {
   }
   udp_.SetInitialised();
 
-  // The interface option is IPv4's; an IPv6 target goes out unbound.
-  if (interfaceIndex >= 0 && target_.ss_family == AF_INET) {
-    UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    if (socket && BindToInterface(socket.get(), interfaceIndex)) {
-      status = uv_udp_open(udp_.get(), socket.get());
-      if (status != 0) {
-        spdlog::error("LatencyBenchmark open udp socket failed: {}", uv_strerror(status));
-        return false;
-      }
-      static_cast<void>(socket.release());  // the handle closes it now
-    } else {
-      if (!socket) {
-        spdlog::warn("LatencyBenchmark create socket failed: {:#x}", SignedErrorCode(::WSAGetLastError()));
-      }
+  // The socket is made here, of the target's family: left to itself libuv
+  // would bind an IPv4 socket when receiving starts, from which no probe
+  // reaches an IPv6 server.
+  const int family = target_.ss_family;
+  UniqueSocket socket(::socket(family, SOCK_DGRAM, IPPROTO_UDP));
+  if (!socket) {
+    spdlog::warn("LatencyBenchmark create socket failed: {:#x}", SignedErrorCode(::WSAGetLastError()));
+  } else {
+    // Not fatal: the probe then leaves by the routing table's choice.
+    if (interfaceIndex >= 0 && !BindToInterface(socket.get(), interfaceIndex, family)) {
       spdlog::error("LatencyBenchmark bind socket to default interface failed");
+    }
+    status = uv_udp_open(udp_.get(), socket.get());
+    if (status != 0) {
+      spdlog::error("LatencyBenchmark open udp socket failed: {}", uv_strerror(status));
+      return false;
+    }
+    static_cast<void>(socket.release());  // the handle closes it now
+    sockaddr_storage any{};
+    any.ss_family = static_cast<ADDRESS_FAMILY>(family);  // the unspecified address, port 0
+    status = uv_udp_bind(udp_.get(), reinterpret_cast<const sockaddr*>(&any), 0);
+    if (status != 0) {
+      spdlog::error("LatencyBenchmark bind udp failed: {}", uv_strerror(status));
+      return false;
     }
   }
 
@@ -113,10 +127,10 @@ void LatencyBenchmark::OnTimer(uv_timer_t* handle) {
 }
 
 void LatencyBenchmark::Tick() {
+  uv_update_time(loop_);
   const uint64_t now = uv_now(loop_);
-  const bool allEchoed = rtts_.size() == static_cast<std::size_t>(count_);
-  const bool pastDeadline = now > startTime_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
-  if (allEchoed || pastDeadline) {
+  ExpireProbes(uv_hrtime());
+  if (Complete() || now >= endOfRun_) {
     // The owner stores the probe only once it is constructed, so a run that
     // is over at once (count 0) reports from the next loop pass.
     if (constructing_) {
@@ -127,24 +141,38 @@ void LatencyBenchmark::Tick() {
     return;
   }
 
-  const int64_t remaining = static_cast<int64_t>(lastSendTime_ + intervalMs_) - static_cast<int64_t>(now);
-  if (remaining > 0) {
-    StartTimer(static_cast<uint64_t>(remaining));
-    return;
+  if (sent_ < count_ && now >= nextDue_) {
+    // The plan holds: a late probe leaves now, and the next one keeps its
+    // planned time (at once, while the run is behind), so lateness never
+    // pushes the rest of the run back.
+    nextDue_ += intervalMs_;
+    SendProbe();
   }
-  // A probe is due. The next one keeps to the planned schedule; a tick more
-  // than one interval late fires the next tick at once instead of starting
-  // the timer with a negative (to libuv: endless) timeout. Missed probes are
-  // not sent in a burst: the late one goes now, the next one an interval on.
-  const int64_t next =
-      lastSendTime_ == 0 ? static_cast<int64_t>(intervalMs_) : static_cast<int64_t>(intervalMs_) + remaining;
-  StartTimer(next > 0 ? static_cast<uint64_t>(next) : 0);
-  lastSendTime_ = now;
-
-  if (sent_ < count_) SendProbe();
+  // All probes are out and echoes still missing: said once an interval
+  // until the run ends.
   if (sent_ >= count_) {
     spdlog::warn("LatencyBenchmark: {} expected to send {}, already sent {}", name_, count_, sent_);
   }
+
+  // Wake for the next planned probe (or, once all are out, an interval on)
+  // or the first deadline, whichever comes first.
+  uint64_t wake = std::min(endOfRun_, sent_ < count_ ? nextDue_ : now + intervalMs_);
+  if (!unanswered_.empty()) {
+    const uint64_t expiresNs = unanswered_.front() + kGraceMs * 1000000;
+    const uint64_t nowNs = uv_hrtime();
+    wake = std::min(wake, now + (expiresNs > nowNs ? (expiresNs - nowNs + 999999) / 1000000 : 0));
+  }
+  StartTimer(wake > now ? wake - now : 0);
+}
+
+bool LatencyBenchmark::Complete() const {
+  return rtts_.size() == static_cast<std::size_t>(count_) || (sent_ >= count_ && unanswered_.empty());
+}
+
+void LatencyBenchmark::ExpireProbes(uint64_t nowNs) {
+  const auto live = std::find_if(unanswered_.begin(), unanswered_.end(),
+                                 [&](uint64_t sentNs) { return sentNs + kGraceMs * 1000000 > nowNs; });
+  unanswered_.erase(unanswered_.begin(), live);
 }
 
 void LatencyBenchmark::StartTimer(uint64_t timeout) {
@@ -153,18 +181,30 @@ void LatencyBenchmark::StartTimer(uint64_t timeout) {
 }
 
 void LatencyBenchmark::SendProbe() {
-  auto* context = new SendContext{this, uv_now(loop_), {}};
-  context->buffer = uv_buf_init(reinterpret_cast<char*>(&context->timestamp), kProbeSize);
-  auto* request = new uv_udp_send_t{};
-  request->data = context;
-  const int status = uv_udp_send(request, udp_.get(), &context->buffer, 1, reinterpret_cast<const sockaddr*>(&target_),
-                                 &LatencyBenchmark::OnSent);
+  // Stamped as it leaves: sent at once when the socket takes it, queued
+  // (with its own copy of the stamp) only when it cannot.
+  uint64_t stamp = uv_hrtime();
+  uv_buf_t buffer = uv_buf_init(reinterpret_cast<char*>(&stamp), kProbeSize);
+  const auto* target = reinterpret_cast<const sockaddr*>(&target_);
+  int status = uv_udp_try_send(udp_.get(), &buffer, 1, target);
+  if (status == UV_EAGAIN || status == UV_ENOSYS) {
+    auto* context = new SendContext{this, stamp, {}};
+    context->buffer = uv_buf_init(reinterpret_cast<char*>(&context->timestamp), kProbeSize);
+    auto* request = new uv_udp_send_t{};
+    request->data = context;
+    status = uv_udp_send(request, udp_.get(), &context->buffer, 1, target, &LatencyBenchmark::OnSent);
+    if (status != 0) {
+      delete request;
+      delete context;
+    }
+  } else if (status > 0) {
+    status = 0;
+  }
   if (status != 0) {
     spdlog::warn("LatencyBenchmark: udp send failed: {}", uv_strerror(status));
-    delete request;
-    delete context;
     return;
   }
+  unanswered_.push_back(stamp);
   ++sent_;
 }
 
@@ -183,22 +223,26 @@ void LatencyBenchmark::OnAlloc(uv_handle_t*, std::size_t suggested, uv_buf_t* bu
 
 void LatencyBenchmark::OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address,
                               unsigned) {
-  auto* self = static_cast<LatencyBenchmark*>(handle->data);
+  // The buffer is ours whatever happens below.
+  std::unique_ptr<char, decltype(&std::free)> bytes(buffer ? buffer->base : nullptr, &std::free);
+  Guarded("LatencyBenchmark: receive",
+          [&] { static_cast<LatencyBenchmark*>(handle->data)->Receive(nread, bytes.get(), address); });
+}
+
+void LatencyBenchmark::Receive(ssize_t nread, const char* bytes, const sockaddr* address) {
   if (nread < 0) {
     spdlog::warn("LatencyBenchmark recv failed ({}): {}", nread, uv_strerror(static_cast<int>(nread)));
-    if (buffer) std::free(buffer->base);
     return;
   }
-  if (!buffer || !buffer->base) {
+  if (!bytes) {
     spdlog::warn("LatencyBenchmark: buf is NULL in ReadCallback");
     return;
   }
   if (!address) {
     spdlog::warn("LatencyBenchmark: from address is NULL in ReadCallback");
-    std::free(buffer->base);
     return;
   }
-  if (!self->IsTarget(address)) {
+  if (!IsTarget(address)) {
     char text[65] = {};
     if (address->sa_family == AF_INET) {
       uv_ip4_name(reinterpret_cast<const sockaddr_in*>(address), text, sizeof(text));
@@ -206,24 +250,28 @@ void LatencyBenchmark::OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* b
       uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(address), text, sizeof(text));
     }
     spdlog::warn("LatencyBenchmark: target mismatch, recv packet from: {}", text);
-    std::free(buffer->base);
     return;
   }
-  if (nread == static_cast<ssize_t>(kProbeSize)) {
-    uint64_t sentAt = 0;
-    std::memcpy(&sentAt, buffer->base, kProbeSize);
-    const uint64_t now = uv_now(self->loop_);
-    // Only a time this run can have sent is a round trip; anything else
-    // would wrap around into an enormous lag.
-    if (sentAt >= self->startTime_ && sentAt <= now) {
-      self->rtts_.push_back(now - sentAt);
-    } else {
-      spdlog::warn("LatencyBenchmark: {} echo carries a time not sent: {}", self->name_, sentAt);
-    }
-  } else {
-    spdlog::warn("LatencyBenchmark: {} data length mismatch, expect: {}, got: {}", self->name_, kProbeSize, nread);
+  if (nread != static_cast<ssize_t>(kProbeSize)) {
+    spdlog::warn("LatencyBenchmark: {} data length mismatch, expect: {}, got: {}", name_, kProbeSize, nread);
+    return;
   }
-  std::free(buffer->base);
+  uint64_t sentAt = 0;
+  std::memcpy(&sentAt, bytes, kProbeSize);
+  // Each probe counts once: an echo must carry the time of a probe still
+  // unanswered. A duplicated datagram, or one forged with some other time,
+  // would otherwise add round trips without bound and end the run early. An
+  // echo past its probe's deadline lands here too.
+  const auto probe = std::find(unanswered_.begin(), unanswered_.end(), sentAt);
+  if (probe == unanswered_.end()) {
+    spdlog::warn("LatencyBenchmark: {} echo carries a time not sent: {}", name_, sentAt);
+    return;
+  }
+  const uint64_t receivedAt = uv_hrtime();
+  unanswered_.erase(probe);
+  rtts_.push_back(receivedAt > sentAt ? (receivedAt - sentAt) / 1000 : 0);
+  // The run may be complete now; it ends on a tick of its own, at once.
+  if (Complete()) StartTimer(0);
 }
 
 bool LatencyBenchmark::IsTarget(const sockaddr* address) const {
@@ -266,11 +314,13 @@ void LatencyBenchmark::Finish() {
     if (delegate_) delegate_->OnBenchmarkResult(name_, title_, 0, 1.0);
     return;
   }
+  // Round trips are kept in microseconds; the page and the log get whole
+  // milliseconds, truncated.
   const LatencySummary summary = Summarize(rtts_, sent_);
   spdlog::warn("LatencyBenchmark: latency test: {} ({}:{}) {}/{} packets received, min/avg/max: {}/{}/{}", name_,
-               address, port, rtts_.size(), sent_, summary.min, summary.avg, summary.max);
+               address, port, rtts_.size(), sent_, summary.min / 1000, summary.avg / 1000, summary.max / 1000);
   if (delegate_) {
-    delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(summary.avg), summary.dropRate);
+    delegate_->OnBenchmarkResult(name_, title_, static_cast<int32_t>(summary.avg / 1000), summary.dropRate);
   }
 }
 

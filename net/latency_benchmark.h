@@ -1,23 +1,35 @@
 // Measures the UDP round trip to one server.
 //
 // Sends `count` probes of 8 bytes, one every frequency seconds, from one
-// socket; each probe is the loop time of its sending, and the server's echo
-// service sends it back unchanged, so the echo alone gives the round trip.
-// Echoes are accepted only from exactly the target address and port and only
-// when exactly 8 bytes long. The run ends at the first tick after all echoes
-// are in, or after count x interval + 1000 ms, and reports once to the
-// delegate: the truncated average round trip ("lag") and the share of probes
-// unanswered ("dropRate"; no echo at all gives lag 0 and 1.0).
+// socket of the target's address family; each probe carries the
+// high-resolution time (uv_hrtime, nanoseconds) of its sending, and the
+// server's echo service sends it back unchanged, so the echo and the time of
+// its receipt give the round trip. Both times are read fresh at the moment
+// of sending and of receiving, never the loop's cached clock, so a busy loop
+// pass does not stretch every round trip in it. Echoes are accepted only
+// from exactly the target address and port, only when exactly 8 bytes long,
+// and each probe counts once: an echo must carry the time of a probe still
+// unanswered.
+//
+// Schedule: the first probe leaves after `startDelayMs` (a watcher spreads
+// its servers' first probes over the first interval), probe k is planned at
+// first + k x interval, and a late tick sends the late probe at once and
+// keeps the plan for the rest. Each probe has its own deadline, kGraceMs
+// after it left; the run ends as soon as every probe is answered or past its
+// deadline, and at the latest at first + count x interval + kGraceMs. It
+// reports once to the delegate: the truncated average round trip in
+// milliseconds ("lag") and the share of probes unanswered ("dropRate"; no
+// echo at all gives lag 0 and 1.0).
 //
 //   auto probe = std::make_shared<LatencyBenchmark>(loop, interfaceIndex, address,
 //                                                   "jp-1", "Tokyo", 10, delegate, 0.2);
 //   if (!probe->started()) { /* set-up failed and logged: it will never report */ }
 //
-// The first probe leaves during construction; the result never arrives
-// during construction, not even for count 0, so the owner can store the
-// probe before it hears from it. The delegate may destroy the probe from
-// inside OnBenchmarkResult; the handles are closed by the destructor and
-// their blocks freed by libuv's close callbacks on a later loop pass.
+// The result never arrives during construction, not even for count 0, so
+// the owner can store the probe before it hears from it. The delegate may
+// destroy the probe from inside OnBenchmarkResult; the handles are closed by
+// the destructor and their blocks freed by libuv's close callbacks on a
+// later loop pass.
 //
 // Thread: the loop thread only.
 #pragma once
@@ -52,7 +64,8 @@ class LatencyBenchmark {
   // `target` carries the server's port. `interfaceIndex` < 0: the socket is
   // not bound to an interface.
   LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target, const std::string& name,
-                   const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate, double frequency);
+                   const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate, double frequency,
+                   uint64_t startDelayMs = 0);
   LatencyBenchmark(const LatencyBenchmark&) = delete;
   LatencyBenchmark& operator=(const LatencyBenchmark&) = delete;
   ~LatencyBenchmark();
@@ -70,10 +83,14 @@ class LatencyBenchmark {
   static void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address, unsigned flags);
   static void OnSent(uv_udp_send_t* request, int status);
 
+  void Receive(ssize_t nread, const char* bytes, const sockaddr* address);
   bool SetUp(int interfaceIndex);
   void Tick();
   void StartTimer(uint64_t timeout);
   void SendProbe();
+  // Drops the unanswered probes whose deadline has passed: they are lost.
+  void ExpireProbes(uint64_t nowNs);
+  bool Complete() const;
   bool IsTarget(const sockaddr* address) const;
   std::string TargetText() const;
   uint16_t TargetPort() const;
@@ -85,9 +102,10 @@ class LatencyBenchmark {
   UvHandle<uv_udp_t> udp_;
   bool started_ = false;
   bool constructing_ = true;
-  std::vector<uint64_t> rtts_;
-  uint64_t startTime_;
-  uint64_t lastSendTime_ = 0;
+  std::vector<uint64_t> rtts_;        // microseconds, one per answered probe
+  std::vector<uint64_t> unanswered_;  // send times (ns) of probes not yet echoed, oldest first
+  uint64_t nextDue_;                  // loop time (ms) the next probe is planned for
+  uint64_t endOfRun_;                 // loop time (ms) by which the run ends whatever happens
   sockaddr_storage target_{};
   std::string name_;
   std::string title_;

@@ -13,11 +13,20 @@
 // library's exceptions at the first bad key: out_of_range 403 for a missing
 // key, type_error 302 for a value of the wrong type. Numbers go through the
 // library's standard conversions: integer fields also take floating-point
-// values (truncated) and booleans; "frequency" takes no boolean. Keys the
-// readers do not know are ignored.
+// values (truncated) and booleans; "frequency" takes no boolean. A number
+// that does not fit its field (1e10 as a count, -1 or 70000 as a port)
+// raises out_of_range 406 instead of wrapping. Keys the readers do not know
+// are ignored.
 //
 // A record is never changed once it has been posted: the loop thread and the
 // watcher that runs it share it read-only.
+//
+// The watchers run a record only when RefusalReason finds nothing against
+// it. The page's lists make this elevated process send UDP probes and HTTP
+// requests to hosts of its choosing, so a run is held to the limits below;
+// each host must be a name or a literal address (letters, digits, ". - _ :"),
+// and every text the results echo back to the page must be UTF-8, or the
+// result messages could not be written.
 //
 // Thread: any; plain values.
 #pragma once
@@ -74,6 +83,16 @@ void from_json(const json& in, BenchmarkSetting& out);
 void from_json(const json& in, RouteInfo& out);
 void from_json(const json& in, BenchmarkGameConfig& out);
 void from_json(const json& in, ConnectMediaConfig& out);
+
+// What a page may order in one run.
+constexpr std::size_t kMaxMeasuredServers = 1000;
+constexpr int32_t kMaxProbesPerServer = 100;  // "count"; 0 reports every server lost
+constexpr double kMinProbeSpacing = 0.01;     // "frequency", seconds between two probes
+constexpr double kMaxProbeSpacing = 10.0;
+
+// Why a run must not go ahead, for the watcher's warning; empty when it may.
+std::string RefusalReason(const BenchmarkGameConfig& config);
+std::string RefusalReason(const ConnectMediaConfig& config);
 
 // {"name":..,"title":..}, as the result messages echo the route.
 void to_json(json& out, const RouteInfo& in);

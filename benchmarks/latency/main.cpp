@@ -1,24 +1,35 @@
 // Accuracy and scale of the latency benchmark, measured end to end under the
-// real IoLoop against the UDP echo stand-in on loopback.
+// real IoLoop against UDP echo stand-ins on loopback.
 //
-//   scripts/bench.sh latency_bench [servers] [probes]
+//   scripts/bench.sh latency_bench [servers] [probes] [spacing-ms] [echo-processes]
 //
 // Accuracy: one server whose echo is delayed by 20 ms, then by 50 ms, 10
-// probes each; prints the reported lag and its error.
-// Scale: `servers` servers (default 500, distinct ports of one stand-in) x
-// `probes` probes (default 10) at frequency 0.1; prints the wall time from
-// the post to the last "AdInfo" beside the bound count x interval + 1000 ms,
-// the CPU time and peak working set of this process, and how many servers
-// were reported lost.
+// probes each; prints the reported lag and its error (target: within 1 ms).
+// Scale: `servers` servers (default 500) served by `echo-processes` stand-in
+// processes (default 4, so the echo side is never the bottleneck) x
+// `probes` probes (default 10) at `spacing-ms` (default 100). Prints, beside
+// the same machine's bare UDP round trip to the same stand-ins (a blocking
+// socket, one echo at a time, measured in the same run): the wall time from
+// the post to the last "AdInfo" against the bound count x spacing + 1 s,
+// CPU time, peak working set, the probes the client sent and received (from
+// its per-server summaries) and what the stand-ins received and answered,
+// the servers lost and partly lost, the mean lag, and each target with
+// PASS or FAIL.
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <regex>
 #include <string>
+#include <vector>
 
+#include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
 
 #include "net/io_loop.h"
@@ -34,15 +45,46 @@ using halyx::kAdInfoMessage;
 using halyx::testing::EchoServer;
 using halyx::testing::ResultWindow;
 
-std::shared_ptr<BenchmarkGameConfig> Config(const std::string& id, const EchoServer& echo, int servers, int probes,
-                                            double frequency) {
+// Each probe's summary line, "... latency test: NAME (...) R/S packets
+// received ..." or "... benchmark failed to NAME (...), 0/S all packets
+// lost", gives that server's received and sent counts.
+class SummarySink : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  struct Counts {
+    int sent = 0;
+    int received = 0;
+  };
+  std::map<std::string, Counts> counts;  // read once the run is over
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& message) override {
+    static const std::regex measured(R"(latency test: (\S+) \(.*\) (\d+)/(\d+) packets received)");
+    static const std::regex lost(R"(benchmark failed to (\S+) \(.*\), 0/(\d+) all packets lost)");
+    const std::string text(message.payload.data(), message.payload.size());
+    std::smatch match;
+    if (std::regex_search(text, match, measured)) {
+      counts[match[1]] = {std::stoi(match[3]), std::stoi(match[2])};
+    } else if (std::regex_search(text, match, lost)) {
+      counts[match[1]] = {std::stoi(match[2]), 0};
+    }
+  }
+  void flush_() override {}
+};
+
+struct Server {
+  const EchoServer* echo;
+  std::size_t port;
+};
+
+std::shared_ptr<BenchmarkGameConfig> Config(const std::string& id, const std::vector<Server>& servers, int probes,
+                                            double spacing) {
   auto config = std::make_shared<BenchmarkGameConfig>();
   config->id = id;
-  config->setting = {0, frequency, probes};
+  config->setting = {0, spacing, probes};
   config->route = {"bench", "Benchmark"};
-  for (int i = 0; i < servers; ++i) {
+  for (std::size_t i = 0; i < servers.size(); ++i) {
     const std::string name = "s" + std::to_string(i);
-    config->servers.push_back({"udp", name, name, "127.0.0.1", static_cast<uint16_t>(echo.ports().at(i)), "NORMAL"});
+    config->servers.push_back({"udp", name, name, "127.0.0.1", servers[i].echo->Port(servers[i].port), "NORMAL"});
   }
   return config;
 }
@@ -60,6 +102,8 @@ double CpuMs() {
   return Ms(kernel) + Ms(user);
 }
 
+const char* Verdict(bool ok) { return ok ? "PASS" : "FAIL"; }
+
 bool Accuracy(int delayMs) {
   EchoServer echo({"--delay-ms", std::to_string(delayMs)});
   if (!echo.ok()) {
@@ -69,39 +113,58 @@ bool Accuracy(int delayMs) {
   ResultWindow window;
   IoLoop ioLoop(window.get());
   ioLoop.Start();
-  ioLoop.PostGameConfig(Config("accuracy", echo, 1, 10, 0.1));
+  ioLoop.PostGameConfig(Config("accuracy", {{&echo, 0}}, 10, 0.1));
   if (!window.PumpUntil([&] { return window.Count(kAdInfoMessage) == 1; }, 10000)) {
     std::printf("accuracy: no result for the %d ms echo\n", delayMs);
     return false;
   }
   const auto result = window.Parsed(kAdInfoMessage).front()["ad"];
   const int lag = result["lag"].get<int>();
-  std::printf("accuracy: echo delayed %3d ms, 10 probes: lag %3d ms, error %+d ms, dropRate %.2f\n", delayMs, lag,
-              lag - delayMs, result["dropRate"].get<double>());
-  return true;
+  const bool ok = std::abs(lag - delayMs) <= 1;
+  std::printf("accuracy: echo delayed %3d ms, 10 probes: lag %3d ms, error %+d ms, dropRate %.2f  [%s within 1 ms]\n",
+              delayMs, lag, lag - delayMs, result["dropRate"].get<double>(), Verdict(ok));
+  return ok;
 }
 
-bool Scale(int servers, int probes) {
-  const double frequency = 0.1;
-  EchoServer echo({"--sockets", std::to_string(servers)});
-  if (!echo.ok() || static_cast<int>(echo.ports().size()) != servers) {
-    std::printf("scale: the echo stand-in did not open %d sockets\n", servers);
-    return false;
+bool Scale(int servers, int probes, double spacing, int processes) {
+  std::vector<std::unique_ptr<EchoServer>> echoes;
+  std::vector<Server> list;
+  for (int p = 0; p < processes; ++p) {
+    const int share = servers / processes + (p < servers % processes ? 1 : 0);
+    echoes.push_back(std::make_unique<EchoServer>(std::vector<std::string>{"--sockets", std::to_string(share)}));
+    if (!echoes.back()->ok() || static_cast<int>(echoes.back()->ports().size()) != share) {
+      std::printf("scale: echo stand-in %d did not open %d sockets\n", p, share);
+      return false;
+    }
+    for (int i = 0; i < share; ++i) list.push_back({echoes.back().get(), static_cast<std::size_t>(i)});
   }
+  const auto bare = echoes.front()->BareRoundTripMs(200);
+
+  auto sink = std::make_shared<SummarySink>();
+  auto previous = spdlog::default_logger();
+  auto logger = std::make_shared<spdlog::logger>("bench", sink);
+  logger->set_level(spdlog::level::warn);
+  spdlog::set_default_logger(logger);
+
   ResultWindow window;
-  IoLoop ioLoop(window.get());
-  ioLoop.Start();
-  auto config = Config("scale", echo, servers, probes, frequency);
-  const double cpuBefore = CpuMs();
-  LARGE_INTEGER frequencyCounter, begin, end;
-  ::QueryPerformanceFrequency(&frequencyCounter);
-  ::QueryPerformanceCounter(&begin);
-  ioLoop.PostGameConfig(config);
-  const bool complete =
-      window.PumpUntil([&] { return window.Count(kAdInfoMessage) == static_cast<std::size_t>(servers); }, 60000);
-  ::QueryPerformanceCounter(&end);
-  const double cpu = CpuMs() - cpuBefore;
-  const double wallMs = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequencyCounter.QuadPart;
+  bool complete = false;
+  double cpu = 0, wallMs = 0;
+  {
+    IoLoop ioLoop(window.get());
+    ioLoop.Start();
+    auto config = Config("scale", list, probes, spacing);
+    const double cpuBefore = CpuMs();
+    LARGE_INTEGER frequencyCounter, begin, end;
+    ::QueryPerformanceFrequency(&frequencyCounter);
+    ::QueryPerformanceCounter(&begin);
+    ioLoop.PostGameConfig(config);
+    complete =
+        window.PumpUntil([&] { return window.Count(kAdInfoMessage) == static_cast<std::size_t>(servers); }, 60000);
+    ::QueryPerformanceCounter(&end);
+    cpu = CpuMs() - cpuBefore;
+    wallMs = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequencyCounter.QuadPart;
+  }
+  spdlog::set_default_logger(previous);
 
   int lost = 0, partial = 0;
   long long lagSum = 0;
@@ -111,17 +174,58 @@ bool Scale(int servers, int probes) {
     partial += dropRate > 0.0 && dropRate < 1.0;
     lagSum += message["ad"]["lag"].get<int>();
   }
+  long long sent = 0, received = 0;
+  int fewest = probes, most = 0;
+  std::vector<std::string> short_;
+  for (const auto& [name, counts] : sink->counts) {
+    sent += counts.sent;
+    received += counts.received;
+    fewest = std::min(fewest, counts.received);
+    most = std::max(most, counts.received);
+    if (counts.received < counts.sent && short_.size() < 10) {
+      short_.push_back(name + " " + std::to_string(counts.received) + "/" + std::to_string(counts.sent));
+    }
+  }
+  long long echoReceived = 0, echoAnswered = 0;
+  for (const auto& echo : echoes) {
+    const EchoServer::Figures figures = echo->Stats();
+    echoReceived += figures.received;
+    echoAnswered += figures.answered;
+  }
+
   PROCESS_MEMORY_COUNTERS memory{};
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
-  const double boundMs = probes * frequency * 1000.0 + 1000.0;
-  std::printf("scale: %d servers x %d probes at frequency %.1f%s\n", servers, probes, frequency,
-              complete ? "" : " (INCOMPLETE: not every server reported within 60 s)");
+  const double workingSetMiB = memory.PeakWorkingSetSize / (1024.0 * 1024.0);
+  const double boundMs = probes * spacing * 1000.0 + 1000.0;
+  const std::size_t results = window.Count(kAdInfoMessage);
+  const double meanLag = results ? static_cast<double>(lagSum) / results : 0.0;
+  std::printf("scale: %d servers x %d probes at spacing %.0f ms, echoes served by %d processes%s\n", servers, probes,
+              spacing * 1000.0, processes, complete ? "" : " (INCOMPLETE: not every server reported within 60 s)");
+  std::printf("  bare UDP round trip to the same stand-in: mean %.3f ms, median %.3f ms (200 rounds)\n", bare.first,
+              bare.second);
   std::printf("  wall time to last AdInfo: %.0f ms (bound %.0f ms)\n", wallMs, boundMs);
   std::printf("  CPU time of this process: %.0f ms\n", cpu);
-  std::printf("  peak working set: %.1f MiB\n", memory.PeakWorkingSetSize / (1024.0 * 1024.0));
-  std::printf("  results: %zu, lost: %d, partly lost: %d, mean lag %.1f ms\n", window.Count(kAdInfoMessage), lost,
-              partial, window.Count(kAdInfoMessage) ? static_cast<double>(lagSum) / window.Count(kAdInfoMessage) : 0.0);
-  return complete;
+  std::printf("  peak working set: %.1f MiB\n", workingSetMiB);
+  std::printf(
+      "  client: %lld probes sent, %lld echoes counted (per server %d to %d of %d), summaries for %zu servers\n", sent,
+      received, fewest, most, probes, sink->counts.size());
+  std::printf("  stand-ins: %lld datagrams received, %lld answered\n", echoReceived, echoAnswered);
+  if (!short_.empty()) {
+    std::printf("  servers short of echoes (first 10):");
+    for (const std::string& entry : short_) std::printf(" %s", entry.c_str());
+    std::printf("\n");
+  }
+  std::printf("  results: %zu, lost: %d, partly lost: %d, mean lag %.2f ms\n", results, lost, partial, meanLag);
+  const bool noLoss = complete && lost == 0 && partial == 0;
+  const bool lagOk = bare.first >= 0 && meanLag <= bare.first + 2.0;
+  const bool inBound = wallMs <= boundMs;
+  const bool memoryOk = workingSetMiB < 64.0;
+  std::printf("  [%s] 0 servers lost or partly lost\n", Verdict(noLoss));
+  std::printf("  [%s] mean lag %.2f ms within 2 ms of the bare round trip %.3f ms\n", Verdict(lagOk), meanLag,
+              bare.first);
+  std::printf("  [%s] run %.0f ms inside the bound %.0f ms\n", Verdict(inBound), wallMs, boundMs);
+  std::printf("  [%s] working set %.1f MiB under 64 MiB\n", Verdict(memoryOk), workingSetMiB);
+  return noLoss && lagOk && inBound && memoryOk;
 }
 
 }  // namespace
@@ -129,10 +233,16 @@ bool Scale(int servers, int probes) {
 int main(int argc, char** argv) {
   const int servers = argc > 1 ? std::atoi(argv[1]) : 500;
   const int probes = argc > 2 ? std::atoi(argv[2]) : 10;
-  // The per-probe summaries would drown the figures.
+  const double spacing = (argc > 3 ? std::atof(argv[3]) : 100.0) / 1000.0;
+  const int processes = argc > 4 ? std::atoi(argv[4]) : 4;
+  if (servers <= 0 || probes <= 0 || spacing <= 0.0 || processes <= 0) {
+    std::printf("usage: latency_bench [servers] [probes] [spacing-ms] [echo-processes]\n");
+    return 2;
+  }
+  // The per-probe lines would drown the figures.
   spdlog::set_level(spdlog::level::err);
   bool ok = Accuracy(20);
   ok = Accuracy(50) && ok;
-  ok = Scale(servers, probes) && ok;
+  ok = Scale(servers, probes, spacing, processes) && ok;
   return ok ? 0 : 1;
 }

@@ -5,7 +5,7 @@
 //
 //   http_endpoint [--ports N] [--port P]... [--status CODE] [--lower-case]
 //                 [--body TEXT] [--charset NAME|none] [--non-ascii] [--split]
-//                 [--delay-ms MS] [--close]
+//                 [--delay-ms MS] [--close] [--pad BYTES] [--trickle-ms MS]
 //
 // Listens on 127.0.0.1 at N ephemeral ports (default 1, unless ports are
 // given) and at each port given with --port, prints every port on a line of
@@ -22,6 +22,9 @@
 //                    the body's first multi-byte character
 //   --delay-ms MS    answer MS milliseconds after the request came in
 //   --close          close the connection without answering
+//   --pad BYTES      append that many bytes of filler to the body
+//   --trickle-ms MS  send the head, then the body one byte every MS
+//                    milliseconds, announcing a body that never ends
 //
 // GET /stats answers, at once and whatever the variant, with the figures so
 // far, not counting itself: {"requests":N,"maxConcurrent":M,"last":"<the last
@@ -59,6 +62,8 @@ struct Options {
   bool split = false;
   uint64_t delayMs = 0;
   bool close = false;
+  std::size_t pad = 0;
+  uint64_t trickleMs = 0;
 };
 
 Options options;
@@ -79,6 +84,7 @@ struct Connection {
   bool answered = false;
   std::string received;
   std::string tail;  // the second write of a split answer
+  std::size_t trickled = 0;
 };
 
 // One write in flight, owning its bytes.
@@ -103,12 +109,15 @@ void Close(Connection* connection) {
 }
 
 void OnSplitDue(uv_timer_t* timer);
+void OnTrickleDue(uv_timer_t* timer);
 
 void OnWritten(uv_write_t* request, int status) {
   auto* write = static_cast<Write*>(request->data);
   Connection* connection = write->connection;
   if (status != 0 || write->last) {
     Close(connection);
+  } else if (options.trickleMs != 0) {
+    uv_timer_start(&connection->timer, &OnTrickleDue, options.trickleMs, 0);
   } else {
     uv_timer_start(&connection->timer, &OnSplitDue, kSplitPauseMs, 0);
   }
@@ -134,6 +143,13 @@ void OnSplitDue(uv_timer_t* timer) {
   Send(connection, std::move(connection->tail), true);
 }
 
+// The next byte of a body that never ends: the page's text over and over.
+void OnTrickleDue(uv_timer_t* timer) {
+  auto* connection = static_cast<Connection*>(timer->data);
+  static const std::string kFiller = "<p>ERR_INVALID_URL</p>";
+  Send(connection, std::string(1, kFiller[connection->trickled++ % kFiller.size()]), false);
+}
+
 const char* Reason(int status) {
   switch (status) {
     case 200:
@@ -156,6 +172,7 @@ std::string Body() {
                                Reason(options.status) + "</title></head><body><p>" +
                                (options.lowerCase ? "err_invalid_url" : "ERR_INVALID_URL") + "</p></body></html>";
   if (options.nonAscii) body += kNonAscii;
+  body.append(options.pad, 'x');
   return body;
 }
 
@@ -175,6 +192,11 @@ void Answer(Connection* connection) {
   const std::string body = Body();
   std::string contentType = "text/html";
   if (options.charset != "none") contentType += "; charset=" + options.charset;
+  if (options.trickleMs != 0) {
+    constexpr std::size_t kEndless = std::size_t(1) << 30;
+    Send(connection, Head(options.status, contentType, kEndless), false);
+    return;
+  }
   std::string answer = Head(options.status, contentType, body.size()) + body;
   if (!options.split) {
     Send(connection, std::move(answer), true);
@@ -299,6 +321,10 @@ bool ParseOptions(int argc, char** argv) {
       options.delayMs = std::strtoull(argv[++i], nullptr, 10);
     } else if (arg == "--close") {
       options.close = true;
+    } else if (arg == "--pad" && hasValue) {
+      options.pad = std::strtoull(argv[++i], nullptr, 10);
+    } else if (arg == "--trickle-ms" && hasValue) {
+      options.trickleMs = std::strtoull(argv[++i], nullptr, 10);
     } else {
       std::fprintf(stderr, "http_endpoint: unknown option %s\n", arg.c_str());
       return false;

@@ -3,9 +3,13 @@
 // to order for tests and demonstrations.
 //
 //   udp_echo [--sockets N] [--delay-ms MS] [--drop SHARE] [--duplicate]
-//            [--truncate] [--extend] [--other-port]
+//            [--truncate] [--extend] [--other-port] [--ipv6]
 //
-// Binds N sockets (default 1) on 127.0.0.1 at ephemeral ports, prints each
+// A datagram of exactly "STATS" is not echoed: it is answered with this
+// process's figures so far, "received R answered A" (datagrams, STATS not
+// counted), so a benchmark can tell the stand-in's losses from the client's.
+//
+// Binds N sockets (default 1) on 127.0.0.1 (::1 with --ipv6) at ephemeral ports, prints each
 // port on a line of its own, then "ready", and echoes until its standard
 // input closes (the parent went away) or it is killed.
 //
@@ -16,6 +20,7 @@
 //   --truncate      answer with the first 7 bytes only
 //   --extend        answer with one byte more (a 0 appended)
 //   --other-port    answer from another socket (another port)
+//   --ipv6          listen on the IPv6 loopback address instead
 #include <winsock2.h>
 #include <windows.h>
 
@@ -39,10 +44,14 @@ struct Options {
   bool truncate = false;
   bool extend = false;
   bool otherPort = false;
+  bool ipv6 = false;
 };
 
 Options options;
 uv_loop_t* loop = nullptr;
+uint64_t receivedTotal = 0;
+uint64_t answeredTotal = 0;
+constexpr char kStatsQuery[] = "STATS";
 
 struct Socket {
   uv_udp_t handle{};
@@ -103,7 +112,12 @@ void OnAlloc(uv_handle_t*, size_t suggested, uv_buf_t* buffer) {
 
 void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* address, unsigned) {
   auto* socket = static_cast<Socket*>(handle->data);
-  if (nread >= 0 && address) {
+  constexpr std::size_t kStatsSize = sizeof(kStatsQuery) - 1;
+  if (nread == static_cast<ssize_t>(kStatsSize) && address && std::memcmp(buffer->base, kStatsQuery, kStatsSize) == 0) {
+    Reply(&socket->handle, address,
+          "received " + std::to_string(receivedTotal) + " answered " + std::to_string(answeredTotal));
+  } else if (nread >= 0 && address) {
+    ++receivedTotal;
     const uint64_t n = ++socket->received;
     const bool dropped = std::floor(n * options.drop) > std::floor((n - 1) * options.drop);
     if (!dropped) {
@@ -111,6 +125,7 @@ void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const socka
       if (options.truncate && bytes.size() > 7) bytes.resize(7);
       if (options.extend) bytes.push_back('\0');
       Reply(socket->answerFrom, address, bytes);
+      ++answeredTotal;
       if (options.duplicate) Reply(socket->answerFrom, address, bytes);
     }
   }
@@ -118,8 +133,12 @@ void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const socka
 }
 
 bool Bind(uv_udp_t* handle, int* port) {
-  sockaddr_in any{};
-  uv_ip4_addr("127.0.0.1", 0, &any);
+  sockaddr_storage any{};
+  if (options.ipv6) {
+    uv_ip6_addr("::1", 0, reinterpret_cast<sockaddr_in6*>(&any));
+  } else {
+    uv_ip4_addr("127.0.0.1", 0, reinterpret_cast<sockaddr_in*>(&any));
+  }
   int status = uv_udp_init(loop, handle);
   if (status == 0) status = uv_udp_bind(handle, reinterpret_cast<const sockaddr*>(&any), 0);
   if (status != 0) {
@@ -151,6 +170,8 @@ bool ParseOptions(int argc, char** argv) {
       options.extend = true;
     } else if (arg == "--other-port") {
       options.otherPort = true;
+    } else if (arg == "--ipv6") {
+      options.ipv6 = true;
     } else {
       std::fprintf(stderr, "udp_echo: unknown option %s\n", arg.c_str());
       return false;

@@ -1,5 +1,7 @@
 #include "platform/duilib/dpi.h"
 
+#include "base/system_library.h"
+
 namespace DuiLib {
 
 namespace {
@@ -12,14 +14,14 @@ using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
 
 int CDPI::GetMainMonitorDPI() {
   // GetDpiForMonitor exists from Windows 8.1 on; older systems (and Wine
-  // without shcore) give the system DPI through the screen DC.
-  if (HMODULE shcore = ::LoadLibraryW(L"shcore.dll")) {
-    auto getDpi =
-        reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void*>(::GetProcAddress(shcore, "GetDpiForMonitor")));
+  // without shcore) give the system DPI through the screen DC. The process
+  // is elevated: shcore comes from the system folder, never from a search.
+  if (halyx::ModuleHandle shcore = halyx::LoadSystemLibrary(L"shcore.dll")) {
+    auto getDpi = reinterpret_cast<GetDpiForMonitorFn>(
+        reinterpret_cast<void*>(::GetProcAddress(shcore.get(), "GetDpiForMonitor")));
     UINT dpiX = 0, dpiY = 0;
     const HMONITOR primary = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
     const bool ok = getDpi != nullptr && SUCCEEDED(getDpi(primary, kEffectiveDpi, &dpiX, &dpiY));
-    ::FreeLibrary(shcore);
     if (ok && dpiX > 0) return static_cast<int>(dpiX);
   }
   int dpi = kDefaultDPI;

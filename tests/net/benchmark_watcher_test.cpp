@@ -97,6 +97,42 @@ TEST(BenchmarkWatcher, MeasuresEveryServerOnceAndRefusesASecondRun) {
   EXPECT_EQ(CountLinesStarting(run.log, spdlog::level::info, "BenchmarkWatcher latency test to "), 2u);
 }
 
+// A list whose id or texts are not UTF-8 (the results could not be written) is refused with a
+// warning before the run begins, and the watcher takes the next list.
+TEST(BenchmarkWatcher, TextsThatAreNotUtf8AreRefusedAndTheNextRunGoesAhead) {
+  EchoServer echo;
+  ASSERT_TRUE(echo.ok());
+  testing::WatcherRun run;
+  run.ioLoop->PostGameConfig(Config("bad\xff", {{"a", "127.0.0.1", echo.Port()}}, 1));
+  ASSERT_TRUE(run.window.PumpUntil(
+      [&] { return run.log.Has(spdlog::level::warn, "BenchmarkWatcher: run refused: the id is not UTF-8"); }, 10000));
+  auto badTitle = Config("t", {{"a", "127.0.0.1", echo.Port()}}, 1);
+  badTitle->servers[0].title = "\xc3";
+  run.ioLoop->PostGameConfig(badTitle);
+  ASSERT_TRUE(run.window.PumpUntil(
+      [&] { return run.log.Has(spdlog::level::warn, "BenchmarkWatcher: run refused: server 0 is not UTF-8"); }, 10000));
+  ASSERT_TRUE(RunToEnd(run, Config("good", {{"a", "127.0.0.1", echo.Port()}}, 1)));
+  EXPECT_FALSE(run.log.Has(spdlog::level::err, "BenchmarkWatcher: already benchmarking"));
+  EXPECT_EQ(run.window.Count(kSetAdInfoMessage), 1u);
+  EXPECT_EQ(run.window.Count(kAdInfoMessage), 1u);
+}
+
+// Servers given by IPv4 and IPv6 addresses side by side are all measured, each from a socket
+// of its own family bound to the default interface.
+TEST(BenchmarkWatcher, MeasuresIpv4AndIpv6ServersSideBySide) {
+  EchoServer echo4;
+  EchoServer echo6({"--ipv6"});
+  ASSERT_TRUE(echo4.ok() && echo6.ok());
+  testing::WatcherRun run;
+  ASSERT_TRUE(RunToEnd(run, Config("v6", {{"four", "127.0.0.1", echo4.Port()}, {"six", "::1", echo6.Port()}}, 3)));
+  ASSERT_EQ(run.window.Count(kAdInfoMessage), 2u);
+  for (const json& result : run.window.Parsed(kAdInfoMessage)) {
+    EXPECT_EQ(result["ad"]["dropRate"], 0.0) << result["ad"]["name"];
+  }
+  EXPECT_TRUE(run.log.Has(spdlog::level::info,
+                          "BenchmarkWatcher latency test to six (::1:" + std::to_string(echo6.Port()) + ")"));
+}
+
 // A host that cannot be resolved is looked up once and every server on it reported lost.
 TEST(BenchmarkWatcher, UnresolvableHostReportsItsServersLost) {
   testing::WatcherRun run;

@@ -134,6 +134,20 @@ TEST(ConnectivityWatcher, SecondStartWhileBusyIsRefused) {
   EXPECT_EQ(run.window.Count(kAdGlobalMessage), 2u);
 }
 
+// A list whose id is not UTF-8 (the results could not be written) is refused with a warning,
+// and the watcher takes the next list.
+TEST(ConnectivityWatcher, IdThatIsNotUtf8IsRefusedAndTheNextRunGoesAhead) {
+  ConnectivityRun run;
+  run.ioLoop->PostMediaConfig(Config("bad\xff", {{"a", ClosedPort()}}));
+  ASSERT_TRUE(run.window.PumpUntil(
+      [&] { return run.log.Has(spdlog::level::warn, "ConnectivityWatcher: run refused: the id is not UTF-8"); },
+      10000));
+  ASSERT_TRUE(run.Run(Config("good", {{"a", ClosedPort()}})));
+  EXPECT_FALSE(run.log.Has(spdlog::level::err, "ConnectivityWatcher: already testing"));
+  EXPECT_EQ(run.window.Count(kSetAdGlobalMessage), 1u);
+  EXPECT_EQ(run.window.Count(kAdGlobalMessage), 1u);
+}
+
 // Destroying the IoLoop mid-run cancels the queued tests and abandons the running ones: none of
 // them reports or logs, nothing is posted after the destructor returns, and the loop closes.
 TEST(ConnectivityWatcher, LoopDestroyedMidRunReportsNothingMore) {
@@ -155,6 +169,28 @@ TEST(ConnectivityWatcher, LoopDestroyedMidRunReportsNothingMore) {
   const int requests = endpoint.Stats().requests;
   EXPECT_GE(requests, 1);
   EXPECT_LE(requests, 8);
+}
+
+// A server that trickles its answer holds neither the page nor the run: destroying the IoLoop
+// returns at once (its thread finishes on its own), and a run left alone ends at the request's
+// deadline with the server unreachable.
+TEST(ConnectivityWatcher, TricklingServerHoldsNeitherDestructionNorTheRun) {
+  HttpEndpoint trickle({"--trickle-ms", "100"});
+  ASSERT_TRUE(trickle.ok());
+  {
+    ConnectivityRun run;
+    run.ioLoop->PostMediaConfig(Config("held", {{"slow", trickle.Port()}}));
+    ASSERT_TRUE(trickle.WaitForRequests(1, 10000));
+    const ULONGLONG begin = ::GetTickCount64();
+    run.ioLoop.reset();
+    EXPECT_LT(::GetTickCount64() - begin, 3000u) << "destruction waited for the trickle";
+    EXPECT_TRUE(run.log.Has(spdlog::level::warn,
+                            "IoLoop: loop thread still finishing after 500 ms, left to end on "
+                            "its own"));
+  }
+  ConnectivityRun run;
+  ASSERT_TRUE(run.Run(Config("ends", {{"slow", trickle.Port()}})));
+  EXPECT_EQ(run.Results(), (std::map<std::string, std::string>{{"slow/T-slow", "MAINTAIN"}}));
 }
 
 }  // namespace

@@ -101,6 +101,28 @@ TEST(HttpClient, BodyUnderTwoCharactersIsTooSmall) {
   }
 }
 
+// The server does not decide how long the request lasts or how much is kept: a body trickled
+// byte by byte fails at the deadline, an oversized one is cut at the cap and still read.
+TEST(HttpClient, DeadlineEndsATrickleAndTheCapCutsALargeBody) {
+  HttpEndpoint trickle({"--trickle-ms", "50"});
+  HttpEndpoint large({"--pad", "3000000"});
+  ASSERT_TRUE(trickle.ok() && large.ok());
+  LogCapture log;
+  HttpClient::Limits limits;
+  limits.deadlineMs = 1500;
+  HttpClient slow(trickle.Url(), limits);
+  const ULONGLONG begin = ::GetTickCount64();
+  EXPECT_FALSE(slow.Request(L"GET"));
+  EXPECT_LT(::GetTickCount64() - begin, 10000u) << "held by the server";
+  EXPECT_TRUE(log.Has(spdlog::level::warn, "HttpClient: no complete answer within 1500 ms"));
+
+  HttpClient big(large.Url());
+  ASSERT_TRUE(big.Request(L"GET"));
+  EXPECT_EQ(big.body().size(), HttpClient::Limits().maxBodyBytes);
+  EXPECT_NE(big.body().find(L"ERR_INVALID_URL"), std::wstring::npos);
+  EXPECT_TRUE(log.Has(spdlog::level::warn, "HttpClient: body cut at 1048576 bytes"));
+}
+
 // Unusable URLs and absent servers fail with one line naming the failing call; an https URL
 // opens with a TLS handshake, which a plain listener cannot answer.
 TEST(HttpClient, FailuresNameTheFailingCall) {

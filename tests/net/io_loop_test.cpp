@@ -106,7 +106,7 @@ TEST(IoLoop, DestructionMidRunRunsNoCallbackAfterwards) {
     ASSERT_TRUE(ioLoop.Start());
     auto config = std::make_shared<BenchmarkGameConfig>();
     config->id = "mid";
-    config->setting = {0, 0.1, 300};  // a 30 s run: still going however loaded the machine is
+    config->setting = {0, 0.3, 100};  // a 30 s run: still going however loaded the machine is
     config->servers.push_back({"udp", "a", "A", "127.0.0.1", echo.Port(), ""});
     ioLoop.PostGameConfig(config);
     ASSERT_TRUE(window.PumpUntil(

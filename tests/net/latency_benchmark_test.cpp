@@ -32,9 +32,13 @@ struct Recorder : BenchmarkTaskDelegate {
     probe.reset();
   }
 
-  void Start(UvTestLoop& loop, const EchoServer& echo, int32_t count, double frequency) {
-    sockaddr_in target{};
-    uv_ip4_addr("127.0.0.1", echo.Port(), &target);
+  void Start(UvTestLoop& loop, const EchoServer& echo, int32_t count, double frequency, bool ipv6 = false) {
+    sockaddr_storage target{};
+    if (ipv6) {
+      uv_ip6_addr("::1", echo.Port(), reinterpret_cast<sockaddr_in6*>(&target));
+    } else {
+      uv_ip4_addr("127.0.0.1", echo.Port(), reinterpret_cast<sockaddr_in*>(&target));
+    }
     probe = std::make_shared<LatencyBenchmark>(loop.get(), -1, reinterpret_cast<const sockaddr*>(&target), "jp-1",
                                                "Tokyo", count, this, frequency);
   }
@@ -45,10 +49,10 @@ struct Recorder : BenchmarkTaskDelegate {
 };
 
 // Runs one probe against `echo` and returns what it reported.
-std::optional<Result> Measure(const EchoServer& echo, int32_t count, double frequency) {
+std::optional<Result> Measure(const EchoServer& echo, int32_t count, double frequency, bool ipv6 = false) {
   UvTestLoop loop;
   Recorder recorder;
-  recorder.Start(loop, echo, count, frequency);
+  recorder.Start(loop, echo, count, frequency, ipv6);
   EXPECT_TRUE(recorder.probe->started());
   loop.RunUntil([&] { return recorder.calls > 0; }, 30000);
   EXPECT_EQ(recorder.calls, 1);
@@ -92,8 +96,7 @@ TEST(LatencyBenchmark, CountsOnlyTheProbesOwnEchoes) {
       {{"--truncate"}, 2, 0.05, 1.0, "LatencyBenchmark: jp-1 data length mismatch, expect: 8, got: 7"},
       {{"--extend"}, 2, 0.05, 1.0, "LatencyBenchmark: jp-1 data length mismatch, expect: 8, got: 9"},
       {{"--other-port"}, 2, 0.05, 1.0, "LatencyBenchmark: target mismatch, recv packet from: 127.0.0.1"},
-      {{"--drop", "0.1"}, 10, 0.02, 0.1, "LatencyBenchmark: jp-1 expected to send 10, already sent 10", 10 * 20 + 1000},
-      {{"--duplicate"}, 4, 0.05, 0.0, ""},
+      {{"--drop", "0.1"}, 10, 0.02, 0.1, "LatencyBenchmark: jp-1 expected to send 10, already sent 10", 9 * 20 + 1000},
       {{}, -3, 0.05, 1.0, ""},
       {{}, 2, -1.0, 0.0, ""},
   };
@@ -114,6 +117,36 @@ TEST(LatencyBenchmark, CountsOnlyTheProbesOwnEchoes) {
       EXPECT_TRUE(log.Has(spdlog::level::warn, c.warning));
     }
   }
+}
+
+// A server with an IPv6 address is probed from a socket of its family, and answers.
+TEST(LatencyBenchmark, ProbesAnIpv6Server) {
+  EchoServer echo({"--ipv6"});
+  ASSERT_TRUE(echo.ok());
+  LogCapture log;
+  const auto result = Measure(echo, 3, 0.05, true);
+  ASSERT_TRUE(result);
+  EXPECT_DOUBLE_EQ(result->dropRate, 0.0);
+  EXPECT_EQ(CountLinesStarting(
+                log, spdlog::level::warn,
+                "LatencyBenchmark: latency test: jp-1 (::1:" + std::to_string(echo.Port()) + ") 3/3 packets received"),
+            1u);
+}
+
+// A duplicating network counts each probe once: every probe is still sent, the copies are
+// logged and never counted.
+TEST(LatencyBenchmark, DuplicatedEchoesCountOncePerProbe) {
+  EchoServer echo({"--duplicate"});
+  ASSERT_TRUE(echo.ok());
+  LogCapture log;
+  const auto result = Measure(echo, 4, 0.05);
+  ASSERT_TRUE(result);
+  EXPECT_DOUBLE_EQ(result->dropRate, 0.0);
+  EXPECT_EQ(CountLinesStarting(log, spdlog::level::warn,
+                               "LatencyBenchmark: latency test: jp-1 (127.0.0.1:" + std::to_string(echo.Port()) +
+                                   ") 4/4 packets received"),
+            1u);
+  EXPECT_GE(CountLinesStarting(log, spdlog::level::warn, "LatencyBenchmark: jp-1 echo carries a time not sent: "), 1u);
 }
 
 // A tick more than one interval late restarts the schedule at once instead of stalling the run.

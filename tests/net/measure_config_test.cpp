@@ -1,5 +1,6 @@
 #include "net/measure_config.h"
 
+#include <limits>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -95,6 +96,70 @@ TEST(MeasureConfigReader, ConvertsNumbersAsTheLibraryDoes) {
   EXPECT_DOUBLE_EQ(config.setting.frequency, 2.0);
   EXPECT_EQ(config.servers[0].port, 8080);
   EXPECT_EQ(config.servers[1].port, 0);
+}
+
+// A number that does not fit its field is refused, not wrapped or converted with undefined
+// behaviour; one that fits after truncation is taken.
+TEST(MeasureConfigReader, RefusesNumbersOutOfTheirFieldsRange) {
+  struct Case {
+    const char* path;
+    json value;
+  };
+  const Case refused[] = {
+      {"/setting/count", 1e10},     {"/setting/count", 4294967296u},   {"/setting/interval", -1e300},
+      {"/servers/0/port", 1e10},    {"/servers/0/port", -1},           {"/servers/1/port", 65536},
+      {"/servers/1/port", 65536.0}, {"/setting/count", -2147483649.0},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(std::string(c.path) + " = " + c.value.dump());
+    json document = BenchmarkDocument();
+    document[json::json_pointer(c.path)] = c.value;
+    BenchmarkGameConfig config;
+    try {
+      document.get_to(config);
+      ADD_FAILURE() << "taken";
+    } catch (const json::out_of_range& e) {
+      EXPECT_EQ(e.id, 406);
+    }
+  }
+  json document = BenchmarkDocument();
+  document["servers"][0]["port"] = 65535.9;
+  document["setting"]["count"] = -2147483648.5;
+  BenchmarkGameConfig config;
+  document.get_to(config);
+  EXPECT_EQ(config.servers[0].port, 65535);
+  EXPECT_EQ(config.setting.count, std::numeric_limits<int32_t>::min());
+}
+
+// A run beyond the documented limits, or with a host that is neither a name nor an address, is
+// refused with its reason; one at the limits is taken.
+TEST(MeasureConfigLimits, RefusesRunsBeyondTheLimits) {
+  const auto game = [](int servers, int32_t count, double frequency) {
+    BenchmarkGameConfig config;
+    config.setting = {0, frequency, count};
+    for (int i = 0; i < servers; ++i) config.servers.push_back({"udp", "s", "S", "10.0.0.1", 1, ""});
+    return config;
+  };
+  EXPECT_EQ(RefusalReason(game(1000, 100, 0.01)), "");
+  EXPECT_EQ(RefusalReason(game(1, 0, 10.0)), "");
+  EXPECT_EQ(RefusalReason(game(1001, 1, 0.1)), "1001 servers, at most 1000");
+  EXPECT_EQ(RefusalReason(game(1, 101, 0.1)), "count 101, from 0 to 100 probes per server");
+  EXPECT_EQ(RefusalReason(game(1, -1, 0.1)), "count -1, from 0 to 100 probes per server");
+  EXPECT_EQ(RefusalReason(game(1, 10, 0.001)), "spacing 0.001 s, from 0.01 to 10 s");
+  EXPECT_EQ(RefusalReason(game(1, 10, 1e300)), "spacing 1e+300 s, from 0.01 to 10 s");
+  BenchmarkGameConfig badHost = game(2, 1, 0.1);
+  badHost.servers[1].host = "evil.example/path?";
+  EXPECT_EQ(RefusalReason(badHost), "server 1 has no host name or address");
+
+  ConnectMediaConfig media;
+  media.servers.push_back({"https", "a", "A", "::1", 443, "ONLINE"});
+  EXPECT_EQ(RefusalReason(media), "");
+  media.servers.push_back({"file", "b", "B", "host", 1, "ONLINE"});
+  EXPECT_EQ(RefusalReason(media), "server 1 is neither http nor https");
+  media.servers.pop_back();
+  const ServerEntry one = media.servers[0];
+  media.servers.resize(1001, one);
+  EXPECT_EQ(RefusalReason(media), "1001 servers, at most 1000");
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "support/net_stand_ins.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
 #include <nlohmann/json.hpp>
 
 #include "net/http_client.h"
@@ -26,6 +30,63 @@ bool HttpEndpoint::WaitForRequests(int count, DWORD timeoutMs) const {
     ::Sleep(20);
   }
   return true;
+}
+
+namespace {
+
+double NowMs() {
+  LARGE_INTEGER frequency, counter;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// A UDP socket aimed at the stand-in's first port, waiting at most a second.
+UniqueSocket EchoSocket(const EchoServer& echo, sockaddr_in& to) {
+  WSADATA data;
+  ::WSAStartup(MAKEWORD(2, 2), &data);  // balanced by nothing: the process keeps Winsock
+  UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  const DWORD timeoutMs = 1000;
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
+  to = {};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(echo.Port());
+  return socket;
+}
+
+}  // namespace
+
+EchoServer::Figures EchoServer::Stats() const {
+  sockaddr_in to;
+  UniqueSocket socket = EchoSocket(*this, to);
+  Figures figures;
+  if (::sendto(socket.get(), "STATS", 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != 5) return figures;
+  char answer[128] = {};
+  if (::recv(socket.get(), answer, sizeof(answer) - 1, 0) <= 0) return figures;
+  std::sscanf(answer, "received %lld answered %lld", &figures.received, &figures.answered);
+  return figures;
+}
+
+std::pair<double, double> EchoServer::BareRoundTripMs(int rounds) const {
+  sockaddr_in to;
+  UniqueSocket socket = EchoSocket(*this, to);
+  std::vector<double> samples;
+  for (int i = 0; i < rounds; ++i) {
+    const double begin = NowMs();
+    char probe[8] = {};
+    std::memcpy(probe, &begin, sizeof(probe));
+    if (::sendto(socket.get(), probe, sizeof(probe), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != 8 ||
+        ::recv(socket.get(), probe, sizeof(probe), 0) != 8) {
+      return {-1.0, -1.0};
+    }
+    samples.push_back(NowMs() - begin);
+  }
+  if (samples.empty()) return {-1.0, -1.0};
+  std::sort(samples.begin(), samples.end());
+  double sum = 0;
+  for (double sample : samples) sum += sample;
+  return {sum / static_cast<double>(samples.size()), samples[samples.size() / 2]};
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/unique_handle.h"
@@ -18,8 +19,18 @@ namespace halyx::testing {
 
 class EchoServer : public CompanionProcess {
  public:
+  struct Figures {
+    long long received = -1;  // -1: the figures could not be read
+    long long answered = -1;
+  };
+
   explicit EchoServer(const std::vector<std::string>& options = {}) : CompanionProcess(L"udp_echo.exe", options) {}
   uint16_t Port(std::size_t i = 0) const { return static_cast<uint16_t>(ports().at(i)); }
+  // Asks the stand-in (IPv4 only) what it received and answered so far.
+  Figures Stats() const;
+  // Mean and median of `rounds` plain round trips, one at a time, from a
+  // blocking socket, in milliseconds; negative when an echo did not come.
+  std::pair<double, double> BareRoundTripMs(int rounds) const;
 };
 
 class HttpEndpoint : public CompanionProcess {
