@@ -1,7 +1,10 @@
 #include "app/app.h"
 
-#include <shlwapi.h>
+#include <winsock2.h>
 #include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <userenv.h>
 
 #include <memory>
 #include <string>
@@ -10,9 +13,153 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "app/crash_reporter.h"
+#include "app/lsp_category.h"
+#include "app/process_values.h"
 #include "base/error_code.h"
+#include "base/module_path.h"
+#include "platform/duilib/dpi.h"
+#include "platform/duilib/paint_manager_ui.h"
+#include "tunnel/tunnel_manager.h"
+#include "ui/main_wnd.h"
+#include "ui/updater.h"
+#include "ui/wke_binding.h"
 
 namespace halyx {
+
+App::App() = default;
+
+App::~App() {
+  instanceLock_.reset();
+  if (mainWindowController_) {
+    if (BaseWnd* window = mainWindowController_->GetWindow()) {
+      window->GetPaintManager()->RemoveMessageFilter(&showRequestFilter_);
+    }
+  }
+}
+
+void App::StartCrashReporter() {
+  char folder[MAX_PATH] = {};
+  std::string database;
+  if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder)) &&
+      ::PathAppendA(folder, "QuorVPN") && ::PathAppendA(folder, "minidumps")) {
+    database = folder;
+  }
+  CrashReporter::Start(kCrashReporterDsn, kCrashHandlerPath, std::string("quorvpn-win32@") + kVersion, database);
+}
+
+bool App::Init(HINSTANCE instance) {
+  StartCrashReporter();
+  if (!SetupLogging()) return false;
+  EnsureLspCategory();
+  HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(hr)) {
+    spdlog::error("App: CoInitializeEx failed ({:#x})", HResult(hr));
+    return false;
+  }
+  hr = ::SetCurrentProcessExplicitAppUserModelID(kAppUserModelId);
+  if (FAILED(hr)) {
+    spdlog::error("App: SetCurrentProcessExplicitAppUserModelID failed ({:#x})", HResult(hr));
+    return false;
+  }
+  if (!AcquireInstanceLock()) return false;
+  if (!::wkeInitialize()) {
+    spdlog::error("App: wkeInitialize failed ({:#x})", LastError());
+    return false;
+  }
+  ::wkeEnableHighDPISupport();
+  DuiLib::CPaintManagerUI::SetInstance(instance);
+  return true;
+}
+
+void App::EnsureLspCategory() {
+  const std::wstring path = ModulePath();
+  LspCategory::Ensure(LspCategory::System(), path);
+}
+
+bool App::AcquireInstanceLock() {
+  HANDLE rawToken = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+    spdlog::error("App: OpenProcessToken failed ({:#x})", LastError());
+    return false;
+  }
+  const ProcessHandle token(rawToken);
+  wchar_t profile[MAX_PATH + 1] = {};
+  DWORD size = MAX_PATH + 1;
+  if (!::GetUserProfileDirectoryW(token.get(), profile, &size)) {
+    spdlog::error("App: GetUserProfileDirectory failed ({:#x})", LastError());
+    return false;
+  }
+  const std::wstring path = std::wstring(profile) + L"\\" + kLockFileName;
+  // No sharing: a second open fails with a sharing violation for as long as
+  // this handle lives, and the file's mere presence blocks nothing.
+  instanceLock_.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_HIDDEN, nullptr));
+  if (!instanceLock_) {
+    PreserveLastError keep;
+    spdlog::error("App: CreateFile failed ({:#x})", keep.code());
+    if (keep.error() == ERROR_SHARING_VIOLATION) {
+      spdlog::debug("App: main app is already running");
+      ::PostMessageW(HWND_BROADCAST, ShowRequestMessage, 0, 0);
+    }
+    return false;
+  }
+  return true;
+}
+
+std::shared_ptr<MainWindowController> App::GetMainWindowController() {
+  if (mainWindowController_) return mainWindowController_;
+  auto window = std::make_shared<MainWnd>();
+  window->Create(nullptr, kMainWindowTitle, BaseWnd::kDialogStyle, 0, 0, 0, kMainWindowWidth, kMainWindowHeight);
+  window->SetDPI(DuiLib::CDPI::GetMainMonitorDPI());
+  mainWindowController_ = std::make_shared<MainWindowController>(window, TunnelManager::Instance());
+  if (window->GetHWND() != nullptr) window->GetPaintManager()->AddMessageFilter(&showRequestFilter_);
+  return mainWindowController_;
+}
+
+bool App::ShowMainWindow(void* param) {
+  (void)param;
+  GetMainWindowController()->Show();
+  return true;
+}
+
+LRESULT App::ShowRequestFilter::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+  (void)wParam;
+  (void)lParam;
+  if (msg != ShowRequestMessage) return 0;
+  handled = true;
+  app_.ShowMainWindow(nullptr);
+  return 0;
+}
+
+int App::Run() {
+  const auto controller = GetMainWindowController();
+  if (BaseWnd* window = controller->GetWindow()) window->CenterWindow();
+  controller->Show();
+  Updater::SetAppcastUrl(kAppcastUrl);
+  Updater::SetRegistryPath(kUpdaterRegistryPath);
+  Updater::SetShutdownRequestCallback(&App::RequestQuit);
+  Updater::Init();
+  return TunnelManager::Instance().Run();
+}
+
+void App::RequestQuit() {
+  if (::GetCurrentThreadId() == MainThreadId) {
+    ::PostQuitMessage(0);
+  } else {
+    ::PostThreadMessageW(MainThreadId, WM_QUIT, 0, 0);
+  }
+}
+
+void App::Shutdown() {
+  if (mainWindowController_) mainWindowController_->Hide();
+  // Stops the updater's threads before the process takes its DLLs away.
+  Updater::Cleanup();
+  ::wkeFinalize();
+  ::CoUninitialize();
+  ShutdownLogging();
+  CrashReporter::Shutdown();
+}
 
 bool App::SetupLogging() {
   wchar_t folder[MAX_PATH + 1] = {};

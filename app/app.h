@@ -1,12 +1,37 @@
 // The application object: start-up, the GUI thread's lifetime and shutdown.
 //
-// So far it holds the process log; the rest of start-up joins it as the
-// window, the tray and the tunnel manager arrive.
+//   App app;
+//   if (!app.Init(instance)) return 1;   // every failure already logged
+//   app.Run();                           // until WM_QUIT
+//   app.Shutdown();
+//   return 0;
 //
-// Thread: GUI thread.
+// Init brings the process up in a fixed order (crash reporter, log, LSP
+// category, COM, taskbar identity, single-instance lock, browser engine) and
+// stops at the first step that fails, undoing nothing. Run shows the main
+// window, starts the updater and hands the thread to the tunnel manager's
+// message loop. Shutdown hides the window, finalises the engine, COM, the
+// log and the crash reporter, in that order.
+//
+// Single instance: the lock is the file "quorvpn.lock" in the user's profile,
+// held open without sharing for the life of the process. A second instance
+// of the same user fails to open it, broadcasts ShowRequestMessage (which
+// makes the first instance show its window) and exits with 1. The file is
+// never deleted: one left behind by a crash does not block.
+//
+// Ownership: App owns the main window controller and the lock handle.
+//
+// Thread: GUI thread, except RequestQuit (any thread).
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
+#include <memory>
+
+#include "base/unique_handle.h"
+#include "platform/duilib/message_filter_ui.h"
+#include "ui/main_window_controller.h"
 
 namespace halyx {
 
@@ -18,15 +43,69 @@ class App {
   static constexpr std::size_t kLogRotatedFiles = 3;
   static constexpr const char* kLoggerName = "QUOR";
 
+  static constexpr const char* kVersion = "6.0.8";
+  static constexpr const wchar_t* kAppUserModelId = L"com.quorvpn.app";
+  static constexpr const wchar_t* kLockFileName = L"quorvpn.lock";
+  static constexpr const char* kCrashHandlerPath = "bin\\crashpad_handler.exe";
+  static constexpr const char* kCrashReporterDsn = "https://5f0c3e9a7b214d6c8e1f2a3b4c5d6e7f@crash.quorvpn.com/4";
+  static constexpr const char* kAppcastUrl = "https://api.quorvpn.com/api/checkDesktopUpdate?device=windows";
+  static constexpr const char* kUpdaterRegistryPath = "Software\\QuorVPN\\Updates";
+  static constexpr const wchar_t* kMainWindowTitle = L"QuorVPN";
+  static constexpr int kMainWindowWidth = 800;
+  static constexpr int kMainWindowHeight = 572;
+
+  App();
+  ~App();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  // The start-up sequence; true only when every step succeeded.
+  bool Init(HINSTANCE instance);
+  // Shows the UI, starts the updater, runs the message loop; the wParam of
+  // the WM_QUIT that ended it.
+  int Run();
+  void Shutdown();
+
+  // Created (window and controller) on the first call.
+  std::shared_ptr<MainWindowController> GetMainWindowController();
+  // Shows the main window and brings it to the front; `param` is ignored.
+  bool ShowMainWindow(void* param);
+
+  // Ends the message loop; safe on any thread (it only posts).
+  static void RequestQuit();
+
   // Creates the log folder in the user's temporary folder, opens the
   // rotating file logger "QUOR" (flushed on every info record) and installs
   // it as the default logger. False, after one error line through the
   // library's initial logger, when the folder or the file cannot be had.
   static bool SetupLogging();
-
   // Flushes the log and shuts the logging library down; nothing may log
   // afterwards.
   static void ShutdownLogging();
+
+  // The executable's LSP category (app/lsp_category.h); never fails start-up.
+  static void EnsureLspCategory();
+  // Opens the lock file; false (logged, and the show request broadcast when
+  // another instance holds it) when it cannot.
+  bool AcquireInstanceLock();
+
+ private:
+  // Raises the main window when a second instance asks for it. Lives on the
+  // main window, a top-level window, which the broadcast reaches.
+  class ShowRequestFilter : public DuiLib::IMessageFilterUI {
+   public:
+    explicit ShowRequestFilter(App& app) : app_(app) {}
+    LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+   private:
+    App& app_;
+  };
+
+  static void StartCrashReporter();
+
+  std::shared_ptr<MainWindowController> mainWindowController_;
+  FileHandle instanceLock_;
+  ShowRequestFilter showRequestFilter_{*this};
 };
 
 }  // namespace halyx

@@ -49,7 +49,7 @@ host_packages=(
   nlohmann-json3-dev googletest zip unzip python3 clang-format
 )
 if [ "$with_wine" -eq 1 ]; then
-  host_packages+=(wine xvfb xauth)
+  host_packages+=(wine xvfb xauth x11-apps netpbm)
   if [ "$arch" = i686 ]; then host_packages+=(wine32:i386); else host_packages+=(wine64); fi
 fi
 source_packages=(zlib libuv1 fmtlib spdlog tinyxml2 duktape)

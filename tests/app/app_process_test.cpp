@@ -1,0 +1,125 @@
+// QuorVPN.exe itself, as a process: one instance per user, start-up failures
+// that end with exit code 1, and a quit that ends with 0 after shutdown.
+#include <windows.h>
+#include <userenv.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/module_path.h"
+#include "base/process_launch.h"
+#include "base/unique_handle.h"
+#include "support/message_pump.h"
+#include "support/scoped_temp_dir.h"
+
+namespace halyx::testing {
+namespace {
+
+constexpr DWORD kStartTimeoutMs = 30000;
+
+// Points the children's temporary folder (and so their log) at a folder of
+// the test's own while it lives.
+class ChildTempFolder {
+ public:
+  ChildTempFolder() {
+    for (auto* name : {L"TMP", L"TEMP"}) {
+      wchar_t value[MAX_PATH] = {};
+      saved_.push_back(::GetEnvironmentVariableW(name, value, MAX_PATH) ? value : L"");
+      ::SetEnvironmentVariableW(name, dir_.path().c_str());
+    }
+  }
+  ~ChildTempFolder() {
+    ::SetEnvironmentVariableW(L"TMP", saved_[0].empty() ? nullptr : saved_[0].c_str());
+    ::SetEnvironmentVariableW(L"TEMP", saved_[1].empty() ? nullptr : saved_[1].c_str());
+  }
+  std::string Log() const { return ReadWholeFile(dir_.path() + L"\\QuorVPN\\quorvpn.log"); }
+
+ private:
+  ScopedTempDir dir_;
+  std::vector<std::wstring> saved_;
+};
+
+HWND MainWindow() { return ::FindWindowW(L"QuorMainFrame", nullptr); }
+
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = kStartTimeoutMs) {
+  return PumpMessagesUntil(done, timeoutMs);
+}
+
+DWORD ExitCode(const ProcessHandle& process, DWORD timeoutMs = kStartTimeoutMs) {
+  if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process.get(), 99);
+    return 99;
+  }
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
+std::wstring LockFilePath() {
+  HANDLE raw = nullptr;
+  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw);
+  const ProcessHandle token(raw);
+  wchar_t profile[MAX_PATH + 1] = {};
+  DWORD size = MAX_PATH + 1;
+  ::GetUserProfileDirectoryW(token.get(), profile, &size);
+  return std::wstring(profile) + L"\\quorvpn.lock";
+}
+
+// A second start of the same user exits with 1 and brings the first
+// instance's window back; the lock file a crash leaves behind blocks nothing;
+// a WM_QUIT from another thread ends the first with 0 after its shutdown.
+TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
+  ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+  ChildTempFolder temp;
+  {
+    const FileHandle leftBehind(
+        ::CreateFileW(LockFilePath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    ASSERT_TRUE(leftBehind.valid());
+  }
+  const std::wstring exe = BesideExecutable(L"QuorVPN.exe");
+  ProcessHandle first = StartProcess(L"\"" + exe + L"\"");
+  ASSERT_TRUE(first.valid());
+  ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
+  const HWND window = MainWindow();
+
+  // Closing only hides it.
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(window); }));
+  EXPECT_EQ(::WaitForSingleObject(first.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+  ProcessHandle second = StartProcess(L"\"" + exe + L"\"");
+  ASSERT_TRUE(second.valid());
+  EXPECT_EQ(ExitCode(second), 1u);
+  EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(window) != FALSE; }));
+  EXPECT_EQ(MainWindow(), window);
+
+  const DWORD guiThread = ::GetWindowThreadProcessId(window, nullptr);
+  ASSERT_TRUE(::PostThreadMessageW(guiThread, WM_QUIT, 0, 0));
+  EXPECT_EQ(ExitCode(first), 0u);
+
+  const std::string log = temp.Log();
+  EXPECT_NE(log.find("App: CreateFile failed (0x20)"), std::string::npos) << log;
+  // The page's dispatch object went with the engine at shutdown.
+  const auto start = log.find("IoLoop: start");
+  ASSERT_NE(start, std::string::npos) << log;
+  EXPECT_NE(log.find("IoLoop: stop", start), std::string::npos) << log;
+}
+
+// Without its engine the client stops at its log line, before any window.
+TEST(AppProcessTest, AMissingEngineEndsStartUpWithExitCode1) {
+  ChildTempFolder temp;
+  ScopedTempDir alone;
+  const std::wstring exe = alone.path() + L"\\QuorVPN.exe";
+  ASSERT_TRUE(::CopyFileW(BesideExecutable(L"QuorVPN.exe").c_str(), exe.c_str(), FALSE));
+  ProcessHandle process = StartProcess(L"\"" + exe + L"\"");
+  ASSERT_TRUE(process.valid());
+  EXPECT_EQ(ExitCode(process), 1u);
+  EXPECT_EQ(MainWindow(), nullptr);
+  EXPECT_NE(temp.Log().find("[error] App: wkeInitialize failed (0x7e)"), std::string::npos) << temp.Log();
+}
+
+}  // namespace
+}  // namespace halyx::testing

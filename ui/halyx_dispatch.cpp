@@ -1,0 +1,400 @@
+#include "ui/halyx_dispatch.h"
+
+#include <shellapi.h>
+
+#include <cstdint>
+#include <cwctype>
+#include <thread>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+#include <spdlog/spdlog.h>
+
+#include "base/error_code.h"
+#include "base/window_messages.h"
+#include "diag/device_identity.h"
+#include "diag/log_zipper.h"
+#include "diag/payload_cipher.h"
+#include "net/measure_config.h"
+#include "ui/bridge_function.h"
+#include "ui/page_script.h"
+#include "ui/updater.h"
+
+namespace halyx {
+namespace {
+
+constexpr unsigned kInvalidArguments = 1;
+constexpr unsigned kBadPayload = 3;
+constexpr WPARAM kMoveByCaption = 0xF012;  // SC_MOVE | HTCAPTION: drag with the held button
+
+using Function = jsValue (HalyxDispatch::*)(jsExecState, jsValue*, int);
+
+struct Entry {
+  const char* name;
+  Function function;
+};
+
+// Registration order is part of the page contract (enumeration order).
+const Entry kFunctions[] = {
+    {"GetVersion", &HalyxDispatch::GetVersion},
+    {"SetConfig", &HalyxDispatch::SetConfig},
+    {"StartTunnel", &HalyxDispatch::StartTunnel},
+    {"StopTunnel", &HalyxDispatch::StopTunnel},
+    {"OpenUrl", &HalyxDispatch::OpenUrl},
+    {"LogJSConsole", &HalyxDispatch::LogJSConsole},
+    {"GetLogFiles", &HalyxDispatch::GetLogFiles},
+    {"PostNotification", &HalyxDispatch::PostNotification},
+    {"MinimizeWindow", &HalyxDispatch::MinimizeWindow},
+    {"CloseWindow", &HalyxDispatch::CloseWindow},
+    {"MoveWindow", &HalyxDispatch::MoveWindow},
+    {"GetDeviceName", &HalyxDispatch::GetDeviceName},
+    {"GetDeviceId", &HalyxDispatch::GetDeviceId},
+    {"StartTracing", &HalyxDispatch::StartTracing},
+    {"StopTracing", &HalyxDispatch::StopTracing},
+    {"SetAdInfo", &HalyxDispatch::SetAdInfo},
+    {"SetAdGlobal", &HalyxDispatch::SetAdGlobal},
+    {"SetAdLocal", &HalyxDispatch::SetAdLocal},
+    {"NewWindow", &HalyxDispatch::NewWindow},
+    {"CheckUpdate", &HalyxDispatch::CheckUpdate},
+    {"LoadConfig", &HalyxDispatch::LoadConfig},
+};
+
+// The engine's temporary strings live until its next conversion: copied at
+// once.
+std::string NarrowArg(jsExecState es, jsValue value) {
+  const char* text = ::jsToTempString(es, value);
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+std::wstring WideArg(jsExecState es, jsValue value) {
+  const wchar_t* text = ::jsToTempStringW(es, value);
+  return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
+// True when the first `count` arguments exist and are strings.
+bool LeadingStrings(jsValue* args, int argc, int count) {
+  if (argc < count) return false;
+  for (int i = 0; i < count; ++i) {
+    if (!::jsIsString(args[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+HalyxDispatch::HalyxDispatch(wkeWebView view, HWND hwnd, TunnelManager& tunnel)
+    : BridgeObject(::wkeGlobalExec(view), "HalyxDispatch"), view_(view), hwnd_(hwnd), tunnel_(tunnel) {
+  jsExecState es = ::wkeGlobalExec(view);
+  ioLoop_ = std::make_unique<IoLoop>(hwnd);
+  ioLoop_->Start();
+  for (const Entry& entry : kFunctions) {
+    // The engine owns each function object from here.
+    AddFunction(es, *new BridgeFunction<HalyxDispatch>(es, entry.name, this, entry.function));
+  }
+  tunnel_.OnTunnelEvent += DuiLib::MakeDelegate(this, &HalyxDispatch::PostJson);
+}
+
+HalyxDispatch::~HalyxDispatch() {
+  tunnel_.OnTunnelEvent -= DuiLib::MakeDelegate(this, &HalyxDispatch::PostJson);
+  hasher_.reset();
+  wmi_.reset();
+  ioLoop_.reset();  // joins the loop thread; logs "IoLoop: stop"
+}
+
+void HalyxDispatch::PostResult(const std::string& type, unsigned code) {
+  PostJson(PageScript::ResultNotice(type, code));
+}
+
+bool HalyxDispatch::PostJson(void* text) {
+  if (text != nullptr) PostJson(std::string(static_cast<const char*>(text)));
+  return true;
+}
+
+void HalyxDispatch::PostJson(const std::string& json) { PageScript::PostJson(view_, json); }
+
+void HalyxDispatch::ReportError(jsExecState es, const std::string& text) { PageScript::ReportError(es, text); }
+
+bool HalyxDispatch::IsWebUrl(const std::wstring& url) {
+  std::size_t hostStart = 0;
+  auto startsWith = [&](const wchar_t* scheme) {
+    const std::size_t length = std::wcslen(scheme);
+    if (url.size() < length) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+      if (std::towlower(url[i]) != scheme[i]) return false;
+    }
+    hostStart = length;
+    return true;
+  };
+  if (!startsWith(L"https://") && !startsWith(L"http://")) return false;
+  // A host, and nothing the shell could split into a second argument.
+  const std::size_t hostEnd = url.find_first_of(L"/?#", hostStart);
+  if ((hostEnd == std::wstring::npos ? url.size() : hostEnd) == hostStart) return false;
+  for (wchar_t c : url) {
+    if (c <= L' ' || c == L'"' || c == 0x7F) return false;
+  }
+  return true;
+}
+
+jsValue HalyxDispatch::GetVersion(jsExecState es, jsValue*, int) { return ::jsString(es, kVersion); }
+
+jsValue HalyxDispatch::SetConfig(jsExecState es, jsValue* args, int argc) {
+  if (!LeadingStrings(args, argc, 3)) {
+    ReportError(es, "SetConfig: invalid argument");
+    PostResult("SetConfig", kInvalidArguments);
+    return ::jsUndefined();
+  }
+  const std::string name = NarrowArg(es, args[0]);
+  const std::string conf = NarrowArg(es, args[1]);
+  const std::string adToken = NarrowArg(es, args[2]);
+  int32_t adType = 1;
+  if (argc >= 4 && ::jsIsNumber(args[3])) adType = ::jsToInt(es, args[3]);
+  std::string adInfo;
+  if (argc >= 5 && ::jsIsString(args[4])) adInfo = NarrowArg(es, args[4]);
+  if (adType == 3) adInfo = kVersion;
+  tunnel_.SetConfig(name, conf, adToken, adType, adInfo);
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::StartTunnel(jsExecState, jsValue*, int) {
+  tunnel_.Start();
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::StopTunnel(jsExecState, jsValue*, int) {
+  tunnel_.Stop();
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::OpenUrl(jsExecState es, jsValue* args, int argc) {
+  if (!LeadingStrings(args, argc, 1)) {
+    ReportError(es, "OpenUrl: invalid argument");
+    return ::jsUndefined();
+  }
+  const std::wstring url = WideArg(es, args[0]);
+  if (!IsWebUrl(url)) {
+    // This process is elevated: a path or a program would run with
+    // administrator rights.
+    spdlog::warn("OpenUrl: not an http or https URL, not opened");
+    return ::jsUndefined();
+  }
+  const auto result =
+      reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOW));
+  if (result <= 32) spdlog::warn("QuorDispatch: ShellExecute failed ({:#x})", Win32Code(static_cast<DWORD>(result)));
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::LogJSConsole(jsExecState es, jsValue* args, int argc) {
+  if (!LeadingStrings(args, argc, 1)) {
+    ReportError(es, "LogJSConsole: invalid argument");
+    return ::jsUndefined();
+  }
+  spdlog::info("<JS>: {}", NarrowArg(es, args[0]));
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::GetLogFiles(jsExecState, jsValue*, int) {
+  if (hwnd_ == nullptr) {
+    spdlog::warn("QuorDispatch: GetLogFiles without a window");
+    return ::jsUndefined();
+  }
+  std::string path = tunnel_.ConfigPath();
+  const HWND window = hwnd_;
+  try {
+    std::thread([window, path = std::move(path)] { ZipLogsWorker(window, path); }).detach();
+  } catch (const std::system_error& e) {
+    spdlog::error("QuorDispatch: cannot start the log worker: {}", e.what());
+  }
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::PostNotification(jsExecState es, jsValue* args, int argc) {
+  if (!LeadingStrings(args, argc, 1)) ReportError(es, "PostNotification: invalid argument");
+  return ::jsUndefined();
+}
+
+void HalyxDispatch::PostSystemCommand(WPARAM command) const {
+  if (hwnd_ != nullptr) ::PostMessageW(hwnd_, WM_SYSCOMMAND, command, 0);
+}
+
+jsValue HalyxDispatch::MinimizeWindow(jsExecState, jsValue*, int) {
+  PostSystemCommand(SC_MINIMIZE);
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::CloseWindow(jsExecState, jsValue*, int) {
+  PostSystemCommand(SC_CLOSE);
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::MoveWindow(jsExecState, jsValue*, int) {
+  PostSystemCommand(kMoveByCaption);
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::GetDeviceName(jsExecState es, jsValue*, int) {
+  std::string name;
+  if (!halyx::GetDeviceName(name)) {
+    ReportError(es, kDeviceNameFailed);
+    return ::jsString(es, "");
+  }
+  return ::jsString(es, name.c_str());
+}
+
+jsValue HalyxDispatch::GetDeviceId(jsExecState es, jsValue*, int) {
+  std::string id;
+  std::string error;
+  if (!halyx::GetDeviceId(wmi_, hasher_, id, error)) {
+    ReportError(es, error);
+    return ::jsString(es, "");
+  }
+  return ::jsString(es, id.c_str());
+}
+
+jsValue HalyxDispatch::StartTracing(jsExecState es, jsValue* args, int argc) {
+  if (argc < 2 || !::jsIsString(args[0]) || !::jsIsNumber(args[1])) {
+    ReportError(es, "StartTracing: invalid argument");
+    PostResult("StartTracing", kInvalidArguments);
+    return ::jsUndefined();
+  }
+  const std::string host = NarrowArg(es, args[0]);
+  const auto port = static_cast<uint16_t>(static_cast<uint32_t>(::jsToInt(es, args[1])) & 0xFFFFu);
+  tunnel_.StartTracing(host, port);
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::StopTracing(jsExecState, jsValue*, int) {
+  tunnel_.StopTracing();
+  return ::jsUndefined();
+}
+
+bool HalyxDispatch::ReadProtectedArgs(jsExecState es, jsValue* args, int argc, const char* name, ProtectedArgs& out) {
+  if (!LeadingStrings(args, argc, 2)) {
+    ReportError(es, std::string(name) + ": invalid argument");
+    PostResult(name, kInvalidArguments);
+    return false;
+  }
+  out.id = NarrowArg(es, args[0]);
+  out.payload = NarrowArg(es, args[1]);
+  // Without a numeric key mode (a third argument that is not a number, or
+  // more than four arguments) the built-in key of mode 1 applies, as with
+  // two arguments.
+  out.adType = 1;
+  out.keyText.clear();
+  bool accepted = true;
+  if ((argc == 3 || argc == 4) && ::jsIsNumber(args[2])) {
+    out.adType = ::jsToInt(es, args[2]);
+    if (out.adType == 3) {
+      out.keyText = kVersion;
+    } else if (out.adType == 2 && argc == 4 && ::jsIsString(args[3])) {
+      out.keyText = NarrowArg(es, args[3]);
+    } else if (out.adType != 1) {
+      accepted = false;
+    }
+  }
+  if (!accepted) {
+    ReportError(es, std::string(name) + ": invalid args");
+    PostResult(name, kInvalidArguments);
+  }
+  return accepted;
+}
+
+bool HalyxDispatch::Decrypt(jsExecState es, const char* name, const ProtectedArgs& in, std::string& plaintext) {
+  PayloadCipher cipher;
+  if (cipher.Decrypt(in.payload, in.adType, in.keyText, plaintext)) return true;
+  ReportError(es, std::string(name) + ": df");
+  PostResult(name, kBadPayload);
+  return false;
+}
+
+template <typename Record>
+bool HalyxDispatch::FillRecord(const char* name, const std::string& plaintext, Record& record) {
+  const char* failure = nullptr;
+  try {
+    json::parse(plaintext).get_to(record);
+    return true;
+  } catch (const json::parse_error&) {
+    failure = "pf";
+  } catch (const json::out_of_range&) {
+    failure = "ff";
+  } catch (const json::exception&) {
+    // A member of the wrong type ("servers" not an array, a port that is a
+    // text): the page's data is as unusable as a missing member.
+    failure = "tf";
+  }
+  spdlog::warn("{}: {}", name, failure);
+  PostResult(name, kBadPayload);
+  return false;
+}
+
+jsValue HalyxDispatch::SetAdInfo(jsExecState es, jsValue* args, int argc) {
+  ProtectedArgs in;
+  std::string plaintext;
+  if (!ReadProtectedArgs(es, args, argc, "SetAdInfo", in) || !Decrypt(es, "SetAdInfo", in, plaintext)) {
+    return ::jsUndefined();
+  }
+  auto config = std::make_shared<BenchmarkGameConfig>();
+  if (!FillRecord("SetAdInfo", plaintext, *config)) return ::jsUndefined();
+  config->id = in.id;
+  ioLoop_->PostGameConfig(std::move(config));
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::SetAdGlobal(jsExecState es, jsValue* args, int argc) {
+  ProtectedArgs in;
+  std::string plaintext;
+  if (!ReadProtectedArgs(es, args, argc, "SetAdGlobal", in) || !Decrypt(es, "SetAdGlobal", in, plaintext)) {
+    return ::jsUndefined();
+  }
+  auto config = std::make_shared<ConnectMediaConfig>();
+  if (!FillRecord("SetAdGlobal", plaintext, *config)) return ::jsUndefined();
+  config->id = in.id;
+  ioLoop_->PostMediaConfig(std::move(config));
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::SetAdLocal(jsExecState es, jsValue* args, int argc) {
+  ProtectedArgs in;
+  std::string plaintext;
+  if (!ReadProtectedArgs(es, args, argc, "SetAdLocal", in) || !Decrypt(es, "SetAdLocal", in, plaintext)) {
+    return ::jsUndefined();
+  }
+  const json answer = {{"type", "SetAdLocal"}, {"result", 0}, {"id", in.id}, {"data", plaintext}};
+  // Decrypted bytes need not be UTF-8; replaced rather than thrown on.
+  PostJson(answer.dump(-1, ' ', false, json::error_handler_t::replace));
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::NewWindow(jsExecState es, jsValue* args, int argc) {
+  if (argc < 3 || !::jsIsString(args[0]) || !::jsIsNumber(args[1]) || !::jsIsNumber(args[2])) {
+    ReportError(es, "NewWindow: invalid argument");
+    PostResult("NewWindow", kInvalidArguments);
+    return ::jsUndefined();
+  }
+  auto url = std::make_unique<std::wstring>(WideArg(es, args[0]));
+  auto size = std::make_unique<std::pair<int, int>>(::jsToInt(es, args[1]), ::jsToInt(es, args[2]));
+  // Without a window the post would land in this thread's queue, where
+  // nobody frees it.
+  if (hwnd_ == nullptr) {
+    spdlog::warn("PostMessageW from dispatch object failed: {}", ERROR_INVALID_WINDOW_HANDLE);
+  } else if (!PostPayloads(hwnd_, kNewWindowMessage, std::move(url), std::move(size))) {
+    spdlog::warn("PostMessageW from dispatch object failed: {}", ::GetLastError());
+  }
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::CheckUpdate(jsExecState, jsValue*, int) {
+  Updater::CheckUpdateWithUi();
+  return ::jsUndefined();
+}
+
+jsValue HalyxDispatch::LoadConfig(jsExecState es, jsValue* args, int argc) {
+  if (!LeadingStrings(args, argc, 2)) {
+    ReportError(es, "LoadConfig: invalid argument");
+    PostResult("LoadConfig", kInvalidArguments);
+    return ::jsUndefined();
+  }
+  tunnel_.LoadConfig(NarrowArg(es, args[0]), NarrowArg(es, args[1]));
+  return ::jsUndefined();
+}
+
+}  // namespace halyx

@@ -1,0 +1,72 @@
+// Drives the main window: loads "app\main.html" (beside the executable) with
+// the per-user cookie and storage paths, publishes a new dispatch object on
+// every document-ready, relays the worker threads' results to the page, and
+// opens and keeps the secondary web windows the page asks for.
+//
+//   auto window = std::make_shared<MainWnd>();
+//   window->Create(nullptr, L"QuorVPN", BaseWnd::kDialogStyle, 0, 0, 0, 800, 572);
+//   auto controller = std::make_shared<MainWindowController>(window, TunnelManager::Instance());
+//
+// Window messages (base/window_messages.h), all consumed here with or
+// without a payload, every payload freed here: the log archive (0x8065) as
+// the page's "GetLogFiles" object, measurement results (0x8066..0x8069) as
+// JSON texts, new-window requests (0x806B), which also release the web
+// windows closed since the last request.
+//
+// Ownership: owns its window (shared) and its web windows' controllers.
+//
+// Thread: GUI thread.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/duilib/message_filter_ui.h"
+#include "tunnel/tunnel_manager.h"
+#include "ui/main_wnd.h"
+#include "ui/web_window_controller.h"
+#include "ui/window_controller.h"
+#include "ui/wke_binding.h"
+
+namespace halyx {
+
+class MainWindowController : public WindowController, public DuiLib::IMessageFilterUI {
+ public:
+  static constexpr const wchar_t* kPage = L"app\\main.html";
+
+  MainWindowController(std::shared_ptr<MainWnd> window, TunnelManager& tunnel);
+  ~MainWindowController() override;
+
+  void Notify(DuiLib::TNotifyUI& msg) override;
+  // Shows the window and brings it to the foreground.
+  void Show() override;
+  virtual void OnWindowInit();
+
+  LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+  // Files dropped on the page (an HDROP, consumed here).
+  void OnDropFiles(LPARAM drop);
+  void OpenWebWindow(const std::wstring& url, int width, int height);
+  // A web window's onClose subscriber (param: its controller).
+  bool OnWebWindowClosed(void* param);
+  // Logs "QuorDispatch: <type>:\n<json>" and hands the text to the page.
+  void PostJsonToPage(const std::string& json, const char* type);
+
+  wkeWebView view() const { return view_; }
+  std::size_t openWebWindowCount() const { return openWebWindows_.size(); }
+  std::size_t closedWebWindowCount() const { return closedWebWindows_.size(); }
+
+ private:
+  MainWnd* mainWindow() const { return static_cast<MainWnd*>(window_.get()); }
+
+  wkeWebView view_ = nullptr;
+  std::vector<std::shared_ptr<WebWindowController>> openWebWindows_;
+  std::vector<std::shared_ptr<WebWindowController>> closedWebWindows_;
+  TunnelManager& tunnel_;
+  bool filterAdded_ = false;
+};
+
+}  // namespace halyx

@@ -1,0 +1,27 @@
+// The main window: the frame of "app\main.html". Closing it (caption
+// button, Alt+F4, the page's "CloseWindow") only hides it, so the page, its
+// dispatch object and its measurements live on until the application quits;
+// files can be dropped on it.
+//
+// Thread: GUI thread.
+#pragma once
+
+#include "ui/base_wnd.h"
+
+namespace halyx {
+
+class MainWnd : public BaseWnd {
+ public:
+  static constexpr const wchar_t* kClassName = L"QuorMainFrame";
+
+  MainWnd() = default;
+  ~MainWnd() override = default;
+
+ protected:
+  LPCWSTR GetWindowClassName() const override { return kClassName; }
+  void InitWindow() override;
+  DuiLib::CDuiString GetSkinFile() override { return L"main.xml"; }
+  LRESULT OnClose(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+};
+
+}  // namespace halyx

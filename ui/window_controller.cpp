@@ -1,0 +1,36 @@
+#include "ui/window_controller.h"
+
+#include <utility>
+
+namespace halyx {
+
+WindowController::WindowController(std::shared_ptr<BaseWnd> window) : window_(std::move(window)) {
+  if (window_) window_->SetController(this);
+}
+
+WindowController::~WindowController() {
+  // The window object may outlive this controller (someone else may share
+  // it): it must not notify a controller that is gone.
+  if (window_ && window_->GetController() == this) window_->SetController(nullptr);
+}
+
+void WindowController::Notify(DuiLib::TNotifyUI& msg) { (void)msg; }
+
+void WindowController::ReleaseWindow() {
+  // Moved out first: the window object may be deleted by the reset, and it is
+  // the caller of this function.
+  std::shared_ptr<BaseWnd> window = std::move(window_);
+  if (window) window->SetController(nullptr);
+}
+
+void WindowController::Show() {
+  if (window_) window_->ShowWindow(true, true);
+}
+
+void WindowController::Hide() {
+  if (window_) window_->ShowWindow(false, true);
+}
+
+HWND WindowController::WindowHandle() const { return window_ ? window_->GetHWND() : nullptr; }
+
+}  // namespace halyx
