@@ -27,14 +27,6 @@ void to_json(json& out, const LatencyResult& in) {
   out = json{{"name", in.name}, {"title", in.title}, {"lag", in.lag}, {"dropRate", in.dropRate}};
 }
 
-void to_json(json& out, const SetAdInfoMessage& in) {
-  out = json{{"type", "SetAdInfo"}, {"result", in.result}, {"id", in.id}, {"route", in.route}, {"ads", in.ads}};
-}
-
-void to_json(json& out, const AdInfoMessage& in) {
-  out = json{{"type", "AdInfo"}, {"result", in.result}, {"id", in.id}, {"ad", in.ad}};
-}
-
 BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow) : loop_(loop), resultWindow_(resultWindow) {}
 
 BenchmarkWatcher::~BenchmarkWatcher() {
@@ -68,9 +60,7 @@ void BenchmarkWatcher::Begin() {
   for (const ServerEntry& server : config_->servers) {
     start.ads.push_back({server.name, server.title, 0, 0.0});
   }
-  if (!PostPayload(resultWindow_, kSetAdInfoMessage, std::make_unique<std::string>(json(start).dump()))) {
-    spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
-  }
+  PostRunMessage(resultWindow_, kSetAdInfoMessage, start, "benchmark");
   spdlog::info("benchmark started: {}", config_->id);
   uv_update_time(loop_);
   runStart_ = uv_now(loop_);
@@ -231,9 +221,7 @@ void BenchmarkWatcher::PostAdInfo(const LatencyResult& result) {
     AdInfoMessage message;
     message.id = config_ ? config_->id : std::string();
     message.ad = result;
-    if (!PostPayload(resultWindow_, kAdInfoMessage, std::make_unique<std::string>(json(message).dump()))) {
-      spdlog::warn("PostMessageW from benchmark failed: {:#x}", LastError());
-    }
+    PostRunMessage(resultWindow_, kAdInfoMessage, message, "benchmark");
   });
 }
 

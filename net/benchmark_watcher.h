@@ -34,6 +34,7 @@
 
 #include "net/benchmark_task_delegate.h"
 #include "net/measure_config.h"
+#include "net/run_messages.h"
 
 namespace halyx {
 
@@ -47,23 +48,16 @@ struct LatencyResult {
   double dropRate = 0.0;  // 0 to 1
 };
 
-struct SetAdInfoMessage {
-  int32_t result = 0;
-  std::string id;
-  RouteInfo route;
-  std::vector<LatencyResult> ads;
+template <>
+struct RunMessageTypes<LatencyResult> {
+  static constexpr const char* kStart = "SetAdInfo";
+  static constexpr const char* kResult = "AdInfo";
 };
-
-struct AdInfoMessage {
-  int32_t result = 0;
-  std::string id;
-  LatencyResult ad;
-};
+using SetAdInfoMessage = RunStartMessage<LatencyResult>;
+using AdInfoMessage = RunResultMessage<LatencyResult>;
 
 // The page's JSON; a dropRate is always written with a fraction (1.0).
 void to_json(json& out, const LatencyResult& in);
-void to_json(json& out, const SetAdInfoMessage& in);
-void to_json(json& out, const AdInfoMessage& in);
 
 class BenchmarkWatcher : public BenchmarkTaskDelegate {
  public:

@@ -16,14 +16,6 @@ void to_json(json& out, const ServerStatus& in) {
   out = json{{"name", in.name}, {"title", in.title}, {"status", in.status}};
 }
 
-void to_json(json& out, const SetAdGlobalMessage& in) {
-  out = json{{"type", "SetAdGlobal"}, {"result", in.result}, {"id", in.id}, {"route", in.route}, {"ads", in.ads}};
-}
-
-void to_json(json& out, const AdGlobalMessage& in) {
-  out = json{{"type", "AdGlobal"}, {"result", in.result}, {"id", in.id}, {"ad", in.ad}};
-}
-
 ConnectivityWatcher::ConnectivityWatcher(uv_loop_t* loop, HWND resultWindow)
     : loop_(loop), resultWindow_(resultWindow) {}
 
@@ -61,9 +53,7 @@ void ConnectivityWatcher::Begin() {
   for (const ServerEntry& server : config_->servers) {
     start.ads.push_back({server.name, server.title, HttpConnectivity::kUnreachableStatus});
   }
-  if (!PostPayload(resultWindow_, kSetAdGlobalMessage, std::make_unique<std::string>(json(start).dump()))) {
-    spdlog::warn("PostMessageW from connectivity failed: {:#x}", LastError());
-  }
+  PostRunMessage(resultWindow_, kSetAdGlobalMessage, start, "connectivity");
   spdlog::info("connectivity testing started: {}", config_->id);
 
   // A test that cannot be queued reports at once; the run must not count as
@@ -100,9 +90,7 @@ void ConnectivityWatcher::PostAdGlobal(const ServerStatus& status) {
     AdGlobalMessage message;
     message.id = config_ ? config_->id : std::string();
     message.ad = status;
-    if (!PostPayload(resultWindow_, kAdGlobalMessage, std::make_unique<std::string>(json(message).dump()))) {
-      spdlog::warn("PostMessageW from connectivity failed: {:#x}", LastError());
-    }
+    PostRunMessage(resultWindow_, kAdGlobalMessage, message, "connectivity");
   });
 }
 

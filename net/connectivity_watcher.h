@@ -32,6 +32,7 @@
 
 #include "net/connect_task_delegate.h"
 #include "net/measure_config.h"
+#include "net/run_messages.h"
 #include "net/media_watcher.h"
 
 namespace halyx {
@@ -45,22 +46,15 @@ struct ServerStatus {
   std::string status;
 };
 
-struct SetAdGlobalMessage {
-  int32_t result = 0;
-  std::string id;
-  RouteInfo route;
-  std::vector<ServerStatus> ads;
+template <>
+struct RunMessageTypes<ServerStatus> {
+  static constexpr const char* kStart = "SetAdGlobal";
+  static constexpr const char* kResult = "AdGlobal";
 };
-
-struct AdGlobalMessage {
-  int32_t result = 0;
-  std::string id;
-  ServerStatus ad;
-};
+using SetAdGlobalMessage = RunStartMessage<ServerStatus>;
+using AdGlobalMessage = RunResultMessage<ServerStatus>;
 
 void to_json(json& out, const ServerStatus& in);
-void to_json(json& out, const SetAdGlobalMessage& in);
-void to_json(json& out, const AdGlobalMessage& in);
 
 class ConnectivityWatcher : public ConnectTaskDelegate, public MediaWatcher {
  public:
