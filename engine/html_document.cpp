@@ -225,6 +225,12 @@ HtmlDocument HtmlDocument::Parse(const std::string& html) {
       i = close == std::string::npos ? n : close + 1;
       continue;
     }
+    if (open.size() > kMaxNesting) {
+      // Deeper elements stay children of the deepest open one: the tree's
+      // walks recurse, and a hostile page nests as deep as it likes.
+      doc.flattened_ = true;
+      continue;
+    }
     open.push_back(index);
   }
   return doc;

@@ -1,5 +1,6 @@
 #include "support/engine_page.h"
 
+#include "base/utf8.h"
 #include "support/message_pump.h"
 
 namespace halyx::testing {
@@ -9,6 +10,9 @@ EnginePage::EnginePage() {
   view_ = ::wkeCreateWebView();
   ::wkeResize(view_, 640, 480);
   ::wkeOnDocumentReady(view_, &EnginePage::OnReady, this);
+  // The test's folder stands in for the application's as the one whose
+  // files local pages may load.
+  ::wkeSetDebugConfig(view_, "localFileRoot", WideToUtf8(dir_.path()).c_str());
 }
 
 EnginePage::~EnginePage() { DestroyView(); }
