@@ -200,6 +200,13 @@ HtmlDocument HtmlDocument::Parse(const std::string& html) {
     }
     i = p < n ? p + 1 : n;
     const std::string tag = element.tag;
+    if (open.size() > kMaxNesting && kVoidElements.count(tag) == 0 && !self_closing) {
+      // Too deep: the innermost open element closes and the new one becomes
+      // its sibling, so the depth stays bounded (the tree's walks recurse,
+      // and a hostile page nests as deep as it likes).
+      open.pop_back();
+      doc.flattened_ = true;
+    }
     const int index = doc.Append(open.back(), std::move(element));
     if (kVoidElements.count(tag) != 0 || self_closing) continue;
     if (kRawTextElements.count(tag) != 0) {
@@ -223,12 +230,6 @@ HtmlDocument HtmlDocument::Parse(const std::string& html) {
       }
       const std::size_t close = end == std::string::npos ? n : html.find('>', end);
       i = close == std::string::npos ? n : close + 1;
-      continue;
-    }
-    if (open.size() > kMaxNesting) {
-      // Deeper elements stay children of the deepest open one: the tree's
-      // walks recurse, and a hostile page nests as deep as it likes.
-      doc.flattened_ = true;
       continue;
     }
     open.push_back(index);

@@ -39,7 +39,8 @@ class HtmlDocument {
     std::string text;
   };
 
-  // Elements nest at most this deep; deeper start tags open no new level.
+  // Elements nest at most this deep; a deeper start tag closes the innermost
+  // open element first.
   static constexpr std::size_t kMaxNesting = 256;
 
   HtmlDocument();

@@ -348,7 +348,7 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
   }
   if (document_.flattened()) {
     AddConsoleLine(3, "Elements nested deeper than " + std::to_string(HtmlDocument::kMaxNesting) +
-                          " levels were placed at that level");
+                          " levels were moved up to that level");
   }
   for (const auto& refused : page.refused) {
     AddConsoleLine(3, "Refused to load script " + refused.first + ": " + refused.second);

@@ -82,11 +82,11 @@ TEST(HostilePageWrites, ANativeObjectTakesItsMembersPastFreezeAndPrototypeSetter
   ::jsSet(page.es(), object, "files", ::jsInt(1));
   ::jsSetGlobal(page.es(), "archive", object);
   EXPECT_EQ(page.Eval("seen.length + ' ' + Object.keys(archive).join()"), "0 files");
-  // Once the page froze it, a further member is a failed call.
+  // Freezing the proxy does not reach the object behind it: the engine's
+  // members still arrive.
   page.Eval("Object.freeze(archive);");
   ::jsSet(page.es(), object, "result", ::jsInt(0));
-  EXPECT_EQ(page.Eval("typeof archive.result"), "undefined");
-  EXPECT_NE(Console(page.view()).find("[error] Uncaught TypeError"), std::string::npos);
+  EXPECT_EQ(page.Eval("typeof archive.result + ' ' + seen.length"), "number 0");
 }
 
 // The interpreter's own object is not the page's.
