@@ -30,7 +30,11 @@ FontHandle MakeFont(int height, int weight) {
 
 unsigned WebView::IdOf(const void* handle) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  return value <= 0xFFFFFFFFu ? static_cast<unsigned>(value) : 0;
+  // A 64-bit value beyond the ids handed out names no view.
+  if constexpr (sizeof(value) > sizeof(unsigned)) {
+    if (value >> 31 >> 1 != 0) return 0;
+  }
+  return static_cast<unsigned>(value);
 }
 
 WebView::WebView(unsigned id) : id_(id) {
