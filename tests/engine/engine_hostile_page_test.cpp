@@ -15,20 +15,11 @@
 namespace halyx::testing {
 namespace {
 
-// The view's console as the developer tools list it, one line per entry.
-std::string Console(wkeWebView view) {
-  ::wkeSetDebugConfig(view, "showDevTools", "hostile");
-  HWND tools = ::FindWindowW(WKE_DEVTOOLS_WINDOW_CLASS, nullptr);
-  HWND list = tools != nullptr ? ::GetWindow(tools, GW_CHILD) : nullptr;
-  if (list == nullptr) return {};
+// The page's console as one text, a line per entry.
+std::string Console(const EnginePage& page) {
   std::string text;
-  const LRESULT count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
-    std::wstring line(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
-    ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
-    for (wchar_t c : line) {
-      if (c != L'\0') text += static_cast<char>(c < 0x80 ? c : '?');
-    }
+  for (const std::wstring& line : page.ConsoleLines()) {
+    for (wchar_t c : line) text += static_cast<char>(c < 0x80 ? c : '?');
     text += '\n';
   }
   return text;
@@ -50,7 +41,7 @@ TEST(HostilePageWrites, AFrozenGlobalRefusesGlobalsWithAConsoleError) {
   ASSERT_TRUE(page.Load("<script>Object.freeze(this);</script>"));
   ::jsSetGlobal(page.es(), "HalyxDispatch", ::jsInt(1));
   EXPECT_EQ(page.Eval("typeof HalyxDispatch"), "undefined");
-  EXPECT_NE(Console(page.view()).find("[error] Uncaught TypeError"), std::string::npos) << Console(page.view());
+  EXPECT_NE(Console(page).find("[error] Uncaught TypeError"), std::string::npos) << Console(page);
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
 }
 
@@ -63,7 +54,7 @@ TEST(HostilePageWrites, ThrowingSettersOnGlobalsAndPageObjectsFailTheWrite) {
                 "  set: function () { throw new Error('no type'); } });</script>"));
   ::jsSetGlobal(page.es(), "__halyx_log", ::jsInt(3));
   ::jsSet(page.es(), ::jsEval(page.es(), "plain"), "type", ::jsString(page.es(), "GetLogFiles"));
-  const std::string console = Console(page.view());
+  const std::string console = Console(page);
   EXPECT_NE(console.find("Uncaught Error: no log for you"), std::string::npos) << console;
   EXPECT_NE(console.find("Uncaught Error: no type"), std::string::npos) << console;
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
@@ -109,7 +100,7 @@ TEST(HostilePageTime, AnEndlessLoopIsStoppedAndTheNextScriptRuns) {
                 "<script>var after = 'ran';</script>"));
   EXPECT_EQ(page.Eval("after + ' ' + caught"), "ran 0");
   EXPECT_EQ(page.Eval("for (;;) {}"), "undefined");
-  const std::string console = Console(page.view());
+  const std::string console = Console(page);
   EXPECT_NE(console.find("[error] Script stopped: it ran longer than 300 ms"), std::string::npos) << console;
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
 }
@@ -168,7 +159,7 @@ TEST(HostilePageNesting, DeeplyNestedElementsAreFlattenedAndRendered) {
   ASSERT_TRUE(page.Load(html));
   ::wkeRepaintIfNeeded(page.view());
   EXPECT_EQ(page.Eval("document.getElementById('last').textContent"), "end");
-  const std::string console = Console(page.view());
+  const std::string console = Console(page);
   EXPECT_NE(console.find("[error] Elements nested deeper than 256 levels"), std::string::npos) << console;
 }
 
@@ -201,7 +192,7 @@ TEST(HostilePageNesting, ScriptReenteredThroughNativeCodeIsBounded) {
   ::jsSetGlobal(page.es(), "again", ::jsFunction(page.es(), &again));
   page.Eval("again();");
   EXPECT_EQ(page.Eval("String(levels > 10 && levels <= 32)"), "true");
-  EXPECT_NE(Console(page.view()).find("[error] Script refused: native code re-entered script"), std::string::npos);
+  EXPECT_NE(Console(page).find("[error] Script refused: native code re-entered script"), std::string::npos);
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
 }
 
@@ -272,7 +263,7 @@ TEST(HostilePageResources, ALocalPageLoadsFilesOnlyInsideTheApplicationFolder) {
   ::wkeLoadFileW(page.view(), (page.folder() + L"\\app\\page.html").c_str());
   ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == 1; }));
   EXPECT_EQ(page.Eval("loaded.join()"), "inside");
-  const std::string console = Console(page.view());
+  const std::string console = Console(page);
   EXPECT_NE(console.find("Refused to load script ../outside.js: a local page loads files only from the application "
                          "folder"),
             std::string::npos)

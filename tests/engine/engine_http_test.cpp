@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -117,15 +118,8 @@ TEST(EngineHttpLoad, ARemotePageLoadsOnlyItsOwnOriginsScriptsAndStorage) {
   ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == 1; }, 15000));
   EXPECT_EQ(page.Eval("loaded.join()"), "own");
   EXPECT_EQ(page.Eval("String(localStorage.getItem('secret'))"), "null");
-  ::wkeSetDebugConfig(page.view(), "showDevTools", "console");
-  HWND list = ::GetWindow(::FindWindowW(WKE_DEVTOOLS_WINDOW_CLASS, nullptr), GW_CHILD);
-  ASSERT_NE(list, nullptr);
   std::wstring console;
-  for (LRESULT i = 0; i < ::SendMessageW(list, LB_GETCOUNT, 0, 0); ++i) {
-    wchar_t line[512] = {};
-    ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
-    console += line + std::wstring(L"\n");
-  }
+  for (const std::wstring& line : page.ConsoleLines()) console += line + L"\n";
   EXPECT_NE(console.find(L"Refused to load script http://127.0.0.1:" + std::to_wstring(other.port()) +
                          L"/evil.js: a remote page loads scripts only from its own origin"),
             std::wstring::npos)
@@ -150,14 +144,10 @@ TEST(EngineHttpLoad, AnErrorStatusShowsAnErrorPageAndStillCompletes) {
     for (int x = 0; x < 300; ++x) ink += ::GetPixel(dc, x, y) != RGB(255, 255, 255) ? 1 : 0;
   }
   EXPECT_GT(ink, 20);
-  ::wkeSetDebugConfig(page.view(), "showDevTools", "console");
-  HWND list = ::GetWindow(::FindWindowW(WKE_DEVTOOLS_WINDOW_CLASS, nullptr), GW_CHILD);
-  ASSERT_NE(list, nullptr);
-  ASSERT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 2);
-  wchar_t line[256] = {};
-  ::SendMessageW(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(line));
-  EXPECT_EQ(std::wstring(line), L"[error] Failed to load http://127.0.0.1:" + std::to_wstring(server.port()) +
-                                    L"/absent.html: HTTP status 404");
+  const std::vector<std::wstring> lines = page.ConsoleLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], L"[error] Failed to load http://127.0.0.1:" + std::to_wstring(server.port()) +
+                          L"/absent.html: HTTP status 404");
 }
 
 }  // namespace

@@ -186,15 +186,7 @@ TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {
   EXPECT_EQ(page.Eval("String(after)"), "true");
   // Errors of a page go to the engine's console, not to the page's own.
   EXPECT_EQ(page.Eval("errors.length"), "0");
-  ::wkeSetDebugConfig(page.view(), "showDevTools", "console");
-  HWND list = ::GetWindow(::FindWindowW(WKE_DEVTOOLS_WINDOW_CLASS, nullptr), GW_CHILD);
-  ASSERT_NE(list, nullptr);
-  std::vector<std::wstring> lines;
-  for (LRESULT i = 0; i < ::SendMessageW(list, LB_GETCOUNT, 0, 0); ++i) {
-    std::wstring line(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
-    line.resize(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()))));
-    lines.push_back(line);
-  }
+  const std::vector<std::wstring> lines = page.ConsoleLines();
   // The inspector line, then one error per failed script, in order.
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1].rfind(L"[error] Uncaught SyntaxError", 0), 0u) << lines[1].c_str();
