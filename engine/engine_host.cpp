@@ -90,7 +90,7 @@ void EngineHost::DestroyView(WebView* view) {
   // looks up no longer finds it; then destroyed.
   std::unique_ptr<WebView> owned = std::move(found->second);
   views_.erase(found);
-  if (owned->script() != nullptr && owned->script()->busy() && g_instance.load() == this) {
+  if (owned->busy() && g_instance.load() == this) {
     owned->callbacks() = WebView::Callbacks();
     doomed_.push_back(std::move(owned));
     PostTask([this]() { ReapDoomedViews(); });
@@ -101,7 +101,7 @@ void EngineHost::DestroyView(WebView* view) {
 
 void EngineHost::ReapDoomedViews() {
   for (auto it = doomed_.begin(); it != doomed_.end();) {
-    if ((*it)->script() != nullptr && (*it)->script()->busy()) {
+    if ((*it)->busy()) {
       ++it;  // still unwinding in a nested message loop; the next reap takes it
     } else {
       it = doomed_.erase(it);
@@ -121,8 +121,6 @@ WebView* EngineHost::FindView(unsigned id) const {
   const auto found = views_.find(id);
   return found == views_.end() ? nullptr : found->second.get();
 }
-
-bool EngineHost::IsView(const WebView* view) const { return view != nullptr && FindView(view->id()) == view; }
 
 bool EngineHost::PostTask(std::function<void()> task) {
   bool wake = false;

@@ -43,7 +43,6 @@ class EngineHost {
   void DestroyView(WebView* view);
   // Null when no view of that id lives.
   WebView* FindView(unsigned id) const;
-  bool IsView(const WebView* view) const;
 
   // Runs `task` on the GUI thread from the message loop. False when it could
   // not be posted (the task is then dropped).

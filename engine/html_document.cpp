@@ -200,6 +200,13 @@ HtmlDocument HtmlDocument::Parse(const std::string& html) {
     }
     i = p < n ? p + 1 : n;
     const std::string tag = element.tag;
+    if (open.size() > kMaxNesting && kVoidElements.count(tag) == 0 && !self_closing) {
+      // Too deep: the innermost open element closes and the new one becomes
+      // its sibling, so the depth stays bounded (the tree's walks recurse,
+      // and a hostile page nests as deep as it likes).
+      open.pop_back();
+      doc.flattened_ = true;
+    }
     const int index = doc.Append(open.back(), std::move(element));
     if (kVoidElements.count(tag) != 0 || self_closing) continue;
     if (kRawTextElements.count(tag) != 0) {

@@ -39,8 +39,14 @@ class HtmlDocument {
     std::string text;
   };
 
+  // Elements nest at most this deep; a deeper start tag closes the innermost
+  // open element first.
+  static constexpr std::size_t kMaxNesting = 256;
+
   HtmlDocument();
   static HtmlDocument Parse(const std::string& html);
+  // True when the page nested deeper than kMaxNesting.
+  bool flattened() const { return flattened_; }
 
   const std::string& title() const { return title_; }
   void set_title(const std::string& title) { title_ = title; }
@@ -66,6 +72,7 @@ class HtmlDocument {
   std::vector<Node> nodes_;  // 0 is the document root
   std::string title_;
   std::vector<Script> scripts_;
+  bool flattened_ = false;
 };
 
 }  // namespace halyx::engine

@@ -2,26 +2,76 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-namespace halyx::engine {
+#include "base/unique_handle.h"
 
-void LocalStorage::Open(const std::wstring& folder) {
+namespace halyx::engine {
+namespace {
+
+std::wstring FileName(const std::string& origin) {
+  std::wstring name = L"localstorage-";
+  for (unsigned char c : origin) {
+    if (std::isalnum(c) != 0 || c == '.') {
+      name += static_cast<wchar_t>(c);
+    } else {
+      wchar_t hex[4] = {};
+      std::swprintf(hex, 4, L"_%02X", c);
+      name += hex;
+    }
+  }
+  return name + L".dat";
+}
+
+// Live stores by file (or by origin alone for memory-only ones).
+std::map<std::wstring, std::weak_ptr<LocalStorage>>& Registry() {
+  static std::map<std::wstring, std::weak_ptr<LocalStorage>> registry;
+  return registry;
+}
+
+}  // namespace
+
+std::string LocalStorage::OriginOf(const std::string& url) {
+  std::string lower = url;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t scheme_end = lower.find("://");
+  if (scheme_end == std::string::npos) return "file://";
+  const std::string scheme = lower.substr(0, scheme_end);
+  if (scheme != "http" && scheme != "https") return scheme + "://";
+  const std::size_t host_start = scheme_end + 3;
+  std::string host = lower.substr(host_start, lower.find_first_of("/?#", host_start) - host_start);
+  host = host.substr(host.find('@') == std::string::npos ? 0 : host.find('@') + 1);  // no user info
+  if (host.find(':') == std::string::npos) host += scheme == "https" ? ":443" : ":80";
+  return scheme + "://" + host;
+}
+
+std::shared_ptr<LocalStorage> LocalStorage::Open(const std::wstring& folder, const std::string& origin) {
   std::wstring dir = folder;
   while (!dir.empty() && (dir.back() == L'\\' || dir.back() == L'/')) dir.pop_back();
-  if (dir.empty()) return;
-  // Create every missing level; existing ones answer ERROR_ALREADY_EXISTS.
-  for (std::size_t at = dir.find_first_of(L"\\/", 3); at != std::wstring::npos;
-       at = dir.find_first_of(L"\\/", at + 1)) {
-    ::CreateDirectoryW(dir.substr(0, at).c_str(), nullptr);
+  const std::wstring key = dir.empty() ? L"memory:" + FileName(origin) : dir + L"\\" + FileName(origin);
+  std::weak_ptr<LocalStorage>& slot = Registry()[key];
+  if (std::shared_ptr<LocalStorage> live = slot.lock()) return live;
+  auto store = std::make_shared<LocalStorage>();
+  if (!dir.empty()) {
+    // Create every missing level; existing ones answer ERROR_ALREADY_EXISTS.
+    for (std::size_t at = dir.find_first_of(L"\\/", 3); at != std::wstring::npos;
+         at = dir.find_first_of(L"\\/", at + 1)) {
+      ::CreateDirectoryW(dir.substr(0, at).c_str(), nullptr);
+    }
+    ::CreateDirectoryW(dir.c_str(), nullptr);
+    store->file_ = key;
+    store->Load();
   }
-  ::CreateDirectoryW(dir.c_str(), nullptr);
-  file_ = dir + L"\\localstorage.dat";
-  items_.clear();
+  slot = store;
+  return store;
+}
+
+void LocalStorage::Load() {
   std::ifstream in(file_.c_str(), std::ios::binary);
   const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::size_t at = 0;
@@ -31,7 +81,7 @@ void LocalStorage::Open(const std::wstring& folder) {
     const unsigned long value_size = std::strtoul(end, &end, 10);
     if (end == nullptr || *end != '\n') break;
     const std::size_t start = static_cast<std::size_t>(end - data.c_str()) + 1;
-    if (start + key_size + value_size + 1 > data.size()) break;  // a torn write: keep what was whole
+    if (start + key_size + value_size + 1 > data.size()) break;  // damaged: keep what was whole
     items_[data.substr(start, key_size)] = data.substr(start + key_size, value_size);
     at = start + key_size + value_size + 1;
   }
@@ -64,15 +114,21 @@ void LocalStorage::Save() const {
   for (const auto& item : items_) {
     out << item.first.size() << ' ' << item.second.size() << '\n' << item.first << item.second << '\n';
   }
-  // Written beside and moved over the old file, so a crash mid-write leaves
-  // the previous content.
+  const std::string data = out.str();
+  // Written beside, flushed to the disk, then moved over the old file: a
+  // crash at any point leaves either the old content or the new, whole.
   const std::wstring temp = file_ + L".tmp";
   {
-    std::ofstream file(temp.c_str(), std::ios::binary | std::ios::trunc);
-    file << out.str();
+    FileHandle file(
+        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) ||
+        written != data.size() || !::FlushFileBuffers(file.get())) {
+      return;
+    }
   }
-  ::MoveFileExW(temp.c_str(), file_.c_str(), MOVEFILE_REPLACE_EXISTING);
+  ::MoveFileExW(temp.c_str(), file_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 }  // namespace halyx::engine

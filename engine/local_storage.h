@@ -1,30 +1,45 @@
-// The page's localStorage: string pairs kept in memory and, once a folder is
-// given (wkeSetLocalStorageFullPath), written through to "localstorage.dat"
-// in that folder on every change, so a later view with the same folder reads
-// them back.
+// A page origin's localStorage: string pairs kept in memory and, once a
+// folder is given (wkeSetLocalStorageFullPath), written through to a file of
+// that origin in that folder on every change.
 //
-// File format: for each pair, "<key bytes> <value bytes>\n", then the key and
-// the value as raw UTF-8, then "\n".
+// One store per folder and origin lives in the process at a time: every view
+// whose page has that origin shares it, so a write in one view is seen at
+// once by the others and no view writes back a stale copy over another's
+// keys. Origins never share a store: "https://host:port" for remote pages,
+// "file://" for local ones.
 //
-// Thread: GUI thread; owned by its view.
+// File: "localstorage-<origin>.dat", the origin with every byte other than
+// letters, digits and '.' written as "_XX" (hex). For each pair,
+// "<key bytes> <value bytes>\n", then the key and the value as raw UTF-8,
+// then "\n". Written beside and renamed over the old file, so a crash
+// mid-write leaves the previous content whole.
+//
+// Thread: GUI thread; shared by the views and pages that use it.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 
 namespace halyx::engine {
 
 class LocalStorage {
  public:
-  // Reads the pairs stored in `folder` (created when missing).
-  void Open(const std::wstring& folder);
+  // The store of `origin` in `folder` (created when missing; empty: kept in
+  // memory only), shared with every other user of the same pair.
+  static std::shared_ptr<LocalStorage> Open(const std::wstring& folder, const std::string& origin);
+  // The origin of a page's URL, as the store is keyed.
+  static std::string OriginOf(const std::string& url);
 
   bool Get(const std::string& key, std::string& value) const;
   void Set(const std::string& key, const std::string& value);
   void Remove(const std::string& key);
   void Clear();
 
+  const std::wstring& file() const { return file_; }
+
  private:
+  void Load();
   void Save() const;
 
   std::wstring file_;

@@ -28,7 +28,85 @@ std::wstring PathOfFileUrl(const std::wstring& url) {
   return url.substr(7);
 }
 
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(::towlower(c));
+  return text;
+}
+
+// "scheme://host:port" of an http(s) URL, lower case, with the default port.
+std::wstring OriginOf(const std::wstring& url) {
+  const std::wstring lower = Lower(url);
+  const std::size_t scheme_end = lower.find(L"://");
+  if (scheme_end == std::wstring::npos) return {};
+  const std::wstring scheme = lower.substr(0, scheme_end);
+  const std::size_t host_start = scheme_end + 3;
+  std::wstring host = lower.substr(host_start, lower.find_first_of(L"/\\?#", host_start) - host_start);
+  if (host.find(L'@') != std::wstring::npos) host = host.substr(host.find(L'@') + 1);
+  if (host.find(L':') == std::wstring::npos) host += scheme == L"https" ? L":443" : L":80";
+  return scheme + L"://" + host;
+}
+
+bool IsLoopbackOrigin(const std::wstring& origin) {
+  const std::size_t host_start = origin.find(L"://") + 3;
+  const std::wstring host = origin.substr(host_start, origin.rfind(L':') - host_start);
+  return host == L"127.0.0.1" || host == L"localhost" || host == L"[::1]";
+}
+
+bool IsNetworkPath(const std::wstring& path) {
+  return path.size() >= 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+}
+
 }  // namespace
+
+std::wstring PageFetcher::ApplicationFolder() {
+  std::wstring path(32768, L'\0');
+  const DWORD size = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(size);
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+bool PageFetcher::MayLoad(const std::wstring& base, const std::wstring& target, const std::wstring& local_root,
+                          std::string& why) {
+  if (IsHttp(base)) {
+    const std::wstring origin = OriginOf(base);
+    if (!IsHttp(target) || OriginOf(target) != origin) {
+      why = "a remote page loads scripts only from its own origin";
+      return false;
+    }
+    if (!StartsWith(target, L"https://") && !IsLoopbackOrigin(origin)) {
+      why = "a remote page loads scripts only over https";
+      return false;
+    }
+    return true;
+  }
+  if (IsHttp(target)) {
+    if (StartsWith(target, L"https://")) return true;
+    why = "a local page loads remote scripts only over https";
+    return false;
+  }
+  if (target.find(L"://") != std::wstring::npos && !StartsWith(target, L"file:")) {
+    why = "unsupported scheme";
+    return false;
+  }
+  const std::wstring path = StartsWith(target, L"file:") ? PathOfFileUrl(target) : target;
+  if (IsNetworkPath(path) || (StartsWith(target, L"file://") && !StartsWith(target, L"file:///"))) {
+    why = "network paths are never loaded";
+    return false;
+  }
+  wchar_t full[MAX_PATH * 4] = {};
+  const DWORD size = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+  wchar_t root[MAX_PATH * 4] = {};
+  const DWORD root_size = ::GetFullPathNameW(local_root.c_str(), static_cast<DWORD>(std::size(root)), root, nullptr);
+  std::wstring inside = Lower(root_size > 0 && root_size < std::size(root) ? std::wstring(root) : std::wstring());
+  while (!inside.empty() && (inside.back() == L'\\' || inside.back() == L'/')) inside.pop_back();
+  const std::wstring candidate = Lower(size > 0 && size < std::size(full) ? std::wstring(full) : std::wstring());
+  if (inside.empty() || candidate.compare(0, inside.size() + 1, inside + L"\\") != 0) {
+    why = "a local page loads files only from the application folder";
+    return false;
+  }
+  return true;
+}
 
 std::wstring PageFetcher::FileUrl(const std::wstring& path) {
   wchar_t full[MAX_PATH * 4] = {};
@@ -127,7 +205,7 @@ std::wstring PageFetcher::Resolve(const std::wstring& base, const std::wstring& 
   return path;
 }
 
-PageFetcher::Page PageFetcher::Fetch(const std::wstring& url) {
+PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring& local_root) {
   Page page;
   std::string html;
   std::wstring base;
@@ -146,6 +224,11 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url) {
   for (const HtmlDocument::Script& script : page.document.scripts()) {
     if (script.src.empty()) continue;
     const std::wstring target = Resolve(base, Utf8ToWide(script.src));
+    std::string why;
+    if (!MayLoad(IsHttp(url) ? url : base, target, local_root, why)) {
+      page.refused.emplace_back(script.src, why);
+      continue;
+    }
     std::string body;
     std::string error;
     bool fetched = false;

@@ -1,6 +1,15 @@
 // Reads a page and the script files it names: from disk for file paths and
 // file:// URLs, over WinHTTP for http and https.
 //
+// What a page may pull in is limited, since its scripts get the bridge to
+// the elevated client: a remote page only scripts of its own origin over
+// https (plain http only from a loopback origin, where no one is on the
+// path); a local page only files inside the local root (the application's
+// folder) and https scripts. Network shares (UNC paths, file://host/...) and
+// file: URLs are never fetched for a remote page, and neither are shares for
+// a local one: opening one would hand the user's NTLM credentials to the
+// share's host.
+//
 // Thread: any; Fetch blocks, so views run network fetches on a worker.
 #pragma once
 
@@ -21,20 +30,28 @@ class PageFetcher {
     // Bodies of the external scripts, by their src as written; a script that
     // could not be fetched is absent.
     std::vector<std::pair<std::string, std::string>> scripts;
+    // Scripts refused by the rules above, with the reason.
+    std::vector<std::pair<std::string, std::string>> refused;
     std::string error;
   };
 
   // The file:// URL of a local path.
   static std::wstring FileUrl(const std::wstring& path);
+  // The folder of the running program: local pages' default local root.
+  static std::wstring ApplicationFolder();
   // Fetches `url` (a path, a file:// URL or an http(s) URL), parses it and
-  // fetches the external scripts it names.
-  static Page Fetch(const std::wstring& url);
+  // fetches the external scripts it names that the rules allow, local files
+  // only inside `local_root`.
+  static Page Fetch(const std::wstring& url, const std::wstring& local_root);
 
  private:
   static bool ReadFile(const std::wstring& path, std::string& body);
   static bool HttpGet(const std::wstring& url, std::string& body, std::string& error);
   // `src` resolved against the page's URL or folder.
   static std::wstring Resolve(const std::wstring& base, const std::wstring& src);
+  // Whether a page at `base` may load `target` (resolved); else why not.
+  static bool MayLoad(const std::wstring& base, const std::wstring& target, const std::wstring& local_root,
+                      std::string& why);
 };
 
 }  // namespace halyx::engine

@@ -181,17 +181,86 @@ std::string StringArg(duk_context* ctx, duk_idx_t index) {
 
 // Counts native entries into script, so that a drain arriving from a nested
 // message loop (a dialog opened by a callback) leaves the handles that the
-// frames below it still use.
+// frames below it still use. An entry that starts script (the outermost, or
+// one made by native code that script called) gets a deadline of its own.
 class ScriptContext::Depth {
  public:
-  explicit Depth(ScriptContext& context) : context_(context) { ++context_.depth_; }
-  ~Depth() { --context_.depth_; }
+  explicit Depth(ScriptContext& context) : context_(context), savedDeadline_(context.deadline_) {
+    if (context_.depth_ >= kMaxDepth) {
+      // Script calling native code calling script, over and over, would
+      // overflow the C stack: this entry is refused.
+      refused_ = true;
+      context_.view_.AddConsoleLine(
+          3, "Script refused: native code re-entered script more than " + std::to_string(kMaxDepth) + " levels deep");
+      return;
+    }
+    if (context_.depth_++ == 0 || context_.deadline_ == 0) {
+      context_.deadline_ = ::GetTickCount64() + context_.timeLimitMs_;
+    }
+  }
+  ~Depth() {
+    if (refused_) return;
+    --context_.depth_;
+    context_.deadline_ = savedDeadline_;
+    if (context_.timedOut_) {
+      // Reported once the script has unwound; the caller's script, if any,
+      // goes on with the time it had left.
+      context_.timedOut_ = false;
+      context_.view_.AddConsoleLine(
+          3, "Script stopped: it ran longer than " + std::to_string(context_.timeLimitMs_) + " ms");
+    }
+  }
   Depth(const Depth&) = delete;
   Depth& operator=(const Depth&) = delete;
+  bool refused() const { return refused_; }
 
  private:
   ScriptContext& context_;
+  ULONGLONG savedDeadline_;
+  bool refused_ = false;
 };
+
+// Brackets a call from script out to native code (a jsData callback, a
+// dialog): the script's clock stops meanwhile, since a dialog may rightly
+// wait for the user, and finalizers wait until the last such call returned.
+class ScriptContext::HostCall {
+ public:
+  explicit HostCall(ScriptContext& context) : context_(context), deadline_(context.deadline_) {
+    if (deadline_ != 0) {
+      const ULONGLONG now = ::GetTickCount64();
+      remaining_ = deadline_ > now ? deadline_ - now : 0;
+    }
+    context_.deadline_ = 0;
+    ++context_.hostCalls_;
+  }
+  ~HostCall() {
+    if (deadline_ != 0) context_.deadline_ = ::GetTickCount64() + remaining_;
+    if (--context_.hostCalls_ == 0) context_.RunDeferredFinalizers();
+  }
+  HostCall(const HostCall&) = delete;
+  HostCall& operator=(const HostCall&) = delete;
+
+ private:
+  ScriptContext& context_;
+  ULONGLONG deadline_;
+  ULONGLONG remaining_ = 0;
+};
+
+template <typename Body>
+bool ScriptContext::Protected(Body& body) {
+  const duk_int_t rc = duk_safe_call(
+      ctx_, [](duk_context* ctx, void* udata) -> duk_ret_t { return (*static_cast<Body*>(udata))(ctx); }, &body, 0, 1);
+  if (rc == DUK_EXEC_SUCCESS) return true;
+  ReportError(-1);
+  duk_pop(ctx_);
+  duk_push_undefined(ctx_);
+  return false;
+}
+
+bool ScriptContext::TimedOut() {
+  if (!timedOut_ && deadline_ != 0 && ::GetTickCount64() > deadline_) timedOut_ = true;
+  return timedOut_;
+}
 
 bool ScriptContext::IsStringHandle(jsValue value) { return TagOf(value) == kString; }
 bool ScriptContext::IsNumberHandle(jsValue value) { return TagOf(value) == kInt || TagOf(value) == kNumber; }
@@ -210,7 +279,8 @@ void ScriptContext::Fatal(void*, const char* message) {
   std::abort();
 }
 
-ScriptContext::ScriptContext(WebView& view, jsExecState es) : view_(view), es_(es), serial_(g_next_serial++) {
+ScriptContext::ScriptContext(WebView& view, jsExecState es, unsigned time_limit_ms)
+    : view_(view), es_(es), serial_(g_next_serial++), timeLimitMs_(time_limit_ms), storage_(view.storage()) {
   ctx_ = duk_create_heap(nullptr, nullptr, nullptr, this, &ScriptContext::Fatal);
   if (ctx_ == nullptr) return;
   duk_push_global_stash(ctx_);
@@ -288,20 +358,38 @@ void ScriptContext::InstallEnvironment() {
        1},
       {"alert",
        [](duk_context* ctx) -> duk_ret_t {
-         From(ctx)->view_.Alert(StringArg(ctx, 0));
+         ScriptContext* self = From(ctx);
+         const std::string text = StringArg(ctx, 0);
+         HostCall call(*self);
+         self->view_.Alert(text);
          return 0;
        },
        1},
       {"confirm",
        [](duk_context* ctx) -> duk_ret_t {
-         duk_push_boolean(ctx, From(ctx)->view_.Confirm(StringArg(ctx, 0)));
+         ScriptContext* self = From(ctx);
+         const std::string text = StringArg(ctx, 0);
+         bool answer = false;
+         {
+           HostCall call(*self);
+           answer = self->view_.Confirm(text);
+         }
+         duk_push_boolean(ctx, answer);
          return 1;
        },
        1},
       {"prompt",
        [](duk_context* ctx) -> duk_ret_t {
+         ScriptContext* self = From(ctx);
+         const std::string text = StringArg(ctx, 0);
+         const std::string default_text = StringArg(ctx, 1);
          std::string result;
-         if (From(ctx)->view_.Prompt(StringArg(ctx, 0), StringArg(ctx, 1), result)) {
+         bool answered = false;
+         {
+           HostCall call(*self);
+           answered = self->view_.Prompt(text, default_text, result);
+         }
+         if (answered) {
            duk_push_lstring(ctx, result.data(), result.size());
          } else {
            duk_push_null(ctx);
@@ -367,7 +455,7 @@ void ScriptContext::InstallEnvironment() {
       {"storageGet",
        [](duk_context* ctx) -> duk_ret_t {
          std::string value;
-         if (!From(ctx)->view_.storage().Get(StringArg(ctx, 0), value)) {
+         if (!From(ctx)->storage_->Get(StringArg(ctx, 0), value)) {
            duk_push_null(ctx);
          } else {
            duk_push_lstring(ctx, value.data(), value.size());
@@ -377,23 +465,30 @@ void ScriptContext::InstallEnvironment() {
        1},
       {"storageSet",
        [](duk_context* ctx) -> duk_ret_t {
-         From(ctx)->view_.storage().Set(StringArg(ctx, 0), StringArg(ctx, 1));
+         From(ctx)->storage_->Set(StringArg(ctx, 0), StringArg(ctx, 1));
          return 0;
        },
        2},
       {"storageRemove",
        [](duk_context* ctx) -> duk_ret_t {
-         From(ctx)->view_.storage().Remove(StringArg(ctx, 0));
+         From(ctx)->storage_->Remove(StringArg(ctx, 0));
          return 0;
        },
        1},
       {"storageClear",
        [](duk_context* ctx) -> duk_ret_t {
-         From(ctx)->view_.storage().Clear();
+         From(ctx)->storage_->Clear();
          return 0;
        },
        0},
   };
+
+  // The interpreter's own object reaches coroutines (whose native calls
+  // would read the wrong stack), finalizers and the collector: not a page's
+  // business. The engine itself never needs it from script.
+  duk_push_global_object(ctx_);
+  duk_del_prop_string(ctx_, -1, "Duktape");
+  duk_pop(ctx_);
 
   if (duk_pcompile_string(ctx_, DUK_COMPILE_EVAL, kPrelude) != 0) {
     ReportError(-1);
@@ -428,6 +523,7 @@ void ScriptContext::ReportError(duk_idx_t index) { view_.AddConsoleLine(3, "Unca
 void ScriptContext::RunScript(const std::string& source, const std::string& filename) {
   if (ctx_ == nullptr) return;
   Depth depth(*this);
+  if (depth.refused()) return;
   duk_push_lstring(ctx_, source.data(), source.size());
   duk_push_lstring(ctx_, filename.data(), filename.size());
   if (duk_pcompile(ctx_, 0) != 0 || duk_pcall(ctx_, 0) != 0) ReportError(-1);
@@ -437,6 +533,7 @@ void ScriptContext::RunScript(const std::string& source, const std::string& file
 jsValue ScriptContext::Eval(const std::string& source) {
   if (ctx_ == nullptr) return 0;
   Depth depth(*this);
+  if (depth.refused()) return 0;
   duk_push_lstring(ctx_, source.data(), source.size());
   duk_push_string(ctx_, "eval");
   jsValue result = 0;
@@ -588,11 +685,15 @@ jsValue ScriptContext::MakeString(const std::string& text) {
 
 jsValue ScriptContext::MakeArrayBuffer(const char* bytes, std::size_t size) {
   if (ctx_ == nullptr) return 0;
-  void* data = duk_push_fixed_buffer(ctx_, size);
-  if (size > 0 && bytes != nullptr) std::memcpy(data, bytes, size);
-  duk_push_buffer_object(ctx_, -1, 0, size, DUK_BUFOBJ_ARRAYBUFFER);
-  const jsValue value = HandleOf(-1);
-  duk_pop_2(ctx_);
+  // A buffer too large for the heap is a failed call, not a fatal error.
+  auto make = [&](duk_context* ctx) -> duk_ret_t {
+    void* data = duk_push_fixed_buffer(ctx, size);
+    if (size > 0 && bytes != nullptr) std::memcpy(data, bytes, size);
+    duk_push_buffer_object(ctx, -1, 0, size, DUK_BUFOBJ_ARRAYBUFFER);
+    return 1;
+  };
+  const jsValue value = Protected(make) ? HandleOf(-1) : 0;
+  duk_pop(ctx_);
   return value;
 }
 
@@ -648,38 +749,63 @@ jsData* ScriptContext::GetData(jsValue object) {
   return records_.at(found->second).data;
 }
 
-void ScriptContext::Set(jsValue object, const std::string& name, jsValue value) {
-  if (ctx_ == nullptr || TagOf(object) != kObject) return;
+bool ScriptContext::Set(jsValue object, const std::string& name, jsValue value) {
+  if (ctx_ == nullptr || TagOf(object) != kObject) return false;
   Push(object);
   void* heapptr = duk_get_heapptr(ctx_, -1);
+  duk_pop(ctx_);
+  if (heapptr == nullptr) return false;
   const auto record = recordByHeapptr_.find(heapptr);
-  if (record != recordByHeapptr_.end() && records_.at(record->second).target != nullptr) {
-    // A native-backed object keeps its members on the proxy's target, where
-    // the traps do not intercept the write. The proxy on the stack keeps the
-    // target alive.
-    duk_push_heapptr(ctx_, records_.at(record->second).target);
-    duk_remove(ctx_, -2);
-  }
-  Push(value);
-  duk_put_prop_lstring(ctx_, -2, name.data(), name.size());
+  const std::uint64_t record_id = record != recordByHeapptr_.end() ? record->second : 0;
+  // A native-backed object keeps its members on the proxy's target, where
+  // the traps do not intercept the write; they are defined there as its own,
+  // so that a setter the page put on Object.prototype neither runs nor sees
+  // the target. Other objects take an ordinary write, setters and all.
+  void* target = record_id != 0 ? records_.at(record_id).target : nullptr;
+  Depth depth(*this);
+  if (depth.refused()) return false;
+  auto write = [&](duk_context* ctx) -> duk_ret_t {
+    if (target != nullptr) {
+      duk_push_heapptr(ctx, target);
+      duk_push_lstring(ctx, name.data(), name.size());
+      Push(value);
+      duk_def_prop(ctx, -3,
+                   DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_ENUMERABLE |
+                       DUK_DEFPROP_SET_CONFIGURABLE);
+    } else {
+      duk_push_heapptr(ctx, heapptr);
+      Push(value);
+      duk_put_prop_lstring(ctx, -2, name.data(), name.size());
+    }
+    return 0;
+  };
+  const bool ok = Protected(write);
   duk_pop(ctx_);
   // The native side hands this handle back from its get callback later, so
   // it lives as long as the object.
-  if (record != recordByHeapptr_.end()) {
+  if (ok && record_id != 0 && records_.count(record_id) != 0) {
     const auto slot = slots_.find(PayloadOf(value));
     if (TagOf(value) >= kString && slot != slots_.end()) {
       ++slot->second.retained;
-      records_.at(record->second).retained.push_back(slot->first);
+      records_.at(record_id).retained.push_back(slot->first);
     }
   }
+  return ok;
 }
 
-void ScriptContext::SetGlobal(const std::string& name, jsValue value) {
-  if (ctx_ == nullptr) return;
-  duk_push_global_object(ctx_);
-  Push(value);
-  duk_put_prop_lstring(ctx_, -2, name.data(), name.size());
+bool ScriptContext::SetGlobal(const std::string& name, jsValue value) {
+  if (ctx_ == nullptr) return false;
+  Depth depth(*this);
+  if (depth.refused()) return false;
+  auto write = [&](duk_context* ctx) -> duk_ret_t {
+    duk_push_global_object(ctx);
+    Push(value);
+    duk_put_prop_lstring(ctx, -2, name.data(), name.size());
+    return 0;
+  };
+  const bool ok = Protected(write);
   duk_pop(ctx_);
+  return ok;
 }
 
 int ScriptContext::ToInt(jsValue value) {
@@ -696,8 +822,15 @@ int ScriptContext::ToInt(jsValue value) {
       break;
   }
   if (ctx_ == nullptr) return 0;
-  Push(value);
-  const int n = static_cast<int>(duk_to_int32(ctx_, -1));
+  Depth depth(*this);
+  if (depth.refused()) return 0;
+  auto convert = [&](duk_context* ctx) -> duk_ret_t {
+    Push(value);
+    duk_to_int32(ctx, -1);
+    return 1;
+  };
+  Protected(convert);
+  const int n = static_cast<int>(duk_get_int_default(ctx_, -1, 0));
   duk_pop(ctx_);
   return n;
 }
@@ -707,6 +840,12 @@ const char* ScriptContext::ToTempString(jsValue value) {
   if (TagOf(value) == kString && slot != slots_.end()) {
     temp_ = slot->second.text;
   } else if (ctx_ != nullptr) {
+    // An object's toString is page script.
+    Depth depth(*this);
+    if (depth.refused()) {
+      temp_.clear();
+      return temp_.c_str();
+    }
     Push(value);
     temp_ = StringArg(ctx_, -1);
     duk_pop(ctx_);
@@ -736,6 +875,7 @@ void ScriptContext::CallHook(const char* name, duk_idx_t nargs) {
 bool ScriptContext::Click(int element) {
   if (ctx_ == nullptr) return false;
   Depth depth(*this);
+  if (depth.refused()) return false;
   duk_push_int(ctx_, element);
   CallHook("click", 1);
   const bool handled = duk_to_boolean(ctx_, -1) != 0;
@@ -746,6 +886,7 @@ bool ScriptContext::Click(int element) {
 bool ScriptContext::Key(const char* type, unsigned key_code, unsigned char_code, bool repeat) {
   if (ctx_ == nullptr) return false;
   Depth depth(*this);
+  if (depth.refused()) return false;
   duk_push_string(ctx_, type);
   duk_push_uint(ctx_, key_code);
   duk_push_uint(ctx_, char_code);
@@ -759,6 +900,7 @@ bool ScriptContext::Key(const char* type, unsigned key_code, unsigned char_code,
 bool ScriptContext::Wheel(int x, int y, int delta) {
   if (ctx_ == nullptr) return false;
   Depth depth(*this);
+  if (depth.refused()) return false;
   duk_push_int(ctx_, x);
   duk_push_int(ctx_, y);
   duk_push_int(ctx_, delta);
@@ -771,6 +913,7 @@ bool ScriptContext::Wheel(int x, int y, int delta) {
 void ScriptContext::DocumentLoaded() {
   if (ctx_ == nullptr) return;
   Depth depth(*this);
+  if (depth.refused()) return;
   CallHook("loaded", 0);
   duk_pop(ctx_);
 }
@@ -778,6 +921,7 @@ void ScriptContext::DocumentLoaded() {
 bool ScriptContext::FireTimer(int id, bool repeat) {
   if (ctx_ == nullptr || timers_.count(id) == 0) return false;
   Depth depth(*this);
+  if (depth.refused()) return false;
   PushStash("timers");
   duk_get_prop_index(ctx_, -1, static_cast<duk_uarridx_t>(id));
   if (!repeat) {
@@ -791,6 +935,13 @@ bool ScriptContext::FireTimer(int id, bool repeat) {
     if (duk_pcall(ctx_, 0) != 0) ReportError(-1);
   }
   duk_pop(ctx_);
+  if (repeat && timedOut_) {
+    // An interval that had to be stopped would only freeze the loop again.
+    PushStash("timers");
+    duk_del_prop_index(ctx_, -1, static_cast<duk_uarridx_t>(id));
+    duk_pop(ctx_);
+    timers_.erase(id);
+  }
   return repeat && timers_.count(id) != 0;
 }
 
@@ -819,8 +970,30 @@ duk_ret_t ScriptContext::FinalizeNative(duk_context* ctx) {
   duk_get_prop_string(ctx, 0, kRecordKey);
   const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
   duk_pop(ctx);
-  if (id != 0) self->FinalizeRecord(id);
+  const auto found = self->records_.find(id);
+  if (found == self->records_.end()) return 0;
+  if (self->hostCalls_ > 0) {
+    // Native code called from script is running (its own object may be the
+    // one collected, through a reference the page dropped from inside the
+    // call): the object is gone for script now, its native side goes when
+    // the last such call has returned.
+    const auto by_ptr = self->recordByHeapptr_.find(found->second.heapptr);
+    if (by_ptr != self->recordByHeapptr_.end() && by_ptr->second == id) self->recordByHeapptr_.erase(by_ptr);
+    found->second.heapptr = nullptr;
+    found->second.target = nullptr;
+    self->deferredFinalize_.push_back(id);
+    return 0;
+  }
+  self->FinalizeRecord(id);
   return 0;
+}
+
+void ScriptContext::RunDeferredFinalizers() {
+  while (!deferredFinalize_.empty() && hostCalls_ == 0) {
+    const std::uint64_t id = deferredFinalize_.back();
+    deferredFinalize_.pop_back();
+    FinalizeRecord(id);
+  }
 }
 
 duk_ret_t ScriptContext::GetTrap(duk_context* ctx) {
@@ -838,8 +1011,12 @@ duk_ret_t ScriptContext::GetTrap(duk_context* ctx) {
   }
   const jsValue receiver = self->HandleOf(2);
   const std::string name = duk_get_string(ctx, 1);
-  const jsValue result =
-      GuardedQuietly(jsValue{0}, [&] { return record->second.data->propertyGet(self->es_, receiver, name.c_str()); });
+  jsData* data = record->second.data;
+  jsValue result = 0;
+  {
+    HostCall call(*self);
+    result = GuardedQuietly(jsValue{0}, [&] { return data->propertyGet(self->es_, receiver, name.c_str()); });
+  }
   self->Push(result);
   return 1;
 }
@@ -857,8 +1034,9 @@ duk_ret_t ScriptContext::SetTrap(duk_context* ctx) {
     const jsValue receiver = self->HandleOf(3);
     const jsValue value = self->HandleOf(2);
     const std::string name = duk_get_string(ctx, 1);
-    handled = GuardedQuietly(
-        false, [&] { return record->second.data->propertySet(self->es_, receiver, name.c_str(), value); });
+    jsData* data = record->second.data;
+    HostCall call(*self);
+    handled = GuardedQuietly(false, [&] { return data->propertySet(self->es_, receiver, name.c_str(), value); });
   }
   if (!handled) {
     duk_dup(ctx, 1);
@@ -883,12 +1061,22 @@ duk_ret_t ScriptContext::CallNative(duk_context* ctx) {
   std::vector<jsValue> args;
   args.reserve(static_cast<std::size_t>(argc));
   for (duk_idx_t i = 0; i < argc; ++i) args.push_back(self->HandleOf(i));
-  const jsValue result = GuardedQuietly(jsValue{0}, [&] {
-    return record->second.data->callAsFunction(self->es_, callee, args.empty() ? nullptr : args.data(),
-                                               static_cast<int>(argc));
-  });
+  jsData* data = record->second.data;
+  jsValue result = 0;
+  {
+    HostCall call(*self);
+    result = GuardedQuietly(jsValue{0}, [&] {
+      return data->callAsFunction(self->es_, callee, args.empty() ? nullptr : args.data(), static_cast<int>(argc));
+    });
+  }
   self->Push(result);
   return 1;
 }
 
 }  // namespace halyx::engine
+
+// The interpreter's timeout check (see cmake/deps/duktape), with the heap's
+// user data: the context that created the heap.
+extern "C" int wke_script_timed_out(void* udata) {
+  return udata != nullptr && static_cast<halyx::engine::ScriptContext*>(udata)->TimedOut() ? 1 : 0;
+}

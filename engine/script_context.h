@@ -13,19 +13,33 @@
 // Native-backed objects. jsObject makes a Proxy whose get and set traps call
 // the jsData record; jsFunction makes a function that calls it. Each record
 // is finalized exactly once: by the interpreter's finalizer, or by the
-// destructor for every record still alive.
+// destructor for every record still alive. A finalizer that the interpreter
+// runs while native code called from script is on the stack waits until the
+// last such call has returned, so no native object is freed under its caller.
+//
+// Hostile pages. Every entry from native code into the interpreter runs in
+// a protected call: a script error, a frozen object or a throwing setter
+// becomes a console error and a failed call, never the interpreter's fatal
+// handler. Script that runs longer than the time limit (the clock stops while
+// native code called from it runs) is stopped: every catch point is skipped
+// until control is back in native code. The page never sees the interpreter's
+// own `Duktape` object (threads, finalizers, the collector).
 //
 // Thread: GUI thread; owned by its WebView, replaced on every page load.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include <windows.h>
+
 #include <duktape.h>
 
+#include "engine/local_storage.h"
 #include "engine/wke.h"
 
 namespace halyx::engine {
@@ -34,7 +48,12 @@ class WebView;
 
 class ScriptContext {
  public:
-  ScriptContext(WebView& view, jsExecState es);
+  // How long one entry into script may run before it is stopped.
+  static constexpr unsigned kDefaultTimeLimitMs = 5000;
+  // How deep native code may re-enter script that called it.
+  static constexpr int kMaxDepth = 32;
+
+  ScriptContext(WebView& view, jsExecState es, unsigned time_limit_ms = kDefaultTimeLimitMs);
   ~ScriptContext();
   ScriptContext(const ScriptContext&) = delete;
   ScriptContext& operator=(const ScriptContext&) = delete;
@@ -57,8 +76,9 @@ class ScriptContext {
   jsValue MakeNativeObject(jsData* data);
   jsValue MakeNativeFunction(jsData* data);
   jsData* GetData(jsValue object);
-  void Set(jsValue object, const std::string& name, jsValue value);
-  void SetGlobal(const std::string& name, jsValue value);
+  // False (after a console error) when the page's objects refuse the write.
+  bool Set(jsValue object, const std::string& name, jsValue value);
+  bool SetGlobal(const std::string& name, jsValue value);
   int ToInt(jsValue value);
   const char* ToTempString(jsValue value);
   const wchar_t* ToTempStringW(jsValue value);
@@ -71,6 +91,9 @@ class ScriptContext {
   // Runs script timer `id`; false when it no longer exists.
   bool FireTimer(int id, bool repeat);
 
+  // The localStorage of this page's origin (its view's when created).
+  void set_storage(std::shared_ptr<LocalStorage> storage) { storage_ = std::move(storage); }
+
   // True while script of this context runs (native code called from it may
   // be on the stack).
   bool busy() const { return depth_ > 0; }
@@ -78,6 +101,10 @@ class ScriptContext {
   void Drain();
   // Live native-backed objects, for tests of the engine itself.
   std::size_t live_native_objects() const { return records_.size(); }
+
+  // Asked by the interpreter at intervals while script runs; true from the
+  // moment the running entry passed its deadline until it has unwound.
+  bool TimedOut();
 
  private:
   struct Slot {
@@ -94,6 +121,7 @@ class ScriptContext {
     std::vector<std::uint64_t> retained;
   };
   class Depth;
+  class HostCall;
 
   static ScriptContext* From(duk_context* ctx);
   static duk_ret_t GetTrap(duk_context* ctx);
@@ -115,12 +143,25 @@ class ScriptContext {
   // result (or undefined after an error, which is reported) on the stack.
   void CallHook(const char* name, duk_idx_t nargs);
   void ReportError(duk_idx_t index);
+  // Runs `body` (a callable taking the duk_context and answering how many
+  // results it left, at most one) as a protected call. Afterwards one value
+  // is on the stack: the result, or undefined after an error, which went to
+  // the console. `body` must hold no C++ object that needs destruction across
+  // an interpreter call that may throw.
+  template <typename Body>
+  bool Protected(Body& body);
+  void RunDeferredFinalizers();
 
   WebView& view_;
   jsExecState es_;
   unsigned serial_;
   duk_context* ctx_ = nullptr;
   int depth_ = 0;
+  unsigned timeLimitMs_;
+  ULONGLONG deadline_ = 0;  // 0 while native code runs or no script does
+  bool timedOut_ = false;
+  int hostCalls_ = 0;  // native callbacks from script now on the stack
+  std::vector<std::uint64_t> deferredFinalize_;
   bool drainPosted_ = false;
   bool destroying_ = false;
   std::unordered_map<std::uint64_t, Slot> slots_;
@@ -130,6 +171,7 @@ class ScriptContext {
   std::uint64_t nextRecord_ = 1;
   std::map<int, UINT_PTR> timers_;  // script timer id -> host timer
   int nextTimer_ = 1;
+  std::shared_ptr<LocalStorage> storage_;
   std::string temp_;
   std::wstring tempWide_;
 };

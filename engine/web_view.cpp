@@ -28,17 +28,28 @@ FontHandle MakeFont(int height, int weight) {
 
 }  // namespace
 
+unsigned WebView::IdOf(const void* handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  // A 64-bit value beyond the ids handed out names no view.
+  if constexpr (sizeof(value) > sizeof(unsigned)) {
+    if (value >> 31 >> 1 != 0) return 0;
+  }
+  return static_cast<unsigned>(value);
+}
+
 WebView::WebView(unsigned id) : id_(id) {
   font_ = MakeFont(14, FW_NORMAL);
   boldFont_ = MakeFont(16, FW_BOLD);
   titleFont_ = MakeFont(20, FW_BOLD);
+  storage_ = LocalStorage::Open(storageFolder_, LocalStorage::OriginOf(url_));
   // An empty page until the first load, so that script calls have a context.
-  script_ = std::make_unique<ScriptContext>(*this, exec_state());
+  script_ = std::make_unique<ScriptContext>(*this, exec_state(), scriptTimeLimitMs_);
   Resize(1, 1);
 }
 
 WebView::~WebView() {
   // The page's native objects are finalized while the view still stands.
+  retired_.clear();
   script_.reset();
   if (dc_ && oldBitmap_ != nullptr) ::SelectObject(dc_.get(), oldBitmap_);
 }
@@ -209,6 +220,12 @@ void WebView::ShowDevTools(const std::string& inspector_page) {
   devTools_->Open(inspector_page, console_);
 }
 
+void WebView::SetLocalStoragePath(const std::wstring& path) {
+  storageFolder_ = path;
+  storage_ = LocalStorage::Open(storageFolder_, LocalStorage::OriginOf(url_));
+  if (script_) script_->set_storage(storage_);
+}
+
 void WebView::AddConsoleLine(int level, const std::string& text) {
   static const char* const kLevels[] = {"log", "info", "warn", "error"};
   const std::string line = std::string("[") + kLevels[std::clamp(level, 0, 3)] + "] " + text;
@@ -273,28 +290,76 @@ void WebView::Load(const std::wstring& url) {
     if (view != nullptr && view->loadSerial_ == serial) view->CommitPage(*page);
   };
   const bool remote = url.compare(0, 7, L"http://") == 0 || url.compare(0, 8, L"https://") == 0;
+  const std::wstring root = localRoot_;
   if (remote) {
-    host->RunInBackground([url, commit]() {
-      auto page = std::make_shared<PageFetcher::Page>(PageFetcher::Fetch(url));
+    host->RunInBackground([url, root, commit]() {
+      auto page = std::make_shared<PageFetcher::Page>(PageFetcher::Fetch(url, root));
       if (EngineHost* current = EngineHost::Instance()) current->PostTask([commit, page]() { commit(page); });
     });
   } else {
-    host->PostTask([url, commit]() { commit(std::make_shared<PageFetcher::Page>(PageFetcher::Fetch(url))); });
+    host->PostTask(
+        [url, root, commit]() { commit(std::make_shared<PageFetcher::Page>(PageFetcher::Fetch(url, root))); });
+  }
+}
+
+bool WebView::busy() const {
+  if (script_ && script_->busy()) return true;
+  for (const auto& retired : retired_) {
+    if (retired->busy()) return true;
+  }
+  return false;
+}
+
+void WebView::ReapRetiredScripts() {
+  for (auto it = retired_.begin(); it != retired_.end();) {
+    it = (*it)->busy() ? it + 1 : retired_.erase(it);
+  }
+  if (retired_.empty()) return;
+  // Still unwinding in a nested message loop (a dialog): look again shortly.
+  if (EngineHost* host = EngineHost::Instance()) {
+    const unsigned id = id_;
+    host->SetTimer(50, [id]() {
+      if (WebView* view = EngineHost::Instance()->FindView(id)) view->ReapRetiredScripts();
+      return false;
+    });
   }
 }
 
 void WebView::CommitPage(const PageFetcher::Page& page) {
-  // The old page's native objects are finalized before the new page runs.
+  // The old page's native objects are finalized before the new page runs,
+  // unless its script is still on the stack (the load completed in a nested
+  // message loop, a dialog opened from that script): then the old context
+  // lives on beside the new one until its script has unwound.
+  if (script_ && script_->busy()) {
+    retired_.push_back(std::move(script_));
+    const unsigned id = id_;
+    if (EngineHost* host = EngineHost::Instance()) {
+      host->PostTask([id]() {
+        if (WebView* view = EngineHost::Instance()->FindView(id)) view->ReapRetiredScripts();
+      });
+    }
+  }
   script_.reset();
   url_ = page.url;
+  storage_ = LocalStorage::Open(storageFolder_, LocalStorage::OriginOf(url_));
   scroll_ = 0;
   pressed_ = -1;
   document_ = page.document;
-  script_ = std::make_unique<ScriptContext>(*this, exec_state());
+  script_ = std::make_unique<ScriptContext>(*this, exec_state(), scriptTimeLimitMs_);
   if (!page.ok) {
     document_ = HtmlDocument::Parse("<p>This page cannot be shown.</p>");
     AddConsoleLine(3, "Failed to load " + page.url + ": " + page.error);
   }
+  if (document_.flattened()) {
+    AddConsoleLine(3, "Elements nested deeper than " + std::to_string(HtmlDocument::kMaxNesting) +
+                          " levels were moved up to that level");
+  }
+  for (const auto& refused : page.refused) {
+    AddConsoleLine(3, "Refused to load script " + refused.first + ": " + refused.second);
+  }
+  auto was_refused = [&page](const std::string& src) {
+    return std::any_of(page.refused.begin(), page.refused.end(), [&](const auto& r) { return r.first == src; });
+  };
   std::size_t next_external = 0;
   for (const HtmlDocument::Script& script : document_.scripts()) {
     if (!script_) break;
@@ -306,7 +371,7 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
     if (next_external < page.scripts.size() && page.scripts[next_external].first == script.src) {
       script_->RunScript(page.scripts[next_external].second, script.src);
       ++next_external;
-    } else {
+    } else if (!was_refused(script.src)) {
       AddConsoleLine(3, "Failed to load script " + script.src);
     }
   }

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,12 +59,21 @@ class WebView {
   WebView& operator=(const WebView&) = delete;
 
   unsigned id() const { return id_; }
-  wkeWebView handle() { return reinterpret_cast<wkeWebView>(this); }
-  // The script context of the current page; the view itself stands for it.
-  jsExecState exec_state() { return reinterpret_cast<jsExecState>(this); }
+  // The handles given out are the view's id, never its address: ids are not
+  // reused, so a handle kept past wkeDestroyWebView resolves to nothing
+  // instead of to freed memory or to a later view at the same address.
+  wkeWebView handle() const { return reinterpret_cast<wkeWebView>(static_cast<std::uintptr_t>(id_)); }
+  // The script context of the current page; the view's id stands for it.
+  jsExecState exec_state() const { return reinterpret_cast<jsExecState>(static_cast<std::uintptr_t>(id_)); }
+  // The id behind a handle of either kind; 0 for none.
+  static unsigned IdOf(const void* handle);
   ScriptContext* script() { return script_.get(); }
+  // True while script of this view runs: of the current page, or of one that
+  // a load replaced while it ran (native code it called is on the stack).
+  bool busy() const;
   HtmlDocument& document() { return document_; }
-  LocalStorage& storage() { return storage_; }
+  // The store of the current page's origin.
+  const std::shared_ptr<LocalStorage>& storage() const { return storage_; }
   Callbacks& callbacks() { return callbacks_; }
 
   void SetTransparent(bool transparent);
@@ -79,8 +89,13 @@ class WebView {
 
   void ShowDevTools(const std::string& inspector_page);
   void SetCookieJarPath(const std::wstring& path) { cookieJarPath_ = path; }
-  void SetLocalStoragePath(const std::wstring& path) { storage_.Open(path); }
+  void SetLocalStoragePath(const std::wstring& path);
   void SetDragEnable(bool enable) { dragEnabled_ = enable; }
+  // For pages loaded from now on.
+  void SetScriptTimeLimit(unsigned milliseconds) { scriptTimeLimitMs_ = milliseconds; }
+  // The folder whose files local pages may load (the application's folder
+  // unless set), for loads started from now on.
+  void SetLocalFileRoot(const std::wstring& folder) { localRoot_ = folder; }
   void Load(const std::wstring& url);
 
   // Services for the page's script.
@@ -99,6 +114,8 @@ class WebView {
   };
 
   void CommitPage(const PageFetcher::Page& page);
+  // Frees the replaced pages' contexts whose script has unwound.
+  void ReapRetiredScripts();
   void Render();
   void SchedulePaint();
   void FireTitleChanged();
@@ -109,7 +126,9 @@ class WebView {
   Callbacks callbacks_;
   HtmlDocument document_;
   std::unique_ptr<ScriptContext> script_;
-  LocalStorage storage_;
+  std::vector<std::unique_ptr<ScriptContext>> retired_;
+  std::wstring storageFolder_;
+  std::shared_ptr<LocalStorage> storage_;
   std::string url_;
   unsigned loadSerial_ = 0;
   bool titleNoticePosted_ = false;
@@ -136,6 +155,8 @@ class WebView {
   std::unique_ptr<DevToolsWindow> devTools_;
   std::wstring cookieJarPath_;
   bool dragEnabled_ = true;
+  unsigned scriptTimeLimitMs_ = ScriptContext::kDefaultTimeLimitMs;
+  std::wstring localRoot_ = PageFetcher::ApplicationFolder();
 };
 
 }  // namespace halyx::engine

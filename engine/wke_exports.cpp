@@ -2,6 +2,7 @@
 // that keeps C++ exceptions inside the DLL, over EngineHost and WebView.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "engine/engine_host.h"
@@ -21,15 +22,18 @@ using halyx::engine::WebView;
 namespace {
 
 // The view behind a handle, or null for a handle that is not a live view.
+// The handle is looked up, never dereferenced.
 WebView* ViewOf(wkeWebView handle) {
   EngineHost* host = EngineHost::Instance();
-  auto* view = reinterpret_cast<WebView*>(handle);
-  return host != nullptr && host->IsView(view) ? view : nullptr;
+  const unsigned id = WebView::IdOf(handle);
+  return host != nullptr && id != 0 ? host->FindView(id) : nullptr;
 }
 
 // An execution state is the view whose current page it runs.
 ScriptContext* ScriptOf(jsExecState es) {
-  WebView* view = ViewOf(reinterpret_cast<wkeWebView>(es));
+  EngineHost* host = EngineHost::Instance();
+  const unsigned id = WebView::IdOf(es);
+  WebView* view = host != nullptr && id != 0 ? host->FindView(id) : nullptr;
   return view != nullptr ? view->script() : nullptr;
 }
 
@@ -179,7 +183,16 @@ void WKE_CALL_TYPE wkeSetDebugConfig(wkeWebView webView, const char* debugString
   GuardVoid([&] {
     WebView* view = ViewOf(webView);
     if (view == nullptr || debugString == nullptr) return;
-    if (std::string(debugString) == "showDevTools") view->ShowDevTools(param != nullptr ? param : "");
+    const std::string setting = debugString;
+    if (setting == "showDevTools") view->ShowDevTools(param != nullptr ? param : "");
+    // How long one entry into a page's script may run, in milliseconds, for
+    // pages loaded afterwards; tests shorten it.
+    if (setting == "scriptTimeLimit" && param != nullptr) {
+      const unsigned long ms = std::strtoul(param, nullptr, 10);
+      if (ms > 0) view->SetScriptTimeLimit(static_cast<unsigned>(ms));
+    }
+    // The folder whose files local pages may load (UTF-8), for later loads.
+    if (setting == "localFileRoot" && param != nullptr) view->SetLocalFileRoot(Utf8ToWide(param));
   });
 }
 

@@ -4,11 +4,13 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/engine_page.h"
 #include "support/message_pump.h"
+#include "support/scoped_temp_dir.h"
 
 namespace halyx::testing {
 namespace {
@@ -91,6 +93,41 @@ TEST(EngineHttpLoad, PageAndItsRelativeAndRootScriptsArriveOverHttp) {
   EXPECT_EQ(url, "http://127.0.0.1:" + std::to_string(server.port()) + "/app/main.html");
 }
 
+// A remote page gets scripts of its own origin only, never a file or a
+// share, and its localStorage is its origin's own.
+TEST(EngineHttpLoad, ARemotePageLoadsOnlyItsOwnOriginsScriptsAndStorage) {
+  TinyHttpServer other({{"/evil.js", "loaded.push('other origin');"}}, 1);
+  const std::string other_url = "http://127.0.0.1:" + std::to_string(other.port()) + "/evil.js";
+  TinyHttpServer server({{"/app/main.html",
+                          "<script>var loaded = [];</script><script src=\"own.js\"></script>"
+                          "<script src=\"" +
+                              other_url +
+                              "\"></script>"
+                              "<script src=\"file:///C:/windows/win.ini\"></script>"
+                              "<script src=\"file://evil-host/share/x.js\"></script>"},
+                         {"/app/own.js", "loaded.push('own');"}},
+                        2);
+  ScopedTempDir storage;
+  EnginePage local;
+  ::wkeSetLocalStorageFullPath(local.view(), storage.path().c_str());
+  ASSERT_TRUE(local.Load("<script>localStorage.setItem('secret', 'local');</script>"));
+  EnginePage page;
+  ::wkeSetLocalStorageFullPath(page.view(), storage.path().c_str());
+  const std::wstring address = L"http://127.0.0.1:" + std::to_wstring(server.port()) + L"/app/main.html";
+  ::wkeLoadURLW(page.view(), address.c_str());
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == 1; }, 15000));
+  EXPECT_EQ(page.Eval("loaded.join()"), "own");
+  EXPECT_EQ(page.Eval("String(localStorage.getItem('secret'))"), "null");
+  std::wstring console;
+  for (const std::wstring& line : page.ConsoleLines()) console += line + L"\n";
+  EXPECT_NE(console.find(L"Refused to load script http://127.0.0.1:" + std::to_wstring(other.port()) +
+                         L"/evil.js: a remote page loads scripts only from its own origin"),
+            std::wstring::npos)
+      << console.c_str();
+  EXPECT_NE(console.find(L"Refused to load script file:///C:/windows/win.ini"), std::wstring::npos);
+  EXPECT_NE(console.find(L"Refused to load script file://evil-host/share/x.js"), std::wstring::npos);
+}
+
 TEST(EngineHttpLoad, AnErrorStatusShowsAnErrorPageAndStillCompletes) {
   TinyHttpServer server({}, 1);
   EnginePage page;
@@ -98,6 +135,19 @@ TEST(EngineHttpLoad, AnErrorStatusShowsAnErrorPageAndStillCompletes) {
   ::wkeLoadURLW(page.view(), address.c_str());
   ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == 1; }, 15000));
   EXPECT_EQ(page.Eval("typeof parts"), "undefined");
+  // The error page is drawn (text below the white margin) and the console
+  // says which address failed and why.
+  ::wkeRepaintIfNeeded(page.view());
+  HDC dc = ::wkeGetViewDC(page.view());
+  int ink = 0;
+  for (int y = 0; y < 60; ++y) {
+    for (int x = 0; x < 300; ++x) ink += ::GetPixel(dc, x, y) != RGB(255, 255, 255) ? 1 : 0;
+  }
+  EXPECT_GT(ink, 20);
+  const std::vector<std::wstring> lines = page.ConsoleLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], L"[error] Failed to load http://127.0.0.1:" + std::to_wstring(server.port()) +
+                          L"/absent.html: HTTP status 404");
 }
 
 }  // namespace

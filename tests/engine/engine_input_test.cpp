@@ -102,9 +102,9 @@ TEST(EngineInput, WheelAndKeyEventsReachThePageWithTheirValues) {
 TEST(EngineInput, DeveloperToolsOpenAWindowListingTheConsole) {
   EnginePage page;
   ASSERT_TRUE(page.Load("<script>console.log('hello', {a: 1});</script>"));
-  EXPECT_EQ(::FindWindowW(WKE_DEVTOOLS_WINDOW_CLASS, nullptr), nullptr);
+  EXPECT_EQ(page.DevToolsWindow(), nullptr);
   ::wkeSetDebugConfig(page.view(), "showDevTools", "C:\\inspector\\inspector.html");
-  HWND tools = ::FindWindowW(WKE_DEVTOOLS_WINDOW_CLASS, nullptr);
+  HWND tools = page.DevToolsWindow();
   ASSERT_NE(tools, nullptr);
   HWND list = ::GetWindow(tools, GW_CHILD);
   ASSERT_NE(list, nullptr);

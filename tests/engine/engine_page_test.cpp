@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -151,6 +153,30 @@ TEST(EnginePageEnvironment, LocalStorageIsKeptForTheNextViewWithTheSameFolder) {
             "[\"tokyo\\n2\",null]");
 }
 
+// The main window and a web window of one origin share one store, live:
+// neither writes back a stale copy over the other's keys.
+TEST(EnginePageEnvironment, LocalStorageIsSharedLiveBetweenViewsOfOneOrigin) {
+  ScopedTempDir storage;
+  const std::wstring folder = storage.path() + L"\\LocalStorage";
+  EnginePage main_window;
+  EnginePage web_window;
+  ::wkeSetLocalStorageFullPath(main_window.view(), folder.c_str());
+  ::wkeSetLocalStorageFullPath(web_window.view(), folder.c_str());
+  ASSERT_TRUE(main_window.Load("<p>main</p>"));
+  ASSERT_TRUE(web_window.Load("<p>web</p>"));
+  main_window.Eval("localStorage.setItem('server', 'tokyo');");
+  EXPECT_EQ(web_window.Eval("localStorage.getItem('server')"), "tokyo");
+  web_window.Eval("localStorage.setItem('token', 'abc');");
+  main_window.Eval("localStorage.setItem('mode', 'fast');");
+  main_window.DestroyView();
+  web_window.DestroyView();
+  EnginePage later;
+  ::wkeSetLocalStorageFullPath(later.view(), folder.c_str());
+  ASSERT_TRUE(later.Load("<p>later</p>"));
+  EXPECT_EQ(later.Eval("['server', 'token', 'mode'].map(function (k) { return localStorage.getItem(k); }).join()"),
+            "tokyo,abc,fast");
+}
+
 TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {
   EnginePage page;
   ASSERT_TRUE(
@@ -160,6 +186,11 @@ TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {
   EXPECT_EQ(page.Eval("String(after)"), "true");
   // Errors of a page go to the engine's console, not to the page's own.
   EXPECT_EQ(page.Eval("errors.length"), "0");
+  const std::vector<std::wstring> lines = page.ConsoleLines();
+  // The inspector line, then one error per failed script, in order.
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1].rfind(L"[error] Uncaught SyntaxError", 0), 0u) << lines[1].c_str();
+  EXPECT_EQ(lines[2].rfind(L"[error] Uncaught Error: boom", 0), 0u) << lines[2].c_str();
   EXPECT_EQ(page.Eval("String(jsonless = JSON.parse('{\"a\":[1,2]}').a[1])"), "2");
 }
 

@@ -117,8 +117,10 @@ TEST(EngineScriptValues, AViewDestroyedFromItsOwnScriptGoesAfterTheScriptUnwinds
   struct Closer {
     jsData data{};
     wkeWebView view = nullptr;
+    int finalized = 0;
   } closer;
   closer.view = page.view();
+  closer.data.finalize = [](jsData* d) { ++reinterpret_cast<Closer*>(d)->finalized; };
   closer.data.callAsFunction = [](jsExecState es, jsValue object, jsValue*, int) -> jsValue {
     ::wkeDestroyWebView(reinterpret_cast<Closer*>(::jsGetData(es, object))->view);
     return ::jsInt(1);
@@ -128,7 +130,12 @@ TEST(EngineScriptValues, AViewDestroyedFromItsOwnScriptGoesAfterTheScriptUnwinds
   ::jsEval(es, "var r = closeMe(); alert('after ' + r);");
   EXPECT_EQ(alerts, 0);  // the gone view no longer calls back
   EXPECT_EQ(::wkeGlobalExec(page.view()), nullptr);
-  PumpMessagesFor(100);
+  EXPECT_EQ(closer.finalized, 0);  // its script was still running
+  // The view really goes once the script has unwound: its page's objects
+  // are finalized with it.
+  ASSERT_TRUE(PumpMessagesUntil([&] { return closer.finalized == 1; }));
+  // The page's own teardown destroys the handle again: a stale handle,
+  // which the engine looks up rather than dereferences.
 }
 
 }  // namespace

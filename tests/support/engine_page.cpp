@@ -1,5 +1,6 @@
 #include "support/engine_page.h"
 
+#include "base/utf8.h"
 #include "support/message_pump.h"
 
 namespace halyx::testing {
@@ -9,6 +10,9 @@ EnginePage::EnginePage() {
   view_ = ::wkeCreateWebView();
   ::wkeResize(view_, 640, 480);
   ::wkeOnDocumentReady(view_, &EnginePage::OnReady, this);
+  // The test's folder stands in for the application's as the one whose
+  // files local pages may load.
+  ::wkeSetDebugConfig(view_, "localFileRoot", WideToUtf8(dir_.path()).c_str());
 }
 
 EnginePage::~EnginePage() { DestroyView(); }
@@ -17,6 +21,38 @@ void EnginePage::DestroyView() {
   if (view_ == nullptr) return;
   ::wkeDestroyWebView(view_);
   view_ = nullptr;
+}
+
+HWND EnginePage::DevToolsWindow() const {
+  HWND tools = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM found) -> BOOL {
+        wchar_t name[64] = {};
+        ::GetClassNameW(window, name, 64);
+        if (std::wstring(name) != WKE_DEVTOOLS_WINDOW_CLASS) return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&tools));
+  return tools;
+}
+
+std::vector<std::wstring> EnginePage::ConsoleLines() const {
+  ::wkeSetDebugConfig(view_, "showDevTools", "console");
+  HWND tools = DevToolsWindow();
+  HWND list = tools != nullptr ? ::GetWindow(tools, GW_CHILD) : nullptr;
+  std::vector<std::wstring> lines;
+  if (list == nullptr) return lines;
+  const LRESULT count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::wstring line(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0)) + 1,
+                      L'\0');
+    line.resize(static_cast<std::size_t>(
+        ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()))));
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 void WKE_CALL_TYPE EnginePage::OnReady(wkeWebView, void* param) { ++static_cast<EnginePage*>(param)->readyCount_; }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "support/scoped_temp_dir.h"
 #include "ui/wke_binding.h"
@@ -34,6 +35,13 @@ class EnginePage {
   bool Load(const std::string& html);
   // The script's value as text (jsToTempString), copied at once.
   std::string Eval(const std::string& script) const;
+
+  // The developer tools window of this thread (other tests may run beside
+  // this one), or null.
+  HWND DevToolsWindow() const;
+  // The view's console as its developer tools list it (opened if need be),
+  // one line each, the inspector line first.
+  std::vector<std::wstring> ConsoleLines() const;
 
   // Destroys the view early (the destructor does it otherwise).
   void DestroyView();

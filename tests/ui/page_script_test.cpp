@@ -72,6 +72,34 @@ TEST_F(PageScriptTest, LogArchiveArrivesAsArrayBufferOrResultThree) {
   EXPECT_TRUE(log.Has(spdlog::level::warn, "QuorDispatch: LogZipper got empty buffer"));
 }
 
+// A page that froze its global object or set traps for the archive only
+// loses the archive (or nothing): the client goes on.
+TEST(PageScriptHostilePage, TheLogArchiveSurvivesFrozenAndTrappedPages) {
+  const struct {
+    const char* trap;
+    const char* received;
+  } cases[] = {
+      {"Object.freeze(this);", "0"},
+      {"Object.defineProperty(this, '__halyx_log', { set: function () { throw new Error('trap'); } });", "0"},
+      {"Object.defineProperty(Object.prototype, 'files', { set: function () { throw new Error('trap'); } });",
+       "1 GetLogFiles 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.trap);
+    EnginePage page;
+    ASSERT_TRUE(page.Load(std::string("<script>var received = [];"
+                                      "var HalyxBridge = { PostResult: function (o) { received.push(o); } };") +
+                          c.trap + "</script>"));
+    const char bytes[] = {'P', 'K'};
+    PageScript::PostLogArchive(page.view(), bytes, sizeof(bytes));
+    // No new globals: the page may have frozen its global object.
+    EXPECT_EQ(page.Eval("(function () { var got = received.filter(function (r) { return r; });"
+                        "return got.length + (got.length ? ' ' + got[0].type + ' ' + got[0].files['log.zip'].byteLength"
+                        " : ''); })()"),
+              c.received);
+  }
+}
+
 // Errors reported to the page land in its console, even with apostrophes;
 // without a view nothing happens.
 TEST_F(PageScriptTest, ReportedErrorsReachConsoleErrorUnchanged) {

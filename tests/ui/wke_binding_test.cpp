@@ -63,12 +63,20 @@ TEST(WkeBinding, AMissingOrIncompleteEngineIsNotBound) {
   EXPECT_EQ(MessageBoxAnswerer::captions.size(), 2u);
 }
 
-// A copy of the incomplete engine planted under the real name in the current
-// folder would raise boxes and fail if it were loaded.
-TEST(WkeBinding, APlantedEngineInTheCurrentFolderIsIgnored) {
+// A copy of the incomplete engine planted under the real name, in the
+// current folder and already loaded: a load by name ("wke.dll") would get it
+// before any folder is searched, and it would raise boxes and fail. The
+// binding loads the engine beside the executable by its full path.
+TEST(WkeBinding, APlantedEngineThatALoadByNameWouldFindIsIgnored) {
+  if (::wkeInitializeEx != nullptr) GTEST_SKIP() << "an earlier test of this process bound the engine";
   ScopedTempDir planted;
-  ASSERT_TRUE(
-      ::CopyFileW((ModuleFolder() + L"\\wke_lacking.dll").c_str(), (planted.path() + L"\\wke.dll").c_str(), FALSE));
+  const std::wstring decoy_path = planted.path() + L"\\wke.dll";
+  ASSERT_TRUE(::CopyFileW((ModuleFolder() + L"\\wke_lacking.dll").c_str(), decoy_path.c_str(), FALSE));
+  HMODULE decoy = ::LoadLibraryExW(decoy_path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  ASSERT_NE(decoy, nullptr);
+  HMODULE by_name = ::LoadLibraryW(L"wke.dll");
+  ASSERT_EQ(by_name, decoy) << "the planted engine is not the one a load by name finds";
+  ::FreeLibrary(by_name);
   wchar_t previous[MAX_PATH] = {};
   ::GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(::SetCurrentDirectoryW(planted.path().c_str()));
@@ -77,9 +85,16 @@ TEST(WkeBinding, APlantedEngineInTheCurrentFolderIsIgnored) {
   ::SetCurrentDirectoryW(previous);
   EXPECT_TRUE(bound);
   EXPECT_TRUE(MessageBoxAnswerer::captions.empty());
+  HMODULE engine = nullptr;
+  ASSERT_NE(::wkeCreateWebView, nullptr);
+  ASSERT_TRUE(
+      ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(::wkeCreateWebView)), &engine));
   wchar_t loaded[MAX_PATH] = {};
-  ::GetModuleFileNameW(::GetModuleHandleW(L"wke.dll"), loaded, MAX_PATH);
+  ::GetModuleFileNameW(engine, loaded, MAX_PATH);
   EXPECT_EQ(std::wstring(loaded), ModuleFolder() + L"\\wke.dll");
+  EXPECT_NE(engine, decoy);
+  ::FreeLibrary(decoy);
 }
 
 }  // namespace

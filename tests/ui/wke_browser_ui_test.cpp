@@ -170,16 +170,23 @@ TEST_F(BrowserWindowTest, MouseKeysImeAndF12ReachThePage) {
   Send(WM_KEYDOWN, 'A', 0x001E0001);
   Send(WM_KEYDOWN, 'A', 0x401E0001);
 
+  // The window gets an input context of the test's own, so that the
+  // composition window's placement is checked wherever the test runs.
+  HIMC own = ::ImmCreateContext();
+  ASSERT_NE(own, nullptr);
+  HIMC previous = ::ImmAssociateContext(window_.GetHWND(), own);
   Send(WM_IME_STARTCOMPOSITION, 0, 0);
-  if (HIMC context = ::ImmGetContext(window_.GetHWND())) {
-    COMPOSITIONFORM form{};
-    EXPECT_TRUE(::ImmGetCompositionWindow(context, &form));
-    ::ImmReleaseContext(window_.GetHWND(), context);
-    const wkeRect caret = ::wkeGetCaretRect(window_.browser->GetView());
-    EXPECT_EQ(form.dwStyle, static_cast<DWORD>(CFS_FORCE_POSITION));
-    EXPECT_EQ(form.ptCurrentPos.x, window_.browser->GetPos().left + caret.x);
-    EXPECT_EQ(form.ptCurrentPos.y, window_.browser->GetPos().top + caret.y);
-  }
+  HIMC context = ::ImmGetContext(window_.GetHWND());
+  ASSERT_EQ(context, own);
+  COMPOSITIONFORM form{};
+  EXPECT_TRUE(::ImmGetCompositionWindow(context, &form));
+  ::ImmReleaseContext(window_.GetHWND(), context);
+  ::ImmAssociateContext(window_.GetHWND(), previous);
+  ::ImmDestroyContext(own);
+  const wkeRect caret = ::wkeGetCaretRect(window_.browser->GetView());
+  EXPECT_EQ(form.dwStyle, static_cast<DWORD>(CFS_FORCE_POSITION));
+  EXPECT_EQ(form.ptCurrentPos.x, window_.browser->GetPos().left + caret.x);
+  EXPECT_EQ(form.ptCurrentPos.y, window_.browser->GetPos().top + caret.y);
 
   const std::wstring folder = ModuleFolder() + L"\\inspector";
   const std::wstring inspector = folder + L"\\inspector.html";
