@@ -61,8 +61,10 @@ class RecordingDelegate : public IpcClientDelegate {
   void OnQueryTunnel(const RespQueryTunnel& r) override { Add(r); }
   void OnSetConfig(const RespSetConfig& r) override { Add(r); }
   void OnSetOutboundMode(const RespSetOutboundMode& r) override { Add(r); }
+  void OnRequestDropped(const char* type) override { events.push_back(std::string("dropped ") + type); }
 
-  // "connected", "connect-failed <n>", "disconnected", or the response as JSON.
+  // "connected", "connect-failed <n>", "disconnected", "dropped <type>", or
+  // the response as JSON.
   std::vector<std::string> events;
   // When set, OnDisconnected records whether the client's events still exist.
   IpcClient* client = nullptr;

@@ -40,6 +40,14 @@ TEST(ProxyTool, ExitCodeDecidesAndStandardErrorIsLogged) {
        "TunnelManager: sysproxy failed (259): still"},
       {L"C:\\no\\such\\sysproxy.exe", {}, "TunnelManager: CreateProcessW failed (0x2)"},
       {fake, {{L"QUOR_FAKE_HANG", L"1"}}, "TunnelManager: sysproxy did not exit within 300 ms, terminating it"},
+      // Writing without pause does not hold the runner past its bound.
+      {fake,
+       {{L"QUOR_FAKE_STDERR_FLOOD_MS", L"30000"}, {L"QUOR_FAKE_EXIT", L"1"}},
+       "TunnelManager: sysproxy did not exit within 300 ms, terminating it"},
+      // Reads of no bytes or of half a character do not end the capture.
+      {fake,
+       {{L"QUOR_FAKE_STDERR", L"denied"}, {L"QUOR_FAKE_STDERR_DRIBBLE", L"1"}, {L"QUOR_FAKE_EXIT", L"5"}},
+       "TunnelManager: sysproxy failed (5): denied"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -60,6 +68,17 @@ TEST(ProxyTool, ExitCodeDecidesAndStandardErrorIsLogged) {
       EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
     }
   }
+}
+
+// At most 64 KiB of standard error reach the log line; the rest is counted.
+TEST(ProxyTool, CaptureIsCappedAndTheRestCounted) {
+  ScopedEnvironment env({{L"QUOR_FAKE_STDERR_BYTES", L"200000"}, {L"QUOR_FAKE_EXIT", L"1"}});
+  LogCapture log;
+  EXPECT_FALSE(RunProxyTool(CompanionPath(L"fake_tool.exe")));
+  std::string letters;
+  for (std::size_t i = 0; i < kProxyToolMaxCapture / 2; ++i) letters += static_cast<char>('a' + i % 26);
+  EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: sysproxy failed (1): " + letters + " (" +
+                                              std::to_string(200000 - kProxyToolMaxCapture) + " more bytes not kept)"));
 }
 
 // The anonymous pipe keeps its own end from children and reports the end of
