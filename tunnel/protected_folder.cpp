@@ -34,8 +34,8 @@ std::string SidText(PSID sid) {
 }
 
 // The folder open without following a reparse point is a real folder owned
-// by SYSTEM or Administrators.
-bool CheckExistingFolder(const std::string& path) {
+// by an owner `trusted` accepts.
+bool CheckExistingFolder(const std::string& path, const TrustedOwner& trusted) {
   FileHandle folder(::CreateFileA(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -61,7 +61,7 @@ bool CheckExistingFolder(const std::string& path) {
     spdlog::error("TunnelManager: cannot read the owner of {} ({:#x})", path, Win32Code(status));
     return false;
   }
-  if (!::IsWellKnownSid(owner, WinLocalSystemSid) && !::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
+  if (!trusted(owner)) {
     spdlog::error("TunnelManager: {} is owned by {}, not by SYSTEM or Administrators, config not written", path,
                   SidText(owner));
     return false;
@@ -71,7 +71,11 @@ bool CheckExistingFolder(const std::string& path) {
 
 }  // namespace
 
-bool EnsureProtectedFolder(const std::string& path) {
+bool IsSystemOrAdministrators(PSID owner) {
+  return ::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+}
+
+bool EnsureProtectedFolder(const std::string& path, const TrustedOwner& trusted) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     // A file of that name is a failure: it is not ours to remove.
@@ -96,7 +100,7 @@ bool EnsureProtectedFolder(const std::string& path) {
       return false;
     }
   }
-  return CheckExistingFolder(path);
+  return CheckExistingFolder(path, trusted);
 }
 
 bool WriteProtectedFile(const std::string& path, const std::string& bytes) {

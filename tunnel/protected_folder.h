@@ -5,7 +5,8 @@
 // Administrators full control, Users read. A folder found already there is
 // used only when it is a real folder (no junction or other reparse point)
 // owned by SYSTEM or Administrators: anyone else may have planted it, or may
-// still change what is inside. A file is opened without following a reparse
+// still change what is inside. (Tests widen the owners trusted: Wine keeps no
+// owners and reports every file as its user's.) A file is opened without following a reparse
 // point and refused when it is one or has a second name (a hard link), so the
 // client never writes through a link to a file it was not meant to touch.
 //
@@ -17,12 +18,22 @@
 // Thread: any.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <string>
 
 namespace halyx {
 
+// Whether a folder owned by `owner` may be written into.
+using TrustedOwner = std::function<bool(PSID owner)>;
+
+// SYSTEM or Administrators: the only owners a standard user cannot give a
+// folder they create.
+bool IsSystemOrAdministrators(PSID owner);
+
 // `path` is, afterwards, a folder fit to write into.
-bool EnsureProtectedFolder(const std::string& path);
+bool EnsureProtectedFolder(const std::string& path, const TrustedOwner& trusted = IsSystemOrAdministrators);
 
 // Replaces the content of the file `path` with `bytes` and flushes it.
 bool WriteProtectedFile(const std::string& path, const std::string& bytes);

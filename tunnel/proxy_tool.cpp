@@ -25,7 +25,10 @@ constexpr DWORD kPollMs = 10;
 ProcessHandle LaunchProcess(const std::wstring& path, const std::wstring& args, HANDLE stdErr) {
   LaunchOptions options;
   options.stdError = stdErr;
-  ProcessHandle process = StartProcess(path + L" " + args, options);
+  // Quoted: unquoted, "C:\Program Files\QuorVPN\bin\sysproxy.exe" would
+  // first be tried as "C:\Program.exe", which the elevated client would then
+  // run for whoever managed to put it there.
+  ProcessHandle process = StartProcess(L"\"" + path + L"\" " + args, options);
   if (!process) {
     PreserveLastError keep;
     spdlog::error("TunnelManager: CreateProcessW failed ({:#x})", keep.code());

@@ -23,7 +23,7 @@ constexpr DWORD kProxyToolTimeoutMs = 10000;
 // Standard error kept for the log line; the rest is drained and counted.
 constexpr std::size_t kProxyToolMaxCapture = 64 * 1024;
 
-// Starts "`path` `args`" (path not quoted) without a window. With `stdErr`,
+// Starts "\"`path`\" `args`" without a window. With `stdErr`,
 // the child inherits handles and gets `stdErr` as standard error and this
 // process's standard input and output. Null, after one error line, when the
 // process cannot be created.

@@ -103,7 +103,8 @@ TunnelManager::Settings::Settings()
     : pipeName(kServiceControlPipe),
       serverCheck(IpcClient::RequireService(kTunnelServiceName)),
       configRoot(GetAllUsersDirectory),
-      proxyToolPath(ProxyToolPath()) {}
+      proxyToolPath(ProxyToolPath()),
+      trustedFolderOwner(IsSystemOrAdministrators) {}
 
 TunnelManager& TunnelManager::Instance() {
   static TunnelManager manager{Settings()};
@@ -373,7 +374,7 @@ bool TunnelManager::WriteConfigFile(const std::string& name, const std::string& 
       spdlog::error("TunnelManager: config folder under {} is too long", path);
       return false;
     }
-    if (!EnsureProtectedFolder(path)) return false;
+    if (!EnsureProtectedFolder(path, settings_.trustedFolderOwner)) return false;
   }
   const bool appended = AppendPath(path, name);
   // The page may choose the extension; only a bare name gets ".conf".

@@ -48,6 +48,7 @@
 #include "platform/duilib/event_source.h"
 #include "tunnel/ipc_client.h"
 #include "tunnel/messages.h"
+#include "tunnel/protected_folder.h"
 
 namespace halyx {
 
@@ -63,6 +64,9 @@ class TunnelManager : public IpcClientDelegate {
     // error. Default: GetAllUsersDirectory.
     std::function<bool(std::string& folder)> configRoot;
     std::wstring proxyToolPath;  // "<exe folder>\bin\sysproxy.exe"
+    // Who may own an existing "QuorVPN" or "conf" folder that config files
+    // are written into. Default: SYSTEM or Administrators.
+    TrustedOwner trustedFolderOwner;
     // A connected service that has not answered a poll for this long is
     // taken as lost.
     DWORD answerTimeoutMs = 10000;

@@ -98,9 +98,13 @@ class EventRecorder {
 // `timeoutMs` passes; true when it held.
 bool RunUntil(TunnelManager& manager, const std::function<bool()>& done, DWORD timeoutMs = 6000);
 
-// A manager writing its config files under `configRoot`, aimed at
-// `pipeName` served by anyone, or at the production pipe and server check
-// when `pipeName` is empty.
+// Whether `sid` is the user this process runs as.
+bool IsOwnUser(PSID sid);
+
+// A manager writing its config files under `configRoot` (in folders owned by
+// SYSTEM, Administrators or this process's user), aimed at `pipeName` served
+// by anyone, or at the production pipe and server check when `pipeName` is
+// empty.
 TunnelManager::Settings StandInSettings(const std::string& pipeName, const std::wstring& configRoot);
 
 }  // namespace halyx::testing

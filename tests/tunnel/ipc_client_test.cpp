@@ -104,8 +104,8 @@ TEST(IpcClientMessages, UnusableFramesAreDroppedWithOneErrorLine) {
       {R"({"type":"QueryTunnel","result":0,"status":{"running":1,"config":"","outbound":""}})",
        "IpcClient: convert RespQueryTunnel from json failed"},
       // Refused before parsing: as values it would take tens of MiB.
-      {std::string(100000, '[') + std::string(100000, ']'),
-       "IpcClient: response nested deeper than 16 levels dropped (200000 bytes)"},
+      {std::string(30000, '[') + std::string(30000, ']'),
+       "IpcClient: response nested deeper than 16 levels dropped (60000 bytes)"},
       {R"({"type":"SetOutboundMode","result":[[[[[[[[[[[[[[[[[0]]]]]]]]]]]]]]]]]})",
        "IpcClient: response nested deeper than 16 levels dropped"},
   };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "support/scoped_temp_dir.h"
 #include "tunnel/sync_pipe.h"
 #include "support/tunnel_stand_ins.h"
 
@@ -79,6 +80,20 @@ TEST(ProxyTool, CaptureIsCappedAndTheRestCounted) {
   for (std::size_t i = 0; i < kProxyToolMaxCapture / 2; ++i) letters += static_cast<char>('a' + i % 26);
   EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: sysproxy failed (1): " + letters + " (" +
                                               std::to_string(200000 - kProxyToolMaxCapture) + " more bytes not kept)"));
+}
+
+// The tool's path is quoted: a program planted where the first words of an
+// unquoted path with spaces would name it is not run instead.
+TEST(ProxyTool, PathWithSpacesRunsTheToolNotAPlantedPrefix) {
+  ScopedTempDir dir;
+  const std::wstring folder = dir.path() + L"\\tool dir";
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  // Run for an unquoted path, it would get "dir\sysproxy.exe off" and refuse.
+  ASSERT_TRUE(::CopyFileW(CompanionPath(L"bin\\sysproxy.exe").c_str(), (dir.path() + L"\\tool.exe").c_str(), TRUE));
+  ASSERT_TRUE(::CopyFileW(CompanionPath(L"fake_tool.exe").c_str(), (folder + L"\\sysproxy.exe").c_str(), TRUE));
+  LogCapture log;
+  EXPECT_TRUE(RunProxyTool(folder + L"\\sysproxy.exe"));
+  EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 0u);
 }
 
 // The anonymous pipe keeps its own end from children and reports the end of

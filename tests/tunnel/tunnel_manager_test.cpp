@@ -208,6 +208,46 @@ TEST(TunnelManagerConfig, UnwritableConfigRaisesCodeTwoAndSendsNothing) {
   }
 }
 
+// A config file with a second name (a hard link a user planted to another
+// file) is not written through; the other file stays as it was.
+TEST(TunnelManagerConfig, ConfigFileWithASecondNameIsRefused) {
+  Connected c([](const std::wstring& root, TunnelManager::Settings&) {
+    ::CreateDirectoryW((root + L"\\QuorVPN").c_str(), nullptr);
+    ::CreateDirectoryW((root + L"\\QuorVPN\\conf").c_str(), nullptr);
+    FileHandle target(::CreateFileW((root + L"\\target").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(target.get(), "keep", 4, &written, nullptr);
+    ::CreateHardLinkW((root + L"\\QuorVPN\\conf\\home.conf").c_str(), (root + L"\\target").c_str(), nullptr);
+  });
+  ASSERT_TRUE(c.connected);
+  LogCapture log;
+  c.manager->LoadConfig("home", "x");
+  EXPECT_EQ(c.recorder->events, std::vector<std::string>{R"({"type":"LoadConfig","result":2})"});
+  EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: config file " + Narrow(c.root.path()) +
+                                              "\\QuorVPN\\conf\\home.conf is a link, not written"));
+  EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\target"), "keep");
+  EXPECT_EQ(RequestsSent(log), 0u);
+}
+
+// A folder someone else created first (here: owned by the test's user, whom
+// the production check does not trust) is not written into.
+TEST(TunnelManagerConfig, FolderOwnedByAnotherUserIsRefused) {
+  Connected c([](const std::wstring& root, TunnelManager::Settings& settings) {
+    ::CreateDirectoryW((root + L"\\QuorVPN").c_str(), nullptr);
+    settings.trustedFolderOwner = IsSystemOrAdministrators;
+  });
+  ASSERT_TRUE(c.connected);
+  LogCapture log;
+  c.manager->SetConfig("home", "x", "", 0, "");
+  EXPECT_EQ(c.recorder->events, std::vector<std::string>{R"({"type":"SetConfig","result":2})"});
+  const auto records = log.Records();
+  ASSERT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
+  const std::string line = "TunnelManager: " + Narrow(c.root.path()) + "\\QuorVPN is owned by ";
+  EXPECT_EQ(records.back().text.rfind(line, 0), 0u) << records.back().text;
+  EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf"));
+  EXPECT_EQ(RequestsSent(log), 0u);
+}
+
 // Responses move `running` exactly as the state table says and are raised
 // as the service's JSON, whatever their result.
 TEST(TunnelManagerState, ResponsesMoveRunningAsTheStateTableSays) {
@@ -311,6 +351,7 @@ TEST(TunnelManagerPoll, OnePollAtATimeAndASilentServiceIsDropped) {
 
   // The next tick takes the second instance; an answered poll lets the next
   // one go.
+  ASSERT_TRUE(RunUntil(*c.manager, [&] { return c.manager->connected(); }));
   const std::string poll = Frame(R"({"type":"QueryTunnel"})");
   std::atomic<int> polls{0};
   std::thread service([&] {
