@@ -1,5 +1,6 @@
 #include "tunnel/async_named_pipe.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <spdlog/spdlog.h>
@@ -8,7 +9,38 @@
 
 namespace halyx {
 
+namespace {
+
+// Finished, whether by completing or by being cancelled: the system no longer
+// writes into the operation's OVERLAPPED or buffer. A zeroed OVERLAPPED (no
+// operation ever begun) counts as finished.
+bool Finished(const OVERLAPPED& overlapped) { return overlapped.Internal != static_cast<ULONG_PTR>(STATUS_PENDING); }
+
+// Waits at most `ms` for the operation on `overlapped` to finish. Its event
+// may already have been consumed by the owner's wait, so the OVERLAPPED
+// itself is looked at between short waits.
+bool WaitFinished(const OVERLAPPED& overlapped, HANDLE event, DWORD ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + ms;
+  while (!Finished(overlapped)) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) return false;
+    const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10));
+    if (event) {
+      ::WaitForSingleObject(event, slice);
+    } else {
+      ::Sleep(slice);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+AsyncNamedPipe::AsyncNamedPipe(CancelFunction cancel) : cancel_(cancel), io_(std::make_unique<IoBuffers>()) {}
+
 AsyncNamedPipe::~AsyncNamedPipe() { Close(); }
+
+bool AsyncNamedPipe::IoSettled() const { return Finished(io_->readOverlapped) && Finished(io_->writeOverlapped); }
 
 bool AsyncNamedPipe::Open(const std::string& name) {
   if (IsOpen()) Close();
@@ -41,10 +73,10 @@ bool AsyncNamedPipe::Open(const std::string& name) {
 IoOutcome AsyncNamedPipe::Read(std::vector<uint8_t>& out) {
   if (readPending_) return IoOutcome::kInFlight;
 
-  readBuffer_.fill(0);
-  readOverlapped_ = OVERLAPPED{};
-  readOverlapped_.hEvent = readEvent_.get();
-  if (::ReadFile(handle_.get(), readBuffer_.data(), kReadBufferSize, nullptr, &readOverlapped_)) {
+  io_->read.fill(0);
+  io_->readOverlapped = OVERLAPPED{};
+  io_->readOverlapped.hEvent = readEvent_.get();
+  if (::ReadFile(handle_.get(), io_->read.data(), kReadBufferSize, nullptr, &io_->readOverlapped)) {
     readPending_ = true;
     // A read that completes at once still signals the event; the completion is
     // collected here, so the signal is taken back to spare the loop a wake-up
@@ -67,13 +99,13 @@ bool AsyncNamedPipe::ReadCompleted(std::vector<uint8_t>& out) {
     return false;
   }
   DWORD bytes = 0;
-  if (!::GetOverlappedResult(handle_.get(), &readOverlapped_, &bytes, FALSE)) {
+  if (!::GetOverlappedResult(handle_.get(), &io_->readOverlapped, &bytes, FALSE)) {
     PreserveLastError keep;
     spdlog::error("AsyncNamedPipe: GetOverlappedResult failed ({:#x})", keep.code());
     readPending_ = false;
     return false;
   }
-  out.assign(readBuffer_.begin(), readBuffer_.begin() + bytes);
+  out.assign(io_->read.begin(), io_->read.begin() + bytes);
   readPending_ = false;
   return true;
 }
@@ -86,12 +118,12 @@ IoOutcome AsyncNamedPipe::Write(const void* data, std::size_t length) {
   }
   if (writePending_) return IoOutcome::kInFlight;
 
-  writeBuffer_.fill(0);
-  writeOverlapped_ = OVERLAPPED{};
-  writeOverlapped_.hEvent = writeEvent_.get();
+  io_->write.fill(0);
+  io_->writeOverlapped = OVERLAPPED{};
+  io_->writeOverlapped.hEvent = writeEvent_.get();
   writeLength_ = static_cast<DWORD>(length);
-  if (length != 0) std::memcpy(writeBuffer_.data(), data, length);
-  if (::WriteFile(handle_.get(), writeBuffer_.data(), writeLength_, nullptr, &writeOverlapped_)) {
+  if (length != 0) std::memcpy(io_->write.data(), data, length);
+  if (::WriteFile(handle_.get(), io_->write.data(), writeLength_, nullptr, &io_->writeOverlapped)) {
     writePending_ = true;
     ::ResetEvent(writeEvent_.get());  // collected here; see Read
     return WriteCompleted() ? IoOutcome::kDone : IoOutcome::kFailed;
@@ -111,7 +143,7 @@ bool AsyncNamedPipe::WriteCompleted() {
     return false;
   }
   DWORD bytes = 0;
-  if (!::GetOverlappedResult(handle_.get(), &writeOverlapped_, &bytes, FALSE)) {
+  if (!::GetOverlappedResult(handle_.get(), &io_->writeOverlapped, &bytes, FALSE)) {
     PreserveLastError keep;
     spdlog::error("AsyncNamedPipe: GetOverlappedResult failed ({:#x})", keep.code());
     writePending_ = false;
@@ -129,26 +161,35 @@ bool AsyncNamedPipe::WriteCompleted() {
   return true;
 }
 
-void AsyncNamedPipe::CancelPending(OVERLAPPED& overlapped, bool& pending) {
-  if (pending && handle_) {
-    if (!::CancelIoEx(handle_.get(), &overlapped) && ::GetLastError() != ERROR_NOT_FOUND) {
-      spdlog::error("AsyncNamedPipe: CancelIoEx failed ({:#x})", LastError());
-    }
-    // The system may still be writing into the buffer and the OVERLAPPED until
-    // the cancelled operation finishes; both are reused (or freed) after this,
-    // so wait for it. An operation that already finished returns at once.
-    DWORD bytes = 0;
-    ::GetOverlappedResult(handle_.get(), &overlapped, &bytes, TRUE);
+bool AsyncNamedPipe::Cancel(OVERLAPPED& overlapped, bool pending) {
+  if (!pending || !handle_) return true;
+  if (!cancel_(handle_.get(), &overlapped) && ::GetLastError() != ERROR_NOT_FOUND) {
+    spdlog::error("AsyncNamedPipe: CancelIoEx failed ({:#x})", LastError());
   }
-  overlapped.hEvent = nullptr;
-  pending = false;
+  // Cancelling only asks: the system may still be writing into the buffer and
+  // the OVERLAPPED until the operation finishes, and both are reused (or
+  // freed) after this. Bounded, because a cancel that failed may leave it
+  // pending for as long as the server likes.
+  return WaitFinished(overlapped, overlapped.hEvent, kCancelWaitMs);
 }
 
 void AsyncNamedPipe::Close() {
   PreserveLastError keep;
-  CancelPending(readOverlapped_, readPending_);
-  CancelPending(writeOverlapped_, writePending_);
+  const bool readFinished = Cancel(io_->readOverlapped, readPending_);
+  const bool writeFinished = Cancel(io_->writeOverlapped, writePending_);
+  // Closing the last handle ends whatever the cancel could not.
   handle_.reset();
+  if ((!readFinished && !WaitFinished(io_->readOverlapped, nullptr, kCancelWaitMs)) ||
+      (!writeFinished && !WaitFinished(io_->writeOverlapped, nullptr, kCancelWaitMs))) {
+    spdlog::error("AsyncNamedPipe: pipe I/O still in flight after close, its buffers are left to it");
+    // Deliberately not freed: the system may write into them later.
+    static_cast<void>(io_.release());
+    io_ = std::make_unique<IoBuffers>();
+  }
+  io_->readOverlapped.hEvent = nullptr;
+  io_->writeOverlapped.hEvent = nullptr;
+  readPending_ = false;
+  writePending_ = false;
   readEvent_.reset();
   writeEvent_.reset();
 }

@@ -12,13 +12,15 @@
 //   if (pipe.Read(data) == IoOutcome::kInFlight) { /* wait on ReadEvent() */ }
 //
 // Rules: a buffer is not touched while its operation is in flight; Close()
-// cancels what is in flight and waits for the cancellation to finish before
-// the buffers may be reused. Failures log one line and leave the reason in
-// the thread's last error for the caller, which decides whether the pipe is
-// lost.
+// cancels what is in flight and waits, for a bounded time, for the
+// cancellation to finish before the buffers may be reused. Should the system
+// still not have finished with them (a failed cancel on a stuck driver), they
+// are left to it and fresh ones taken, so nothing it writes late lands in
+// reused or freed memory. Failures log one line and leave the reason in the
+// thread's last error for the caller, which decides whether the pipe is lost.
 //
-// Thread: GUI thread only. The object is large (its buffers are members), so
-// it is allocated once, inside its owner.
+// Thread: GUI thread only. The buffers (about 70 KiB) are allocated once,
+// with the object, and reused for every operation.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +28,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,7 +48,14 @@ class AsyncNamedPipe {
   static constexpr DWORD kReadBufferSize = 4096;
   static constexpr DWORD kWriteBufferSize = 65536;
 
-  AsyncNamedPipe() = default;
+  // How Close() asks the system to cancel an operation: CancelIoEx, unless a
+  // test puts a failing one in its place.
+  using CancelFunction = BOOL(WINAPI*)(HANDLE file, LPOVERLAPPED overlapped);
+  // How long Close() waits for a cancelled operation, before and again after
+  // closing the handle.
+  static constexpr DWORD kCancelWaitMs = 1000;
+
+  explicit AsyncNamedPipe(CancelFunction cancel = &::CancelIoEx);
   AsyncNamedPipe(const AsyncNamedPipe&) = delete;
   AsyncNamedPipe& operator=(const AsyncNamedPipe&) = delete;
   ~AsyncNamedPipe();
@@ -73,6 +83,9 @@ class AsyncNamedPipe {
   void Close();
 
   bool IsOpen() const { return handle_.valid(); }
+  // True when the system has finished every operation ever begun here, so
+  // the buffers are the object's own again. Always true after Close().
+  bool IoSettled() const;
   bool ReadPending() const { return readPending_; }
   bool WritePending() const { return writePending_; }
   // The pipe itself, for identity checks of the server; null or
@@ -82,16 +95,24 @@ class AsyncNamedPipe {
   HANDLE WriteEvent() const { return writeEvent_.get(); }
 
  private:
-  void CancelPending(OVERLAPPED& overlapped, bool& pending);
+  // What the system writes into while an operation is in flight.
+  struct IoBuffers {
+    std::array<uint8_t, kReadBufferSize> read{};
+    OVERLAPPED readOverlapped{};
+    std::array<uint8_t, kWriteBufferSize> write{};
+    OVERLAPPED writeOverlapped{};
+  };
 
+  // Asks for the cancellation of the operation on `overlapped` if it is in
+  // flight and waits for it at most kCancelWaitMs; true once it is finished.
+  bool Cancel(OVERLAPPED& overlapped, bool pending);
+
+  CancelFunction cancel_;
   FileHandle handle_;
-  std::array<uint8_t, kReadBufferSize> readBuffer_{};
-  OVERLAPPED readOverlapped_{};
+  std::unique_ptr<IoBuffers> io_;
   EventHandle readEvent_;
   bool readPending_ = false;
-  std::array<uint8_t, kWriteBufferSize> writeBuffer_{};
   DWORD writeLength_ = 0;
-  OVERLAPPED writeOverlapped_{};
   EventHandle writeEvent_;
   bool writePending_ = false;
 };

@@ -25,6 +25,33 @@ bool IsConnectionLost(DWORD error) {
   }
 }
 
+// Whether `text` nests arrays and objects at most `limit` deep, found without
+// parsing: a megabyte of "[" would otherwise become a million nested values
+// (tens of MiB) before the parser could refuse it.
+bool NestingWithin(const std::string& text, int limit) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return false;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 IpcClient::ServerCheck IpcClient::RequireService(const std::string& serviceName) {
@@ -60,11 +87,7 @@ IpcClient::IpcClient(std::string pipeName, ServerCheck check)
 IpcClient::~IpcClient() { pipe_->Close(); }
 
 void IpcClient::Connect() {
-  if (pipe_->IsOpen()) {
-    pipe_->Close();
-    rxBuffer_.clear();
-    writeQueue_.clear();
-  }
+  if (pipe_->IsOpen()) CloseAndDrop();
   if (!pipe_->Open(pipeName_)) {
     const DWORD error = ::GetLastError();
     spdlog::error("IpcClient: pipe connect failed ({:#x})", Win32Code(error));
@@ -79,7 +102,7 @@ void IpcClient::Connect() {
   if (delegate_) delegate_->OnConnected();
   // A read is kept in flight for the whole connection, so frames the service
   // pushes on its own are taken as they come rather than with the next poll.
-  StartRead();
+  ArmRead();
 }
 
 bool IpcClient::SendStartTunnel() { return SendRequest(ReqStartTunnel(), "StartTunnel", false); }
@@ -111,14 +134,17 @@ bool IpcClient::SendStartTracing(const std::string& host, uint16_t port) {
 }
 
 bool IpcClient::SendRequest(const ToJson& request, const char* name, bool debugLevel) {
+  // Requests come at least once a second while connected (the poll), which
+  // is often enough to close the bursts of a peer that went quiet.
+  log_.Flush();
   std::string text;
   if (!SerializeMessage(request, text)) return false;
   spdlog::log(debugLevel ? spdlog::level::debug : spdlog::level::info, "IpcClient: sending {} request ({} bytes)", name,
               text.size());
-  return Send(text);
+  return Send(text, name);
 }
 
-bool IpcClient::Send(const std::string& text) {
+bool IpcClient::Send(const std::string& text, const char* type) {
   if (!pipe_->IsOpen()) {
     spdlog::warn("IpcClient: not connected, request not sent");
     return false;
@@ -131,7 +157,7 @@ bool IpcClient::Send(const std::string& text) {
       spdlog::error("IpcClient: {} requests already wait for the pipe, request not sent", writeQueue_.size());
       return false;
     }
-    writeQueue_.push_back(std::move(frame));
+    writeQueue_.push_back({type, std::move(frame)});
     return true;
   }
   switch (pipe_->Write(frame.data(), frame.size())) {
@@ -140,9 +166,10 @@ bool IpcClient::Send(const std::string& text) {
       return false;
     case IoOutcome::kDone:
       // Re-arms reading after a read failed without losing the connection.
-      StartRead();
+      ArmRead();
       return true;
     case IoOutcome::kInFlight:
+      writing_ = type;
       return true;
   }
   return true;
@@ -150,15 +177,18 @@ bool IpcClient::Send(const std::string& text) {
 
 void IpcClient::WriteNext() {
   while (pipe_->IsOpen() && !pipe_->WritePending() && !writeQueue_.empty()) {
-    const std::vector<uint8_t> frame = std::move(writeQueue_.front());
+    QueuedRequest next = std::move(writeQueue_.front());
     writeQueue_.pop_front();
-    switch (pipe_->Write(frame.data(), frame.size())) {
+    switch (pipe_->Write(next.frame.data(), next.frame.size())) {
       case IoOutcome::kFailed:
         OnError(::GetLastError());
+        // Its Send* returned true long ago; the caller hears of it here.
+        if (delegate_) delegate_->OnRequestDropped(next.type);
         break;
       case IoOutcome::kDone:
         break;
       case IoOutcome::kInFlight:
+        writing_ = next.type;
         return;
     }
   }
@@ -168,14 +198,58 @@ void IpcClient::OnWriteEvent() {
   if (!pipe_->WritePending()) return;
   if (!pipe_->WriteCompleted()) {
     OnError(::GetLastError());
+    // Still marked when the connection survived (a partial write): the
+    // request is lost all the same.
+    if (const char* lost = std::exchange(writing_, nullptr); lost && delegate_) delegate_->OnRequestDropped(lost);
   } else {
-    StartRead();
+    writing_ = nullptr;
+    ArmRead();
   }
   WriteNext();
 }
 
-void IpcClient::StartRead() {
+void IpcClient::ArmRead() {
+  // Inside a turn (a delegate sending from a callback) the turn itself reads
+  // on; a nested one would get a fresh budget of its own.
+  if (pumping_ || resume_ || !pipe_->IsOpen() || pipe_->ReadPending()) return;
+  Pump(std::chrono::steady_clock::now() + kTurnBudget);
+}
+
+void IpcClient::OnReadEvent() {
+  const auto end = std::chrono::steady_clock::now() + kTurnBudget;
+  if (pipe_->ReadPending()) {
+    std::vector<uint8_t> data;
+    if (!pipe_->ReadCompleted(data)) {
+      OnError(::GetLastError());
+      return;
+    }
+    rxBuffer_.insert(rxBuffer_.end(), data.begin(), data.end());
+  } else if (!resume_) {
+    return;
+  }
+  resume_ = false;
+  Pump(end);
+}
+
+void IpcClient::Pump(std::chrono::steady_clock::time_point end) {
+  pumping_ = true;
+  // The flag is cleared however the turn ends, delegate exceptions included.
+  struct Clear {
+    bool& flag;
+    ~Clear() { flag = false; }
+  } clear{pumping_};
   while (pipe_->IsOpen()) {
+    if (std::chrono::steady_clock::now() >= end) {
+      // The rest waits for the next turn of the owner's loop, which serves
+      // its window messages first.
+      resume_ = true;
+      ::SetEvent(pipe_->ReadEvent());
+      return;
+    }
+    if (HandleNextFrame()) continue;
+    if (!pipe_->IsOpen()) return;
+    // Nothing complete is held, so reading cannot pile up more than one
+    // read beyond the frame being assembled.
     std::vector<uint8_t> data;
     switch (pipe_->Read(data)) {
       case IoOutcome::kInFlight:
@@ -186,88 +260,85 @@ void IpcClient::StartRead() {
         OnError(::GetLastError());
         return;
       case IoOutcome::kDone:
-        OnData(data);
+        rxBuffer_.insert(rxBuffer_.end(), data.begin(), data.end());
         break;
     }
   }
 }
 
-void IpcClient::OnReadEvent() {
-  if (!pipe_->ReadPending()) return;
-  std::vector<uint8_t> data;
-  if (!pipe_->ReadCompleted(data)) {
-    OnError(::GetLastError());
-    return;
-  }
-  OnData(data);
-  StartRead();
-}
-
-void IpcClient::OnData(const std::vector<uint8_t>& bytes) {
-  rxBuffer_.insert(rxBuffer_.end(), bytes.begin(), bytes.end());
-  // Every complete frame is handled now; frames left waiting for the next
-  // read would pile up behind a response that spans several reads.
+bool IpcClient::HandleNextFrame() {
   uint32_t length = 0;
-  while (pipe_->IsOpen() && PeekFrameLength(rxBuffer_, length)) {
-    if (length > kMaxIncomingPayload) {
-      spdlog::error("IpcClient: incoming frame of {} bytes exceeds {}, dropping the connection", length,
-                    kMaxIncomingPayload);
-      Disconnect();
-      return;
-    }
-    std::string payload;
-    if (!TakeFrame(rxBuffer_, payload)) return;
-    HandleMessage(payload);
+  if (!PeekFrameLength(rxBuffer_, length)) return false;
+  if (length > kMaxIncomingPayload) {
+    spdlog::error("IpcClient: incoming frame of {} bytes exceeds {}, dropping the connection", length,
+                  kMaxIncomingPayload);
+    Disconnect();
+    return false;
   }
+  std::string payload;
+  if (!TakeFrame(rxBuffer_, payload)) return false;
+  HandleMessage(payload);
+  return true;
 }
 
 template <typename Response>
 void IpcClient::Deliver(const json& value, const char* structure, void (IpcClientDelegate::*slot)(const Response&)) {
   Response response;
   if (!response.Read(value)) {
-    spdlog::error("IpcClient: convert {} from json failed", structure);
+    log_.Log(spdlog::level::err, structure, fmt::format("IpcClient: convert {} from json failed", structure));
     return;
   }
   if (delegate_) (delegate_->*slot)(response);
 }
 
 void IpcClient::HandleMessage(const std::string& text) {
+  if (!NestingWithin(text, kMaxNesting)) {
+    log_.Log(
+        spdlog::level::err, "nesting",
+        fmt::format("IpcClient: response nested deeper than {} levels dropped ({} bytes)", kMaxNesting, text.size()));
+    return;
+  }
   json value;
   try {
     value = json::parse(text);
   } catch (const json::exception& e) {
-    spdlog::error("IpcClient: parse response failed: ({})", e.what());
+    log_.Log(spdlog::level::err, "parse", fmt::format("IpcClient: parse response failed: ({})", e.what()));
     return;
   }
   const auto type = value.is_object() ? value.find("type") : value.end();
   if (!value.is_object() || type == value.end() || !type->is_string()) {
-    spdlog::error("IpcClient: response without a string type dropped ({} bytes)", text.size());
+    log_.Log(spdlog::level::err, "untyped",
+             fmt::format("IpcClient: response without a string type dropped ({} bytes)", text.size()));
     return;
   }
   const std::string& name = type->get_ref<const std::string&>();
+  const auto got = [this](spdlog::level::level_enum level, const char* response) {
+    log_.Log(level, response, fmt::format("IpcClient: got {} response", response));
+  };
   if (name == RespStartTunnel::kType) {
-    spdlog::info("IpcClient: got StartTunnel response");
+    got(spdlog::level::info, RespStartTunnel::kType);
     Deliver<RespStartTunnel>(value, "RespStartTunnel", &IpcClientDelegate::OnStartTunnel);
   } else if (name == RespStopTunnel::kType) {
-    spdlog::info("IpcClient: got StopTunnel response");
+    got(spdlog::level::info, RespStopTunnel::kType);
     Deliver<RespStopTunnel>(value, "RespStopTunnel", &IpcClientDelegate::OnStopTunnel);
   } else if (name == RespQueryTunnel::kType) {
-    spdlog::debug("IpcClient: got QueryTunnel response");
+    got(spdlog::level::debug, RespQueryTunnel::kType);
     Deliver<RespQueryTunnel>(value, "RespQueryTunnel", &IpcClientDelegate::OnQueryTunnel);
   } else if (name == RespSetConfig::kType) {
-    spdlog::info("IpcClient: got SetConfig response");
+    got(spdlog::level::info, RespSetConfig::kType);
     Deliver<RespSetConfig>(value, "RespSetConfig", &IpcClientDelegate::OnSetConfig);
   } else if (name == RespSetOutboundMode::kType) {
-    spdlog::info("IpcClient: got SetOutboundMode response");
+    got(spdlog::level::info, RespSetOutboundMode::kType);
     Deliver<RespSetOutboundMode>(value, "RespSetOutboundMode", &IpcClientDelegate::OnSetOutboundMode);
   } else {
-    spdlog::error("IpcClient: invalid type ({})", name);
+    log_.Log(spdlog::level::err, "invalid type", fmt::format("IpcClient: invalid type ({})", name));
   }
 }
 
 void IpcClient::OnError(DWORD error) {
   if (!IsConnectionLost(error)) {
-    spdlog::debug("IpcClient: encountered error ({:#x}) but not disconnect", Win32Code(error));
+    log_.Log(spdlog::level::debug, "error",
+             fmt::format("IpcClient: encountered error ({:#x}) but not disconnect", Win32Code(error)));
     return;
   }
   Disconnect();
@@ -278,12 +349,26 @@ void IpcClient::Disconnect() {
   // The delegate still reads the events here, to take them out of its wait
   // list, so the transport is closed only afterwards.
   if (delegate_) delegate_->OnDisconnected();
+  CloseAndDrop();
+}
+
+void IpcClient::CloseAndDrop() {
   pipe_->Close();
+  resume_ = false;
+  log_.Flush(true);
   // A frame cut off by the loss must not be read as the start of the next
   // connection's first frame.
   rxBuffer_.clear();
   rxBuffer_.shrink_to_fit();
+  // Taken out first: the delegate may send again from inside the report (it
+  // fails, the pipe is closed), and must not find these still queued.
+  std::vector<const char*> dropped;
+  if (writing_) dropped.push_back(writing_);
+  writing_ = nullptr;
+  for (const QueuedRequest& request : writeQueue_) dropped.push_back(request.type);
   writeQueue_.clear();
+  if (!delegate_) return;
+  for (const char* type : dropped) delegate_->OnRequestDropped(type);
 }
 
 }  // namespace halyx

@@ -14,12 +14,19 @@
 //   client.Connect();                        // OnConnected() or OnConnectFailed(error)
 //   client.SendQueryTunnel();                // later OnQueryTunnel(response)
 //
-// Reading: while connected one read is always in flight; every complete frame
-// that arrives is handled at once, and an incoming payload longer than
-// kMaxIncomingPayload is a protocol error that drops the connection.
+// Reading: while connected one read is always in flight; complete frames are
+// handled as they arrive, and an incoming payload longer than
+// kMaxIncomingPayload is a protocol error that drops the connection. A peer
+// cannot hold the owner's thread: one OnReadEvent() works for at most
+// kTurnBudget, then signals ReadEvent() itself and carries on when the loop
+// calls again, after the loop's other work. A payload nested deeper than
+// kMaxNesting is dropped before parsing, and per-frame log lines come through
+// a LogBurst, so a peer repeating a bad frame writes one line and a count.
 // Writing: one write is in flight at most; requests offered meanwhile wait in
 // a queue of kMaxQueuedRequests frames and go out in order as writes finish.
-// Past that bound a request fails (logged) instead of piling up.
+// Past that bound a request fails (logged) instead of piling up. When the
+// connection goes, the write in flight and every queued request are reported
+// to the delegate as dropped, so none of them vanishes unheard.
 //
 // Trust: the client runs elevated, and any local process could create the
 // pipe name while the service is stopped. A connection is kept only when the
@@ -33,6 +40,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -42,6 +50,7 @@
 #include <vector>
 
 #include "tunnel/async_named_pipe.h"
+#include "tunnel/log_burst.h"
 #include "tunnel/messages.h"
 
 namespace halyx {
@@ -66,6 +75,11 @@ class IpcClientDelegate {
   virtual void OnQueryTunnel(const RespQueryTunnel& response) = 0;
   virtual void OnSetConfig(const RespSetConfig& response) = 0;
   virtual void OnSetOutboundMode(const RespSetOutboundMode& response) = 0;
+  // A request of `type` that was accepted (its Send* returned true) but not
+  // yet written whole is lost with the connection; called once per request,
+  // in the order they were offered, after OnDisconnected(). The default
+  // ignores it.
+  virtual void OnRequestDropped(const char* type) { static_cast<void>(type); }
 
  protected:
   ~IpcClientDelegate() = default;
@@ -80,8 +94,14 @@ class IpcClient {
 
   // Frames waiting behind the write in flight.
   static constexpr std::size_t kMaxQueuedRequests = 64;
-  // Incoming payloads above this are a protocol error.
-  static constexpr uint32_t kMaxIncomingPayload = 16u * 1024 * 1024;
+  // Incoming payloads above this are a protocol error: the largest response
+  // the service sends is a few hundred bytes.
+  static constexpr uint32_t kMaxIncomingPayload = 1u << 20;
+  // Deepest nesting of arrays and objects accepted in a payload; responses
+  // nest two deep.
+  static constexpr int kMaxNesting = 16;
+  // Time one OnReadEvent() may spend before leaving the rest to the next turn.
+  static constexpr std::chrono::milliseconds kTurnBudget{50};
 
   // Accepts only a pipe served by the running service `serviceName`
   // (GetNamedPipeServerProcessId against QueryServiceStatusEx).
@@ -102,6 +122,10 @@ class IpcClient {
   // A connection still open is closed first (without OnDisconnected()).
   void Connect();
   bool IsConnected() const { return pipe_->IsOpen(); }
+  // Ends the connection as a lost one: OnDisconnected(), then the transport
+  // is closed and what was still to be written is reported dropped. Nothing
+  // happens while disconnected.
+  void Disconnect();
 
   // Each returns true when the frame was written, is being written or waits
   // in the queue; false when the send failed (logged; a connection-losing
@@ -124,22 +148,39 @@ class IpcClient {
 
  private:
   bool SendRequest(const ToJson& request, const char* name, bool debugLevel);
-  bool Send(const std::string& text);
+  bool Send(const std::string& text, const char* type);
+  // Closes the transport and reports what was still to be written.
+  void CloseAndDrop();
   void WriteNext();
-  void StartRead();
-  void OnData(const std::vector<uint8_t>& bytes);
+  // Begins reading unless a read is in flight or a turn is already reading.
+  void ArmRead();
+  // Handles the complete frames held and reads on while reads complete at
+  // once, until `end`; then leaves the rest to the next turn.
+  void Pump(std::chrono::steady_clock::time_point end);
+  // Takes and handles the frame at the front of rxBuffer_; false when none is
+  // complete (or the connection was dropped for it).
+  bool HandleNextFrame();
   void HandleMessage(const std::string& text);
   template <typename Response>
   void Deliver(const json& value, const char* structure, void (IpcClientDelegate::*slot)(const Response&));
   void OnError(DWORD error);
-  void Disconnect();
 
   IpcClientDelegate* delegate_ = nullptr;
   std::string pipeName_;
   ServerCheck check_;
   std::unique_ptr<AsyncNamedPipe> pipe_;
   std::vector<uint8_t> rxBuffer_;
-  std::deque<std::vector<uint8_t>> writeQueue_;
+  LogBurst log_{"IpcClient"};
+  bool pumping_ = false;
+  // A turn ran out of time with work left; ReadEvent() was signalled for it.
+  bool resume_ = false;
+  struct QueuedRequest {
+    const char* type;
+    std::vector<uint8_t> frame;
+  };
+  std::deque<QueuedRequest> writeQueue_;
+  // Type of the request whose write is in flight; null when none is.
+  const char* writing_ = nullptr;
 };
 
 }  // namespace halyx

@@ -16,7 +16,9 @@ bool HasType(const json& in, const char* type) {
 }
 
 // "result" is a signed 32-bit integer, but services have been seen to send
-// booleans and floats; both are accepted, anything else is not.
+// booleans and floats; both are accepted, anything else is not. An integer
+// outside the 32-bit range is malformed rather than wrapped: 4294967296
+// wrapped is 0, and would read as success.
 bool ReadResult(const json& in, int32_t& result) {
   const auto it = in.find("result");
   if (it == in.end()) return false;
@@ -24,12 +26,18 @@ bool ReadResult(const json& in, int32_t& result) {
     case json::value_t::boolean:
       result = it->get<bool>() ? 1 : 0;
       return true;
-    case json::value_t::number_integer:
-      result = static_cast<int32_t>(it->get<int64_t>());
+    case json::value_t::number_integer: {
+      const int64_t value = it->get<int64_t>();
+      if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) return false;
+      result = static_cast<int32_t>(value);
       return true;
-    case json::value_t::number_unsigned:
-      result = static_cast<int32_t>(it->get<uint64_t>());
+    }
+    case json::value_t::number_unsigned: {
+      const uint64_t value = it->get<uint64_t>();
+      if (value > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return false;
+      result = static_cast<int32_t>(value);
       return true;
+    }
     case json::value_t::number_float: {
       // Truncated toward zero; a value outside the 32-bit range saturates
       // instead of being an undefined conversion.

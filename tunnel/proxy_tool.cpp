@@ -1,6 +1,8 @@
 #include "tunnel/proxy_tool.h"
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include <spdlog/spdlog.h>
@@ -23,7 +25,10 @@ constexpr DWORD kPollMs = 10;
 ProcessHandle LaunchProcess(const std::wstring& path, const std::wstring& args, HANDLE stdErr) {
   LaunchOptions options;
   options.stdError = stdErr;
-  ProcessHandle process = StartProcess(path + L" " + args, options);
+  // Quoted: unquoted, "C:\Program Files\QuorVPN\bin\sysproxy.exe" would
+  // first be tried as "C:\Program.exe", which the elevated client would then
+  // run for whoever managed to put it there.
+  ProcessHandle process = StartProcess(L"\"" + path + L"\" " + args, options);
   if (!process) {
     PreserveLastError keep;
     spdlog::error("TunnelManager: CreateProcessW failed ({:#x})", keep.code());
@@ -41,25 +46,29 @@ bool RunProxyTool(const std::wstring& toolPath, DWORD timeoutMs) {
   // Only the tool holds the write end now, so the pipe breaks once it is gone.
   if (capturing) pipe.CloseWrite();
 
-  // Capture and wait together, both within one deadline: the tool may block
-  // on a full pipe until it is read, and a tool that never exits (or keeps
-  // its standard error open) must not hold the GUI thread.
+  // Capture and wait together, both within one deadline, looked at on every
+  // turn: the tool may block on a full pipe until it is read, and a tool
+  // that never exits, keeps its standard error open or writes without end
+  // must not hold the GUI thread.
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  std::wstring captured;
+  std::string captured;  // raw UTF-16LE bytes: a read may split a code unit
+  std::size_t discarded = 0;
+  std::string chunk;
   bool exited = false;
   for (;;) {
+    bool drained = false;
     if (capturing) {
       DWORD available = 0;
-      std::wstring chunk;
       if (!pipe.Available(available)) {
         capturing = false;
       } else if (available > 0) {
-        if (pipe.Read(chunk) && !chunk.empty()) {
-          captured += chunk;
-        } else {
-          capturing = false;
-        }
-        continue;
+        // An empty or one-byte read is no end: only a broken pipe is.
+        chunk.clear();
+        capturing = pipe.ReadBytes(chunk);
+        const std::size_t room = kProxyToolMaxCapture - captured.size();
+        captured.append(chunk, 0, std::min(room, chunk.size()));
+        discarded += chunk.size() - std::min(room, chunk.size());
+        drained = true;
       }
     }
     if (exited && !capturing) break;
@@ -73,11 +82,13 @@ bool RunProxyTool(const std::wstring& toolPath, DWORD timeoutMs) {
       ::TerminateProcess(process.get(), ERROR_TIMEOUT);
       return false;
     }
+    // After a read the pipe may hold more at once; otherwise wait a little.
+    const DWORD slice = drained ? 0 : std::min(remaining, kPollMs);
     if (exited) {
-      ::Sleep(std::min(remaining, kPollMs));
+      ::Sleep(slice);
       continue;
     }
-    const DWORD wait = ::WaitForSingleObject(process.get(), capturing ? std::min(remaining, kPollMs) : remaining);
+    const DWORD wait = ::WaitForSingleObject(process.get(), capturing ? slice : remaining);
     if (wait == WAIT_OBJECT_0) {
       exited = true;
     } else if (wait == WAIT_FAILED) {
@@ -94,7 +105,15 @@ bool RunProxyTool(const std::wstring& toolPath, DWORD timeoutMs) {
     return false;
   }
   if (code != 0) {
-    spdlog::error("TunnelManager: sysproxy failed ({}): {}", code, WideToUtf8(captured));
+    std::wstring text(captured.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) std::memcpy(text.data(), captured.data(), text.size() * sizeof(wchar_t));
+    text.resize(std::wcslen(text.c_str()));
+    if (discarded == 0) {
+      spdlog::error("TunnelManager: sysproxy failed ({}): {}", code, WideToUtf8(text));
+    } else {
+      spdlog::error("TunnelManager: sysproxy failed ({}): {} ({} more bytes not kept)", code, WideToUtf8(text),
+                    discarded);
+    }
     return false;
   }
   return true;

@@ -54,6 +54,17 @@ bool SyncPipe::Read(std::wstring& out) {
   return true;
 }
 
+bool SyncPipe::ReadBytes(std::string& out) {
+  const std::size_t had = out.size();
+  out.resize(had + kReadSize);
+  DWORD bytes = 0;
+  const bool read = ::ReadFile(readHandle_.get(), out.data() + had, kReadSize, &bytes, nullptr);
+  out.resize(had + (read ? bytes : 0));
+  if (read) return true;
+  if (::GetLastError() != ERROR_BROKEN_PIPE) spdlog::error("SyncPipe: ReadFile failed ({:#x})", LastError());
+  return false;
+}
+
 bool SyncPipe::Available(DWORD& bytes) const {
   bytes = 0;
   if (::PeekNamedPipe(readHandle_.get(), nullptr, 0, nullptr, &bytes, nullptr)) return true;

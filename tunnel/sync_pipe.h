@@ -32,6 +32,11 @@ class SyncPipe : public Pipe {
   // closed its end, `out` is empty and the result true.
   bool Read(std::wstring& out);
 
+  // One blocking read of at most kReadSize raw bytes, appended to `out`
+  // (a read may bring none, or an odd count). False at the end of the data
+  // (every writer has closed its end; not logged) or on a failure (logged).
+  bool ReadBytes(std::string& out);
+
   // Bytes that a Read would return without blocking. False once every writer
   // has gone and nothing is left (or on a failure, logged).
   bool Available(DWORD& bytes) const;

@@ -18,6 +18,7 @@
 #include "base/all_users_directory.h"
 #include "base/unique_handle.h"
 #include "tunnel/frame.h"
+#include "tunnel/protected_folder.h"
 #include "tunnel/proxy_tool.h"
 #include "tunnel/service_supervision.h"
 
@@ -40,12 +41,36 @@ std::map<UINT_PTR, TunnelManager*>& Timers() {
   return timers;
 }
 
+// Names that Win32 maps to a device whatever folder they stand in, with any
+// extension ("nul.conf" is the null device): writing one would write to the
+// device, not to a file the service can load.
+bool IsDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  // Trailing spaces before the extension are dropped by the same rule.
+  base.erase(base.find_last_not_of(' ') + 1);
+  for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (base == device) return true;
+  }
+  // COM1 to COM9 and LPT1 to LPT9, and the superscript digits 1 to 3 that
+  // Windows also accepts there (as they read in the ANSI code page).
+  if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
+  const unsigned char digit = static_cast<unsigned char>(base[3]);
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
 // A name the page hands over must stay a file inside the config folder: the
 // client runs elevated, and "..\..\Windows\x" or "C:\x" would otherwise
-// write wherever the page liked.
+// write wherever the page liked. Names Win32 would silently change (a
+// trailing dot or space is stripped) or cannot hold are refused as well, so
+// the path sent to the service is the file that was written.
 bool IsPlainFileName(const std::string& name) {
-  if (name.find_first_of("\\/:") != std::string::npos) return false;
-  return name.find_first_not_of('.') != std::string::npos;
+  if (name.empty() || name.find_first_of("\\/:*?\"<>|") != std::string::npos) return false;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  if (name.back() == '.' || name.back() == ' ') return false;
+  return !IsDeviceName(name);
 }
 
 // The text as the service reads it: every line ends in CR LF, and a CR LF
@@ -59,28 +84,6 @@ std::string WithCrLf(const std::string& conf) {
   }
   text += "\r\n";
   return text;
-}
-
-// `path` is a directory afterwards. A file of that name is a failure: it is
-// not ours to remove.
-bool EnsureDirectory(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
-    spdlog::error("TunnelManager: {} exists and is not a directory", path);
-    return false;
-  }
-  if (!::CreateDirectoryA(path.c_str(), nullptr)) {
-    PreserveLastError error;
-    // Created meanwhile by someone else (the service creates "QuorVPN" too).
-    const DWORD now = ::GetFileAttributesA(path.c_str());
-    if (error.error() == ERROR_ALREADY_EXISTS && now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY)) {
-      return true;
-    }
-    spdlog::error("TunnelManager: CreateDirectory failed ({:#x})", error.code());
-    return false;
-  }
-  return true;
 }
 
 // `folder` + "\" + `name`, refused when the result would not fit the narrow
@@ -100,7 +103,8 @@ TunnelManager::Settings::Settings()
     : pipeName(kServiceControlPipe),
       serverCheck(IpcClient::RequireService(kTunnelServiceName)),
       configRoot(GetAllUsersDirectory),
-      proxyToolPath(ProxyToolPath()) {}
+      proxyToolPath(ProxyToolPath()),
+      trustedFolderOwner(IsSystemOrAdministrators) {}
 
 TunnelManager& TunnelManager::Instance() {
   static TunnelManager manager{Settings()};
@@ -145,8 +149,24 @@ void CALLBACK TunnelManager::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
 void TunnelManager::OnTimer() {
   if (!connected_) {
     ipc_->Connect();
-  } else {
-    ipc_->SendQueryTunnel();
+    return;
+  }
+  // One poll at a time: a service that stops reading would otherwise fill
+  // the client's write queue in a minute, and every page request after it
+  // would be refused.
+  const ULONGLONG now = ::GetTickCount64();
+  if (pollOutstanding_) {
+    if (now - pollSentAt_ < settings_.answerTimeoutMs) return;
+    spdlog::error("TunnelManager: service has not answered for {} ms, dropping the connection",
+                  settings_.answerTimeoutMs);
+    // The next tick connects again, and a missing pipe brings the service
+    // supervision in.
+    ipc_->Disconnect();
+    return;
+  }
+  if (ipc_->SendQueryTunnel()) {
+    pollOutstanding_ = true;
+    pollSentAt_ = now;
   }
 }
 
@@ -157,20 +177,33 @@ int TunnelManager::Run() {
         ::MsgWaitForMultipleObjectsEx(count, waitHandles_.data(), INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (wait < WAIT_OBJECT_0 + count) {
       ServeHandle(waitHandles_[wait - WAIT_OBJECT_0]);
-    } else if (wait == WAIT_OBJECT_0 + count) {
-      MSG msg{};
-      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
-        if (::CallMsgFilterW(&msg, kMessageFilterCode)) continue;
-        if (DuiLib::CPaintManagerUI::TranslateMessage(&msg)) continue;
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-      }
     } else if (wait == WAIT_FAILED) {
       spdlog::error("TunnelManager: MsgWaitForMultipleObjectsEx failed ({:#x})", LastError());
+      continue;
+    } else if (wait != WAIT_OBJECT_0 + count) {
+      continue;  // WAIT_ABANDONED_0 + i and WAIT_IO_COMPLETION: nothing of ours.
     }
-    // WAIT_ABANDONED_0 + i and WAIT_IO_COMPLETION: nothing of ours.
+    // Also after a pipe event: the wait names a signalled handle before
+    // waiting input, so a pipe that stays busy (the client signals its own
+    // event to go on with a long backlog) would otherwise starve the windows.
+    int code = 0;
+    if (DispatchMessages(code)) return code;
   }
+}
+
+bool TunnelManager::DispatchMessages(int& quitCode) {
+  MSG msg{};
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      quitCode = static_cast<int>(msg.wParam);
+      return true;
+    }
+    if (::CallMsgFilterW(&msg, kMessageFilterCode)) continue;
+    if (DuiLib::CPaintManagerUI::TranslateMessage(&msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  return false;
 }
 
 void TunnelManager::ServeHandle(HANDLE signalled) {
@@ -189,6 +222,7 @@ void TunnelManager::ServeHandle(HANDLE signalled) {
 void TunnelManager::OnConnected() {
   spdlog::info("TunnelManager: IPC connected");
   connected_ = true;
+  pollOutstanding_ = false;
   // Replaced, not appended: handles of an earlier connection are closed and
   // must never reach the wait.
   waitHandles_ = {ipc_->ReadEvent(), ipc_->WriteEvent()};
@@ -208,6 +242,7 @@ void TunnelManager::OnConnectFailed(DWORD error) {
 void TunnelManager::OnDisconnected() {
   spdlog::warn("TunnelManager: IPC connection lost");
   connected_ = false;
+  pollOutstanding_ = false;
   for (const HANDLE event : {ipc_->ReadEvent(), ipc_->WriteEvent()}) {
     waitHandles_.erase(std::remove(waitHandles_.begin(), waitHandles_.end(), event), waitHandles_.end());
   }
@@ -224,6 +259,7 @@ void TunnelManager::OnStopTunnel(const RespStopTunnel& response) {
 }
 
 void TunnelManager::OnQueryTunnel(const RespQueryTunnel& response) {
+  pollOutstanding_ = false;
   if (response.result == result::kSuccess) running_ = response.status.running;
   RaiseResponse(response);
 }
@@ -231,6 +267,15 @@ void TunnelManager::OnQueryTunnel(const RespQueryTunnel& response) {
 void TunnelManager::OnSetConfig(const RespSetConfig& response) { RaiseResponse(response); }
 
 void TunnelManager::OnSetOutboundMode(const RespSetOutboundMode& response) { RaiseResponse(response); }
+
+void TunnelManager::OnRequestDropped(const char* type) {
+  // The poll is the manager's own; the page never asked for it.
+  if (std::string_view(type) == ReqQueryTunnel::kType) return;
+  // Accepted earlier without a notice, so without this the page would hear
+  // neither a response nor a refusal.
+  Refuse(spdlog::level::warn, fmt::format("TunnelManager: {} request lost with the connection", type), type,
+         result::kNotConnected);
+}
 
 void TunnelManager::Start() {
   spdlog::info("TunnelManager::Start()");
@@ -299,7 +344,7 @@ void TunnelManager::CheckSent(bool sent, std::string_view type) {
 
 bool TunnelManager::PrepareConfig(std::string_view type, const std::string& name, const std::string& conf) {
   if (!CheckConnected(type)) return false;
-  if (name.empty() || !IsPlainFileName(name)) {
+  if (!IsPlainFileName(name)) {
     Refuse(spdlog::level::err, fmt::format("TunnelManager: {} failed: invalid name", type), type,
            result::kEmptyConfigName);
     return false;
@@ -329,7 +374,7 @@ bool TunnelManager::WriteConfigFile(const std::string& name, const std::string& 
       spdlog::error("TunnelManager: config folder under {} is too long", path);
       return false;
     }
-    if (!EnsureDirectory(path)) return false;
+    if (!EnsureProtectedFolder(path, settings_.trustedFolderOwner)) return false;
   }
   const bool appended = AppendPath(path, name);
   // The page may choose the extension; only a bare name gets ".conf".
@@ -339,20 +384,8 @@ bool TunnelManager::WriteConfigFile(const std::string& name, const std::string& 
     return false;
   }
 
-  FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    spdlog::error("TunnelManager: cannot open config file {} ({:#x})", path, LastError());
-    return false;
-  }
-  const std::string text = WithCrLf(conf);
-  DWORD written = 0;
-  if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-      written != text.size() || !::FlushFileBuffers(file.get())) {
-    spdlog::error("TunnelManager: cannot write config file {} ({:#x})", path, LastError());
-    return false;
-  }
-  // Closed before the request goes out, so the service never finds it held.
+  if (!WriteProtectedFile(path, WithCrLf(conf))) return false;
+  // Closed again before the request goes out, so the service never finds it held.
   return true;
 }
 

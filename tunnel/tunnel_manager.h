@@ -2,7 +2,9 @@
 // the GUI thread's message loop.
 //
 // TunnelManager keeps the IPC client connected (one attempt a second while
-// the pipe is closed, a QueryTunnel poll a second while it is open), brings
+// the pipe is closed, a QueryTunnel poll a second while it is open, never a
+// second poll while one is unanswered, and a service silent for
+// answerTimeoutMs is dropped and reconnected), brings
 // the "QuorTunnel" service up when its pipe is missing, carries out the six
 // operations the page may call, writes the service's config files under
 // "<all users>\QuorVPN\conf", and reports every outcome as one JSON text on
@@ -46,6 +48,7 @@
 #include "platform/duilib/event_source.h"
 #include "tunnel/ipc_client.h"
 #include "tunnel/messages.h"
+#include "tunnel/protected_folder.h"
 
 namespace halyx {
 
@@ -61,6 +64,12 @@ class TunnelManager : public IpcClientDelegate {
     // error. Default: GetAllUsersDirectory.
     std::function<bool(std::string& folder)> configRoot;
     std::wstring proxyToolPath;  // "<exe folder>\bin\sysproxy.exe"
+    // Who may own an existing "QuorVPN" or "conf" folder that config files
+    // are written into. Default: SYSTEM or Administrators.
+    TrustedOwner trustedFolderOwner;
+    // A connected service that has not answered a poll for this long is
+    // taken as lost.
+    DWORD answerTimeoutMs = 10000;
   };
 
   static constexpr UINT kPollIntervalMs = 1000;
@@ -111,11 +120,15 @@ class TunnelManager : public IpcClientDelegate {
   void OnQueryTunnel(const RespQueryTunnel& response) override;
   void OnSetConfig(const RespSetConfig& response) override;
   void OnSetOutboundMode(const RespSetOutboundMode& response) override;
+  void OnRequestDropped(const char* type) override;
 
  private:
   static void CALLBACK TimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
   void OnTimer();
   void ServeHandle(HANDLE signalled);
+  // Takes every waiting message; true, with WM_QUIT's wParam, when it ends
+  // the loop.
+  bool DispatchMessages(int& quitCode);
 
   // The checks every operation shares: false after the notice (102, 101,
   // 10001) was raised.
@@ -141,6 +154,9 @@ class TunnelManager : public IpcClientDelegate {
   UINT_PTR timerId_ = 0;
   std::unique_ptr<IpcClient> ipc_;
   std::vector<HANDLE> waitHandles_;
+  // A poll was sent and its QueryTunnel answer has not come; when it went.
+  bool pollOutstanding_ = false;
+  ULONGLONG pollSentAt_ = 0;
 };
 
 }  // namespace halyx

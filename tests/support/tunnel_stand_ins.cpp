@@ -166,6 +166,17 @@ bool RunUntil(TunnelManager& manager, const std::function<bool()>& done, DWORD t
   return held;
 }
 
+bool IsOwnUser(PSID sid) {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  EventHandle token(raw);
+  DWORD size = 0;
+  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  return size != 0 && ::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) &&
+         ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid);
+}
+
 TunnelManager::Settings StandInSettings(const std::string& pipeName, const std::wstring& configRoot) {
   TunnelManager::Settings settings;
   if (!pipeName.empty()) {
@@ -176,6 +187,8 @@ TunnelManager::Settings StandInSettings(const std::string& pipeName, const std::
     folder = root;
     return true;
   };
+  // Wine keeps no owners: every file reads as its user's.
+  settings.trustedFolderOwner = [](PSID owner) { return IsSystemOrAdministrators(owner) || IsOwnUser(owner); };
   return settings;
 }
 

@@ -61,8 +61,10 @@ class RecordingDelegate : public IpcClientDelegate {
   void OnQueryTunnel(const RespQueryTunnel& r) override { Add(r); }
   void OnSetConfig(const RespSetConfig& r) override { Add(r); }
   void OnSetOutboundMode(const RespSetOutboundMode& r) override { Add(r); }
+  void OnRequestDropped(const char* type) override { events.push_back(std::string("dropped ") + type); }
 
-  // "connected", "connect-failed <n>", "disconnected", or the response as JSON.
+  // "connected", "connect-failed <n>", "disconnected", "dropped <type>", or
+  // the response as JSON.
   std::vector<std::string> events;
   // When set, OnDisconnected records whether the client's events still exist.
   IpcClient* client = nullptr;
@@ -96,9 +98,13 @@ class EventRecorder {
 // `timeoutMs` passes; true when it held.
 bool RunUntil(TunnelManager& manager, const std::function<bool()>& done, DWORD timeoutMs = 6000);
 
-// A manager writing its config files under `configRoot`, aimed at
-// `pipeName` served by anyone, or at the production pipe and server check
-// when `pipeName` is empty.
+// Whether `sid` is the user this process runs as.
+bool IsOwnUser(PSID sid);
+
+// A manager writing its config files under `configRoot` (in folders owned by
+// SYSTEM, Administrators or this process's user), aimed at `pipeName` served
+// by anyone, or at the production pipe and server check when `pipeName` is
+// empty.
 TunnelManager::Settings StandInSettings(const std::string& pipeName, const std::wstring& configRoot);
 
 }  // namespace halyx::testing

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
 #include "support/log_capture.h"
 #include "support/test_pipe_server.h"
 #include "tunnel/frame.h"
@@ -18,6 +21,14 @@ bool ReadOnce(AsyncNamedPipe& pipe, std::vector<uint8_t>& data) {
   const IoOutcome outcome = pipe.Read(data);
   return outcome == IoOutcome::kDone ||
          (outcome == IoOutcome::kInFlight && WaitSignalled(pipe.ReadEvent()) && pipe.ReadCompleted(data));
+}
+
+bool WaitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 500; ++i) {
+    if (done()) return true;
+    ::Sleep(10);
+  }
+  return false;
 }
 
 std::string Pattern(std::size_t size) {
@@ -153,6 +164,88 @@ TEST(AsyncNamedPipe, CloseCancelsWhatIsInFlightAndAllowsReopening) {
   ASSERT_TRUE(server.Write("again", 1));
   ASSERT_TRUE(ReadOnce(pipe, data));
   EXPECT_EQ(std::string(data.begin(), data.end()), "again");
+}
+
+// Once Close returns, the system has finished with every operation it
+// cancelled: the buffers may be reused or freed at once.
+TEST(AsyncNamedPipe, CloseReturnsOnlyOnceCancelledIoHasFinished) {
+  TestPipeServer server(1, 1024);
+  AsyncNamedPipe pipe;
+  ASSERT_TRUE(pipe.Open(server.name()));
+  std::vector<uint8_t> data;
+  ASSERT_EQ(pipe.Read(data), IoOutcome::kInFlight);
+  const std::string big = Pattern(65536);
+  ASSERT_EQ(pipe.Write(big.data(), big.size()), IoOutcome::kInFlight);
+  EXPECT_FALSE(pipe.IoSettled());
+  pipe.Close();
+  EXPECT_TRUE(pipe.IoSettled());
+}
+
+// A cancel that fails leaves Close bounded: closing the handle ends the
+// operation, or its buffers are left to the system.
+BOOL WINAPI FailingCancel(HANDLE, LPOVERLAPPED) {
+  ::SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST(AsyncNamedPipe, CloseIsBoundedWhenCancellingFails) {
+  TestPipeServer server;
+  // Leaked if Close hangs, so that the test can fail instead of hanging.
+  auto* pipe = new AsyncNamedPipe(&FailingCancel);
+  ASSERT_TRUE(pipe->Open(server.name()));
+  std::vector<uint8_t> data;
+  ASSERT_EQ(pipe->Read(data), IoOutcome::kInFlight);
+  LogCapture log;
+  EventHandle closed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread closer([&pipe, event = closed.get()] {
+    pipe->Close();
+    ::SetEvent(event);
+  });
+  const bool bounded = ::WaitForSingleObject(closed.get(), 4 * AsyncNamedPipe::kCancelWaitMs) == WAIT_OBJECT_0;
+  EXPECT_TRUE(bounded);
+  if (!bounded) {
+    closer.detach();
+    return;
+  }
+  closer.join();
+  EXPECT_TRUE(log.Has(spdlog::level::err, "AsyncNamedPipe: CancelIoEx failed (0x5)"));
+  EXPECT_TRUE(pipe->IoSettled());
+  EXPECT_FALSE(pipe->IsOpen());
+  delete pipe;
+}
+
+// A read or write that completes at once has been collected; its event is
+// not left signalled to wake the owner's loop for nothing.
+TEST(AsyncNamedPipe, ImmediateCompletionLeavesItsEventUnsignalled) {
+  TestPipeServer server;
+  AsyncNamedPipe pipe;
+  ASSERT_TRUE(pipe.Open(server.name()));
+  ASSERT_TRUE(server.Write("ready"));
+  ASSERT_TRUE(WaitFor([&] {
+    DWORD available = 0;
+    return ::PeekNamedPipe(pipe.handle(), nullptr, 0, nullptr, &available, nullptr) && available == 5;
+  }));
+  std::vector<uint8_t> data;
+  ASSERT_EQ(pipe.Read(data), IoOutcome::kDone);
+  EXPECT_EQ(std::string(data.begin(), data.end()), "ready");
+  EXPECT_EQ(::WaitForSingleObject(pipe.ReadEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_EQ(pipe.Write("x", 1), IoOutcome::kDone);
+  EXPECT_EQ(::WaitForSingleObject(pipe.WriteEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+// Opening again lets go of the previous connection (its server sees it end)
+// and of the read it had in flight, so the new connection reads afresh.
+TEST(AsyncNamedPipe, OpenWhileOpenClosesThePreviousConnection) {
+  TestPipeServer server(2);
+  AsyncNamedPipe pipe;
+  ASSERT_TRUE(pipe.Open(server.name()));
+  std::vector<uint8_t> data;
+  ASSERT_EQ(pipe.Read(data), IoOutcome::kInFlight);
+  ASSERT_TRUE(pipe.Open(server.name()));
+  EXPECT_FALSE(server.Write("late", 0));
+  ASSERT_TRUE(server.Write("second", 1));
+  ASSERT_TRUE(ReadOnce(pipe, data));
+  EXPECT_EQ(std::string(data.begin(), data.end()), "second");
 }
 
 }  // namespace

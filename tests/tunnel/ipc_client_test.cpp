@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "support/log_capture.h"
@@ -20,6 +22,10 @@ using namespace ::halyx::testing;
 const std::string kQuery = R"({"result":0,"status":{"config":"c","outbound":"o","running":true},"type":"QueryTunnel"})";
 const std::string kOutbound = R"({"result":3,"type":"SetOutboundMode"})";
 const std::string kStop = R"({"result":0,"type":"StopTunnel"})";
+
+std::size_t LinesStartingWith(const std::vector<LogCapture::Record>& records, const std::string& start) {
+  return std::count_if(records.begin(), records.end(), [&](const auto& r) { return r.text.rfind(start, 0) == 0; });
+}
 
 // A client connected to a scripted server, with a recording delegate.
 struct Scripted {
@@ -94,8 +100,14 @@ TEST(IpcClientMessages, UnusableFramesAreDroppedWithOneErrorLine) {
       {R"({"type":"LoadConfig","result":0})", "IpcClient: invalid type (LoadConfig)"},
       {R"({"type":"StartTracing","result":0})", "IpcClient: invalid type (StartTracing)"},
       {R"({"type":"StartTunnel","result":"0"})", "IpcClient: convert RespStartTunnel from json failed"},
+      {R"({"type":"StartTunnel","result":4294967296})", "IpcClient: convert RespStartTunnel from json failed"},
       {R"({"type":"QueryTunnel","result":0,"status":{"running":1,"config":"","outbound":""}})",
        "IpcClient: convert RespQueryTunnel from json failed"},
+      // Refused before parsing: as values it would take tens of MiB.
+      {std::string(30000, '[') + std::string(30000, ']'),
+       "IpcClient: response nested deeper than 16 levels dropped (60000 bytes)"},
+      {R"({"type":"SetOutboundMode","result":[[[[[[[[[[[[[[[[[0]]]]]]]]]]]]]]]]]})",
+       "IpcClient: response nested deeper than 16 levels dropped"},
   };
   for (const auto& [payload, line] : cases) {
     SCOPED_TRACE(payload);
@@ -110,6 +122,24 @@ TEST(IpcClientMessages, UnusableFramesAreDroppedWithOneErrorLine) {
               1);
     EXPECT_TRUE(s.client.IsConnected());
   }
+}
+
+// A peer repeating a bad frame writes one line and, once the burst is over,
+// one line with the count.
+TEST(IpcClientMessages, RepeatedBadFramesAreLoggedOnceWithACount) {
+  Scripted s;
+  LogCapture log;
+  std::string frames;
+  for (int i = 0; i < 500; ++i) frames += Frame("not json");
+  ASSERT_TRUE(s.server.Write(frames + Frame(kOutbound)));
+  ASSERT_TRUE(s.WaitEvents(2));
+  s.client.Disconnect();
+  const auto records = log.Records();
+  ASSERT_EQ(LinesStartingWith(records, "IpcClient: parse response failed"), 1u);
+  const std::string first = std::find_if(records.begin(), records.end(), [](const auto& r) {
+                              return r.text.rfind("IpcClient: parse response failed", 0) == 0;
+                            })->text;
+  EXPECT_TRUE(log.Has(spdlog::level::err, "IpcClient: 499 more lines like \"" + first + "\" not written"));
 }
 
 TEST(IpcClientMessages, WithoutDelegateResponsesAreStillReadAndLogged) {
@@ -147,8 +177,10 @@ TEST(IpcClientErrors, OversizedRequestFailsButKeepsTheConnection) {
   EXPECT_EQ(s.server.ReadExactly(26), std::vector<uint8_t>(BuildFrame(R"({"type":"QueryTunnel"})")));
 }
 
+// The largest response is a few hundred bytes; a length above 1 MiB is a
+// peer to stop listening to, not a buffer to grow.
 TEST(IpcClientErrors, LengthAboveTheCapDropsTheConnection) {
-  for (const uint32_t length : {0xFFFFFFFFu, IpcClient::kMaxIncomingPayload + 1}) {
+  for (const uint32_t length : {0xFFFFFFFFu, (1u << 20) + 1}) {
     Scripted s;
     LogCapture log;
     std::string header(4, '\0');
@@ -172,6 +204,36 @@ TEST(IpcClientErrors, MissingPipeReportsFileNotFound) {
   EXPECT_TRUE(log.Has(spdlog::level::err, "IpcClient: pipe connect failed (0x2)"));
 }
 
+// A peer that floods the pipe does not hold the caller: one read event is
+// served for a bounded time, then the client signals its own event and goes
+// on at the next call.
+TEST(IpcClientReads, FloodIsServedInBoundedTurns) {
+  Scripted s;
+  constexpr int kFrames = 60000;
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    std::string block;
+    for (int i = 0; i < 500; ++i) block += Frame(kOutbound);
+    for (int sent = 0; sent < kFrames && !stop; sent += 500) {
+      if (!s.server.Write(block)) break;
+    }
+  });
+  ASSERT_TRUE(WaitSignalled(s.client.ReadEvent()));
+  s.client.OnReadEvent();
+  const std::size_t firstTurn = s.delegate.events.size() - 1;
+  EXPECT_GT(firstTurn, 0u);
+  EXPECT_LT(firstTurn, static_cast<std::size_t>(kFrames));
+  // The rest is left for the next turn, which the event announces.
+  EXPECT_EQ(::WaitForSingleObject(s.client.ReadEvent(), 0), WAIT_OBJECT_0);
+  s.client.OnReadEvent();
+  EXPECT_GT(s.delegate.events.size() - 1, firstTurn);
+  EXPECT_TRUE(PumpUntil(
+      s.client, [&] { return s.delegate.events.size() >= kFrames + 1; }, 60000));
+  stop = true;
+  s.client.Disconnect();
+  writer.join();
+}
+
 // Requests offered while a write is in flight wait their turn, in order, up
 // to a bound. A one-byte pipe buffer keeps each write in flight until read.
 TEST(IpcClientWrites, RequestsBehindAWriteInFlightGoOutInOrder) {
@@ -187,6 +249,22 @@ TEST(IpcClientWrites, RequestsBehindAWriteInFlightGoOutInOrder) {
       s.client, [&] { return s.server.Available() == 0 && got.size() == expected.size(); }, 5000);
   reader.join();
   EXPECT_EQ(std::string(got.begin(), got.end()), expected);
+}
+
+// Requests accepted but not yet written when the connection goes are each
+// reported once, in order, after the disconnection.
+TEST(IpcClientWrites, RequestsNotWrittenWhenTheConnectionGoesAreReportedDropped) {
+  Scripted s(1);
+  ASSERT_TRUE(s.client.SendStartTunnel());  // in flight: nobody reads
+  ASSERT_TRUE(s.client.SendStopTunnel());
+  ASSERT_TRUE(s.client.SendSetConfig("p", "t", 1, "i"));
+  ASSERT_TRUE(s.client.SendStartTracing("h", 1));
+  ASSERT_TRUE(s.client.SendQueryTunnel());
+  s.server.CloseInstance(0);
+  ASSERT_TRUE(s.WaitEvents(7));
+  PumpFor(s.client, 100);
+  EXPECT_EQ(s.delegate.events, s.Events({"disconnected", "dropped StartTunnel", "dropped StopTunnel",
+                                         "dropped SetConfig", "dropped StartTracing", "dropped QueryTunnel"}));
 }
 
 TEST(IpcClientWrites, QueueBeyondItsBoundRefusesTheRequest) {

@@ -56,7 +56,8 @@ TEST(ServiceMessages, RequestWithInvalidUtf8IsRefusedNotThrown) {
   EXPECT_TRUE(SerializeMessage(set, text));
 }
 
-// "result" accepts any number or boolean and nothing else; the type must match.
+// "result" accepts any number or boolean and nothing else, an integer only
+// within 32 bits; the type must match.
 TEST(ServiceMessages, ResultConvertsNumbersAndBooleansOfItsOwnTypeOnly) {
   const struct {
     const char* text;
@@ -69,7 +70,13 @@ TEST(ServiceMessages, ResultConvertsNumbersAndBooleansOfItsOwnTypeOnly) {
       {R"({"type":"StartTunnel","result":2.9})", true, 2},
       {R"({"type":"StartTunnel","result":-2.9})", true, -2},
       {R"({"type":"StartTunnel","result":-7})", true, -7},
-      {R"({"type":"StartTunnel","result":4294967295})", true, -1},
+      {R"({"type":"StartTunnel","result":2147483647})", true, std::numeric_limits<int32_t>::max()},
+      {R"({"type":"StartTunnel","result":-2147483648})", true, std::numeric_limits<int32_t>::min()},
+      {R"({"type":"StartTunnel","result":2147483648})", false, 0},
+      {R"({"type":"StartTunnel","result":-2147483649})", false, 0},
+      {R"({"type":"StartTunnel","result":4294967295})", false, 0},
+      {R"({"type":"StartTunnel","result":4294967296})", false, 0},
+      {R"({"type":"StartTunnel","result":18446744073709551615})", false, 0},
       {R"({"type":"StartTunnel","result":1e300})", true, std::numeric_limits<int32_t>::max()},
       {R"({"type":"StartTunnel","result":-1e300})", true, std::numeric_limits<int32_t>::min()},
       {R"({"type":"StartTunnel","result":5,"extra":{"x":[1,2]}})", true, 5},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "support/scoped_temp_dir.h"
 #include "tunnel/sync_pipe.h"
 #include "support/tunnel_stand_ins.h"
 
@@ -40,6 +41,14 @@ TEST(ProxyTool, ExitCodeDecidesAndStandardErrorIsLogged) {
        "TunnelManager: sysproxy failed (259): still"},
       {L"C:\\no\\such\\sysproxy.exe", {}, "TunnelManager: CreateProcessW failed (0x2)"},
       {fake, {{L"QUOR_FAKE_HANG", L"1"}}, "TunnelManager: sysproxy did not exit within 300 ms, terminating it"},
+      // Writing without pause does not hold the runner past its bound.
+      {fake,
+       {{L"QUOR_FAKE_STDERR_FLOOD_MS", L"30000"}, {L"QUOR_FAKE_EXIT", L"1"}},
+       "TunnelManager: sysproxy did not exit within 300 ms, terminating it"},
+      // Reads of no bytes or of half a character do not end the capture.
+      {fake,
+       {{L"QUOR_FAKE_STDERR", L"denied"}, {L"QUOR_FAKE_STDERR_DRIBBLE", L"1"}, {L"QUOR_FAKE_EXIT", L"5"}},
+       "TunnelManager: sysproxy failed (5): denied"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -60,6 +69,31 @@ TEST(ProxyTool, ExitCodeDecidesAndStandardErrorIsLogged) {
       EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
     }
   }
+}
+
+// At most 64 KiB of standard error reach the log line; the rest is counted.
+TEST(ProxyTool, CaptureIsCappedAndTheRestCounted) {
+  ScopedEnvironment env({{L"QUOR_FAKE_STDERR_BYTES", L"200000"}, {L"QUOR_FAKE_EXIT", L"1"}});
+  LogCapture log;
+  EXPECT_FALSE(RunProxyTool(CompanionPath(L"fake_tool.exe")));
+  std::string letters;
+  for (std::size_t i = 0; i < kProxyToolMaxCapture / 2; ++i) letters += static_cast<char>('a' + i % 26);
+  EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: sysproxy failed (1): " + letters + " (" +
+                                              std::to_string(200000 - kProxyToolMaxCapture) + " more bytes not kept)"));
+}
+
+// The tool's path is quoted: a program planted where the first words of an
+// unquoted path with spaces would name it is not run instead.
+TEST(ProxyTool, PathWithSpacesRunsTheToolNotAPlantedPrefix) {
+  ScopedTempDir dir;
+  const std::wstring folder = dir.path() + L"\\tool dir";
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  // Run for an unquoted path, it would get "dir\sysproxy.exe off" and refuse.
+  ASSERT_TRUE(::CopyFileW(CompanionPath(L"bin\\sysproxy.exe").c_str(), (dir.path() + L"\\tool.exe").c_str(), TRUE));
+  ASSERT_TRUE(::CopyFileW(CompanionPath(L"fake_tool.exe").c_str(), (folder + L"\\sysproxy.exe").c_str(), TRUE));
+  LogCapture log;
+  EXPECT_TRUE(RunProxyTool(folder + L"\\sysproxy.exe"));
+  EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 0u);
 }
 
 // The anonymous pipe keeps its own end from children and reports the end of

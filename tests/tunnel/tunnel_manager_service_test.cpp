@@ -4,6 +4,8 @@
 // tests hold a CTest resource lock: they share the service names.
 #include "tunnel/tunnel_manager.h"
 
+#include <aclapi.h>
+
 #include <gtest/gtest.h>
 
 #include "base/all_users_directory.h"
@@ -97,8 +99,24 @@ TEST(TunnelManagerService, MissingServiceRaisesTheQueryTunnelNotice) {
   EXPECT_FALSE(manager.connected());
 }
 
+// The owner of `path` as the system reports it is SYSTEM or Administrators.
+bool OwnedBySystemOrAdministrators(const std::string& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool trusted = IsSystemOrAdministrators(owner);
+  ::LocalFree(descriptor);
+  return trusted;
+}
+
 // The program's own manager writes config files under the all-users folder
-// (which Wine resolves only through the helper's fallback).
+// (which Wine resolves only through the helper's fallback), into the folder
+// the service created, when a trusted owner created it. Wine keeps no owners
+// and reports the service's folder as the user's: there the production check
+// refuses it, which is what is tested instead.
 TEST(TunnelManagerService, InstanceWritesConfigUnderTheAllUsersFolder) {
   RegisteredService tunnel(L"QuorTunnel", L"");
   ASSERT_TRUE(tunnel.installed());
@@ -112,6 +130,16 @@ TEST(TunnelManagerService, InstanceWritesConfigUnderTheAllUsersFolder) {
   TunnelManager& manager = TunnelManager::Instance();
   EventRecorder recorder(manager);
   ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  const std::string product = allUsers + "\\QuorVPN";
+  if (FileExists(Widen(product)) && !OwnedBySystemOrAdministrators(product)) {
+    LogCapture log;
+    recorder.events.clear();
+    manager.LoadConfig("home", "x");
+    EXPECT_EQ(recorder.events, std::vector<std::string>{R"({"type":"LoadConfig","result":2})"});
+    EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
+    EXPECT_TRUE(manager.ConfigPath().empty());
+    return;
+  }
   manager.LoadConfig("home", "x");
   EXPECT_EQ(manager.ConfigPath(), path);
   EXPECT_EQ(ReadWholeFile(Widen(path)), "x\r\n");

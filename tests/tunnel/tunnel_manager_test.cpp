@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "support/log_capture.h"
 #include "support/scoped_temp_dir.h"
 #include "support/test_pipe_server.h"
@@ -42,7 +45,8 @@ std::string NextRequest(TestPipeServer& server) {
 struct Connected {
   using Prepare = std::function<void(const std::wstring& root, TunnelManager::Settings& settings)>;
 
-  explicit Connected(const Prepare& prepare = nullptr, bool reachable = true) {
+  explicit Connected(const Prepare& prepare = nullptr, bool reachable = true, DWORD bufferSize = 65536)
+      : server(2, bufferSize) {
     TunnelManager::Settings settings = StandInSettings(reachable ? server.name() : UniquePipeName(), root.path());
     if (prepare) prepare(root.path(), settings);
     manager = std::make_unique<TunnelManager>(std::move(settings));
@@ -60,7 +64,7 @@ struct Connected {
     }
   }
 
-  TestPipeServer server{2};
+  TestPipeServer server;
   ScopedTempDir root;
   std::unique_ptr<TunnelManager> manager;
   std::unique_ptr<EventRecorder> recorder;
@@ -98,6 +102,20 @@ TEST(TunnelManagerChecks, RefusalsComeBeforeFoldersAndRequests) {
       {[](TunnelManager& m) { m.LoadConfig("C:\\evil", "x"); }, "LoadConfig", 106},
       {[](TunnelManager& m) { m.LoadConfig("a/b", "x"); }, "LoadConfig", 106},
       {[](TunnelManager& m) { m.SetConfig("..", "x", "", 0, ""); }, "SetConfig", 106},
+      // Device names, with or without an extension, and names Win32 trims.
+      {[](TunnelManager& m) { m.SetConfig("CON", "x", "", 0, ""); }, "SetConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("nul.conf", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("Aux", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("prn.txt", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("com1", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("COM9.conf", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("lpt5", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("LPT1 .conf", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("conout$", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("home.", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.SetConfig("home ", "x", "", 0, ""); }, "SetConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("ho*me", "x"); }, "LoadConfig", 106},
+      {[](TunnelManager& m) { m.LoadConfig("home\n", "x"); }, "LoadConfig", 106},
       {[](TunnelManager& m) { m.Stop(); }, "StopTunnel", 101},
       {[](TunnelManager& m) { m.StartTracing("", 0); }, "StartTracing", 101},
       {[](TunnelManager& m) { m.StopTracing(); }, "StopTracing", 101},
@@ -121,6 +139,9 @@ TEST(TunnelManagerConfig, ConfigIsWrittenAndItsFullPathSent) {
       {"home", "x", "home.conf", "x\r\n"},
       {"home.txt", "x", "home.txt", "x\r\n"},
       {"lines", "a\nb\r\nc", "lines.conf", "a\r\nb\r\nc\r\n"},
+      // Close to device names, but files.
+      {"com10", "x", "com10.conf", "x\r\n"},
+      {"console", "x", "console.conf", "x\r\n"},
   };
   for (const auto& [name, conf, file, content] : cases) {
     SCOPED_TRACE(name);
@@ -187,6 +208,46 @@ TEST(TunnelManagerConfig, UnwritableConfigRaisesCodeTwoAndSendsNothing) {
   }
 }
 
+// A config file with a second name (a hard link a user planted to another
+// file) is not written through; the other file stays as it was.
+TEST(TunnelManagerConfig, ConfigFileWithASecondNameIsRefused) {
+  Connected c([](const std::wstring& root, TunnelManager::Settings&) {
+    ::CreateDirectoryW((root + L"\\QuorVPN").c_str(), nullptr);
+    ::CreateDirectoryW((root + L"\\QuorVPN\\conf").c_str(), nullptr);
+    FileHandle target(::CreateFileW((root + L"\\target").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(target.get(), "keep", 4, &written, nullptr);
+    ::CreateHardLinkW((root + L"\\QuorVPN\\conf\\home.conf").c_str(), (root + L"\\target").c_str(), nullptr);
+  });
+  ASSERT_TRUE(c.connected);
+  LogCapture log;
+  c.manager->LoadConfig("home", "x");
+  EXPECT_EQ(c.recorder->events, std::vector<std::string>{R"({"type":"LoadConfig","result":2})"});
+  EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: config file " + Narrow(c.root.path()) +
+                                              "\\QuorVPN\\conf\\home.conf is a link, not written"));
+  EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\target"), "keep");
+  EXPECT_EQ(RequestsSent(log), 0u);
+}
+
+// A folder someone else created first (here: owned by the test's user, whom
+// the production check does not trust) is not written into.
+TEST(TunnelManagerConfig, FolderOwnedByAnotherUserIsRefused) {
+  Connected c([](const std::wstring& root, TunnelManager::Settings& settings) {
+    ::CreateDirectoryW((root + L"\\QuorVPN").c_str(), nullptr);
+    settings.trustedFolderOwner = IsSystemOrAdministrators;
+  });
+  ASSERT_TRUE(c.connected);
+  LogCapture log;
+  c.manager->SetConfig("home", "x", "", 0, "");
+  EXPECT_EQ(c.recorder->events, std::vector<std::string>{R"({"type":"SetConfig","result":2})"});
+  const auto records = log.Records();
+  ASSERT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
+  const std::string line = "TunnelManager: " + Narrow(c.root.path()) + "\\QuorVPN is owned by ";
+  EXPECT_EQ(records.back().text.rfind(line, 0), 0u) << records.back().text;
+  EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf"));
+  EXPECT_EQ(RequestsSent(log), 0u);
+}
+
 // Responses move `running` exactly as the state table says and are raised
 // as the service's JSON, whatever their result.
 TEST(TunnelManagerState, ResponsesMoveRunningAsTheStateTableSays) {
@@ -249,6 +310,93 @@ TEST(TunnelManagerState, BrokenPipeKeepsRunningAndReconnectsOnTheNextTick) {
   EXPECT_EQ(manager.waitHandles().size(), 2u);
   EXPECT_TRUE(server.Write(Frame(R"({"result":0,"type":"StopTunnel"})"), 1));
   EXPECT_TRUE(RunUntil(manager, [&] { return !manager.running(); }));
+}
+
+// Requests accepted while an earlier write was stuck reach the page as 102
+// when the connection goes; the manager's own poll does not.
+TEST(TunnelManagerState, RequestsLostWithTheConnectionRaiseNotConnected) {
+  Connected c(nullptr, true, 1);  // a one-byte pipe buffer: the first write stays in flight
+  ASSERT_TRUE(c.connected);
+  ASSERT_TRUE(c.server.Write(Frame(R"({"result":0,"type":"StartTunnel"})")));
+  ASSERT_TRUE(RunUntil(*c.manager, [&] { return c.manager->running(); }));
+  c.recorder->events.clear();
+  c.manager->Stop();
+  c.manager->SetConfig("home", "x", "", 0, "");
+  c.manager->StartTracing("h", 1);
+  c.manager->StopTracing();
+  EXPECT_TRUE(c.recorder->events.empty());
+  LogCapture log;
+  c.server.CloseInstance(0);
+  ASSERT_TRUE(RunUntil(*c.manager, [&] { return !c.manager->connected(); }));
+  EXPECT_EQ(c.recorder->events, (std::vector<std::string>{
+                                    R"({"type":"StopTunnel","result":102})",
+                                    R"({"type":"SetConfig","result":102})",
+                                    R"({"type":"StartTracing","result":102})",
+                                    R"({"type":"StopTracing","result":102})",
+                                }));
+  EXPECT_TRUE(log.Has(spdlog::level::warn, "TunnelManager: StopTunnel request lost with the connection"));
+}
+
+// A poll goes out only once the one before has been answered, and a service
+// that answers none within the bound is dropped and connected again.
+TEST(TunnelManagerPoll, OnePollAtATimeAndASilentServiceIsDropped) {
+  Connected c([](const std::wstring&, TunnelManager::Settings& settings) { settings.answerTimeoutMs = 2500; });
+  ASSERT_TRUE(c.connected);
+  LogCapture log;
+  ASSERT_TRUE(RunUntil(
+      *c.manager, [&] { return !c.manager->connected(); }, 8000));
+  EXPECT_EQ(LinesStartingWith(log, "IpcClient: sending QueryTunnel"), 1u);
+  EXPECT_EQ(LinesStartingWith(log, "TunnelManager: service has not answered for 2500 ms, dropping the connection"), 1u);
+  EXPECT_TRUE(log.Has(spdlog::level::warn, "TunnelManager: IPC connection lost"));
+
+  // The next tick takes the second instance; an answered poll lets the next
+  // one go.
+  ASSERT_TRUE(RunUntil(*c.manager, [&] { return c.manager->connected(); }));
+  const std::string poll = Frame(R"({"type":"QueryTunnel"})");
+  std::atomic<int> polls{0};
+  std::thread service([&] {
+    while (c.server.ReadExactly(poll.size(), 1).size() == poll.size()) {
+      ++polls;
+      c.server.Write(Frame(R"({"result":0,"status":{"config":"","outbound":"","running":false},"type":"QueryTunnel"})"),
+                     1);
+    }
+  });
+  EXPECT_TRUE(RunUntil(
+      *c.manager, [&] { return polls >= 2; }, 6000));
+  c.recorder.reset();
+  c.manager.reset();  // breaks the pipe, which ends the thread
+  service.join();
+}
+
+// A pipe that never runs dry does not starve the loop's window messages:
+// they are served while the flood goes on.
+TEST(TunnelManagerRun, PipeFloodDoesNotStarveWindowMessages) {
+  Connected c;
+  ASSERT_TRUE(c.connected);
+  std::atomic<bool> stop{false};
+  std::atomic<bool> finished{false};
+  std::thread flood([&] {
+    std::string block;
+    for (int i = 0; i < 500; ++i) block += Frame(R"({"result":3,"type":"SetOutboundMode"})");
+    for (int sent = 0; sent < 200000 && !stop; sent += 500) {
+      if (!c.server.Write(block)) return;
+    }
+    finished = true;
+  });
+  bool floodWasRunning = false;
+  EXPECT_TRUE(RunUntil(
+      *c.manager,
+      [&] {
+        if (c.recorder->events.empty()) return false;
+        floodWasRunning = !finished;
+        return true;
+      },
+      60000));
+  EXPECT_TRUE(floodWasRunning);
+  stop = true;
+  c.recorder.reset();
+  c.manager.reset();  // breaks the pipe, which ends the thread
+  flood.join();
 }
 
 // Run ends with the wParam of WM_QUIT (RunUntil shows it dispatches messages).
