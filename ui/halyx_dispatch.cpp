@@ -326,29 +326,28 @@ bool HalyxDispatch::FillRecord(const char* name, const std::string& plaintext, R
   return false;
 }
 
-jsValue HalyxDispatch::SetAdInfo(jsExecState es, jsValue* args, int argc) {
+template <typename Record>
+std::shared_ptr<Record> HalyxDispatch::ReadMeasureRecord(jsExecState es, jsValue* args, int argc, const char* name) {
   ProtectedArgs in;
   std::string plaintext;
-  if (!ReadProtectedArgs(es, args, argc, "SetAdInfo", in) || !Decrypt(es, "SetAdInfo", in, plaintext)) {
-    return ::jsUndefined();
+  if (!ReadProtectedArgs(es, args, argc, name, in) || !Decrypt(es, name, in, plaintext)) return nullptr;
+  auto record = std::make_shared<Record>();
+  if (!FillRecord(name, plaintext, *record)) return nullptr;
+  record->id = in.id;
+  return record;
+}
+
+jsValue HalyxDispatch::SetAdInfo(jsExecState es, jsValue* args, int argc) {
+  if (auto config = ReadMeasureRecord<BenchmarkGameConfig>(es, args, argc, "SetAdInfo")) {
+    ioLoop_->PostGameConfig(std::move(config));
   }
-  auto config = std::make_shared<BenchmarkGameConfig>();
-  if (!FillRecord("SetAdInfo", plaintext, *config)) return ::jsUndefined();
-  config->id = in.id;
-  ioLoop_->PostGameConfig(std::move(config));
   return ::jsUndefined();
 }
 
 jsValue HalyxDispatch::SetAdGlobal(jsExecState es, jsValue* args, int argc) {
-  ProtectedArgs in;
-  std::string plaintext;
-  if (!ReadProtectedArgs(es, args, argc, "SetAdGlobal", in) || !Decrypt(es, "SetAdGlobal", in, plaintext)) {
-    return ::jsUndefined();
+  if (auto config = ReadMeasureRecord<ConnectMediaConfig>(es, args, argc, "SetAdGlobal")) {
+    ioLoop_->PostMediaConfig(std::move(config));
   }
-  auto config = std::make_shared<ConnectMediaConfig>();
-  if (!FillRecord("SetAdGlobal", plaintext, *config)) return ::jsUndefined();
-  config->id = in.id;
-  ioLoop_->PostMediaConfig(std::move(config));
   return ::jsUndefined();
 }
 

@@ -98,6 +98,11 @@ class HalyxDispatch : public BridgeObject {
   // Parses `plaintext` into `record`; false after a warning and notice 3.
   template <typename Record>
   bool FillRecord(const char* name, const std::string& plaintext, Record& record);
+  // The protected arguments of SetAdInfo / SetAdGlobal read, decrypted and
+  // parsed into a record carrying the page's id; null after the notice or
+  // console error the failing step gave.
+  template <typename Record>
+  std::shared_ptr<Record> ReadMeasureRecord(jsExecState es, jsValue* args, int argc, const char* name);
   void PostSystemCommand(WPARAM command) const;
 
   std::unique_ptr<IoLoop> ioLoop_;
