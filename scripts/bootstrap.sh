@@ -46,7 +46,7 @@ export DEBIAN_FRONTEND=noninteractive
 host_packages=(
   "g++-mingw-w64-$deb_arch-posix" "gcc-mingw-w64-$deb_arch-posix" "binutils-mingw-w64-$deb_arch"
   mingw-w64-tools cmake ninja-build make patch xz-utils dpkg-dev
-  nlohmann-json3-dev googletest zip unzip python3 clang-format
+  nlohmann-json3-dev googletest zip unzip python3 clang-format ccache
 )
 if [ "$with_wine" -eq 1 ]; then
   host_packages+=(wine xvfb xauth x11-apps netpbm)
