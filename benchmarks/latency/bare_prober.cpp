@@ -1,0 +1,91 @@
+#include "bare_prober.h"
+
+#include <cstring>
+#include <memory>
+
+#include <uv.h>
+
+namespace halyx::bench {
+
+namespace {
+
+constexpr uint64_t kGraceNs = 1000ull * 1000 * 1000;
+
+struct Socket {
+  uv_udp_t udp{};
+  uv_timer_t timer{};
+  sockaddr_in target{};
+  int left = 0;
+  BareProber::Figures* figures = nullptr;
+  char buffer[64];
+};
+
+void OnAlloc(uv_handle_t* handle, size_t, uv_buf_t* buffer) {
+  auto* socket = static_cast<Socket*>(handle->data);
+  *buffer = uv_buf_init(socket->buffer, sizeof(socket->buffer));
+}
+
+void OnRead(uv_udp_t* handle, ssize_t nread, const uv_buf_t* buffer, const sockaddr* from, unsigned) {
+  if (nread != 8 || !from) return;
+  uint64_t sentAt = 0;
+  std::memcpy(&sentAt, buffer->base, sizeof(sentAt));
+  const uint64_t now = uv_hrtime();
+  if (now - sentAt > kGraceNs) return;
+  auto* figures = static_cast<Socket*>(handle->data)->figures;
+  figures->meanMs += static_cast<double>(now - sentAt) / 1e6;  // a sum until the run is over
+  ++figures->received;
+}
+
+void OnTick(uv_timer_t* timer) {
+  auto* socket = static_cast<Socket*>(timer->data);
+  uint64_t stamp = uv_hrtime();
+  uv_buf_t buffer = uv_buf_init(reinterpret_cast<char*>(&stamp), sizeof(stamp));
+  if (uv_udp_try_send(&socket->udp, &buffer, 1, reinterpret_cast<const sockaddr*>(&socket->target)) == 8) {
+    ++socket->figures->sent;
+  }
+  if (--socket->left == 0) uv_timer_stop(timer);
+}
+
+}  // namespace
+
+BareProber::Figures BareProber::Run(const std::vector<sockaddr_in>& targets, int probes, int spacingMs) {
+  Figures figures;
+  uv_loop_t loop;
+  if (uv_loop_init(&loop) != 0) return figures;
+  std::vector<std::unique_ptr<Socket>> sockets;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    auto socket = std::make_unique<Socket>();
+    socket->udp.data = socket.get();
+    socket->timer.data = socket.get();
+    socket->target = targets[i];
+    socket->left = probes;
+    socket->figures = &figures;
+    uv_udp_init(&loop, &socket->udp);
+    sockaddr_in any{};
+    uv_ip4_addr("0.0.0.0", 0, &any);
+    uv_udp_bind(&socket->udp, reinterpret_cast<const sockaddr*>(&any), 0);
+    uv_udp_recv_start(&socket->udp, &OnAlloc, &OnRead);
+    uv_timer_init(&loop, &socket->timer);
+    const uint64_t offset = static_cast<uint64_t>(spacingMs) * i / targets.size();
+    uv_timer_start(&socket->timer, &OnTick, offset, static_cast<uint64_t>(spacingMs));
+    sockets.push_back(std::move(socket));
+  }
+  uv_timer_t end;
+  uv_timer_init(&loop, &end);
+  end.data = &loop;
+  uv_timer_start(
+      &end, [](uv_timer_t* timer) { uv_stop(static_cast<uv_loop_t*>(timer->data)); },
+      static_cast<uint64_t>(probes) * spacingMs + kGraceNs / 1000000, 0);
+  uv_run(&loop, UV_RUN_DEFAULT);
+  for (auto& socket : sockets) {
+    uv_close(reinterpret_cast<uv_handle_t*>(&socket->udp), nullptr);
+    uv_close(reinterpret_cast<uv_handle_t*>(&socket->timer), nullptr);
+  }
+  uv_close(reinterpret_cast<uv_handle_t*>(&end), nullptr);
+  uv_run(&loop, UV_RUN_DEFAULT);
+  uv_loop_close(&loop);
+  if (figures.received > 0) figures.meanMs /= static_cast<double>(figures.received);
+  return figures;
+}
+
+}  // namespace halyx::bench
