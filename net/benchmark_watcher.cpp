@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #include <spdlog/spdlog.h>
@@ -31,6 +32,7 @@ BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow) : loop_(l
 
 BenchmarkWatcher::~BenchmarkWatcher() {
   OrphanLookups();
+  if (starter_.initialised()) uv_timer_stop(starter_.get());
   // Probes still running go with running_: their handles close, and nothing
   // reports.
 }
@@ -64,7 +66,17 @@ void BenchmarkWatcher::Begin() {
   spdlog::info("benchmark started: {}", config_->id);
   uv_update_time(loop_);
   runStart_ = uv_now(loop_);
-  probesCreated_ = 0;
+  probesQueued_ = 0;
+  if (!starter_.initialised()) {
+    const int status = uv_timer_init(loop_, starter_.get());
+    if (status != 0) {
+      // Without it no probe could wait for its slot: the run cannot happen.
+      spdlog::error("BenchmarkWatcher init timer failed: {}", uv_strerror(status));
+      throw std::runtime_error("no timer for the probes' slots");
+    }
+    starter_.get()->data = this;
+    starter_.SetInitialised();
+  }
 
   interfaceIndex_ = SelectDefaultInterface();
   if (interfaceIndex_ < 0) spdlog::warn("BenchmarkWatcher get default interface failed");
@@ -111,6 +123,7 @@ void BenchmarkWatcher::OrphanLookups() {
 void BenchmarkWatcher::Abandon() {
   OrphanLookups();
   pending_.clear();
+  queued_.clear();
   running_.clear();
   busy_ = false;
   spdlog::warn("BenchmarkWatcher: run abandoned: {}", config_ ? config_->id : std::string());
@@ -165,45 +178,77 @@ void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* r
   sockaddr_storage address{};
   std::memcpy(&address, chosen->ai_addr, std::min<std::size_t>(chosen->ai_addrlen, sizeof(address)));
 
-  const int32_t count = config_->setting.count;
-  const double frequency = config_->setting.frequency;
   std::vector<std::string> names;
   for (const auto& [name, server] : pending_) {
     if (server.host == host) names.push_back(name);
   }
+  const uint64_t intervalMs = static_cast<uint64_t>(config_->setting.frequency * 1000.0);
   for (const std::string& name : names) {
-    const ServerEntry server = pending_.at(name);
+    Queued queued{pending_.at(name), address, 0};
     // The port sits at the same place in both address families.
-    reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(server.port);
-    char text[INET6_ADDRSTRLEN] = {};
-    const int status = address.ss_family == AF_INET
-                           ? uv_ip4_name(reinterpret_cast<const sockaddr_in*>(&address), text, sizeof(text))
-                           : uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(&address), text, sizeof(text));
-    if (status != 0) {
-      spdlog::warn("BenchmarkWatcher get hostname failed: {}", uv_strerror(status));
-    } else {
-      spdlog::info("BenchmarkWatcher latency test to {} ({}:{})", name, text, server.port);
-    }
-
+    reinterpret_cast<sockaddr_in*>(&queued.address)->sin_port = htons(queued.server.port);
     // The servers' first probes are spread over the first interval rather
     // than all sent in one loop pass, whose echoes would then queue behind
-    // each other and come back late.
-    const uint64_t intervalMs = static_cast<uint64_t>(frequency * 1000.0);
-    const uint64_t slot = runStart_ + intervalMs * probesCreated_++ / std::max<std::size_t>(config_->servers.size(), 1);
-    uv_update_time(loop_);
-    const uint64_t now = uv_now(loop_);
-    auto probe = std::make_shared<LatencyBenchmark>(loop_, interfaceIndex_, reinterpret_cast<const sockaddr*>(&address),
-                                                    server.name, server.title, count, this, frequency,
-                                                    slot > now ? slot - now : 0);
+    // each other and come back late. The probes are created at their slots
+    // too: setting up hundreds of sockets in one pass holds up the echoes of
+    // the probes already out.
+    queued.slot = runStart_ + intervalMs * probesQueued_++ / std::max<std::size_t>(config_->servers.size(), 1);
     pending_.erase(name);
-    if (!probe->started()) {
-      // It would never report, and the run would never end.
-      PostAdInfo({server.name, server.title, 0, 1.0});
-      continue;
+    queued_.push_back(std::move(queued));
+  }
+  // Lookups end in any order; slots are handed out in the order they do.
+  StartDueProbes();
+}
+
+void BenchmarkWatcher::OnStarterTimer(uv_timer_t* handle) {
+  auto* watcher = static_cast<BenchmarkWatcher*>(handle->data);
+  if (!Guarded("BenchmarkWatcher: starting probes", [&] { watcher->StartDueProbes(); })) watcher->Abandon();
+}
+
+void BenchmarkWatcher::StartDueProbes() {
+  // Enough per pass to keep up with any slot spacing, few enough that the
+  // echoes of running probes are read in between.
+  constexpr int kPerPass = 8;
+  uv_update_time(loop_);
+  const uint64_t now = uv_now(loop_);
+  for (int started = 0; !queued_.empty() && queued_.front().slot <= now && started < kPerPass; ++started) {
+    const Queued queued = std::move(queued_.front());
+    queued_.pop_front();
+    StartProbe(queued);
+  }
+  if (!queued_.empty()) {
+    const uint64_t slot = queued_.front().slot;
+    const int status =
+        uv_timer_start(starter_.get(), &BenchmarkWatcher::OnStarterTimer, slot > now ? slot - now : 0, 0);
+    if (status != 0) {
+      spdlog::error("BenchmarkWatcher start timer failed: {}", uv_strerror(status));
+      for (const Queued& left : queued_) PostAdInfo({left.server.name, left.server.title, 0, 1.0});
+      queued_.clear();
     }
-    running_.emplace(name, std::move(probe));
   }
   CheckFinished();
+}
+
+void BenchmarkWatcher::StartProbe(const Queued& queued) {
+  const ServerEntry& server = queued.server;
+  const auto* address = reinterpret_cast<const sockaddr*>(&queued.address);
+  char text[INET6_ADDRSTRLEN] = {};
+  const int status = address->sa_family == AF_INET
+                         ? uv_ip4_name(reinterpret_cast<const sockaddr_in*>(address), text, sizeof(text))
+                         : uv_ip6_name(reinterpret_cast<const sockaddr_in6*>(address), text, sizeof(text));
+  if (status != 0) {
+    spdlog::warn("BenchmarkWatcher get hostname failed: {}", uv_strerror(status));
+  } else {
+    spdlog::info("BenchmarkWatcher latency test to {} ({}:{})", server.name, text, server.port);
+  }
+  auto probe = std::make_shared<LatencyBenchmark>(loop_, interfaceIndex_, address, server.name, server.title,
+                                                  config_->setting.count, this, config_->setting.frequency);
+  if (!probe->started()) {
+    // It would never report, and the run would never end.
+    PostAdInfo({server.name, server.title, 0, 1.0});
+    return;
+  }
+  running_.emplace(server.name, std::move(probe));
 }
 
 void BenchmarkWatcher::OnBenchmarkResult(const std::string& name, const std::string& title, int32_t lag,
@@ -226,7 +271,7 @@ void BenchmarkWatcher::PostAdInfo(const LatencyResult& result) {
 }
 
 void BenchmarkWatcher::CheckFinished() {
-  if (busy_ && pending_.empty() && running_.empty()) {
+  if (busy_ && pending_.empty() && queued_.empty() && running_.empty()) {
     busy_ = false;
     spdlog::info("benchmarak finished: {}", config_->id);
   }

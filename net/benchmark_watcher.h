@@ -24,6 +24,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -32,6 +33,7 @@
 
 #include <uv.h>
 
+#include "base/uv_handle.h"
 #include "net/benchmark_task_delegate.h"
 #include "net/measure_config.h"
 #include "net/run_messages.h"
@@ -76,6 +78,12 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
 
  private:
   struct Lookup;
+  // A resolved server waiting for its slot in the first interval.
+  struct Queued {
+    ServerEntry server;
+    sockaddr_storage address;
+    uint64_t slot;  // loop time (ms) its probe is created and sends its first probe
+  };
 
   // The body of Start, once the run counts as begun.
   void Begin();
@@ -85,11 +93,17 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
   static void OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results);
   void HandleLookupFailed(const std::string& host, int status);
   void HandleResolved(const std::string& host, const addrinfo* results);
+  // Creates the probes whose slot has come, a few per loop pass, and wakes
+  // for the next slot.
+  static void OnStarterTimer(uv_timer_t* handle);
+  void StartDueProbes();
+  void StartProbe(const Queued& queued);
   void PostAdInfo(const LatencyResult& result);
   void CheckFinished();
 
   std::shared_ptr<BenchmarkGameConfig> config_;
   std::map<std::string, ServerEntry> pending_;
+  std::deque<Queued> queued_;  // in slot order
   std::map<std::string, std::shared_ptr<LatencyBenchmark>> running_;
   bool busy_ = false;
   int32_t interfaceIndex_ = -1;
@@ -97,7 +111,8 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
   HWND resultWindow_;
   std::set<Lookup*> lookups_;  // in flight; orphaned on destruction
   uint64_t runStart_ = 0;      // loop time (ms) the run began
-  std::size_t probesCreated_ = 0;
+  std::size_t probesQueued_ = 0;
+  UvHandle<uv_timer_t> starter_;
 };
 
 }  // namespace halyx

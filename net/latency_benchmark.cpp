@@ -38,7 +38,7 @@ uint64_t IntervalFromFrequency(double frequency) {
 
 LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target, const std::string& name,
                                    const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate,
-                                   double frequency, uint64_t startDelayMs)
+                                   double frequency)
     : loop_(loop),
       name_(name),
       title_(title),
@@ -47,7 +47,7 @@ LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const so
       delegate_(delegate) {
   // The loop's clock may be a whole busy pass old; the plan starts from now.
   uv_update_time(loop_);
-  nextDue_ = uv_now(loop_) + startDelayMs;
+  nextDue_ = uv_now(loop_);
   endOfRun_ = nextDue_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
   std::memcpy(&target_, target, target->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6));
   timer_.get()->data = this;

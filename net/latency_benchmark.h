@@ -11,8 +11,8 @@
 // and each probe counts once: an echo must carry the time of a probe still
 // unanswered.
 //
-// Schedule: the first probe leaves after `startDelayMs` (a watcher spreads
-// its servers' first probes over the first interval), probe k is planned at
+// Schedule: the first probe leaves at once (a watcher creates its servers'
+// probes spread over the first interval), probe k is planned at
 // first + k x interval, and a late tick sends the late probe at once and
 // keeps the plan for the rest. Each probe has its own deadline, kGraceMs
 // after it left; the run ends as soon as every probe is answered or past its
@@ -64,8 +64,7 @@ class LatencyBenchmark {
   // `target` carries the server's port. `interfaceIndex` < 0: the socket is
   // not bound to an interface.
   LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const sockaddr* target, const std::string& name,
-                   const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate, double frequency,
-                   uint64_t startDelayMs = 0);
+                   const std::string& title, int32_t count, BenchmarkTaskDelegate* delegate, double frequency);
   LatencyBenchmark(const LatencyBenchmark&) = delete;
   LatencyBenchmark& operator=(const LatencyBenchmark&) = delete;
   ~LatencyBenchmark();
