@@ -1,7 +1,8 @@
 // Drives the main window: loads "app\main.html" (beside the executable) with
 // the per-user cookie and storage paths, publishes a new dispatch object on
-// every document-ready, relays the worker threads' results to the page, and
-// opens and keeps the secondary web windows the page asks for.
+// every document-ready, relays the worker threads' results to the page,
+// hands files dropped on the window to the page ("DragAndDrop"), and opens
+// and keeps the secondary web windows the page asks for.
 //
 //   auto window = std::make_shared<MainWnd>();
 //   window->Create(nullptr, L"QuorVPN", BaseWnd::kDialogStyle, 0, 0, 0, 800, 572);
