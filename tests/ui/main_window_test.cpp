@@ -255,24 +255,28 @@ TEST_F(MainWindowTest, DroppedFilesReachThePageExactly) {
 // plain http, a file elsewhere and other schemes do not, whatever the
 // string's case, escapes or "..".
 TEST(WebWindowTrust, OnlyApplicationFolderAndHttpsPagesAreTrusted) {
-  ScopedTempDir app;
-  ScopedTempDir sibling;  // another folder beside it
-  ASSERT_TRUE(WriteWholeFile(app.path() + L"\\page.html", "x"));
-  ASSERT_TRUE(::CreateDirectoryW((app.path() + L"\\sub").c_str(), nullptr));
-  ASSERT_TRUE(WriteWholeFile(app.path() + L"x.html", "x"));  // the folder's name as a prefix
-  const std::wstring base = FileUrl(app.path());
-  const std::wstring name = app.path().substr(app.path().find_last_of(L'\\') + 1);
+  ScopedTempDir root;
+  const std::wstring app = root.path() + L"\\app";
+  for (const wchar_t* folder : {L"\\app", L"\\app\\sub", L"\\appx"}) {
+    ASSERT_TRUE(::CreateDirectoryW((root.path() + folder).c_str(), nullptr));
+  }
+  for (const wchar_t* file : {L"\\app\\page.html", L"\\appx\\page.html", L"\\appx.html"}) {
+    ASSERT_TRUE(WriteWholeFile(root.path() + file, "x"));
+  }
+  const std::wstring base = FileUrl(app);
   for (const std::wstring& trusted : {base + L"/page.html", Lower(base) + L"/PAGE.HTML", base + L"/sub/../page.html",
                                       std::wstring(L"https://example.com/a"), std::wstring(L"HTTPS://Example.com")}) {
-    EXPECT_TRUE(WebWindowController::IsTrustedPage(trusted, app.path())) << WideToUtf8(trusted);
+    EXPECT_TRUE(WebWindowController::IsTrustedPage(trusted, app)) << WideToUtf8(trusted);
   }
+  // A folder or file whose name only starts like the application folder's,
+  // ".." out of it, escaped or not, a missing file, a folder, a share.
   for (const std::wstring& refused :
-       {base + L"x.html", base + L"/../" + name + L"x.html", base + L"/%2e%2e/" + name + L"x.html",
-        base + L"/missing.html", base + L"/sub", FileUrl(sibling.path()) + L"/page.html",
-        std::wstring(L"file://server/share/page.html"), std::wstring(L"http://example.com/"),
-        std::wstring(L"https:///page.html"), std::wstring(L"javascript:HalyxDispatch.StartTunnel()"),
-        std::wstring(L"about:blank"), std::wstring(L"page.html"), std::wstring()}) {
-    EXPECT_FALSE(WebWindowController::IsTrustedPage(refused, app.path())) << WideToUtf8(refused);
+       {base + L"x.html", base + L"x/page.html", base + L"/../appx/page.html", base + L"/%2e%2e/appx/page.html",
+        base + L"/missing.html", base + L"/sub", std::wstring(L"file://server/share/page.html"),
+        std::wstring(L"http://example.com/"), std::wstring(L"https:///page.html"),
+        std::wstring(L"javascript:HalyxDispatch.StartTunnel()"), std::wstring(L"about:blank"),
+        std::wstring(L"page.html"), std::wstring()}) {
+    EXPECT_FALSE(WebWindowController::IsTrustedPage(refused, app)) << WideToUtf8(refused);
   }
   EXPECT_FALSE(WebWindowController::IsTrustedPage(base + L"/page.html", L""));
 }
