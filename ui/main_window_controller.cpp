@@ -1,15 +1,20 @@
 #include "ui/main_window_controller.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 #include <shlwapi.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cwctype>
 #include <utility>
 
 #include <spdlog/spdlog.h>
 
+#include "base/error_code.h"
 #include "base/module_path.h"
+#include "base/unique_handle.h"
 #include "base/utf8.h"
 #include "base/window_messages.h"
 #include "platform/duilib/dpi.h"
@@ -18,6 +23,56 @@
 #include "ui/page_storage.h"
 
 namespace halyx {
+namespace {
+
+using DropHandle = UniqueHandle<NullHandleTraits<HDROP, ::DragFinish>>;
+
+// Longer dropped paths are left out without a log line.
+constexpr UINT kMaxDroppedPath = 258;
+// Longer URLs are no page address but an attempt to exhaust something.
+constexpr std::size_t kMaxWebWindowUrl = 8192;
+constexpr int kMaxWebWindowSide = 4096;
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+  return ::StrCmpNIW(text.c_str(), prefix, static_cast<int>(wcslen(prefix))) == 0;
+}
+
+// Every path the drop holds, in drop order.
+std::vector<std::wstring> DroppedPaths(HDROP drop) {
+  std::vector<std::wstring> paths;
+  const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    const UINT length = ::DragQueryFileW(drop, i, nullptr, 0);
+    if (length < 1 || length > kMaxDroppedPath) continue;
+    std::wstring path(length + 1, L'\0');
+    path.resize(::DragQueryFileW(drop, i, path.data(), length + 1));
+    paths.push_back(std::move(path));
+  }
+  return paths;
+}
+
+// `text` as the inside of a JSON string. Surrogates go as \u escapes, so
+// that a name the file system holds with an unpaired one still arrives unit
+// for unit; the single-quoted literal around the JSON is escaped after.
+std::wstring JsonStringBody(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size() + 8);
+  for (const wchar_t c : text) {
+    if (c == L'\\' || c == L'"') {
+      out += L'\\';
+      out += c;
+    } else if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF)) {
+      static constexpr wchar_t kHex[] = L"0123456789abcdef";
+      out += L"\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
 
 MainWindowController::MainWindowController(std::shared_ptr<MainWnd> window, TunnelManager& tunnel)
     : WindowController(std::move(window)), tunnel_(tunnel) {}
@@ -31,6 +86,10 @@ MainWindowController::~MainWindowController() {
 }
 
 void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
+  if (msg.type == DuiLib::CWkeBrowserUI::kNotifyType && msg.wParam == DuiLib::kWebNotifyDropFiles) {
+    OnDropFiles(msg.lParam);  // consumes the drop on every path
+    return;
+  }
   if (!window_) return;
   if (msg.type == L"windowinit") {
     OnWindowInit();
@@ -50,9 +109,6 @@ void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
     }
     case DuiLib::kWebNotifyUrlChanged:
       spdlog::debug("MainViewController: load url ({})", WideToUtf8(browser->GetUrl().str()));
-      break;
-    case DuiLib::kWebNotifyDropFiles:
-      OnDropFiles(msg.lParam);
       break;
     default:
       break;
@@ -110,16 +166,108 @@ LRESULT MainWindowController::MessageHandler(UINT msg, WPARAM wParam, LPARAM lPa
 }
 
 void MainWindowController::OnDropFiles(LPARAM drop) {
-  // The page has no use for dropped files yet; the drop handle is freed.
-  if (drop != 0) ::DragFinish(reinterpret_cast<HDROP>(drop));
+  // Consumed on every path: without a page the handle is still released.
+  DropHandle owned(reinterpret_cast<HDROP>(drop));
+  if (view_ == nullptr || !owned) return;
+  const std::vector<std::wstring> dropped = DroppedPaths(owned.get());
+  owned.reset();
+
+  std::wstring files;
+  for (std::wstring path : dropped) {
+    spdlog::info("Drag & Drop: {}", WideToUtf8(path));
+    for (wchar_t& c : path) c = static_cast<wchar_t>(std::towlower(c));
+    if (path.size() >= 4 && path.compare(path.size() - 4, 4, L".lnk") == 0 && !ResolveLink(path)) {
+      spdlog::warn("Unable to resolve LNK, skip it.");
+      continue;
+    }
+    if (::PathIsDirectoryW(path.c_str())) {
+      spdlog::info("The path is a directory, skip it.");
+      continue;
+    }
+    files += files.empty() ? L"\"" : L",\"";
+    files += JsonStringBody(path);
+    files += L'"';
+  }
+  const std::wstring json = L"{\"type\":\"DragAndDrop\",\"files\":[" + files + L"]}";
+  // The shell may have run a message loop while it resolved a link.
+  if (view_ == nullptr) return;
+  // Escaped for the single-quoted literal as every other text to the page:
+  // an apostrophe or a line separator in a name would end the literal.
+  const std::wstring script = PageScript::PostResultScript(json);
+  spdlog::info("{}", WideToUtf8(script));
+  ::jsEvalW(::wkeGlobalExec(view_), script.c_str());
+}
+
+bool MainWindowController::ResolveLink(std::wstring& path) {
+  using Microsoft::WRL::ComPtr;
+  ComPtr<IShellLinkW> link;
+  HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(link.GetAddressOf()));
+  if (FAILED(hr)) {
+    spdlog::warn("CoCreateInstance CLSID_ShellLink failed: {:#x}", HResult(hr));
+    return false;
+  }
+  ComPtr<IPersistFile> file;
+  hr = link.As(&file);
+  if (FAILED(hr)) {
+    spdlog::warn("IShellLink::QueryInterface IID_IPersistFile failed: {:#x}", HResult(hr));
+    return false;
+  }
+  hr = file->Load(path.c_str(), 0);
+  if (FAILED(hr)) {
+    spdlog::warn("IPersistFile::Load failed: {:#x}", HResult(hr));
+    return false;
+  }
+  // Flags 0: the shell may ask the user while it looks for a moved target.
+  hr = link->Resolve(WindowHandle(), 0);
+  if (FAILED(hr)) {
+    spdlog::warn("IShellLink::Resolve failed: {:#x}", HResult(hr));
+    return false;
+  }
+  wchar_t target[MAX_PATH] = {};
+  hr = link->GetPath(target, MAX_PATH, nullptr, 0);
+  // S_FALSE: the link has no file-system target (a shell folder).
+  if (hr != S_OK) {
+    spdlog::warn("IShellLink::GetPath failed: {:#x}", HResult(hr));
+    return false;
+  }
+  path = target;
+  spdlog::info("LNK resolved to {}", WideToUtf8(path));
+  return true;
+}
+
+bool MainWindowController::MayOpenWebPage(const std::wstring& url, std::string& why) {
+  if (url.size() > kMaxWebWindowUrl) {
+    why = "the URL is longer than " + std::to_string(kMaxWebWindowUrl) + " characters";
+    return false;
+  }
+  if (std::any_of(url.begin(), url.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; })) {
+    why = "the URL holds control characters";
+    return false;
+  }
+  // Anything else the engine would read as a path relative to the current
+  // folder (a "javascript:" URL included).
+  if (!url.empty() && !StartsWithNoCase(url, L"https://") && !StartsWithNoCase(url, L"http://") &&
+      !StartsWithNoCase(url, L"file:///")) {
+    why = "only http, https and local file URLs open";
+    return false;
+  }
+  return true;
 }
 
 void MainWindowController::OpenWebWindow(const std::wstring& url, int width, int height) {
+  const std::wstring page = url == L"about:blank" ? std::wstring() : url;
+  std::string why;
+  if (!MayOpenWebPage(page, why)) {
+    spdlog::warn("MainWindowController: NewWindow not opened: {}", why);
+    return;
+  }
   auto window = std::make_shared<WebWnd>();
   if (window->Create(nullptr, L"QuorVPNWeb", BaseWnd::kDialogStyle, 0, 0, 0, 375, 600) == nullptr) return;
   auto controller = std::make_shared<WebWindowController>(window, tunnel_);
-  controller->SetSize(width, height);
-  controller->SetUrl(url);
+  // A page's numbers, not the window system's: no side beyond a large screen.
+  controller->SetSize(std::clamp(width, 1, kMaxWebWindowSide), std::clamp(height, 1, kMaxWebWindowSide));
+  controller->SetUrl(page);
   window->SetDPI(DuiLib::CDPI::GetMainMonitorDPI());
   window->CenterWindow();
   controller->Show();

@@ -1,7 +1,8 @@
 // Drives the main window: loads "app\main.html" (beside the executable) with
 // the per-user cookie and storage paths, publishes a new dispatch object on
-// every document-ready, relays the worker threads' results to the page, and
-// opens and keeps the secondary web windows the page asks for.
+// every document-ready, relays the worker threads' results to the page,
+// hands files dropped on the window to the page ("DragAndDrop"), and opens
+// and keeps the secondary web windows the page asks for.
 //
 //   auto window = std::make_shared<MainWnd>();
 //   window->Create(nullptr, L"QuorVPN", BaseWnd::kDialogStyle, 0, 0, 0, 800, 572);
@@ -47,9 +48,19 @@ class MainWindowController : public WindowController, public DuiLib::IMessageFil
 
   LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
-  // Files dropped on the page (an HDROP, consumed here).
+  // Files dropped on the page (an HDROP, consumed here, also without a
+  // page): every file, in drop order, links replaced by their targets,
+  // folders left out, to the page as {"type":"DragAndDrop","files":[...]}.
   void OnDropFiles(LPARAM drop);
+  // Replaces a shell link's path by its target's; false (path unchanged)
+  // after one warning. The shell may show its own search dialog.
+  bool ResolveLink(std::wstring& path);
+  // Opens a web window for an empty URL ("about:blank" too), an http, https
+  // or local file URL, of at most 8192 characters without control
+  // characters; anything else is refused with one warning. Sizes are held to
+  // 1..4096. Which pages get a dispatch object is the web window's decision.
   void OpenWebWindow(const std::wstring& url, int width, int height);
+  static bool MayOpenWebPage(const std::wstring& url, std::string& why);
   // A web window's onClose subscriber (param: its controller).
   bool OnWebWindowClosed(void* param);
   // Logs "QuorDispatch: <type>:\n<json>" and hands the text to the page.
@@ -58,6 +69,7 @@ class MainWindowController : public WindowController, public DuiLib::IMessageFil
   wkeWebView view() const { return view_; }
   std::size_t openWebWindowCount() const { return openWebWindows_.size(); }
   std::size_t closedWebWindowCount() const { return closedWebWindows_.size(); }
+  const std::vector<std::shared_ptr<WebWindowController>>& openWebWindows() const { return openWebWindows_; }
 
  private:
   MainWnd* mainWindow() const { return static_cast<MainWnd*>(window_.get()); }

@@ -2,6 +2,13 @@
 // the size it asked for, publishes a dispatch object on every document-ready
 // and raises onClose (with itself as parameter) when its window closes.
 //
+// Only a page from the application folder (a local file inside the
+// executable's folder) or one fetched over https gets that dispatch object:
+// it controls the tunnel, writes configuration files with administrator
+// rights and opens URLs, and a page over plain http or from anywhere else on
+// the disk can be rewritten by whoever sits on the path or the folder. Such a
+// page is shown without it (one info line). Drops are released unread.
+//
 // Results that the web page's dispatch object posts to its own window
 // (measurements, log archives, "NewWindow") have no page to go to here; the
 // controller consumes them and frees their payloads.
@@ -43,6 +50,11 @@ class WebWindowController : public WindowController, public DuiLib::IMessageFilt
   bool OnWindowClose(void* param);
 
   LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+  // True for an https URL with a host, and for a file URL (no host) naming
+  // an existing file inside `appFolder` once "..", escapes and case are
+  // taken into account.
+  static bool IsTrustedPage(const std::wstring& url, const std::wstring& appFolder);
 
   wkeWebView view() const { return view_; }
 

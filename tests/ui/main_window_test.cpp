@@ -1,17 +1,26 @@
 // The main window and its controller over the real page "app\main.html":
-// worker results reach the page, closing only hides, and the web windows the
-// page opens are kept, released, and free what is posted to them.
+// worker results reach the page, closing only hides, dropped files arrive
+// exactly, and the web windows the page opens are kept, released, free what
+// is posted to them and get a dispatch object only for trusted pages.
 #include <windows.h>
+#include <shlobj.h>
+#include <wrl/client.h>
 
 #include <cstdint>
+#include <cstring>
+#include <cwctype>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/module_path.h"
+#include "base/utf8.h"
 #include "base/window_messages.h"
+#include "support/log_capture.h"
 #include "support/message_pump.h"
+#include "support/net_stand_ins.h"
 #include "support/scoped_temp_dir.h"
 #include "support/tunnel_stand_ins.h"
 #include "tunnel/tunnel_manager.h"
@@ -40,6 +49,48 @@ SIZE_T PrivateBytes() {
   return total;
 }
 
+std::wstring FileUrl(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'\\') c = L'/';
+  }
+  return L"file:///" + path;
+}
+
+// An HDROP as the shell builds it: DROPFILES, then the wide names, each
+// ended by a null, and one more null (two for no names).
+HGLOBAL MakeDrop(const std::vector<std::wstring>& paths, POINT at) {
+  std::wstring names;
+  for (const auto& path : paths) names += path + L'\0';
+  names += paths.empty() ? std::wstring(2, L'\0') : std::wstring(1, L'\0');
+  const SIZE_T bytes = sizeof(DROPFILES) + names.size() * sizeof(wchar_t);
+  HGLOBAL memory = ::GlobalAlloc(GHND, bytes);
+  if (memory == nullptr) return nullptr;
+  auto* header = static_cast<DROPFILES*>(::GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->pt = at;
+  header->fWide = TRUE;
+  std::memcpy(header + 1, names.data(), names.size() * sizeof(wchar_t));
+  ::GlobalUnlock(memory);
+  return memory;
+}
+
+// DragFinish frees the handle: the heap no longer knows it.
+bool Released(HGLOBAL drop) { return ::GlobalSize(drop) == 0; }
+
+bool MakeLink(const std::wstring& link, const std::wstring& target) {
+  Microsoft::WRL::ComPtr<IShellLinkW> shellLink;
+  Microsoft::WRL::ComPtr<IPersistFile> file;
+  return SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                      reinterpret_cast<void**>(shellLink.GetAddressOf()))) &&
+         SUCCEEDED(shellLink->SetPath(target.c_str())) && SUCCEEDED(shellLink.As(&file)) &&
+         SUCCEEDED(file->Save(link.c_str(), TRUE));
+}
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -59,6 +110,32 @@ class MainWindowTest : public ::testing::Test {
 
   std::string Eval(const std::string& script) const { return EvalIn(controller_->view(), script); }
   HWND WebWindow() const { return ::FindWindowW(WebWnd::kClassName, nullptr); }
+
+  // Asks the main page for a web window and waits until the web page ran its
+  // scripts, which define the global `marker` (by then the controller has
+  // decided about the page's dispatch object).
+  std::shared_ptr<WebWindowController> OpenLoaded(const std::wstring& url, const std::string& marker = "pageLoaded") {
+    const std::size_t before = controller_->openWebWindowCount();
+    Eval("HalyxDispatch.NewWindow('" + WideToUtf8(url) + "', 300, 200)");
+    if (!PumpMessagesUntil([&] { return controller_->openWebWindowCount() == before + 1; })) return nullptr;
+    auto web = controller_->openWebWindows().back();
+    if (!PumpMessagesUntil(
+            [&] { return web->view() != nullptr && EvalIn(web->view(), "typeof " + marker) != "undefined"; }, 10000)) {
+      return nullptr;
+    }
+    return web;
+  }
+
+  // Drops `paths` on the middle of the main page; the page's last
+  // DragAndDrop event as "files.join('\n')", or "none".
+  std::string Drop(const std::vector<std::wstring>& paths, HGLOBAL* handle = nullptr) {
+    Eval("lastDrop = null");
+    HGLOBAL drop = MakeDrop(paths, POINT{400, 300});
+    if (handle != nullptr) *handle = drop;
+    if (drop == nullptr || !::PostMessageW(hwnd_, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0)) return "none";
+    if (!PumpMessagesUntil([&] { return Eval("String(lastDrop !== null)") == "true"; })) return "none";
+    return Eval("lastDrop.files.join('\\n')");
+  }
 
   ScopedTempDir configRoot_;
   TunnelManager manager_{StandInSettings(UniquePipeName(), configRoot_.path())};
@@ -89,13 +166,17 @@ TEST_F(MainWindowTest, WorkerResultsReachThePageAndCloseOnlyHides) {
   EXPECT_TRUE(::IsWindowVisible(hwnd_));
 }
 
-// NewWindow opens a web window; a closed one is kept until the next request;
-// whatever is posted to a web window is freed there.
+// Each NewWindow opens a window of its own; a page from the application
+// folder gets its own dispatch object, whose CloseWindow destroys that window
+// only (and stops its own I/O loop); a closed window is kept until the next
+// request; whatever is posted to a web window is freed there.
 TEST_F(MainWindowTest, WebWindowsAreKeptReleasedAndFreeTheirMessages) {
+  auto first = OpenLoaded(FileUrl(BesideExecutable(MainWindowController::kPage)), "HalyxBridge");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(EvalIn(first->view(), "typeof HalyxDispatch"), "object");
   Eval("HalyxDispatch.NewWindow('about:blank', 300, 200)");
-  ASSERT_TRUE(PumpMessagesUntil([&] { return WebWindow() != nullptr; }));
-  const HWND web = WebWindow();
-  EXPECT_EQ(controller_->openWebWindowCount(), 1u);
+  ASSERT_TRUE(PumpMessagesUntil([&] { return controller_->openWebWindowCount() == 2; }));
+  const HWND web = first->GetWindow()->GetHWND();
   RECT client{};
   ::GetClientRect(web, &client);
   EXPECT_EQ(client.right, 300);
@@ -112,16 +193,133 @@ TEST_F(MainWindowTest, WebWindowsAreKeptReleasedAndFreeTheirMessages) {
     PumpMessagesFor(20);
   }
   EXPECT_LT(PrivateBytes(), base + kChunk) << "payloads posted to a web window were not freed";
-  EXPECT_EQ(controller_->openWebWindowCount(), 1u);  // its own NewWindow messages open nothing
+  EXPECT_EQ(controller_->openWebWindowCount(), 2u);  // its own NewWindow messages open nothing
 
-  ::PostMessageW(web, WM_SYSCOMMAND, SC_CLOSE, 0);
+  LogCapture log;
+  EvalIn(first->view(), "call('CloseWindow')");
   ASSERT_TRUE(PumpMessagesUntil([&] { return !::IsWindow(web); }));
-  EXPECT_EQ(controller_->openWebWindowCount(), 0u);
-  EXPECT_EQ(controller_->closedWebWindowCount(), 1u);
-  Eval("HalyxDispatch.NewWindow('about:blank', 300, 200)");
-  ASSERT_TRUE(PumpMessagesUntil([&] { return WebWindow() != nullptr; }));
-  EXPECT_EQ(controller_->closedWebWindowCount(), 0u);
+  EXPECT_TRUE(::IsWindowVisible(hwnd_));
+  EXPECT_NE(WebWindow(), nullptr);
   EXPECT_EQ(controller_->openWebWindowCount(), 1u);
+  EXPECT_EQ(controller_->closedWebWindowCount(), 1u);
+  EXPECT_TRUE(PumpMessagesUntil([&] { return log.Has(spdlog::level::info, "IoLoop: stop"); }))
+      << "the web page's I/O loop went on after its window closed";
+  first.reset();
+
+  Eval("HalyxDispatch.NewWindow('about:blank', 300, 200)");
+  ASSERT_TRUE(PumpMessagesUntil([&] { return controller_->openWebWindowCount() == 2; }));
+  EXPECT_EQ(controller_->closedWebWindowCount(), 0u);
+}
+
+// Real drops: files in drop order, names exact whatever they hold (an
+// apostrophe, a line separator, letters beyond ASCII), folders left out,
+// links replaced by their targets, an empty drop an empty array, and the
+// handle released on every path.
+TEST_F(MainWindowTest, DroppedFilesReachThePageExactly) {
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ScopedTempDir dir;
+  const std::wstring report = dir.path() + L"\\Report.TXT";
+  const std::wstring quote = dir.path() + L"\\it's mine.conf";
+  const std::wstring foreign = dir.path() + L"\\z\u00fcrich \u6771\u4eac\u2028line.conf";
+  const std::wstring target = dir.path() + L"\\Target File.conf";
+  const std::wstring link = dir.path() + L"\\Shortcut.LNK";
+  const std::wstring folder = dir.path() + L"\\Folder";
+  for (const auto& file : {report, quote, foreign, target}) ASSERT_TRUE(WriteWholeFile(file, "x"));
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(MakeLink(link, target));
+  Eval(
+      "var lastDrop = null; var pagePostResult = HalyxBridge.PostResult;"
+      "HalyxBridge.PostResult = function (o) { if (o.type === 'DragAndDrop') lastDrop = o; pagePostResult(o); }");
+
+  LogCapture log;
+  HGLOBAL drop = nullptr;
+  const std::string files = Drop({report, folder, quote, link, foreign}, &drop);
+  EXPECT_EQ(files, WideToUtf8(Lower(report) + L"\n" + Lower(quote) + L"\n" + target + L"\n" + Lower(foreign)));
+  EXPECT_TRUE(log.Has(spdlog::level::info, "The path is a directory, skip it."));
+  EXPECT_TRUE(log.Has(spdlog::level::info, "LNK resolved to " + WideToUtf8(target)));
+  EXPECT_TRUE(Released(drop));
+
+  EXPECT_EQ(Drop({}, &drop), "");
+  EXPECT_EQ(Eval("JSON.stringify(lastDrop)"), R"({"type":"DragAndDrop","files":[]})");
+  EXPECT_TRUE(Released(drop));
+
+  // No page yet: nothing to tell, but the handle is still released.
+  MainWindowController pageless(nullptr, manager_);
+  drop = MakeDrop({report}, POINT{0, 0});
+  pageless.OnDropFiles(reinterpret_cast<LPARAM>(drop));
+  EXPECT_TRUE(Released(drop));
+  if (SUCCEEDED(com)) ::CoUninitialize();
+}
+
+// A page from the application folder or over https gets the dispatch object;
+// plain http, a file elsewhere and other schemes do not, whatever the
+// string's case, escapes or "..".
+TEST(WebWindowTrust, OnlyApplicationFolderAndHttpsPagesAreTrusted) {
+  ScopedTempDir root;
+  const std::wstring app = root.path() + L"\\app";
+  for (const wchar_t* folder : {L"\\app", L"\\app\\sub", L"\\appx"}) {
+    ASSERT_TRUE(::CreateDirectoryW((root.path() + folder).c_str(), nullptr));
+  }
+  for (const wchar_t* file : {L"\\app\\page.html", L"\\appx\\page.html", L"\\appx.html"}) {
+    ASSERT_TRUE(WriteWholeFile(root.path() + file, "x"));
+  }
+  const std::wstring base = FileUrl(app);
+  for (const std::wstring& trusted : {base + L"/page.html", Lower(base) + L"/PAGE.HTML", base + L"/sub/../page.html",
+                                      std::wstring(L"https://example.com/a"), std::wstring(L"HTTPS://Example.com")}) {
+    EXPECT_TRUE(WebWindowController::IsTrustedPage(trusted, app)) << WideToUtf8(trusted);
+  }
+  // A folder or file whose name only starts like the application folder's,
+  // ".." out of it, escaped or not, a missing file, a folder, a share.
+  for (const std::wstring& refused :
+       {base + L"x.html", base + L"x/page.html", base + L"/../appx/page.html", base + L"/%2e%2e/appx/page.html",
+        base + L"/missing.html", base + L"/sub", std::wstring(L"file://server/share/page.html"),
+        std::wstring(L"http://example.com/"), std::wstring(L"https:///page.html"),
+        std::wstring(L"javascript:HalyxDispatch.StartTunnel()"), std::wstring(L"about:blank"),
+        std::wstring(L"page.html"), std::wstring()}) {
+    EXPECT_FALSE(WebWindowController::IsTrustedPage(refused, app)) << WideToUtf8(refused);
+  }
+  EXPECT_FALSE(WebWindowController::IsTrustedPage(base + L"/page.html", L""));
+}
+
+// Real web windows: a page over http or from outside the application folder
+// runs without the dispatch object (one info line each); a URL that is not
+// http, https or a local file, or that is absurdly long, opens nothing; a
+// drop on a web window is released unread.
+TEST_F(MainWindowTest, WebWindowsGiveTheDispatchObjectOnlyToTrustedPages) {
+  const std::string page = "<html><body><script>var pageLoaded = 1;</script></body></html>";
+  HttpEndpoint http({"--status", "200", "--body", page});
+  ASSERT_TRUE(http.ok());
+  ScopedTempDir elsewhere;
+  ASSERT_TRUE(WriteWholeFile(elsewhere.path() + L"\\page.html", page));
+  LogCapture log;
+
+  for (const std::wstring& url : {Utf8ToWide(http.Url()) + L"/page.html", FileUrl(elsewhere.path()) + L"/page.html"}) {
+    auto web = OpenLoaded(url);
+    ASSERT_NE(web, nullptr) << WideToUtf8(url);
+    EXPECT_EQ(EvalIn(web->view(), "typeof HalyxDispatch"), "undefined") << WideToUtf8(url);
+  }
+  std::size_t refusals = 0;
+  for (const auto& record : log.Records()) {
+    refusals +=
+        record.level == spdlog::level::info && record.text.rfind("WebWindowController: no HalyxDispatch", 0) == 0;
+  }
+  EXPECT_EQ(refusals, 2u);
+
+  HWND web = WebWindow();
+  HGLOBAL drop = MakeDrop({elsewhere.path() + L"\\page.html"}, POINT{150, 100});
+  ASSERT_TRUE(::PostMessageW(web, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0));
+  PumpMessagesFor(100);
+  EXPECT_TRUE(Released(drop));
+
+  const std::size_t open = controller_->openWebWindowCount();
+  Eval("HalyxDispatch.NewWindow('javascript:HalyxDispatch.StartTunnel()', 300, 200)");
+  Eval("HalyxDispatch.NewWindow('https://example.com/' + new Array(10000).join('a'), 300, 200)");
+  const std::string refused = "MainWindowController: NewWindow not opened: ";
+  EXPECT_TRUE(PumpMessagesUntil([&] {
+    return log.Has(spdlog::level::warn, refused + "only http, https and local file URLs open") &&
+           log.Has(spdlog::level::warn, refused + "the URL is longer than 8192 characters");
+  }));
+  EXPECT_EQ(controller_->openWebWindowCount(), open);
 }
 
 }  // namespace
