@@ -1,0 +1,205 @@
+// The updater stand-in (WinSparkle.dll) as the client drives it: a check
+// fetches the appcast from the address under its registry path, shows the
+// outcome in a window of its own, and only accepting an offer calls the
+// shutdown request. The window is driven with real messages.
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/module_path.h"
+#include "support/message_pump.h"
+#include "support/net_stand_ins.h"
+
+namespace halyx::testing {
+namespace {
+
+constexpr DWORD kOutcomeTimeoutMs = 45000;
+constexpr const wchar_t kChecking[] = L"Checking for updates...";
+// The client's kind of address, on a host that resolves nowhere: only the
+// registry value may send a check elsewhere.
+constexpr const char kCompiledInUrl[] = "https://updates.quorvpn.invalid/api/checkDesktopUpdate?device=windows";
+constexpr const char kPath[] = "/api/checkDesktopUpdate?device=windows";
+
+struct Api {
+  void(__cdecl* setAppcastUrl)(const char*);
+  void(__cdecl* setRegistryPath)(const char*);
+  void(__cdecl* setShutdownRequestCallback)(void(__cdecl*)());
+  void(__cdecl* init)();
+  void(__cdecl* checkUpdateWithUi)();
+  void(__cdecl* cleanup)();
+};
+
+std::atomic<int> shutdownRequests{0};
+void __cdecl OnShutdownRequest() { ++shutdownRequests; }
+
+template <typename Fn>
+void Resolve(HMODULE module, const char* name, Fn& fn) {
+  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// The updater's windows of this process (other tests' programs may show theirs).
+std::vector<HWND> UpdaterWindows() {
+  std::vector<HWND> found;
+  HWND window = nullptr;
+  while ((window = ::FindWindowExW(nullptr, window, L"QuorUpdateWindow", nullptr)) != nullptr) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    if (process == ::GetCurrentProcessId()) found.push_back(window);
+  }
+  return found;
+}
+
+std::wstring Text(HWND window, int id) {
+  wchar_t text[2048] = {};
+  ::GetDlgItemTextW(window, id, text, 2048);
+  return text;
+}
+
+class UpdaterStandIn : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const HMODULE module = ::LoadLibraryExW(BesideExecutable(L"WinSparkle.dll").c_str(), nullptr, 0);
+    ASSERT_NE(module, nullptr);
+    Resolve(module, "win_sparkle_set_appcast_url", api_.setAppcastUrl);
+    Resolve(module, "win_sparkle_set_registry_path", api_.setRegistryPath);
+    Resolve(module, "win_sparkle_set_shutdown_request_callback", api_.setShutdownRequestCallback);
+    Resolve(module, "win_sparkle_init", api_.init);
+    Resolve(module, "win_sparkle_check_update_with_ui", api_.checkUpdateWithUi);
+    Resolve(module, "win_sparkle_cleanup", api_.cleanup);
+    ASSERT_TRUE(api_.setAppcastUrl && api_.setRegistryPath && api_.setShutdownRequestCallback && api_.init &&
+                api_.checkUpdateWithUi && api_.cleanup);
+    key_ = "Software\\QuorVPN\\Tests\\Updater-" + std::to_string(::GetCurrentProcessId());
+    api_.setAppcastUrl(kCompiledInUrl);
+    api_.setRegistryPath(key_.c_str());
+    api_.setShutdownRequestCallback(&OnShutdownRequest);
+    api_.init();
+    shutdownRequests = 0;
+  }
+
+  void TearDown() override {
+    if (api_.cleanup) api_.cleanup();
+    EXPECT_TRUE(UpdaterWindows().empty());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, std::wstring(key_.begin(), key_.end()).c_str());
+  }
+
+  void PointAt(const std::string& url) {
+    const std::wstring wide(url.begin(), url.end());
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, std::wstring(key_.begin(), key_.end()).c_str(), L"AppcastUrl",
+                                REG_SZ, wide.c_str(), static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+
+  // Starts a check and waits for the outcome in its window.
+  HWND CheckAndWait() {
+    api_.checkUpdateWithUi();
+    HWND window = nullptr;
+    PumpMessagesUntil(
+        [&] {
+          const std::vector<HWND> windows = UpdaterWindows();
+          window = windows.size() == 1 ? windows[0] : nullptr;
+          return window != nullptr && Text(window, 100) != kChecking;
+        },
+        kOutcomeTimeoutMs);
+    return window;
+  }
+
+  static bool Gone(HWND window) {
+    return PumpMessagesUntil([&] { return !::IsWindow(window); }, 5000);
+  }
+
+  Api api_{};
+  std::string key_;
+};
+
+TEST_F(UpdaterStandIn, AcceptingANewerVersionCallsTheShutdownRequestOnce) {
+  HttpEndpoint server({"--status", "200", "--body", "quor-appcast 1\nversion=6.0.9\nnotes=Connects faster."});
+  ASSERT_TRUE(server.ok());
+  PointAt(server.Url() + kPath);
+  const HWND window = CheckAndWait();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(Text(window, 100), L"Version 6.0.9.0 is available (this is 6.0.8.0).\r\n\r\nConnects faster.");
+  EXPECT_EQ(server.Stats().last.rfind(std::string("GET ") + kPath + " HTTP/1.1", 0), 0u) << server.Stats().last;
+  const HWND install = ::GetDlgItem(window, IDOK);
+  ASSERT_TRUE(::IsWindowVisible(install));
+  EXPECT_EQ(shutdownRequests.load(), 0);
+  ::SendMessageW(install, BM_CLICK, 0, 0);
+  EXPECT_TRUE(Gone(window));
+  EXPECT_EQ(shutdownRequests.load(), 1);
+}
+
+// Also: asking again while the window is open brings that window back
+// instead of starting a second check.
+TEST_F(UpdaterStandIn, TheSameOrAnOlderVersionIsUpToDateAndOffersNothing) {
+  for (const char* offered : {"6.0.8.0", "6"}) {
+    HttpEndpoint server({"--status", "200", "--body", std::string("quor-appcast 1\nversion=") + offered});
+    ASSERT_TRUE(server.ok());
+    PointAt(server.Url() + kPath);
+    const HWND window = CheckAndWait();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(Text(window, 100), L"Up to date: version 6.0.8.0 is the newest.") << offered;
+    api_.checkUpdateWithUi();
+    EXPECT_EQ(UpdaterWindows().size(), 1u);
+    EXPECT_EQ(server.Stats().requests, 1);
+    EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(window, IDOK)));
+    ::SendMessageW(::GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
+    ::SendMessageW(::GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(Gone(window));
+  }
+  EXPECT_EQ(shutdownRequests.load(), 0);
+}
+
+TEST_F(UpdaterStandIn, BrokenOrHostileAnswersEndInAnErrorInTheWindow) {
+  struct Case {
+    std::vector<std::string> options;
+    const wchar_t* text;
+  } cases[] = {
+      {{"--status", "200", "--body", "<html>a page</html>"},
+       L"Update check failed: the answer is not an appcast (line 1)."},
+      {{"--status", "200", "--body", "quor-appcast 1\nversion=6.0.x"},
+       L"Update check failed: the offered version is not a version number (line 2)."},
+      {{"--status", "200", "--body", "quor-appcast 1\nversion=99999.0"},
+       L"Update check failed: the offered version is not a version number (line 2)."},
+      {{"--status", "200", "--body", "quor-appcast 1\nversion=9\nnotes=", "--pad", "1000000"},
+       L"Update check failed: the appcast is larger than 16384 bytes."},
+      {{"--status", "500"}, L"Update check failed: the update server answered with status 500."},
+      {{"--close"}, L"Update check failed: the update server could not be reached (error 12152)."},
+  };
+  for (const Case& c : cases) {
+    HttpEndpoint server(c.options);
+    ASSERT_TRUE(server.ok());
+    PointAt(server.Url() + kPath);
+    const HWND window = CheckAndWait();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(Text(window, 100), c.text);
+    EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(window, IDOK)));
+    ::SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(Gone(window));
+  }
+  // Plain http to another machine is not fetched at all.
+  PointAt("http://updates.quorvpn.invalid" + std::string(kPath));
+  const HWND window = CheckAndWait();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(Text(window, 100), L"Update check failed: the update address is not an https address.");
+  EXPECT_EQ(shutdownRequests.load(), 0);
+}
+
+TEST_F(UpdaterStandIn, CleanupClosesTheWindowOfACheckStillWaiting) {
+  HttpEndpoint server({"--status", "200", "--delay-ms", "60000", "--body", "quor-appcast 1\nversion=7"});
+  ASSERT_TRUE(server.ok());
+  PointAt(server.Url() + kPath);
+  api_.checkUpdateWithUi();
+  const std::vector<HWND> windows = UpdaterWindows();
+  ASSERT_EQ(windows.size(), 1u);
+  EXPECT_EQ(Text(windows[0], 100), kChecking);
+  ASSERT_TRUE(server.WaitForRequests(1, 10000));
+  api_.cleanup();
+  EXPECT_FALSE(::IsWindow(windows[0]));
+  EXPECT_EQ(shutdownRequests.load(), 0);
+}
+
+}  // namespace
+}  // namespace halyx::testing
