@@ -284,6 +284,32 @@ ComputedStyle ComputedStyle::InheritFrom(const ComputedStyle& parent) {
   return style;
 }
 
+bool ComputedStyle::PaintsLike(const ComputedStyle& o) const {
+  for (int k = 0; k < 4; ++k) {
+    if (border_width[k] != o.border_width[k] || !(border_color[k] == o.border_color[k]) ||
+        border_visible[k] != o.border_visible[k]) {
+      return false;
+    }
+  }
+  if (gradient.angle != o.gradient.angle || gradient.stops.size() != o.gradient.stops.size()) return false;
+  for (std::size_t k = 0; k < gradient.stops.size(); ++k) {
+    if (!(gradient.stops[k].first == o.gradient.stops[k].first) ||
+        gradient.stops[k].second != o.gradient.stops[k].second)
+      return false;
+  }
+  return display == o.display && position == o.position && overflow == o.overflow && visible == o.visible &&
+         opacity == o.opacity && z_index == o.z_index && radius == o.radius && background == o.background &&
+         shadow.x == o.shadow.x && shadow.y == o.shadow.y && shadow.blur == o.shadow.blur &&
+         shadow.spread == o.shadow.spread && shadow.color == o.shadow.color && color == o.color &&
+         font_family == o.font_family && font_size == o.font_size && font_weight == o.font_weight &&
+         italic == o.italic && underline == o.underline;
+}
+
+float ComputedStyle::PaintOverflow() const {
+  if (!shadow.color.visible()) return 0;
+  return shadow.blur + std::max(shadow.spread, 0.0f) + std::max(std::fabs(shadow.x), std::fabs(shadow.y)) + 1;
+}
+
 float ComputedStyle::UsedLineHeight(float font_height) const {
   if (line_height_factor > 0) return std::round(line_height_factor * font_size);
   if (line_height > 0) return line_height;

@@ -99,6 +99,11 @@ struct ComputedStyle {
   // initial.
   static ComputedStyle InheritFrom(const ComputedStyle& parent);
   void Apply(const Declaration& declaration, const ComputedStyle& parent);
+  // True when the two styles draw a box with the same boxes and runs alike
+  // (what a repaint of only the changed areas compares).
+  bool PaintsLike(const ComputedStyle& other) const;
+  // How far the element's painting reaches outside its border box.
+  float PaintOverflow() const;
   float UsedLineHeight(float font_height) const;
 
   static bool ParseColor(const std::string& text, Color& out);

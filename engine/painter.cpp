@@ -175,7 +175,7 @@ COLORREF Painter::TextColor(Color color, float opacity, int x, int y) const {
 }
 
 void Painter::Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& styles, const LayoutResult& layout,
-                    const EditState& edit, bool transparent) {
+                    const EditState& edit, bool transparent, const Clip& damage) {
   doc_ = &doc;
   styles_ = &styles;
   layout_ = &layout;
@@ -197,10 +197,15 @@ void Painter::Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& s
   const std::uint32_t fill = transparent ? 0u
                                          : (0xFF000000u | static_cast<std::uint32_t>(canvas.r) << 16 |
                                             static_cast<std::uint32_t>(canvas.g) << 8 | canvas.b);
-  std::fill(pixels_, pixels_ + static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), fill);
+  const Clip all = Intersect(damage, Clip{0, 0, width_, height_});
+  damage_ = all;
+  if (all.empty()) return;
+  for (int y = all.top; y < all.bottom; ++y) {
+    std::uint32_t* row = pixels_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
+    std::fill(row + all.left, row + all.right, fill);
+  }
   ::SetBkMode(dc_, TRANSPARENT);
   ::SetTextAlign(dc_, TA_LEFT | TA_TOP | TA_NOUPDATECP);
-  const Clip all{0, 0, width_, height_};
   for (int child : doc.node(0).children) {
     if (doc.IsElement(child)) {
       PaintElement(child, 1, all);
@@ -290,7 +295,10 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
   ::SelectClipRgn(dc_, region.get());
   for (int k = 0; k < layout.runCount[index]; ++k) {
     const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index] + k)];
-    if (run.y > static_cast<float>(clip.bottom) || run.y + run.h < static_cast<float>(clip.top)) continue;
+    if (run.y > static_cast<float>(clip.bottom) || run.y + run.h < static_cast<float>(clip.top) ||
+        run.x > static_cast<float>(clip.right) || run.x + run.w < static_cast<float>(clip.left)) {
+      continue;
+    }
     const ComputedStyle& s = (*styles_)[static_cast<std::size_t>(run.element)];
     if (!s.visible) continue;
     FontCache::Font& font = fonts_.Get(s);
@@ -377,7 +385,7 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
   });
   for (int child : positioned) {
     const bool fixed = (*styles_)[static_cast<std::size_t>(child)].position == Position::kFixed;
-    PaintElement(child, opacity, fixed ? Clip{0, 0, width_, height_} : inner);
+    PaintElement(child, opacity, fixed ? damage_ : inner);
   }
 }
 

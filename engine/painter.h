@@ -44,8 +44,9 @@ class Painter {
   };
 
   Painter(HDC dc, void* bits, int width, int height, FontCache& fonts);
+  // Paints what lies inside `damage`; the pixels outside it are kept.
   void Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& styles, const LayoutResult& layout,
-             const EditState& edit, bool transparent);
+             const EditState& edit, bool transparent, const Clip& damage);
 
   // Pixel-level primitives, public for the engine's own tests of shapes.
   void FillRoundRect(float left, float top, float right, float bottom, float radius, Color color, const Clip& clip);
@@ -73,6 +74,7 @@ class Painter {
   const std::vector<ComputedStyle>* styles_ = nullptr;
   const LayoutResult* layout_ = nullptr;
   EditState edit_;
+  Clip damage_{0, 0, 0, 0};
 };
 
 }  // namespace halyx::engine

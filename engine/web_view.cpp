@@ -49,6 +49,7 @@ WebView::~WebView() {
 
 void WebView::SetTransparent(bool transparent) {
   transparent_ = transparent;
+  fullPaint_ = true;
   SchedulePaint();
 }
 
@@ -75,6 +76,7 @@ void WebView::Resize(int width, int height) {
   width_ = width;
   height_ = height;
   layoutDirty_ = true;
+  fullPaint_ = true;
   dirty_ = true;
   SchedulePaint();
 }
@@ -97,9 +99,10 @@ void WebView::SchedulePaint() {
     view->paintPosted_ = false;
     if (!view->dirty_) return;
     view->Render();
-    if (view->callbacks_.paint_updated != nullptr) {
-      view->callbacks_.paint_updated(view->handle(), view->callbacks_.paint_updated_param, view->dc_.get(), 0, 0,
-                                     view->width_, view->height_);
+    const Painter::Clip damage = view->lastDamage_;
+    if (view->callbacks_.paint_updated != nullptr && damage.right > damage.left && damage.bottom > damage.top) {
+      view->callbacks_.paint_updated(view->handle(), view->callbacks_.paint_updated_param, view->dc_.get(), damage.left,
+                                     damage.top, damage.right - damage.left, damage.bottom - damage.top);
     }
   });
 }
@@ -134,14 +137,84 @@ bool WebView::ElementRect(int element, float rect[4]) {
   return true;
 }
 
+Painter::Clip WebView::Damage() const {
+  float left = 1e9f, top = 1e9f, right = -1e9f, bottom = -1e9f;
+  auto add = [&](float x, float y, float w, float h, float reach) {
+    left = std::min(left, x - reach - 1);
+    top = std::min(top, y - reach - 1);
+    right = std::max(right, x + w + reach + 1);
+    bottom = std::max(bottom, y + h + reach + 1);
+  };
+  const std::size_t count = std::max(layout_.boxes.size(), paintedLayout_.boxes.size());
+  static const LayoutBox kNoBox{};
+  static const ComputedStyle kNoStyle{};
+  for (std::size_t k = 0; k < count; ++k) {
+    const LayoutBox& now = k < layout_.boxes.size() ? layout_.boxes[k] : kNoBox;
+    const LayoutBox& then = k < paintedLayout_.boxes.size() ? paintedLayout_.boxes[k] : kNoBox;
+    const ComputedStyle& style_now = k < computed_.size() ? computed_[k] : kNoStyle;
+    const ComputedStyle& style_then = k < paintedStyles_.size() ? paintedStyles_[k] : kNoStyle;
+    const bool box_changed =
+        now.laid != then.laid || now.x != then.x || now.y != then.y || now.w != then.w || now.h != then.h;
+    if (box_changed || !style_now.PaintsLike(style_then)) {
+      if (then.laid) add(then.x, then.y, then.w, then.h, style_then.PaintOverflow());
+      if (now.laid) add(now.x, now.y, now.w, now.h, style_now.PaintOverflow());
+    }
+    const int runs_now = k < layout_.runCount.size() ? layout_.runCount[k] : 0;
+    const int runs_then = k < paintedLayout_.runCount.size() ? paintedLayout_.runCount[k] : 0;
+    bool runs_changed = runs_now != runs_then;
+    for (int r = 0; r < runs_now && !runs_changed; ++r) {
+      const TextRun& a = layout_.runs[static_cast<std::size_t>(layout_.firstRun[k] + r)];
+      const TextRun& b = paintedLayout_.runs[static_cast<std::size_t>(paintedLayout_.firstRun[k] + r)];
+      runs_changed = a.x != b.x || a.y != b.y || a.w != b.w || a.text != b.text || a.placeholder != b.placeholder;
+    }
+    if (runs_changed) {
+      for (int r = 0; r < runs_then; ++r) {
+        const TextRun& b = paintedLayout_.runs[static_cast<std::size_t>(paintedLayout_.firstRun[k] + r)];
+        add(b.x, b.y, b.w, b.h, 2);
+      }
+      for (int r = 0; r < runs_now; ++r) {
+        const TextRun& a = layout_.runs[static_cast<std::size_t>(layout_.firstRun[k] + r)];
+        add(a.x, a.y, a.w, a.h, 2);
+      }
+    }
+  }
+  // The caret and selection of the field being edited, now and before.
+  for (int field : {edit_.focus, paintedEdit_.focus}) {
+    if (field >= 0 && static_cast<std::size_t>(field) < layout_.boxes.size() &&
+        layout_.boxes[static_cast<std::size_t>(field)].laid) {
+      const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(field)];
+      add(box.x, box.y, box.w, box.h, 1);
+    }
+  }
+  if (right <= left || bottom <= top) return Painter::Clip{0, 0, 0, 0};
+  return Painter::Clip{static_cast<int>(std::floor(left)), static_cast<int>(std::floor(top)),
+                       static_cast<int>(std::ceil(right)), static_cast<int>(std::ceil(bottom))};
+}
+
 void WebView::Render() {
   dirty_ = false;
   if (!dc_ || bits_ == nullptr) return;
   UpdateLayout();
-  Painter painter(dc_.get(), bits_, width_, height_, fonts_);
   EditState edit = edit_;
-  edit.focus = focused_ || interaction_.focus >= 0 ? interaction_.focus : -1;
-  painter.Paint(document_, computed_, layout_, edit, transparent_);
+  edit.focus = interaction_.focus;
+  edit_.focus = edit.focus;
+  const Painter::Clip all{0, 0, width_, height_};
+  Painter::Clip damage = fullPaint_ ? all : Damage();
+  if (!fullPaint_ && (edit.caret != paintedEdit_.caret || edit.anchor != paintedEdit_.anchor) &&
+      damage.right <= damage.left) {
+    damage = all;
+  }
+  fullPaint_ = false;
+  damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, width_),
+                         std::min(damage.bottom, height_)};
+  lastDamage_ = damage;
+  if (damage.right > damage.left && damage.bottom > damage.top) {
+    Painter painter(dc_.get(), bits_, width_, height_, fonts_);
+    painter.Paint(document_, computed_, layout_, edit, transparent_, damage);
+  }
+  paintedStyles_ = computed_;
+  paintedLayout_ = layout_;
+  paintedEdit_ = edit;
 }
 
 int WebView::HitTestIn(int element, float x, float y, const Painter::Clip& clip) {
@@ -788,6 +861,7 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
   url_ = page.url;
   storage_ = LocalStorage::Open(storageFolder_, LocalStorage::OriginOf(url_));
   scrolls_.clear();
+  fullPaint_ = true;
   pressed_ = -1;
   interaction_ = InteractionState{};
   edit_ = EditState{};

@@ -143,6 +143,9 @@ class WebView {
   void FireTitleChanged();
   // Styles and lays out what changed since the last time.
   void UpdateLayout();
+  // The area whose painting differs from the last paint's: boxes, runs or
+  // paint-relevant styles that changed, and the edited field.
+  Painter::Clip Damage() const;
   void LoadStyleSheets(const PageFetcher::Page& page);
   // The topmost element under the point, or -1.
   int HitTest(float x, float y);
@@ -182,6 +185,12 @@ class WebView {
   FontCache fonts_;
   std::vector<ComputedStyle> computed_;
   LayoutResult layout_;
+  // What the bitmap shows, to repaint only what changed.
+  std::vector<ComputedStyle> paintedStyles_;
+  LayoutResult paintedLayout_;
+  EditState paintedEdit_;
+  bool fullPaint_ = true;
+  Painter::Clip lastDamage_{0, 0, 0, 0};
   unsigned styledVersion_ = 0;
   bool styleDirty_ = true;
   bool layoutDirty_ = true;

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "base/module_path.h"
-#include "bench_figures.h"
+#include "benchmarks/bench_figures.h"
 #include "ui/wke_binding.h"
 
 namespace {

@@ -66,7 +66,11 @@ TEST(EngineDom, ScriptChangesTheTreeAndTheLayoutFollows) {
   EXPECT_EQ(page.Eval("list.innerHTML"), "<p class=\"x\" data-user-id=\"7\">a &amp; <b>b</b></p>");
   EXPECT_EQ(page.Eval("list.querySelector('p').style.cssText = 'color: red'; list.querySelector('p').style.color"),
             "red");
+  // Replaced children are gone from the document's lookups.
+  page.Eval("list.innerHTML = '<i id=gone></i>'; list.textContent = 'plain';");
+  EXPECT_EQ(page.Eval("String(document.getElementById('gone'))"), "null");
   // A node cannot become its own descendant.
+  page.Eval("list.innerHTML = '<p></p>';");
   EXPECT_EQ(page.Eval("try { list.querySelector('p').appendChild(list); 'moved' } catch (e) { e.name }"),
             "HierarchyRequestError");
   EXPECT_EQ(page.Eval("try { document.querySelector('p:nth-child(2)'); 'ok' } catch (e) { e.name }"), "SyntaxError");
