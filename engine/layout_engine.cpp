@@ -192,6 +192,7 @@ LayoutResult LayoutEngine::Run(float width, float height) {
   const auto scroll = scrolls_.find(0);
   if (scroll != scrolls_.end()) {
     const float offset = Clamp(scroll->second, 0, std::max(0.0f, bottom - height));
+    root.scroll_top = offset;
     for (int child : doc_.node(0).children) Shift(child, 0, -offset);
   }
   std::vector<Absolute> fixed = std::move(fixed_);
@@ -420,6 +421,10 @@ void LayoutEngine::LayoutBlock(int element, float x, float y, float cb_width, fl
     content_h = 0;
   } else {
     content_h = LayoutFlow(element, content_x, content_y, content_w);
+    // A button's content sits in the middle of a button taller than it.
+    if (doc_.node(element).tag == "button" && content_h_known > content_h) {
+      for (int child : doc_.node(element).children) Shift(child, 0, (content_h_known - content_h) / 2);
+    }
   }
   float height = specified_h >= 0 ? specified_h : content_h + extra_h;
   if (forced_height < 0) {
@@ -461,6 +466,7 @@ void LayoutEngine::LayoutBlock(int element, float x, float y, float cb_width, fl
     const auto scroll = scrolls_.find(element);
     if (scroll != scrolls_.end()) {
       const float offset = Clamp(scroll->second, 0, std::max(0.0f, laid.content_height - laid.client_height));
+      laid.scroll_top = offset;
       for (int child : doc_.node(element).children) Shift(child, 0, -offset);
     }
   }
@@ -852,6 +858,24 @@ float LayoutEngine::LayoutFlex(int element, float x, float y, float width, float
   };
   std::vector<FlexItem> items;
   for (int child : doc_.node(element).children) {
+    if (doc_.IsText(child)) {
+      // Text directly in a flex container is an item of its own.
+      if (IsWhitespaceOnly(doc_.node(child).text)) continue;
+      FlexItem item;
+      item.element = child;
+      float line = 0;
+      Intrinsic widths;
+      InlineIntrinsic(child, line, widths);
+      if (row) {
+        item.base = widths.max;
+        item.min = widths.min;
+      } else {
+        item.base = LayoutInline(element, {child}, x, y, width);
+        item.min = 0;
+      }
+      items.push_back(item);
+      continue;
+    }
     if (!doc_.IsElement(child)) continue;
     const ComputedStyle& s = Style(child);
     if (s.display == Display::kNone) continue;
@@ -986,6 +1010,20 @@ float LayoutEngine::LayoutFlex(int element, float x, float y, float width, float
       const ComputedStyle& s = Style(child);
       if (item.auto_before) pen += auto_share;
       pen += item.margin_before;
+      if (doc_.IsText(child)) {
+        const float w = row ? item.size : width;
+        const float h = LayoutInline(element, {child}, row ? pen : cross_cursor, row ? cross_cursor : pen, w);
+        LayoutBox& box = result_.boxes[static_cast<std::size_t>(child)];
+        box.laid = true;
+        box.x = row ? pen : cross_cursor;
+        box.y = row ? cross_cursor : pen;
+        box.w = w;
+        box.h = h;
+        item.cross = row ? h : w;
+        line_cross = std::max(line_cross, item.cross);
+        pen += item.size + item.margin_after + main_gap + (k + 1 < last ? between : 0);
+        continue;
+      }
       const Edges e = EdgesOf(child, width);
       if (row) {
         LayoutBlock(child, pen - e.margin[3], cross_cursor, width, height, item.size, -1);
@@ -1008,10 +1046,10 @@ float LayoutEngine::LayoutFlex(int element, float x, float y, float width, float
       FlexItem& item = items[k];
       const int child = item.element;
       const ComputedStyle& s = Style(child);
-      const Align align = s.has_align_self ? s.align_self : cs.align_items;
+      const Align align = s.has_align_self && !doc_.IsText(child) ? s.align_self : cs.align_items;
       const float room = line_cross - item.cross - item.cross_before - item.cross_after;
       const Length& cross_length = row ? s.height : s.width;
-      if (align == Align::kStretch && cross_length.is_auto() && room > 0) {
+      if (align == Align::kStretch && cross_length.is_auto() && room > 0 && !doc_.IsText(child)) {
         const float stretched = item.cross + room;
         const bool container = s.display == Display::kFlex || s.display == Display::kInlineFlex;
         if (row && container && Spend()) {

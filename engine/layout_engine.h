@@ -34,6 +34,7 @@ struct LayoutBox {
   bool laid = false;
   float content_height = 0;  // of scroll containers: what scrolls
   float client_height = 0;   // and the height it scrolls within
+  float scroll_top = 0;      // how far it is scrolled
 };
 
 struct TextRun {

@@ -213,8 +213,21 @@ void Painter::Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& s
       PaintRuns(child, 1, all);
     }
   }
+  PaintScrollBar(layout.boxes[0], all);
   ::SelectClipRgn(dc_, nullptr);
   ::GdiFlush();
+}
+
+void Painter::PaintScrollBar(const LayoutBox& box, const Clip& clip) {
+  if (box.content_height <= box.client_height + 0.5f || box.client_height < 16) return;
+  // A thin rounded thumb at the right edge, its length and place telling
+  // how much of the content shows and where.
+  const float track = box.client_height;
+  const float thumb = std::max(20.0f, track * track / box.content_height);
+  const float range = box.content_height - box.client_height;
+  const float top = box.y + (track - thumb) * (range > 0 ? box.scroll_top / range : 0);
+  const float right = box.x + box.w - 2;
+  FillRoundRect(right - 6, top + 2, right, top + thumb - 2, 3, Color{0x80, 0x80, 0x80, 150}, clip);
 }
 
 void Painter::PaintShadow(const LayoutBox& box, const ComputedStyle& s, float opacity, const Clip& clip) {
@@ -387,6 +400,7 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
     const bool fixed = (*styles_)[static_cast<std::size_t>(child)].position == Position::kFixed;
     PaintElement(child, opacity, fixed ? damage_ : inner);
   }
+  if (s.overflow == ComputedStyle::Overflow::kAuto) PaintScrollBar(box, inner);
 }
 
 }  // namespace halyx::engine

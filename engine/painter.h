@@ -58,6 +58,7 @@ class Painter {
   void PaintBorder(int element, const LayoutBox& box, float opacity, const Clip& clip);
   void PaintControl(int element, const LayoutBox& box, float opacity, const Clip& clip);
   void PaintRuns(int node, float opacity, const Clip& clip);
+  void PaintScrollBar(const LayoutBox& box, const Clip& clip);
   void PaintShadow(const LayoutBox& box, const ComputedStyle& style, float opacity, const Clip& clip);
   void FillRing(float left, float top, float right, float bottom, float radius, const float widths[4], Color color,
                 const Clip& clip);

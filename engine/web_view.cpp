@@ -153,8 +153,9 @@ Painter::Clip WebView::Damage() const {
     const LayoutBox& then = k < paintedLayout_.boxes.size() ? paintedLayout_.boxes[k] : kNoBox;
     const ComputedStyle& style_now = k < computed_.size() ? computed_[k] : kNoStyle;
     const ComputedStyle& style_then = k < paintedStyles_.size() ? paintedStyles_[k] : kNoStyle;
-    const bool box_changed =
-        now.laid != then.laid || now.x != then.x || now.y != then.y || now.w != then.w || now.h != then.h;
+    const bool box_changed = now.laid != then.laid || now.x != then.x || now.y != then.y || now.w != then.w ||
+                             now.h != then.h || now.scroll_top != then.scroll_top ||
+                             now.content_height != then.content_height;
     if (box_changed || !style_now.PaintsLike(style_then)) {
       if (then.laid) add(then.x, then.y, then.w, then.h, style_then.PaintOverflow());
       if (now.laid) add(now.x, now.y, now.w, now.h, style_now.PaintOverflow());
