@@ -203,13 +203,15 @@ TEST(HostilePageStyles, LinkedSheetsFollowTheScriptRulesAndHugeSheetsStayBounded
   EnginePage page;
   ASSERT_TRUE(page.WriteFile(L"theme.css", "#a { width: 123px; height: 7px }"));
   ASSERT_TRUE(
-      page.Load("<link rel=stylesheet href=theme.css><link rel=stylesheet href='\\\\host\\share\\x.css'>"
+      page.Load("<link rel=stylesheet href=theme.css><link rel=stylesheet href='file://evil-host/share/x.css'>"
                 "<div id=a></div>"));
   wkeRect rect{};
   ASSERT_TRUE(page.ElementRect("#a", rect));
   EXPECT_EQ(rect.w, 123);
   EXPECT_EQ(rect.h, 7);
-  EXPECT_NE(Console(page).find("[error] Refused to load style sheet \\\\host\\share\\x.css"), std::string::npos)
+  EXPECT_NE(Console(page).find(
+                "[error] Refused to load style sheet file://evil-host/share/x.css: network paths are never loaded"),
+            std::string::npos)
       << Console(page);
 
   std::string sheet;
