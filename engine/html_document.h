@@ -1,13 +1,19 @@
-// The engine's page model: a forgiving HTML parser and the element tree that
-// scripts and the renderer share.
+// The engine's page model: the node tree that the parser builds, scripts
+// change, and style, layout and paint read.
 //
-// Only what the engine offers pages is kept: elements with their attributes,
-// text, the <title>, and the <script> blocks in document order. Styles are
-// skipped. Elements are addressed by index, which scripts hold on to.
+// Nodes are addressed by index, which scripts hold on to: a removed node
+// stays in the table (detached, parent -1) so that an index never comes to
+// mean another node. Every change bumps version(), so views know when to
+// style and lay out again.
+//
+// Limits, since every page is hostile: elements nest at most kMaxNesting
+// levels (the parser flattens deeper ones, appendChild refuses them) and a
+// document holds at most kMaxNodes nodes (later ones are dropped or refused).
 //
 // Thread: GUI thread; owned by its view.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,49 +36,82 @@ class HtmlDocument {
     std::string src;
   };
 
-  // One line of the rendering: a block element's own text (its inline
-  // descendants included, nested blocks excluded) or a button.
-  struct Block {
-    int element = -1;
-    bool button = false;
-    bool heading = false;
+  // A <style> block (text) or a <link rel=stylesheet> (href), in document
+  // order.
+  struct StyleSource {
     std::string text;
+    std::string href;
   };
 
-  // Elements nest at most this deep; a deeper start tag closes the innermost
-  // open element first.
   static constexpr std::size_t kMaxNesting = 256;
+  static constexpr std::size_t kMaxNodes = 200000;
 
   HtmlDocument();
+  // Parses a whole page (see HtmlParser).
   static HtmlDocument Parse(const std::string& html);
+
   // True when the page nested deeper than kMaxNesting.
   bool flattened() const { return flattened_; }
+  void set_flattened() { flattened_ = true; }
+  // True when the page had more than kMaxNodes nodes.
+  bool truncated() const { return truncated_; }
+  void set_truncated() { truncated_ = true; }
+  unsigned version() const { return version_; }
 
   const std::string& title() const { return title_; }
   void set_title(const std::string& title) { title_ = title; }
   const std::vector<Script>& scripts() const { return scripts_; }
+  std::vector<Script>& scripts() { return scripts_; }
+  const std::vector<StyleSource>& styles() const { return styles_; }
+  std::vector<StyleSource>& styles() { return styles_; }
 
-  // Index of the first element with this id, or -1.
-  int FindById(const std::string& id) const;
+  std::size_t size() const { return nodes_.size(); }
+  bool IsNode(int index) const { return index >= 0 && static_cast<std::size_t>(index) < nodes_.size(); }
   bool IsElement(int index) const;
+  bool IsText(int index) const { return index > 0 && IsNode(index) && node(index).tag.empty(); }
   const Node& node(int index) const { return nodes_[static_cast<std::size_t>(index)]; }
-  std::string Attribute(int element, const std::string& name) const;
-  std::string TextContent(int index) const;
-  // Replaces the element's children by one text node.
-  void SetTextContent(int element, const std::string& text);
+  // The <body> element, or the root when there is none.
+  int Body() const;
+  // Depth below the root (the root is 0).
+  std::size_t Depth(int index) const;
+  // True when `node` is `ancestor` or inside it.
+  bool Contains(int ancestor, int node) const;
 
-  std::vector<Block> Blocks() const;
+  // Index of the first attached element with this id, or -1.
+  int FindById(const std::string& id) const;
+  std::string Attribute(int element, const std::string& name) const;
+  bool HasAttribute(int element, const std::string& name) const;
+  void SetAttribute(int element, const std::string& name, const std::string& value);
+  void RemoveAttribute(int element, const std::string& name);
+  bool HasClass(int element, const std::string& name) const;
+
+  std::string TextContent(int index) const;
+  // Replaces the element's children by one text node (none for "").
+  void SetTextContent(int element, const std::string& text);
+  void SetText(int text_node, const std::string& text);
+
+  // New detached nodes; -1 once the document is full.
+  int CreateElement(const std::string& tag);
+  int CreateText(const std::string& text);
+  // Moves `child` under `parent` before `before` (-1: at the end). False
+  // when that would make a cycle, nest too deep or name a stranger.
+  bool InsertBefore(int parent, int child, int before);
+  bool RemoveChild(int parent, int child);
+  void RemoveChildren(int element);
 
  private:
+  friend class HtmlParser;
   int Append(int parent, Node node);
   void CollectText(int index, std::string& out) const;
-  void CollectBlocks(int index, std::vector<Block>& out) const;
-  void CollectInlineText(int index, std::string& out) const;
+  void Changed() { ++version_; }
 
   std::vector<Node> nodes_;  // 0 is the document root
   std::string title_;
   std::vector<Script> scripts_;
+  std::vector<StyleSource> styles_;
   bool flattened_ = false;
+  bool truncated_ = false;
+  unsigned version_ = 1;
 };
 
 }  // namespace halyx::engine

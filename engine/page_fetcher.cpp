@@ -221,13 +221,13 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
   }
   if (!page.ok) return page;
   page.document = HtmlDocument::Parse(html);
-  for (const HtmlDocument::Script& script : page.document.scripts()) {
-    if (script.src.empty()) continue;
-    const std::wstring target = Resolve(base, Utf8ToWide(script.src));
+  // Scripts and linked style sheets come under the same rules.
+  auto fetch = [&](const std::string& src, std::vector<std::pair<std::string, std::string>>& into) {
+    const std::wstring target = Resolve(base, Utf8ToWide(src));
     std::string why;
     if (!MayLoad(IsHttp(url) ? url : base, target, local_root, why)) {
-      page.refused.emplace_back(script.src, why);
-      continue;
+      page.refused.emplace_back(src, why);
+      return;
     }
     std::string body;
     std::string error;
@@ -237,7 +237,13 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
     } else {
       fetched = ReadFile(StartsWith(target, L"file:") ? PathOfFileUrl(target) : target, body);
     }
-    if (fetched) page.scripts.emplace_back(script.src, std::move(body));
+    if (fetched) into.emplace_back(src, std::move(body));
+  };
+  for (const HtmlDocument::Script& script : page.document.scripts()) {
+    if (!script.src.empty()) fetch(script.src, page.scripts);
+  }
+  for (const HtmlDocument::StyleSource& sheet : page.document.styles()) {
+    if (!sheet.href.empty()) fetch(sheet.href, page.stylesheets);
   }
   return page;
 }

@@ -1,4 +1,4 @@
-// Reads a page and the script files it names: from disk for file paths and
+// Reads a page and the script and style sheet files it names: from disk for file paths and
 // file:// URLs, over WinHTTP for http and https.
 //
 // What a page may pull in is limited, since its scripts get the bridge to
@@ -30,7 +30,10 @@ class PageFetcher {
     // Bodies of the external scripts, by their src as written; a script that
     // could not be fetched is absent.
     std::vector<std::pair<std::string, std::string>> scripts;
-    // Scripts refused by the rules above, with the reason.
+    // Bodies of the linked style sheets, by their href as written, fetched
+    // under the same rules as scripts.
+    std::vector<std::pair<std::string, std::string>> stylesheets;
+    // Scripts and style sheets refused by the rules above, with the reason.
     std::vector<std::pair<std::string, std::string>> refused;
     std::string error;
   };

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/engine_host.h"
+#include "engine/dom_bindings.h"
 #include "engine/local_storage.h"
 #include "engine/web_view.h"
 #include "base/guard.h"
@@ -34,7 +35,7 @@ const char kRecordKey[] = DUK_HIDDEN_SYMBOL("wkeRecord");
 // The page environment, written in script over a few native primitives (N).
 // It runs once per page with the global object and N, and answers the hooks
 // through which the view delivers events.
-const char kPrelude[] = R"JS((function (global, N) {
+const char kPrelude[] = R"JS((function (global, N, makeDom) {
   function describe(v) {
     if (typeof v === 'string') return v;
     if (v instanceof Error) return String(v);
@@ -71,79 +72,7 @@ const char kPrelude[] = R"JS((function (global, N) {
     return N.prompt(m === undefined ? '' : String(m), d === undefined ? '' : String(d));
   };
 
-  var listeners = {};
-  function listen(target) {
-    return function (type, fn) {
-      if (typeof fn !== 'function') return;
-      var key = target + ':' + type;
-      (listeners[key] = listeners[key] || []).push(fn);
-    };
-  }
-  function unlisten(target) {
-    return function (type, fn) {
-      var list = listeners[target + ':' + type] || [];
-      var at = list.indexOf(fn);
-      if (at >= 0) list.splice(at, 1);
-    };
-  }
-  function fire(target, type, self, event) {
-    var handled = false;
-    var on = self['on' + type];
-    if (typeof on === 'function') {
-      handled = true;
-      try { on.call(self, event); } catch (e) { report(e); }
-    }
-    var list = (listeners[target + ':' + type] || []).slice();
-    for (var i = 0; i < list.length; i++) {
-      handled = true;
-      try { list[i].call(self, event); } catch (e) { report(e); }
-    }
-    return handled;
-  }
-
-  var elements = {};
-  function Element(index) { Object.defineProperty(this, '_index', { value: index }); }
-  function textProperty() {
-    return {
-      get: function () { return N.getText(this._index); },
-      set: function (v) { N.setText(this._index, v === null || v === undefined ? '' : String(v)); }
-    };
-  }
-  Object.defineProperty(Element.prototype, 'textContent', textProperty());
-  Object.defineProperty(Element.prototype, 'innerText', textProperty());
-  Object.defineProperty(Element.prototype, 'id', { get: function () { return N.getAttr(this._index, 'id') || ''; } });
-  Object.defineProperty(Element.prototype, 'tagName', { get: function () { return N.tagName(this._index); } });
-  Element.prototype.getAttribute = function (name) {
-    var v = N.getAttr(this._index, String(name).toLowerCase());
-    return v === undefined ? null : v;
-  };
-  Element.prototype.addEventListener = function (type, fn) { listen('el' + this._index)(type, fn); };
-  Element.prototype.removeEventListener = function (type, fn) { unlisten('el' + this._index)(type, fn); };
-  Element.prototype.click = function () { return fire('el' + this._index, 'click', this, { type: 'click', target: this }); };
-  function wrap(index) {
-    var el = elements[index];
-    if (el) return el;
-    el = elements[index] = new Element(index);
-    var handler = N.getAttr(index, 'onclick');
-    if (handler) {
-      try { el.onclick = new Function('event', handler); } catch (e) { report(e); }
-    }
-    return el;
-  }
-
-  var document = {
-    getElementById: function (id) { var i = N.findElement(String(id)); return i < 0 ? null : wrap(i); },
-    addEventListener: listen('doc'),
-    removeEventListener: unlisten('doc')
-  };
-  Object.defineProperty(document, 'title', {
-    get: function () { return N.getTitle(); },
-    set: function (v) { N.setTitle(String(v)); },
-    enumerable: true
-  });
-  global.document = document;
-  global.addEventListener = listen('win');
-  global.removeEventListener = unlisten('win');
+  var dom = makeDom(global, N, report);
 
   global.localStorage = {
     getItem: function (k) { return N.storageGet(String(k)); },
@@ -153,20 +82,10 @@ const char kPrelude[] = R"JS((function (global, N) {
   };
 
   return {
-    click: function (index) { var el = wrap(index); return el.click(); },
-    key: function (type, keyCode, charCode, repeat) {
-      var ev = { type: type, keyCode: keyCode, which: keyCode || charCode, charCode: charCode, repeat: repeat };
-      var a = fire('doc', type, document, ev);
-      return fire('win', type, global, ev) || a;
-    },
-    wheel: function (x, y, delta) {
-      var ev = { type: 'wheel', clientX: x, clientY: y, wheelDelta: delta, deltaY: -delta };
-      var a = fire('doc', 'wheel', document, ev);
-      return fire('win', 'wheel', global, ev) || a;
-    },
+    dispatch: dom.dispatch,
     loaded: function () {
-      fire('doc', 'DOMContentLoaded', document, { type: 'DOMContentLoaded' });
-      fire('win', 'load', global, { type: 'load' });
+      dom.dispatch(0, 'DOMContentLoaded', { bubbles: true, cancelable: false });
+      dom.dispatch(-1, 'load', { cancelable: false });
     }
   };
 }))JS";
@@ -416,42 +335,6 @@ void ScriptContext::InstallEnvironment() {
          return 1;
        },
        1},
-      {"getText",
-       [](duk_context* ctx) -> duk_ret_t {
-         const std::string text = From(ctx)->view_.document().TextContent(duk_to_int(ctx, 0));
-         duk_push_lstring(ctx, text.data(), text.size());
-         return 1;
-       },
-       1},
-      {"setText",
-       [](duk_context* ctx) -> duk_ret_t {
-         ScriptContext* self = From(ctx);
-         self->view_.document().SetTextContent(duk_to_int(ctx, 0), StringArg(ctx, 1));
-         self->view_.ContentChanged();
-         return 0;
-       },
-       2},
-      {"getAttr",
-       [](duk_context* ctx) -> duk_ret_t {
-         const HtmlDocument& doc = From(ctx)->view_.document();
-         const int element = duk_to_int(ctx, 0);
-         const std::string name = StringArg(ctx, 1);
-         if (!doc.IsElement(element) || doc.node(element).attributes.count(name) == 0) return 0;
-         const std::string value = doc.Attribute(element, name);
-         duk_push_lstring(ctx, value.data(), value.size());
-         return 1;
-       },
-       2},
-      {"tagName",
-       [](duk_context* ctx) -> duk_ret_t {
-         const HtmlDocument& doc = From(ctx)->view_.document();
-         const int element = duk_to_int(ctx, 0);
-         std::string tag = doc.IsElement(element) ? doc.node(element).tag : std::string();
-         for (char& c : tag) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-         duk_push_lstring(ctx, tag.data(), tag.size());
-         return 1;
-       },
-       1},
       {"storageGet",
        [](duk_context* ctx) -> duk_ret_t {
          std::string value;
@@ -495,19 +378,26 @@ void ScriptContext::InstallEnvironment() {
     duk_pop(ctx_);
     return;
   }
-  // The eval yields the environment function; call it with (global, N).
+  // The eval yields the environment function; call it with (global, N,
+  // makeDom), makeDom being the DOM's own script.
   if (duk_pcall(ctx_, 0) != 0) {
     ReportError(-1);
     duk_pop(ctx_);
     return;
   }
   duk_push_global_object(ctx_);
-  duk_push_object(ctx_);
+  const duk_idx_t primitives = duk_push_object(ctx_);
   for (const Primitive& primitive : kPrimitives) {
     duk_push_c_function(ctx_, primitive.fn, primitive.nargs);
-    duk_put_prop_string(ctx_, -2, primitive.name);
+    duk_put_prop_string(ctx_, primitives, primitive.name);
   }
-  if (duk_pcall(ctx_, 2) != 0) {
+  DomBindings::AddTo(ctx_, primitives);
+  if (duk_pcompile_string(ctx_, DUK_COMPILE_EVAL, DomBindings::Script()) != 0 || duk_pcall(ctx_, 0) != 0) {
+    ReportError(-1);
+    duk_pop_n(ctx_, 4);
+    return;
+  }
+  if (duk_pcall(ctx_, 3) != 0) {
     ReportError(-1);
     duk_pop(ctx_);
     return;
@@ -872,42 +762,57 @@ void ScriptContext::CallHook(const char* name, duk_idx_t nargs) {
   }
 }
 
-bool ScriptContext::Click(int element) {
-  if (ctx_ == nullptr) return false;
+int ScriptContext::Dispatch(int target, const char* type, const EventInit& init) {
+  if (ctx_ == nullptr) return 0;
   Depth depth(*this);
-  if (depth.refused()) return false;
-  duk_push_int(ctx_, element);
-  CallHook("click", 1);
-  const bool handled = duk_to_boolean(ctx_, -1) != 0;
-  duk_pop(ctx_);
-  return handled;
-}
-
-bool ScriptContext::Key(const char* type, unsigned key_code, unsigned char_code, bool repeat) {
-  if (ctx_ == nullptr) return false;
-  Depth depth(*this);
-  if (depth.refused()) return false;
+  if (depth.refused()) return 0;
+  duk_push_int(ctx_, target);
   duk_push_string(ctx_, type);
-  duk_push_uint(ctx_, key_code);
-  duk_push_uint(ctx_, char_code);
-  duk_push_boolean(ctx_, repeat);
-  CallHook("key", 4);
-  const bool handled = duk_to_boolean(ctx_, -1) != 0;
+  const duk_idx_t object = duk_push_object(ctx_);
+  auto put_number = [&](const char* name, double value) {
+    duk_push_number(ctx_, value);
+    duk_put_prop_string(ctx_, object, name);
+  };
+  auto put_bool = [&](const char* name, bool value) {
+    duk_push_boolean(ctx_, value);
+    duk_put_prop_string(ctx_, object, name);
+  };
+  put_bool("bubbles", init.bubbles);
+  put_bool("cancelable", init.cancelable);
+  if (init.mouse || init.wheel) {
+    put_number("clientX", init.x);
+    put_number("clientY", init.y);
+    put_number("pageX", init.x);
+    put_number("pageY", init.y);
+    put_number("button", init.button);
+    put_number("buttons", init.buttons);
+  }
+  if (init.wheel) {
+    put_number("wheelDelta", init.wheel_delta);
+    put_number("deltaY", -init.wheel_delta);
+    put_number("deltaMode", 0);
+  }
+  if (init.key) {
+    put_number("keyCode", init.key_code);
+    put_number("charCode", init.char_code);
+    put_number("which", init.key_code != 0 ? init.key_code : init.char_code);
+    put_bool("repeat", init.repeat);
+    if (init.char_code != 0) {
+      const wchar_t text[2] = {static_cast<wchar_t>(init.char_code), 0};
+      const std::string key = WideToUtf8(text);
+      duk_push_lstring(ctx_, key.data(), key.size());
+      duk_put_prop_string(ctx_, object, "key");
+    }
+  }
+  if (init.mouse || init.key || init.wheel) {
+    put_bool("ctrlKey", init.ctrl);
+    put_bool("shiftKey", init.shift);
+    put_bool("altKey", init.alt);
+  }
+  CallHook("dispatch", 3);
+  const int result = duk_to_int(ctx_, -1);
   duk_pop(ctx_);
-  return handled;
-}
-
-bool ScriptContext::Wheel(int x, int y, int delta) {
-  if (ctx_ == nullptr) return false;
-  Depth depth(*this);
-  if (depth.refused()) return false;
-  duk_push_int(ctx_, x);
-  duk_push_int(ctx_, y);
-  duk_push_int(ctx_, delta);
-  CallHook("wheel", 3);
-  const bool handled = duk_to_boolean(ctx_, -1) != 0;
-  duk_pop(ctx_);
-  return handled;
+  return result;
 }
 
 void ScriptContext::DocumentLoaded() {

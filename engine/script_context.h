@@ -83,10 +83,27 @@ class ScriptContext {
   const char* ToTempString(jsValue value);
   const wchar_t* ToTempStringW(jsValue value);
 
-  // Events the view delivers to the page; true when the page listened.
-  bool Click(int element);
-  bool Key(const char* type, unsigned key_code, unsigned char_code, bool repeat);
-  bool Wheel(int x, int y, int delta);
+  // What an event carries besides its type and target.
+  struct EventInit {
+    bool bubbles = true;
+    bool cancelable = true;
+    bool mouse = false, key = false, wheel = false;
+    int x = 0, y = 0;
+    int button = 0;
+    unsigned buttons = 0;
+    unsigned key_code = 0, char_code = 0;
+    bool repeat = false;
+    int wheel_delta = 0;
+    bool ctrl = false, shift = false, alt = false;
+  };
+  // Result bits of Dispatch.
+  static constexpr int kListened = 1;
+  static constexpr int kDefaultPrevented = 2;
+
+  // Delivers an event to node `target` (0: the document, -1: the window)
+  // through capture, target and bubbling; answers kListened and
+  // kDefaultPrevented bits.
+  int Dispatch(int target, const char* type, const EventInit& init);
   void DocumentLoaded();
   // Runs script timer `id`; false when it no longer exists.
   bool FireTimer(int id, bool repeat);
@@ -106,6 +123,10 @@ class ScriptContext {
   // moment the running entry passed its deadline until it has unwound.
   bool TimedOut();
 
+  // The context of an interpreter heap made by this class.
+  static ScriptContext* From(duk_context* ctx);
+  WebView& view() { return view_; }
+
  private:
   struct Slot {
     enum Kind { kString, kNumber, kObject } kind = kString;
@@ -123,7 +144,6 @@ class ScriptContext {
   class Depth;
   class HostCall;
 
-  static ScriptContext* From(duk_context* ctx);
   static duk_ret_t GetTrap(duk_context* ctx);
   static duk_ret_t SetTrap(duk_context* ctx);
   static duk_ret_t CallNative(duk_context* ctx);

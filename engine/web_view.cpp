@@ -1,7 +1,10 @@
 #include "engine/web_view.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cwctype>
 
+#include "engine/css_parser.h"
 #include "engine/engine_host.h"
 #include "base/gdi_selection.h"
 #include "base/utf8.h"
@@ -9,22 +12,15 @@
 namespace halyx::engine {
 namespace {
 
-constexpr int kMargin = 12;
-constexpr int kButtonPadX = 14;
-constexpr int kButtonPadY = 5;
 constexpr int kWheelLines = 3;
+constexpr float kWheelLineHeight = 20;
+// At most this many style sheets per page: each is bounded by the parser,
+// and so is their sum.
+constexpr std::size_t kMaxStyleSheets = 32;
 
 wkeStringImpl MakeString(const std::string& text) { return wkeStringImpl{text, Utf8ToWide(text)}; }
 
-FontHandle MakeFont(int height, int weight) {
-  LOGFONTW font{};
-  font.lfHeight = -height;
-  font.lfWeight = weight;
-  font.lfCharSet = DEFAULT_CHARSET;
-  font.lfQuality = ANTIALIASED_QUALITY;
-  wcscpy_s(font.lfFaceName, L"Tahoma");
-  return FontHandle(::CreateFontIndirectW(&font));
-}
+bool IsWordChar(wchar_t c) { return std::iswalnum(c) != 0 || c == L'_'; }
 
 }  // namespace
 
@@ -38,9 +34,6 @@ unsigned WebView::IdOf(const void* handle) {
 }
 
 WebView::WebView(unsigned id) : id_(id) {
-  font_ = MakeFont(14, FW_NORMAL);
-  boldFont_ = MakeFont(16, FW_BOLD);
-  titleFont_ = MakeFont(20, FW_BOLD);
   storage_ = LocalStorage::Open(storageFolder_, LocalStorage::OriginOf(url_));
   // An empty page until the first load, so that script calls have a context.
   script_ = std::make_unique<ScriptContext>(*this, exec_state(), scriptTimeLimitMs_);
@@ -56,6 +49,7 @@ WebView::~WebView() {
 
 void WebView::SetTransparent(bool transparent) {
   transparent_ = transparent;
+  fullPaint_ = true;
   SchedulePaint();
 }
 
@@ -78,8 +72,11 @@ void WebView::Resize(int width, int height) {
   HGDIOBJ previous = ::SelectObject(dc_.get(), bitmap.get());
   if (oldBitmap_ == nullptr) oldBitmap_ = previous;
   bitmap_ = std::move(bitmap);
+  bits_ = bits;
   width_ = width;
   height_ = height;
+  layoutDirty_ = true;
+  fullPaint_ = true;
   dirty_ = true;
   SchedulePaint();
 }
@@ -102,117 +99,639 @@ void WebView::SchedulePaint() {
     view->paintPosted_ = false;
     if (!view->dirty_) return;
     view->Render();
-    if (view->callbacks_.paint_updated != nullptr) {
-      view->callbacks_.paint_updated(view->handle(), view->callbacks_.paint_updated_param, view->dc_.get(), 0, 0,
-                                     view->width_, view->height_);
+    const Painter::Clip damage = view->lastDamage_;
+    if (view->callbacks_.paint_updated != nullptr && damage.right > damage.left && damage.bottom > damage.top) {
+      view->callbacks_.paint_updated(view->handle(), view->callbacks_.paint_updated_param, view->dc_.get(), damage.left,
+                                     damage.top, damage.right - damage.left, damage.bottom - damage.top);
     }
   });
 }
 
+void WebView::UpdateLayout() {
+  if (styleDirty_ || styledVersion_ != document_.version()) {
+    styles_.Resolve(document_, interaction_, computed_);
+    styledVersion_ = document_.version();
+    styleDirty_ = false;
+    layoutDirty_ = true;
+  }
+  if (!layoutDirty_) return;
+  LayoutEngine layout(document_, computed_, fonts_, scrolls_);
+  layout_ = layout.Run(static_cast<float>(width_), static_cast<float>(height_));
+  layoutDirty_ = false;
+}
+
+const LayoutResult& WebView::CurrentLayout() {
+  UpdateLayout();
+  return layout_;
+}
+
+bool WebView::ElementRect(int element, float rect[4]) {
+  UpdateLayout();
+  if (!document_.IsElement(element) || !document_.Contains(0, element)) return false;
+  const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(element)];
+  if (!box.laid) return false;
+  rect[0] = box.x;
+  rect[1] = box.y;
+  rect[2] = box.w;
+  rect[3] = box.h;
+  return true;
+}
+
+Painter::Clip WebView::Damage() const {
+  float left = 1e9f, top = 1e9f, right = -1e9f, bottom = -1e9f;
+  auto add = [&](float x, float y, float w, float h, float reach) {
+    left = std::min(left, x - reach - 1);
+    top = std::min(top, y - reach - 1);
+    right = std::max(right, x + w + reach + 1);
+    bottom = std::max(bottom, y + h + reach + 1);
+  };
+  const std::size_t count = std::max(layout_.boxes.size(), paintedLayout_.boxes.size());
+  static const LayoutBox kNoBox{};
+  static const ComputedStyle kNoStyle{};
+  for (std::size_t k = 0; k < count; ++k) {
+    const LayoutBox& now = k < layout_.boxes.size() ? layout_.boxes[k] : kNoBox;
+    const LayoutBox& then = k < paintedLayout_.boxes.size() ? paintedLayout_.boxes[k] : kNoBox;
+    const ComputedStyle& style_now = k < computed_.size() ? computed_[k] : kNoStyle;
+    const ComputedStyle& style_then = k < paintedStyles_.size() ? paintedStyles_[k] : kNoStyle;
+    const bool box_changed = now.laid != then.laid || now.x != then.x || now.y != then.y || now.w != then.w ||
+                             now.h != then.h || now.scroll_top != then.scroll_top ||
+                             now.content_height != then.content_height;
+    if (box_changed || !style_now.PaintsLike(style_then)) {
+      if (then.laid) add(then.x, then.y, then.w, then.h, style_then.PaintOverflow());
+      if (now.laid) add(now.x, now.y, now.w, now.h, style_now.PaintOverflow());
+    }
+    const int runs_now = k < layout_.runCount.size() ? layout_.runCount[k] : 0;
+    const int runs_then = k < paintedLayout_.runCount.size() ? paintedLayout_.runCount[k] : 0;
+    bool runs_changed = runs_now != runs_then;
+    for (int r = 0; r < runs_now && !runs_changed; ++r) {
+      const TextRun& a = layout_.runs[static_cast<std::size_t>(layout_.firstRun[k] + r)];
+      const TextRun& b = paintedLayout_.runs[static_cast<std::size_t>(paintedLayout_.firstRun[k] + r)];
+      runs_changed = a.x != b.x || a.y != b.y || a.w != b.w || a.text != b.text || a.placeholder != b.placeholder;
+    }
+    if (runs_changed) {
+      for (int r = 0; r < runs_then; ++r) {
+        const TextRun& b = paintedLayout_.runs[static_cast<std::size_t>(paintedLayout_.firstRun[k] + r)];
+        add(b.x, b.y, b.w, b.h, 2);
+      }
+      for (int r = 0; r < runs_now; ++r) {
+        const TextRun& a = layout_.runs[static_cast<std::size_t>(layout_.firstRun[k] + r)];
+        add(a.x, a.y, a.w, a.h, 2);
+      }
+    }
+  }
+  // The caret and selection of the field being edited, now and before.
+  for (int field : {edit_.focus, paintedEdit_.focus}) {
+    if (field >= 0 && static_cast<std::size_t>(field) < layout_.boxes.size() &&
+        layout_.boxes[static_cast<std::size_t>(field)].laid) {
+      const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(field)];
+      add(box.x, box.y, box.w, box.h, 1);
+    }
+  }
+  if (right <= left || bottom <= top) return Painter::Clip{0, 0, 0, 0};
+  return Painter::Clip{static_cast<int>(std::floor(left)), static_cast<int>(std::floor(top)),
+                       static_cast<int>(std::ceil(right)), static_cast<int>(std::ceil(bottom))};
+}
+
 void WebView::Render() {
   dirty_ = false;
-  HDC dc = dc_.get();
-  if (dc == nullptr) return;
-  RECT all{0, 0, width_, height_};
-  if (transparent_) {
-    ::PatBlt(dc, 0, 0, width_, height_, BLACKNESS);
-  } else {
-    ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  if (!dc_ || bits_ == nullptr) return;
+  UpdateLayout();
+  EditState edit = edit_;
+  edit.focus = interaction_.focus;
+  edit_.focus = edit.focus;
+  const Painter::Clip all{0, 0, width_, height_};
+  Painter::Clip damage = fullPaint_ ? all : Damage();
+  if (!fullPaint_ && (edit.caret != paintedEdit_.caret || edit.anchor != paintedEdit_.anchor) &&
+      damage.right <= damage.left) {
+    damage = all;
   }
-  ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, RGB(0x20, 0x20, 0x20));
-  buttons_.clear();
-  int y = kMargin - scroll_;
-  const int text_width = std::max(width_ - 2 * kMargin, 1);
-  auto draw_text = [&](const std::string& text, HGDIOBJ font) {
-    const std::wstring wide = Utf8ToWide(text);
-    GdiSelection selected(dc, font);
-    RECT box{kMargin, y, kMargin + text_width, y};
-    ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &box, DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
-    box.right = kMargin + text_width;
-    ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &box, DT_WORDBREAK | DT_NOPREFIX);
-    y = box.bottom + 6;
-  };
-  if (!document_.title().empty()) {
-    draw_text(document_.title(), titleFont_.get());
-    ::MoveToEx(dc, kMargin, y, nullptr);
-    ::LineTo(dc, width_ - kMargin, y);
-    y += 8;
+  fullPaint_ = false;
+  damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, width_),
+                         std::min(damage.bottom, height_)};
+  lastDamage_ = damage;
+  if (damage.right > damage.left && damage.bottom > damage.top) {
+    Painter painter(dc_.get(), bits_, width_, height_, fonts_);
+    painter.Paint(document_, computed_, layout_, edit, transparent_, damage);
   }
-  for (const HtmlDocument::Block& block : document_.Blocks()) {
-    if (!block.button) {
-      draw_text(block.text, block.heading ? boldFont_.get() : font_.get());
+  paintedStyles_ = computed_;
+  paintedLayout_ = layout_;
+  paintedEdit_ = edit;
+}
+
+int WebView::HitTestIn(int element, float x, float y, const Painter::Clip& clip) {
+  const auto index = static_cast<std::size_t>(element);
+  const ComputedStyle& s = computed_[index];
+  const LayoutBox& box = layout_.boxes[index];
+  if (s.display == ComputedStyle::Display::kNone || !box.laid) return -1;
+  const bool inside = x >= box.x && x < box.x + box.w && y >= box.y && y < box.y + box.h &&
+                      x >= static_cast<float>(clip.left) && x < static_cast<float>(clip.right) &&
+                      y >= static_cast<float>(clip.top) && y < static_cast<float>(clip.bottom);
+  Painter::Clip inner = clip;
+  if (s.overflow != ComputedStyle::Overflow::kVisible) {
+    inner = Painter::Clip{std::max(clip.left, static_cast<int>(box.x)), std::max(clip.top, static_cast<int>(box.y)),
+                          std::min(clip.right, static_cast<int>(box.x + box.w)),
+                          std::min(clip.bottom, static_cast<int>(box.y + box.h))};
+  }
+  // The same order as painting: later and positioned boxes lie on top.
+  int hit = -1;
+  std::vector<int> positioned;
+  for (int child : document_.node(element).children) {
+    if (!document_.IsElement(child)) continue;
+    if (computed_[static_cast<std::size_t>(child)].position != ComputedStyle::Position::kStatic) {
+      positioned.push_back(child);
       continue;
     }
-    const std::wstring label = Utf8ToWide(block.text);
-    GdiSelection selected(dc, font_.get());
-    SIZE extent{};
-    ::GetTextExtentPoint32W(dc, label.c_str(), static_cast<int>(label.size()), &extent);
-    RECT button{kMargin, y, kMargin + extent.cx + 2 * kButtonPadX, y + extent.cy + 2 * kButtonPadY};
-    ::DrawFrameControl(dc, &button, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed_ == block.element ? DFCS_PUSHED : 0));
-    RECT label_box = button;
-    if (pressed_ == block.element) ::OffsetRect(&label_box, 1, 1);
-    ::DrawTextW(dc, label.c_str(), static_cast<int>(label.size()), &label_box,
-                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    buttons_.push_back(ButtonArea{button, block.element});
-    y = button.bottom + 8;
+    const int found = HitTestIn(child, x, y, inner);
+    if (found >= 0) hit = found;
   }
-  contentHeight_ = y + scroll_ + kMargin;
-  ::GdiFlush();
+  std::stable_sort(positioned.begin(), positioned.end(), [this](int a, int b) {
+    return computed_[static_cast<std::size_t>(a)].z_index < computed_[static_cast<std::size_t>(b)].z_index;
+  });
+  for (int child : positioned) {
+    const bool fixed = computed_[static_cast<std::size_t>(child)].position == ComputedStyle::Position::kFixed;
+    const int found = HitTestIn(child, x, y, fixed ? Painter::Clip{0, 0, width_, height_} : inner);
+    if (found >= 0) hit = found;
+  }
+  if (hit >= 0) return hit;
+  return inside && s.visible ? element : -1;
 }
 
-int WebView::HitButton(int x, int y) const {
-  const POINT point{x, y};
-  for (const ButtonArea& area : buttons_) {
-    if (::PtInRect(&area.rect, point)) return area.element;
+int WebView::HitTest(float x, float y) {
+  UpdateLayout();
+  int hit = -1;
+  for (int child : document_.node(0).children) {
+    if (!document_.IsElement(child)) continue;
+    const int found = HitTestIn(child, x, y, Painter::Clip{0, 0, width_, height_});
+    if (found >= 0) hit = found;
   }
-  return -1;
+  // Below every box lies the page itself: its body, as in browsers.
+  if (hit < 0) hit = document_.Body();
+  return hit;
 }
 
-bool WebView::MouseEvent(unsigned message, int x, int y, unsigned) {
-  if (dirty_) Render();  // hit-test what the user sees
-  const int hit = HitButton(x, y);
-  switch (message) {
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-      pressed_ = hit;
-      if (hit >= 0) SchedulePaint();
-      return hit >= 0;
-    case WM_LBUTTONUP: {
-      const int pressed = pressed_;
-      pressed_ = -1;
-      if (pressed >= 0) SchedulePaint();
-      // A click is a press and a release on the same button.
-      if (pressed < 0 || pressed != hit || !script_) return false;
-      script_->Click(hit);
+int WebView::Fire(int target, const char* type, const ScriptContext::EventInit& init) {
+  if (!script_ || target < -1) return 0;
+  return script_->Dispatch(target, type, init);
+}
+
+void WebView::SetHover(int element) {
+  if (element == interaction_.hover) return;
+  const int old = interaction_.hover;
+  interaction_.hover = element;
+  if (styles_.Uses(kPseudoHover)) {
+    styleDirty_ = true;
+    SchedulePaint();
+  }
+  ScriptContext::EventInit init;
+  init.mouse = true;
+  if (old >= 0 && document_.Contains(0, old)) Fire(old, "mouseout", init);
+  if (element >= 0) Fire(element, "mouseover", init);
+  // mouseleave and mouseenter go to each element the pointer left or
+  // entered, without bubbling.
+  init.bubbles = false;
+  for (int at = old; at > 0; at = document_.node(at).parent) {
+    if (element < 0 || !document_.Contains(at, element)) Fire(at, "mouseleave", init);
+  }
+  std::vector<int> entered;
+  for (int at = element; at > 0; at = document_.node(at).parent) {
+    if (old < 0 || !document_.Contains(at, old)) entered.push_back(at);
+  }
+  for (auto it = entered.rbegin(); it != entered.rend(); ++it) Fire(*it, "mouseenter", init);
+}
+
+void WebView::Focus(int element) {
+  if (element >= 0 && !document_.IsElement(element)) return;
+  if (element == interaction_.focus) return;
+  const int old = interaction_.focus;
+  if (old >= 0 && IsTextField(old) && document_.Attribute(old, "value") != focusValue_) {
+    ScriptContext::EventInit change;
+    interaction_.focus = -1;
+    Fire(old, "change", change);
+  }
+  interaction_.focus = element;
+  if (IsTextField(element)) {
+    focusValue_ = document_.Attribute(element, "value");
+    edit_.caret = edit_.anchor = static_cast<int>(FieldText().size());
+  }
+  if (styles_.Uses(kPseudoFocus)) styleDirty_ = true;
+  SchedulePaint();
+  ScriptContext::EventInit init;
+  init.bubbles = false;
+  init.cancelable = false;
+  if (old >= 0 && document_.Contains(0, old)) Fire(old, "blur", init);
+  if (element >= 0 && interaction_.focus == element) Fire(element, "focus", init);
+}
+
+void WebView::NodeRemoved(int node) {
+  // Interaction state may not point into a detached subtree.
+  if (interaction_.hover >= 0 && document_.Contains(node, interaction_.hover)) interaction_.hover = -1;
+  if (interaction_.active >= 0 && document_.Contains(node, interaction_.active)) interaction_.active = -1;
+  if (pressed_ >= 0 && document_.Contains(node, pressed_)) pressed_ = -1;
+  if (interaction_.focus >= 0 && document_.Contains(node, interaction_.focus)) interaction_.focus = -1;
+  styleDirty_ = true;
+  ContentChanged();
+}
+
+void WebView::ValueSetByScript(int element) {
+  if (element == interaction_.focus && IsTextField(element)) {
+    edit_.caret = edit_.anchor = static_cast<int>(FieldText().size());
+  }
+}
+
+bool WebView::IsTextField(int element) const {
+  if (!document_.IsElement(element)) return false;
+  const std::string& tag = document_.node(element).tag;
+  if (tag == "textarea") return true;
+  if (tag != "input") return false;
+  const std::string type = document_.Attribute(element, "type");
+  return type.empty() || type == "text" || type == "password" || type == "search" || type == "email" ||
+         type == "number" || type == "url" || type == "tel";
+}
+
+std::wstring WebView::FieldText() const {
+  const int field = interaction_.focus;
+  if (document_.node(field).tag == "textarea" && !document_.HasAttribute(field, "value")) {
+    return Utf8ToWide(document_.TextContent(field));
+  }
+  return Utf8ToWide(document_.Attribute(field, "value"));
+}
+
+void WebView::SetFieldText(const std::wstring& text) {
+  document_.SetAttribute(interaction_.focus, "value", WideToUtf8(text));
+  SchedulePaint();
+}
+
+int WebView::CaretFromPoint(int element, float x) {
+  const LayoutResult& layout = CurrentLayout();
+  const auto index = static_cast<std::size_t>(element);
+  if (layout.runCount[index] == 0) return 0;
+  const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index])];
+  if (run.placeholder) return 0;
+  FontCache::Font& font = fonts_.Get(computed_[index]);
+  // The boundary nearest the point.
+  int best = 0;
+  float distance = std::fabs(x - run.x);
+  for (std::size_t k = 1; k <= run.text.size(); ++k) {
+    const float at = run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, k)));
+    if (std::fabs(x - at) < distance) {
+      distance = std::fabs(x - at);
+      best = static_cast<int>(k);
+    }
+  }
+  return best;
+}
+
+void WebView::InsertText(const std::wstring& inserted) {
+  std::wstring text = FieldText();
+  const int size = static_cast<int>(text.size());
+  const int from = std::clamp(std::min(edit_.anchor, edit_.caret), 0, size);
+  const int to = std::clamp(std::max(edit_.anchor, edit_.caret), 0, size);
+  const std::string max_length = document_.Attribute(interaction_.focus, "maxlength");
+  std::wstring piece = inserted;
+  if (!max_length.empty()) {
+    const int limit = std::atoi(max_length.c_str());
+    const int room = std::max(0, limit - (size - (to - from)));
+    if (static_cast<int>(piece.size()) > room) piece.resize(static_cast<std::size_t>(room));
+  }
+  text.replace(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from), piece);
+  edit_.caret = edit_.anchor = from + static_cast<int>(piece.size());
+  SetFieldText(text);
+}
+
+bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
+  const std::wstring text = FieldText();
+  const int size = static_cast<int>(text.size());
+  edit_.caret = std::clamp(edit_.caret, 0, size);
+  edit_.anchor = std::clamp(edit_.anchor, 0, size);
+  const bool selection = edit_.caret != edit_.anchor;
+  auto word_left = [&](int at) {
+    while (at > 0 && !IsWordChar(text[static_cast<std::size_t>(at - 1)])) --at;
+    while (at > 0 && IsWordChar(text[static_cast<std::size_t>(at - 1)])) --at;
+    return at;
+  };
+  auto word_right = [&](int at) {
+    while (at < size && !IsWordChar(text[static_cast<std::size_t>(at)])) ++at;
+    while (at < size && IsWordChar(text[static_cast<std::size_t>(at)])) ++at;
+    return at;
+  };
+  auto move = [&](int to) {
+    edit_.caret = std::clamp(to, 0, size);
+    if (!shift) edit_.anchor = edit_.caret;
+    SchedulePaint();
+  };
+  switch (code) {
+    case VK_LEFT:
+      if (!shift && selection) return move(std::min(edit_.caret, edit_.anchor)), true;
+      move(ctrl ? word_left(edit_.caret) : edit_.caret - 1);
+      return true;
+    case VK_RIGHT:
+      if (!shift && selection) return move(std::max(edit_.caret, edit_.anchor)), true;
+      move(ctrl ? word_right(edit_.caret) : edit_.caret + 1);
+      return true;
+    case VK_HOME:
+      move(0);
+      return true;
+    case VK_END:
+      move(size);
+      return true;
+    case 'A':
+      if (!ctrl) return false;
+      edit_.anchor = 0;
+      edit_.caret = size;
+      SchedulePaint();
+      return true;
+    case VK_BACK:
+    case VK_DELETE: {
+      if (!selection) {
+        const int other = code == VK_BACK ? (ctrl ? word_left(edit_.caret) : edit_.caret - 1)
+                                          : (ctrl ? word_right(edit_.caret) : edit_.caret + 1);
+        if (other < 0 || other > size) return true;
+        edit_.anchor = other;
+      }
+      InsertText(std::wstring());
+      ScriptContext::EventInit init;
+      init.cancelable = false;
+      Fire(interaction_.focus, "input", init);
       return true;
     }
     default:
-      return hit >= 0;
+      return false;
   }
 }
 
-bool WebView::MouseWheel(int x, int y, int delta, unsigned) {
-  // Towards the user (negative delta) moves the content up.
-  const int step = -delta * kWheelLines * LineHeight() / WHEEL_DELTA;
-  const int limit = std::max(contentHeight_ - height_, 0);
-  const int scroll = std::clamp(scroll_ + step, 0, limit);
-  if (scroll != scroll_) {
-    scroll_ = scroll;
-    SchedulePaint();
+bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
+  const int hit = HitTest(static_cast<float>(x), static_cast<float>(y));
+  ScriptContext::EventInit init;
+  init.mouse = true;
+  init.x = x;
+  init.y = y;
+  init.ctrl = (flags & MK_CONTROL) != 0;
+  init.shift = (flags & MK_SHIFT) != 0;
+  init.buttons = (flags & MK_LBUTTON) != 0 ? 1u : 0u;
+  int result = 0;
+  switch (message) {
+    case WM_MOUSEMOVE:
+      SetHover(hit);
+      result = Fire(hit, "mousemove", init);
+      if (pressed_ >= 0 && pressed_ == interaction_.focus && IsTextField(pressed_) && (flags & MK_LBUTTON) != 0) {
+        // Dragging in a field selects.
+        edit_.caret = CaretFromPoint(pressed_, static_cast<float>(x));
+        SchedulePaint();
+      }
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+      SetHover(hit);
+      pressed_ = hit;
+      interaction_.active = hit;
+      if (styles_.Uses(kPseudoActive)) styleDirty_ = true;
+      SchedulePaint();
+      result = Fire(hit, "mousedown", init);
+      if ((result & ScriptContext::kDefaultPrevented) == 0) {
+        // Focus goes to the nearest focusable element under the press.
+        int target = hit;
+        while (target > 0) {
+          const std::string& tag = document_.node(target).tag;
+          const bool focusable =
+              (tag == "input" || tag == "textarea" || tag == "select" || tag == "button" ||
+               (tag == "a" && document_.HasAttribute(target, "href")) || document_.HasAttribute(target, "tabindex")) &&
+              !document_.HasAttribute(target, "disabled");
+          if (focusable) break;
+          target = document_.node(target).parent;
+        }
+        Focus(target > 0 ? target : -1);
+        if (target > 0 && target == interaction_.focus && IsTextField(target)) {
+          edit_.caret = edit_.anchor = CaretFromPoint(target, static_cast<float>(x));
+          if (message == WM_LBUTTONDBLCLK) {
+            edit_.anchor = 0;
+            edit_.caret = static_cast<int>(FieldText().size());
+          }
+        }
+      }
+      if (message == WM_LBUTTONDBLCLK) result |= Fire(hit, "dblclick", init);
+      break;
+    }
+    case WM_LBUTTONUP: {
+      const int pressed = pressed_;
+      pressed_ = -1;
+      interaction_.active = -1;
+      if (styles_.Uses(kPseudoActive)) styleDirty_ = true;
+      SchedulePaint();
+      result = Fire(hit, "mouseup", init);
+      if (pressed < 0 || !document_.Contains(0, pressed) || !document_.Contains(0, hit)) break;
+      // A click goes to the nearest element that holds both the press and
+      // the release.
+      int target = pressed;
+      while (target > 0 && !document_.Contains(target, hit)) target = document_.node(target).parent;
+      if (target <= 0 || document_.HasAttribute(target, "disabled")) break;
+      // Checkboxes and radio buttons change before the click, and the
+      // change is taken back if a listener prevents it.
+      const bool toggle = document_.node(target).tag == "input" && (document_.Attribute(target, "type") == "checkbox" ||
+                                                                    document_.Attribute(target, "type") == "radio");
+      const bool was_checked = document_.HasAttribute(target, "checked");
+      if (toggle) {
+        if (document_.Attribute(target, "type") == "radio") {
+          const std::string name = document_.Attribute(target, "name");
+          for (std::size_t k = 1; k < document_.size() && !name.empty(); ++k) {
+            const int other = static_cast<int>(k);
+            if (other != target && document_.IsElement(other) && document_.Attribute(other, "type") == "radio" &&
+                document_.Attribute(other, "name") == name) {
+              document_.RemoveAttribute(other, "checked");
+            }
+          }
+          document_.SetAttribute(target, "checked", "");
+        } else if (was_checked) {
+          document_.RemoveAttribute(target, "checked");
+        } else {
+          document_.SetAttribute(target, "checked", "");
+        }
+      }
+      init.bubbles = true;
+      const int clicked = Fire(target, "click", init);
+      result |= clicked;
+      if (toggle) {
+        if ((clicked & ScriptContext::kDefaultPrevented) != 0) {
+          if (was_checked)
+            document_.SetAttribute(target, "checked", "");
+          else
+            document_.RemoveAttribute(target, "checked");
+        } else if (was_checked != document_.HasAttribute(target, "checked") ||
+                   document_.Attribute(target, "type") == "radio") {
+          ScriptContext::EventInit change;
+          change.cancelable = false;
+          Fire(target, "input", change);
+          Fire(target, "change", change);
+        }
+      }
+      SchedulePaint();
+      return true;
+    }
+    case WM_RBUTTONDOWN:
+      result = Fire(hit, "mousedown", init);
+      break;
+    case WM_RBUTTONUP:
+      result = Fire(hit, "mouseup", init);
+      result |= Fire(hit, "contextmenu", init);
+      break;
+    default:
+      break;
   }
-  return script_ ? script_->Wheel(x, y, delta) : false;
+  return (result & ScriptContext::kListened) != 0 || (hit > 0 && hit != document_.Body() && message != WM_MOUSEMOVE);
+}
+
+void WebView::ScrollMetrics(int element, float& top, float& height) {
+  UpdateLayout();
+  const auto found = scrolls_.find(element);
+  top = found == scrolls_.end() ? 0 : found->second;
+  height = 0;
+  if (document_.IsNode(element)) height = layout_.boxes[static_cast<std::size_t>(element)].content_height;
+}
+
+void WebView::ScrollTo(int element, float top) {
+  UpdateLayout();
+  if (!document_.IsNode(element)) return;
+  if (element == document_.Body() || (document_.IsElement(element) && document_.node(element).tag == "html")) {
+    element = 0;
+  }
+  const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(element)];
+  const float limit = std::max(0.0f, box.content_height - box.client_height);
+  const float clamped = std::clamp(top, 0.0f, limit);
+  const auto found = scrolls_.find(element);
+  if ((found == scrolls_.end() ? 0 : found->second) == clamped) return;
+  scrolls_[element] = clamped;
+  layoutDirty_ = true;
+  SchedulePaint();
+}
+
+bool WebView::MouseWheel(int x, int y, int delta, unsigned flags) {
+  const int hit = HitTest(static_cast<float>(x), static_cast<float>(y));
+  ScriptContext::EventInit init;
+  init.wheel = true;
+  init.x = x;
+  init.y = y;
+  init.wheel_delta = delta;
+  init.ctrl = (flags & MK_CONTROL) != 0;
+  const int result = Fire(hit, "wheel", init);
+  if ((result & ScriptContext::kDefaultPrevented) != 0) return true;
+  // Towards the user (negative delta) moves the content up: the nearest
+  // scroll container under the pointer that can still move takes it, else
+  // the page.
+  const float step = -static_cast<float>(delta) * kWheelLines * kWheelLineHeight / WHEEL_DELTA;
+  int target = hit;
+  for (; target > 0; target = document_.node(target).parent) {
+    const ComputedStyle& s = computed_[static_cast<std::size_t>(target)];
+    const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(target)];
+    if (s.overflow != ComputedStyle::Overflow::kAuto || box.content_height <= box.client_height + 0.5f) continue;
+    const auto found = scrolls_.find(target);
+    const float now = found == scrolls_.end() ? 0 : found->second;
+    const float limit = box.content_height - box.client_height;
+    if ((step > 0 && now < limit) || (step < 0 && now > 0)) break;
+  }
+  const int scroller = target > 0 ? target : 0;
+  ScriptContext::EventInit scrolled;
+  scrolled.bubbles = false;
+  scrolled.cancelable = false;
+  float before = 0, height = 0;
+  ScrollMetrics(scroller, before, height);
+  ScrollTo(scroller, before + step);
+  float after = 0;
+  ScrollMetrics(scroller, after, height);
+  if (after != before) Fire(scroller, "scroll", scrolled);
+  return (result & ScriptContext::kListened) != 0 || after != before;
 }
 
 bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags) {
   if (!script_) return false;
-  const bool press = std::string(type) == "keypress";
-  return script_->Key(type, press ? 0 : code, press ? code : 0, (flags & 0x4000) != 0);
+  const std::string kind(type);
+  const bool press = kind == "keypress";
+  const bool ctrl = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
+  const bool shift = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
+  ScriptContext::EventInit init;
+  init.key = true;
+  init.key_code = press ? 0 : code;
+  init.char_code = press ? code : 0;
+  init.repeat = (flags & 0x4000) != 0;
+  init.ctrl = ctrl;
+  init.shift = shift;
+  const int focus = interaction_.focus;
+  const int target = focus >= 0 && document_.Contains(0, focus) ? focus : std::max(document_.Body(), 0);
+  const int result = Fire(target, type, init);
+  bool used = (result & ScriptContext::kListened) != 0;
+  if ((result & ScriptContext::kDefaultPrevented) != 0) return true;
+  const int field = interaction_.focus;
+  if (!IsTextField(field) || document_.HasAttribute(field, "readonly") || document_.HasAttribute(field, "disabled")) {
+    if (kind == "keydown" && code == VK_RETURN && field >= 0) {
+      ScriptContext::EventInit click;
+      click.mouse = true;
+      if (document_.node(field).tag == "button")
+        used = (Fire(field, "click", click) & ScriptContext::kListened) != 0 || used;
+    }
+    return used;
+  }
+  if (kind == "keydown") {
+    if (code == VK_RETURN) {
+      if (document_.Attribute(field, "value") != focusValue_) {
+        focusValue_ = document_.Attribute(field, "value");
+        ScriptContext::EventInit change;
+        change.cancelable = false;
+        Fire(field, "change", change);
+      }
+      return true;
+    }
+    return EditKey(code, shift, ctrl) || used;
+  }
+  if (press && code >= 0x20 && code != 0x7F && !ctrl) {
+    InsertText(std::wstring(1, static_cast<wchar_t>(code)));
+    ScriptContext::EventInit input;
+    input.cancelable = false;
+    Fire(field, "input", input);
+    return true;
+  }
+  return used;
 }
 
-wkeRect WebView::CaretRect() const {
-  const int y = std::clamp(contentHeight_ - scroll_ - kMargin, 0, std::max(height_ - LineHeight(), 0));
-  return wkeRect{kMargin, y, 1, LineHeight()};
+void WebView::SetFocus(bool focused) {
+  focused_ = focused;
+  SchedulePaint();
+}
+
+wkeRect WebView::CaretRect() {
+  const int field = interaction_.focus;
+  if (IsTextField(field)) {
+    const LayoutResult& layout = CurrentLayout();
+    const auto index = static_cast<std::size_t>(field);
+    if (layout.runCount[index] > 0) {
+      const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index])];
+      FontCache::Font& font = fonts_.Get(computed_[index]);
+      const int caret = run.placeholder ? 0 : std::clamp(edit_.caret, 0, static_cast<int>(run.text.size()));
+      const float x =
+          run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(caret))));
+      return wkeRect{static_cast<int>(x), static_cast<int>(run.y), 1, static_cast<int>(run.h)};
+    }
+  }
+  return wkeRect{0, 0, 1, 16};
+}
+
+void WebView::LoadStyleSheets(const PageFetcher::Page& page) {
+  std::vector<StyleSheet> sheets;
+  std::size_t next_linked = 0;
+  for (const HtmlDocument::StyleSource& source : document_.styles()) {
+    if (sheets.size() >= kMaxStyleSheets) {
+      AddConsoleLine(2, "Style sheets past the first " + std::to_string(kMaxStyleSheets) + " are ignored");
+      break;
+    }
+    if (source.href.empty()) {
+      sheets.push_back(CssParser::ParseSheet(source.text));
+      continue;
+    }
+    if (next_linked < page.stylesheets.size() && page.stylesheets[next_linked].first == source.href) {
+      sheets.push_back(CssParser::ParseSheet(page.stylesheets[next_linked].second));
+      ++next_linked;
+    } else {
+      AddConsoleLine(3, "Failed to load style sheet " + source.href);
+    }
+  }
+  styles_.SetSheets(std::move(sheets));
 }
 
 void WebView::ShowDevTools(const std::string& inspector_page) {
@@ -342,20 +861,33 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
   script_.reset();
   url_ = page.url;
   storage_ = LocalStorage::Open(storageFolder_, LocalStorage::OriginOf(url_));
-  scroll_ = 0;
+  scrolls_.clear();
+  fullPaint_ = true;
   pressed_ = -1;
+  interaction_ = InteractionState{};
+  edit_ = EditState{};
+  loaded_ = false;
   document_ = page.document;
   script_ = std::make_unique<ScriptContext>(*this, exec_state(), scriptTimeLimitMs_);
   if (!page.ok) {
     document_ = HtmlDocument::Parse("<p>This page cannot be shown.</p>");
     AddConsoleLine(3, "Failed to load " + page.url + ": " + page.error);
   }
+  LoadStyleSheets(page);
+  styleDirty_ = true;
+  if (document_.truncated()) {
+    AddConsoleLine(
+        3, "The page holds more than " + std::to_string(HtmlDocument::kMaxNodes) + " nodes; the rest was dropped");
+  }
   if (document_.flattened()) {
     AddConsoleLine(3, "Elements nested deeper than " + std::to_string(HtmlDocument::kMaxNesting) +
                           " levels were moved up to that level");
   }
   for (const auto& refused : page.refused) {
-    AddConsoleLine(3, "Refused to load script " + refused.first + ": " + refused.second);
+    const bool sheet = std::any_of(document_.styles().begin(), document_.styles().end(),
+                                   [&](const HtmlDocument::StyleSource& s) { return s.href == refused.first; });
+    AddConsoleLine(3, std::string(sheet ? "Refused to load style sheet " : "Refused to load script ") + refused.first +
+                          ": " + refused.second);
   }
   auto was_refused = [&page](const std::string& src) {
     return std::any_of(page.refused.begin(), page.refused.end(), [&](const auto& r) { return r.first == src; });
@@ -375,6 +907,7 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
       AddConsoleLine(3, "Failed to load script " + script.src);
     }
   }
+  loaded_ = true;
   if (script_) script_->DocumentLoaded();
   SchedulePaint();
   // A callback may destroy the view; each later step checks that it stands.

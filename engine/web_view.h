@@ -1,11 +1,15 @@
 // One engine view: a page, its script context, its rendering into a memory
 // device context, input, and the callbacks registered by the host.
 //
-// The view has no window of its own. It renders the page title and the text
-// of the body's block elements line by line, buttons drawn as push buttons,
-// into a DIB section that the host reads through wkeGetViewDC. Loads complete
-// from the message loop: the load call only starts them, and the title, URL
-// and document-ready callbacks come after it has returned.
+// The view has no window of its own. It styles the page (StyleResolver),
+// lays it out (LayoutEngine) and paints it (Painter) into a DIB section that
+// the host reads through wkeGetViewDC. Changes from script or input only mark
+// the page dirty; one posted task per frame styles, lays out and paints
+// whatever changed since. Input is hit-tested against the laid-out boxes and
+// delivered to the page as DOM events; the view keeps hover, press and focus,
+// edits the focused text field and scrolls scroll containers and the page.
+// Loads complete from the message loop: the load call only starts them, and
+// the title, URL and document-ready callbacks come after it has returned.
 //
 // Thread: GUI thread; owned by EngineHost, addressed by its id.
 #pragma once
@@ -13,14 +17,20 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/unique_handle.h"
 #include "engine/dev_tools_window.h"
+#include "engine/font_cache.h"
 #include "engine/html_document.h"
+#include "engine/layout_engine.h"
 #include "engine/local_storage.h"
+#include "engine/painter.h"
+#include "engine/selector_matcher.h"
+#include "engine/style_resolver.h"
 #include "engine/page_fetcher.h"
 #include "engine/script_context.h"
 #include "engine/wke.h"
@@ -84,8 +94,25 @@ class WebView {
   bool MouseEvent(unsigned message, int x, int y, unsigned flags);
   bool MouseWheel(int x, int y, int delta, unsigned flags);
   bool KeyEvent(const char* type, unsigned code, unsigned flags);
-  void SetFocus(bool focused) { focused_ = focused; }
-  wkeRect CaretRect() const;
+  void SetFocus(bool focused);
+  wkeRect CaretRect();
+
+  // The layout as it stands after every pending change (styled and laid out
+  // now if need be), for script queries and the engine's tests.
+  const LayoutResult& CurrentLayout();
+  // The element's border box in view coordinates; false for none.
+  bool ElementRect(int element, float rect[4]);
+  const InteractionState& interaction() const { return interaction_; }
+  bool loaded() const { return loaded_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // Scroll position and scrollable height of an element (0: the page).
+  void ScrollMetrics(int element, float& top, float& height);
+  void ScrollTo(int element, float top);
+  // Moves focus (-1: none), firing blur and focus.
+  void Focus(int element);
+  void NodeRemoved(int node);
+  void ValueSetByScript(int element);
 
   void ShowDevTools(const std::string& inspector_page);
   void SetCookieJarPath(const std::wstring& path) { cookieJarPath_ = path; }
@@ -108,19 +135,30 @@ class WebView {
   void ContentChanged();
 
  private:
-  struct ButtonArea {
-    RECT rect;
-    int element;
-  };
-
   void CommitPage(const PageFetcher::Page& page);
   // Frees the replaced pages' contexts whose script has unwound.
   void ReapRetiredScripts();
   void Render();
   void SchedulePaint();
   void FireTitleChanged();
-  int HitButton(int x, int y) const;
-  int LineHeight() const { return 20; }
+  // Styles and lays out what changed since the last time.
+  void UpdateLayout();
+  // The area whose painting differs from the last paint's: boxes, runs or
+  // paint-relevant styles that changed, and the edited field.
+  Painter::Clip Damage() const;
+  void LoadStyleSheets(const PageFetcher::Page& page);
+  // The topmost element under the point, or -1.
+  int HitTest(float x, float y);
+  int HitTestIn(int element, float x, float y, const Painter::Clip& clip);
+  void SetHover(int element);
+  int Fire(int target, const char* type, const ScriptContext::EventInit& init);
+  bool IsTextField(int element) const;
+  // Editing of the focused text field; true when the key was used.
+  bool EditKey(unsigned code, bool shift, bool ctrl);
+  void InsertText(const std::wstring& text);
+  std::wstring FieldText() const;
+  void SetFieldText(const std::wstring& text);
+  int CaretFromPoint(int element, float x);
 
   unsigned id_;
   Callbacks callbacks_;
@@ -142,14 +180,27 @@ class WebView {
   MemoryDcHandle dc_;
   BitmapHandle bitmap_;
   HGDIOBJ oldBitmap_ = nullptr;
-  FontHandle font_;
-  FontHandle boldFont_;
-  FontHandle titleFont_;
-  std::vector<ButtonArea> buttons_;
+  void* bits_ = nullptr;
+  StyleResolver styles_;
+  FontCache fonts_;
+  std::vector<ComputedStyle> computed_;
+  LayoutResult layout_;
+  // What the bitmap shows, to repaint only what changed.
+  std::vector<ComputedStyle> paintedStyles_;
+  LayoutResult paintedLayout_;
+  EditState paintedEdit_;
+  bool fullPaint_ = true;
+  Painter::Clip lastDamage_{0, 0, 0, 0};
+  unsigned styledVersion_ = 0;
+  bool styleDirty_ = true;
+  bool layoutDirty_ = true;
+  InteractionState interaction_;
+  EditState edit_;
+  std::map<int, float> scrolls_;  // by element; 0 is the page
   int pressed_ = -1;
-  int scroll_ = 0;
-  int contentHeight_ = 0;
+  std::string focusValue_;  // the focused field's value when it got focus
   bool focused_ = false;
+  bool loaded_ = false;
 
   std::vector<std::string> console_;
   std::unique_ptr<DevToolsWindow> devTools_;

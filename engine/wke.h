@@ -133,3 +133,15 @@ typedef void(WKE_CALL_TYPE* wkeDocumentReadyCallback)(wkeWebView webView, void* 
 WKE_API_FUNCTIONS(WKE_DECLARE_EXPORT)
 #undef WKE_DECLARE_EXPORT
 #endif
+
+// Engine-internal, outside the client's API: the border box of the first
+// element that `selector` matches, in view coordinates, with every pending
+// change styled and laid out first; false when nothing matches or the
+// element has no box. The engine's tests and benchmarks find it with
+// GetProcAddress; the client never binds it.
+#define WKE_QUERY_ELEMENT_RECT_NAME "wkeQueryElementRect"
+typedef bool(WKE_CALL_TYPE* wkeQueryElementRectFunction)(wkeWebView webView, const utf8* selector, wkeRect* rect);
+#if defined(WKE_ENGINE_BUILD)
+extern "C" __declspec(dllexport) bool WKE_CALL_TYPE
+    wkeQueryElementRect(wkeWebView webView, const utf8* selector, wkeRect* rect);
+#endif

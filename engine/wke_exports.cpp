@@ -2,11 +2,15 @@
 // that keeps C++ exceptions inside the DLL, over EngineHost and WebView.
 #include <windows.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "engine/css_parser.h"
 #include "engine/engine_host.h"
 #include "engine/script_context.h"
+#include "engine/selector_matcher.h"
 #include "engine/web_view.h"
 #include "engine/wke.h"
 #include "base/guard.h"
@@ -345,4 +349,25 @@ const wchar_t* WKE_CALL_TYPE jsToTempStringW(jsExecState es, jsValue v) {
         return script != nullptr ? script->ToTempStringW(v) : kEmptyWide;
       },
       kEmptyWide);
+}
+
+bool WKE_CALL_TYPE wkeQueryElementRect(wkeWebView webView, const utf8* selector, wkeRect* rect) {
+  return Guard(
+      [&]() -> bool {
+        WebView* view = ViewOf(webView);
+        std::vector<halyx::engine::Selector> selectors;
+        if (view == nullptr || selector == nullptr || rect == nullptr ||
+            !halyx::engine::CssParser::ParseSelectors(selector, selectors)) {
+          return false;
+        }
+        view->CurrentLayout();
+        const halyx::engine::SelectorMatcher matcher(view->document(), view->interaction());
+        const int element = matcher.QueryFirst(0, selectors);
+        float box[4] = {0, 0, 0, 0};
+        if (element < 0 || !view->ElementRect(element, box)) return false;
+        *rect = wkeRect{static_cast<int>(std::lround(box[0])), static_cast<int>(std::lround(box[1])),
+                        static_cast<int>(std::lround(box[2])), static_cast<int>(std::lround(box[3]))};
+        return true;
+      },
+      false);
 }

@@ -196,6 +196,33 @@ TEST(HostilePageNesting, ScriptReenteredThroughNativeCodeIsBounded) {
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
 }
 
+// Style sheets: a linked sheet inside the application folder applies, one
+// elsewhere is refused like a script; an oversized sheet with selectors
+// built to backtrack over a deep tree still lays out.
+TEST(HostilePageStyles, LinkedSheetsFollowTheScriptRulesAndHugeSheetsStayBounded) {
+  EnginePage page;
+  ASSERT_TRUE(page.WriteFile(L"theme.css", "#a { width: 123px; height: 7px }"));
+  ASSERT_TRUE(
+      page.Load("<link rel=stylesheet href=theme.css><link rel=stylesheet href='file://evil-host/share/x.css'>"
+                "<div id=a></div>"));
+  wkeRect rect{};
+  ASSERT_TRUE(page.ElementRect("#a", rect));
+  EXPECT_EQ(rect.w, 123);
+  EXPECT_EQ(rect.h, 7);
+  EXPECT_NE(Console(page).find(
+                "[error] Refused to load style sheet file://evil-host/share/x.css: network paths are never loaded"),
+            std::string::npos)
+      << Console(page);
+
+  std::string sheet;
+  while (sheet.size() < 1024 * 1024)
+    sheet += "p div div div div div div div div div div div div div div div { color: red }\n";
+  std::string deep;
+  for (int i = 0; i < 250; ++i) deep += "<div>";
+  ASSERT_TRUE(page.Load("<style>" + sheet + "</style>" + deep + "<span id=s>x</span>"));
+  EXPECT_TRUE(page.ElementRect("#s", rect));
+}
+
 // A view handle kept past its view addresses nothing, even when a new view
 // takes the old one's memory.
 TEST(HostilePageHandles, AStaleViewHandleNeverReachesALaterView) {

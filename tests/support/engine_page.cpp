@@ -73,4 +73,18 @@ std::string EnginePage::Eval(const std::string& script) const {
   return ::jsToTempString(state, ::jsEval(state, script.c_str()));
 }
 
+bool EnginePage::ElementRect(const std::string& selector, wkeRect& rect) const {
+  // Not part of the client's API: looked up in the loaded engine.
+  HMODULE engine = ::GetModuleHandleW(L"wke.dll");
+  auto query = engine != nullptr ? reinterpret_cast<wkeQueryElementRectFunction>(
+                                       reinterpret_cast<void*>(::GetProcAddress(engine, WKE_QUERY_ELEMENT_RECT_NAME)))
+                                 : nullptr;
+  return query != nullptr && query(view_, selector.c_str(), &rect);
+}
+
+COLORREF EnginePage::Pixel(int x, int y) const {
+  ::wkeRepaintIfNeeded(view_);
+  return ::GetPixel(::wkeGetViewDC(view_), x, y);
+}
+
 }  // namespace halyx::testing

@@ -36,6 +36,12 @@ class EnginePage {
   // The script's value as text (jsToTempString), copied at once.
   std::string Eval(const std::string& script) const;
 
+  // The border box of the first element `selector` matches, laid out as of
+  // now (the engine's own query); false when there is none.
+  bool ElementRect(const std::string& selector, wkeRect& rect) const;
+  // The colour at a point of the rendering, repainted first if need be.
+  COLORREF Pixel(int x, int y) const;
+
   // The developer tools window of this thread (other tests may run beside
   // this one), or null.
   HWND DevToolsWindow() const;

@@ -89,7 +89,7 @@ const char kPage[] =
     "window.onwheel = function (e) { seen.push('wheel ' + e.wheelDelta); };"
     "document.onkeydown = function (e) { seen.push(e.keyCode + ' ' + e.repeat); };"
     "var confirmed = confirm('Proceed?'); var named = prompt('Name?', 'guest'); alert('Hello');"
-    "</script></head><body><h1>QuorVPN</h1><p>text</p>"
+    "</script><style>h1 { margin: 0 }</style></head><body><h1>QuorVPN</h1><p>text</p>"
     "<button onclick=\"seen.push('click')\">Click</button></body></html>";
 
 class BrowserWindowTest : public ::testing::Test {
@@ -242,7 +242,7 @@ TEST_F(BrowserWindowTest, PaintingCopiesThePageAndRoundedCornersClipIt) {
     }
     return count;
   };
-  const RECT title{12, 12, 40, 34};     // the start of the page title
+  const RECT title{12, 12, 40, 34};     // the start of the heading
   const RECT button{16, 110, 60, 160};  // part of the button below
   EXPECT_GT(ink(title), 0);
   window_.browser->SetBorderRound(SIZE{300, 300});

@@ -1,0 +1,121 @@
+// Lays a styled document out into boxes: the border box of every element and
+// the runs of text to draw, in view coordinates after scrolling.
+//
+// Block flow (with sibling margin collapsing), inline formatting with line
+// wrapping and text-align, inline-block atoms, flex containers (direction,
+// wrap, justify-content, align-items/-self, gap, grow/shrink/basis, auto
+// margins), position relative/absolute/fixed, and scroll containers
+// (overflow hidden/auto) whose offsets the view keeps.
+//
+// A hostile page cannot make layout run away: the tree is at most
+// HtmlDocument::kMaxNesting deep, and the passes that lay an item out a
+// second time (flex measuring, stretching) stop once a work budget
+// proportional to the node count is spent; the page is then laid out in one
+// pass per box, less exactly but in linear time.
+//
+//   LayoutEngine layout(doc, styles, fonts, scrolls);
+//   LayoutResult result = layout.Run(width, height);
+//
+// Thread: GUI thread; borrows its inputs for one Run.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/computed_style.h"
+#include "engine/font_cache.h"
+#include "engine/html_document.h"
+
+namespace halyx::engine {
+
+struct LayoutBox {
+  float x = 0, y = 0, w = 0, h = 0;  // border box
+  bool laid = false;
+  float content_height = 0;  // of scroll containers: what scrolls
+  float client_height = 0;   // and the height it scrolls within
+  float scroll_top = 0;      // how far it is scrolled
+};
+
+struct TextRun {
+  int node = -1;     // the text node (or the form control showing its value)
+  int element = -1;  // whose style draws it
+  float x = 0, y = 0, w = 0, h = 0;
+  int ascent = 0;
+  std::wstring text;
+  bool placeholder = false;
+};
+
+struct LayoutResult {
+  std::vector<LayoutBox> boxes;  // by node index
+  std::vector<TextRun> runs;
+  std::vector<int> firstRun, runCount;  // by node index
+  float document_height = 0;
+};
+
+class LayoutEngine {
+ public:
+  LayoutEngine(const HtmlDocument& doc, const std::vector<ComputedStyle>& styles, FontCache& fonts,
+               const std::map<int, float>& scrolls)
+      : doc_(doc), styles_(styles), fonts_(fonts), scrolls_(scrolls) {}
+  LayoutResult Run(float width, float height);
+
+  // The text a form control shows (its value, or the placeholder when
+  // empty); false for elements that show their children instead.
+  static bool ControlText(const HtmlDocument& doc, int element, std::wstring& text, bool& placeholder);
+
+ private:
+  struct Edges {
+    float margin[4], border[4], padding[4];
+    bool auto_margin[4];
+    float horizontal() const { return border[1] + border[3] + padding[1] + padding[3]; }
+    float vertical() const { return border[0] + border[2] + padding[0] + padding[2]; }
+  };
+  struct Intrinsic {
+    float min = 0, max = 0;  // margin box widths
+  };
+  struct Absolute {
+    int element;
+    float static_x, static_y;
+  };
+
+  const ComputedStyle& Style(int element) const { return styles_[static_cast<std::size_t>(element)]; }
+  Edges EdgesOf(int element, float cb_width) const;
+  bool InFlow(int node) const;
+  bool IsAtom(int element) const;
+  bool IsBlockLevel(int element) const;
+
+  // Lays `element` out with its margin box's top left at (x, y) inside a
+  // containing block `cb_width` wide (and `cb_height` tall, or -1). A forced
+  // size (>= 0) is the border box size a flex container decided.
+  void LayoutBlock(int element, float x, float y, float cb_width, float cb_height, float forced_width,
+                   float forced_height);
+  // Normal flow of the element's children; answers the content height.
+  float LayoutFlow(int element, float x, float y, float width);
+  float LayoutFlex(int element, float x, float y, float width, float height);
+  float LayoutInline(int container, const std::vector<int>& nodes, float x, float y, float width);
+  void LayoutAbsolute(const Absolute& item, float cb_x, float cb_y, float cb_width, float cb_height);
+  Intrinsic IntrinsicWidths(int element);
+  void InlineIntrinsic(int node, float& line, Intrinsic& out);
+  void Shift(int node, float dx, float dy);
+  void AddRun(TextRun run);
+  float MarginBoxHeight(int element) const;
+  float MarginBoxWidth(int element) const;
+  // The border box width of a shrink-to-fit element given the room.
+  float ShrinkToFit(int element, float available);
+  bool Spend() { return --budget_ > 0; }
+
+  const HtmlDocument& doc_;
+  const std::vector<ComputedStyle>& styles_;
+  FontCache& fonts_;
+  const std::map<int, float>& scrolls_;
+  LayoutResult result_;
+  std::vector<Intrinsic> intrinsic_;
+  std::vector<char> intrinsicDone_;
+  std::vector<std::vector<Absolute>> absolutes_;  // per positioned ancestor being laid out
+  std::vector<Absolute> fixed_;
+  float viewWidth_ = 0, viewHeight_ = 0;
+  long long budget_ = 0;
+};
+
+}  // namespace halyx::engine

@@ -1,0 +1,61 @@
+// The cascade: computes every element's style from the engine's default
+// sheet, the page's sheets in document order, and style attributes, by
+// origin, !important, specificity and order, with inheritance from the
+// parent.
+//
+// Rules are indexed by the rightmost compound's id, first class or tag, so
+// an element is matched only against rules that could apply to it.
+//
+//   StyleResolver styles;
+//   styles.SetSheets({CssParser::ParseSheet(css)});
+//   styles.Resolve(doc, state, computed);  // computed[i] for element i
+//
+// Thread: GUI thread; owned by its view.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/computed_style.h"
+#include "engine/html_document.h"
+#include "engine/selector_matcher.h"
+#include "engine/style_sheet.h"
+
+namespace halyx::engine {
+
+class StyleResolver {
+ public:
+  StyleResolver();
+  StyleResolver(const StyleResolver&) = delete;
+  StyleResolver& operator=(const StyleResolver&) = delete;
+
+  // The page's sheets, replacing earlier ones.
+  void SetSheets(std::vector<StyleSheet> sheets);
+  // Styles for every node: elements get theirs, text nodes and detached
+  // nodes keep a default. `out` is resized to the document.
+  void Resolve(const HtmlDocument& doc, const InteractionState& state, std::vector<ComputedStyle>& out) const;
+  // Whether any rule depends on these pseudo-classes (hover changes need a
+  // new style only then).
+  bool Uses(std::uint8_t pseudo) const { return (usedPseudo_ & pseudo) != 0; }
+
+ private:
+  struct IndexedRule {
+    const Selector* selector;
+    const std::vector<Declaration>* declarations;
+    unsigned order;
+    bool author;
+  };
+  void Index();
+  void ResolveElement(const HtmlDocument& doc, const SelectorMatcher& matcher, int element, const ComputedStyle& parent,
+                      std::vector<ComputedStyle>& out) const;
+
+  StyleSheet defaults_;
+  std::vector<StyleSheet> sheets_;
+  std::unordered_map<std::string, std::vector<IndexedRule>> byId_, byClass_, byTag_;
+  std::vector<IndexedRule> universal_;
+  std::uint8_t usedPseudo_ = 0;
+};
+
+}  // namespace halyx::engine
