@@ -66,9 +66,14 @@ BareProber::Figures BareProber::Run(const std::vector<sockaddr_in>& targets, int
     uv_udp_bind(&socket->udp, reinterpret_cast<const sockaddr*>(&any), 0);
     uv_udp_recv_start(&socket->udp, &OnAlloc, &OnRead);
     uv_timer_init(&loop, &socket->timer);
-    const uint64_t offset = static_cast<uint64_t>(spacingMs) * i / targets.size();
-    uv_timer_start(&socket->timer, &OnTick, offset, static_cast<uint64_t>(spacingMs));
     sockets.push_back(std::move(socket));
+  }
+  // Every socket is set up before the first probe, and the schedule starts
+  // from now, not from the loop's clock before the set-up.
+  uv_update_time(&loop);
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    const uint64_t offset = static_cast<uint64_t>(spacingMs) * i / sockets.size();
+    uv_timer_start(&sockets[i]->timer, &OnTick, offset, static_cast<uint64_t>(spacingMs));
   }
   uv_timer_t end;
   uv_timer_init(&loop, &end);
