@@ -55,4 +55,8 @@ wine_session_start() {
   # they hold /dev/null rather than the output pipe of a test, which CTest
   # would otherwise wait on until its timeout.
   wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+  # Wine's Task Scheduler is a demand-start service that nothing starts on
+  # demand (Windows runs it always); the client's auto-start registers a
+  # log-on task with it.
+  wine net.exe start Schedule </dev/null >/dev/null 2>&1 || true
 }
