@@ -55,6 +55,12 @@ wine_session_start() {
   # they hold /dev/null rather than the output pipe of a test, which CTest
   # would otherwise wait on until its timeout.
   wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+  # The tray menu's texts are Chinese. Wine's menu font (Tahoma) falls back
+  # to the fonts its "FontLink\SystemLink" entry names, SimSun among them,
+  # which no Linux system has; naming the CJK font of the bootstrap as SimSun
+  # gives the menu glyphs instead of boxes.
+  wine reg.exe add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d 'WenQuanYi Micro Hei' /f \
+    </dev/null >/dev/null 2>&1 || true
   # Wine's Task Scheduler is a demand-start service that nothing starts on
   # demand (Windows runs it always); the client's auto-start registers a
   # log-on task with it.
