@@ -10,6 +10,17 @@
 #include "base/error_code.h"
 
 namespace halyx {
+namespace {
+
+// _get_wpgmptr, which the 32-bit import library of MinGW's msvcrt lacks: the
+// same variable through the accessor both libraries have, and EINVAL while
+// the runtime has not set it.
+errno_t GetWpgmptr(wchar_t** path) {
+  *path = _wpgmptr;
+  return *path == nullptr ? EINVAL : 0;
+}
+
+}  // namespace
 
 AutoStartup::Settings::Settings()
     : runKey(kRunKey), valueName(AutoStartValueName), userSid(LogOnTask::CurrentUserSid()) {
@@ -41,9 +52,8 @@ void AutoStartup::SetEnabled(bool enabled, const Settings& settings) {
     std::wstring executable = settings.executable;
     if (executable.empty()) {
       wchar_t* path = nullptr;
-      const errno_t error = ::_get_wpgmptr(&path);
-      if (error != 0 || path == nullptr) {
-        spdlog::error("AutoStartup: _get_wpgmptr failed: {:#x}", SignedErrorCode(error != 0 ? error : EINVAL));
+      if (const errno_t error = GetWpgmptr(&path)) {
+        spdlog::error("AutoStartup: _get_wpgmptr failed: {:#x}", SignedErrorCode(error));
         return;
       }
       executable = path;
