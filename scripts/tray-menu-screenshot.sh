@@ -23,8 +23,8 @@ QUOR_TRAY_MENU_HOLD_MS=6000 wine "$root/$arch/bin/app_tests.exe" \
   --gtest_filter=TrayIconTest.TheRightButtonsReleaseOpensTheMenu >/dev/null &
 test_pid=$!
 sleep 4
-# The test puts the cursor at (600, 500); the menu opens to its left.
-xwd -root -silent | xwdtopnm 2>/dev/null | pnmcut -left 400 -top 440 -width 240 -height 200 |
+# The display holds nothing else: the picture is the menu with a margin.
+xwd -root -silent | xwdtopnm 2>/dev/null | pnmcrop 2>/dev/null | pnmmargin -black 12 |
   pnmtopng >"$repo/docs/tray-menu.png" 2>/dev/null
 wait "$test_pid"
 echo "tray-menu-screenshot: $repo/docs/tray-menu.png"

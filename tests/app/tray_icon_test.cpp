@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app.h"
 #include "app/process_values.h"
 #include "app/tray_icon.h"
 #include "platform/duilib/event_source.h"
@@ -133,16 +134,9 @@ TEST(TrayIconTest, TheRightButtonsReleaseOpensTheMenu) {
   if (const char* hold = std::getenv("QUOR_TRAY_MENU_HOLD_MS")) holdMs = static_cast<UINT>(std::atoi(hold));
   TrayIcon tray;
   tray.SetIcon(TestIcon());
-  const HMENU menu = ::CreatePopupMenu();
-  ::AppendMenuW(menu, MF_STRING, 10, L"显示界面");
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING | MF_CHECKED, 11, L"开机启动");
-  ::AppendMenuW(menu, MF_STRING, 12, L"检查更新");
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING, 13, L"退出应用");
-  tray.SetMenu(menu);
+  tray.SetMenu(App::BuildTrayMenu());
   tray.SetVisible(true);
-  ::SetCursorPos(600, 500);
+  ::SetCursorPos(320, 48);  // near the tray window Wine shows at the top left
   const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, &LookForMenu);
 
   menuSeen = false;
