@@ -13,6 +13,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "app/auto_startup.h"
 #include "app/crash_reporter.h"
 #include "app/lsp_category.h"
 #include "app/process_values.h"
@@ -31,11 +32,8 @@ App::App() = default;
 
 App::~App() {
   instanceLock_.reset();
-  if (mainWindowController_) {
-    if (BaseWnd* window = mainWindowController_->GetWindow()) {
-      window->GetPaintManager()->RemoveMessageFilter(&showRequestFilter_);
-    }
-  }
+  trayIcon_.reset();
+  mainWindowController_.reset();
 }
 
 void App::StartCrashReporter() {
@@ -113,7 +111,6 @@ std::shared_ptr<MainWindowController> App::GetMainWindowController() {
   window->Create(nullptr, kMainWindowTitle, BaseWnd::kDialogStyle, 0, 0, 0, kMainWindowWidth, kMainWindowHeight);
   window->SetDPI(DuiLib::CDPI::GetMainMonitorDPI());
   mainWindowController_ = std::make_shared<MainWindowController>(window, TunnelManager::Instance());
-  if (window->GetHWND() != nullptr) window->GetPaintManager()->AddMessageFilter(&showRequestFilter_);
   return mainWindowController_;
 }
 
@@ -123,19 +120,62 @@ bool App::ShowMainWindow(void* param) {
   return true;
 }
 
-LRESULT App::ShowRequestFilter::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
-  (void)wParam;
-  (void)lParam;
-  if (msg != ShowRequestMessage) return 0;
-  handled = true;
-  app_.ShowMainWindow(nullptr);
-  return 0;
+std::shared_ptr<TrayIcon> App::GetTrayIcon() {
+  if (trayIcon_) return trayIcon_;
+  trayIcon_ = std::make_shared<TrayIcon>();
+  trayIcon_->SetTipText(kMainWindowTitle);
+  // An icon of its own at the notification area's size, rather than the
+  // shared large icon LoadIcon gives, which no owner may destroy.
+  trayIcon_->SetIcon(static_cast<HICON>(
+      ::LoadImageW(DuiLib::CPaintManagerUI::GetInstance(), MAKEINTRESOURCEW(kTrayIconResource), IMAGE_ICON,
+                   ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+  trayIcon_->SetMenu(BuildTrayMenu());
+  trayIcon_->OnDoubleClick += DuiLib::MakeDelegate(this, &App::ShowMainWindow);
+  trayIcon_->OnMenuCommand += DuiLib::MakeDelegate(this, &App::OnTrayMenuCommand);
+  trayIcon_->OnShowRequest += DuiLib::MakeDelegate(this, &App::ShowMainWindow);
+  return trayIcon_;
+}
+
+HMENU App::BuildTrayMenu() {
+  const HMENU menu = ::CreatePopupMenu();
+  if (menu == nullptr) return nullptr;
+  ::AppendMenuW(menu, MF_STRING, kMenuShow, L"显示界面");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING | (AutoStartup::GetEnabled() ? MF_CHECKED : MF_UNCHECKED), kMenuAutoStart, L"开机启动");
+  ::AppendMenuW(menu, MF_STRING, kMenuCheckUpdate, L"检查更新");
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING, kMenuQuit, L"退出应用");
+  return menu;
+}
+
+bool App::OnTrayMenuCommand(void* param) {
+  if (param == nullptr) return true;
+  switch (*static_cast<const UINT*>(param)) {
+    case kMenuShow:
+      GetMainWindowController()->Show();
+      break;
+    case kMenuAutoStart:
+      AutoStartup::SetEnabled(!AutoStartup::GetEnabled());
+      GetTrayIcon()->SetMenu(BuildTrayMenu());  // the check mark shows the new state
+      break;
+    case kMenuCheckUpdate:
+      Updater::CheckUpdateWithUi();
+      break;
+    case kMenuQuit:
+      RequestQuit();
+      break;
+    default:
+      break;
+  }
+  return true;
 }
 
 int App::Run() {
   const auto controller = GetMainWindowController();
   if (BaseWnd* window = controller->GetWindow()) window->CenterWindow();
   controller->Show();
+  const auto tray = GetTrayIcon();
+  if (!tray->visible()) tray->SetVisible(true);
   Updater::SetAppcastUrl(kAppcastUrl);
   Updater::SetRegistryPath(kUpdaterRegistryPath);
   Updater::SetShutdownRequestCallback(&App::RequestQuit);
@@ -153,6 +193,7 @@ void App::RequestQuit() {
 
 void App::Shutdown() {
   if (mainWindowController_) mainWindowController_->Hide();
+  if (trayIcon_) trayIcon_->RemoveFromNotificationArea();
   // Stops the updater's threads before the process takes its DLLs away.
   Updater::Cleanup();
   ::wkeFinalize();

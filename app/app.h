@@ -9,17 +9,20 @@
 // Init brings the process up in a fixed order (crash reporter, log, LSP
 // category, COM, taskbar identity, single-instance lock, browser engine) and
 // stops at the first step that fails, undoing nothing. Run shows the main
-// window, starts the updater and hands the thread to the tunnel manager's
-// message loop. Shutdown hides the window, finalises the engine, COM, the
-// log and the crash reporter, in that order.
+// window and the tray icon, starts the updater and hands the thread to the
+// tunnel manager's message loop. Shutdown hides the window, takes the tray
+// icon out of the notification area, finalises the engine, COM, the log and
+// the crash reporter, in that order.
 //
 // Single instance: the lock is the file "quorvpn.lock" in the user's profile,
 // held open without sharing for the life of the process. A second instance
 // of the same user fails to open it, broadcasts ShowRequestMessage (which
-// makes the first instance show its window) and exits with 1. The file is
-// never deleted: one left behind by a crash does not block.
+// the first instance's tray window turns into showing the main window) and
+// exits with 1. The file is never deleted: one left behind by a crash does
+// not block.
 //
-// Ownership: App owns the main window controller and the lock handle.
+// Ownership: App owns the main window controller, the tray icon and the lock
+// handle.
 //
 // Thread: GUI thread, except RequestQuit (any thread).
 #pragma once
@@ -29,8 +32,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "app/tray_icon.h"
 #include "base/unique_handle.h"
-#include "platform/duilib/message_filter_ui.h"
 #include "ui/main_window_controller.h"
 
 namespace halyx {
@@ -53,6 +56,13 @@ class App {
   static constexpr const wchar_t* kMainWindowTitle = L"QuorVPN";
   static constexpr int kMainWindowWidth = 800;
   static constexpr int kMainWindowHeight = 572;
+  // Icon group resources: 100 the application's, 101 the tray's.
+  static constexpr UINT kTrayIconResource = 101;
+  // The tray menu's command ids.
+  static constexpr UINT kMenuShow = 10;
+  static constexpr UINT kMenuAutoStart = 11;
+  static constexpr UINT kMenuCheckUpdate = 12;
+  static constexpr UINT kMenuQuit = 13;
 
   App();
   ~App();
@@ -70,6 +80,15 @@ class App {
   std::shared_ptr<MainWindowController> GetMainWindowController();
   // Shows the main window and brings it to the front; `param` is ignored.
   bool ShowMainWindow(void* param);
+
+  // Created on the first call: tip "QuorVPN", the tray icon resource, the
+  // menu, and App's handlers subscribed to its events.
+  std::shared_ptr<TrayIcon> GetTrayIcon();
+  // The tray menu: show, start with Windows (checked when auto-start is
+  // on), check for updates, quit. Null when the menu cannot be created.
+  static HMENU BuildTrayMenu();
+  // The tray menu's handler; `param` points to the command id. Always true.
+  bool OnTrayMenuCommand(void* param);
 
   // Ends the message loop; safe on any thread (it only posts).
   static void RequestQuit();
@@ -90,22 +109,11 @@ class App {
   bool AcquireInstanceLock();
 
  private:
-  // Raises the main window when a second instance asks for it. Lives on the
-  // main window, a top-level window, which the broadcast reaches.
-  class ShowRequestFilter : public DuiLib::IMessageFilterUI {
-   public:
-    explicit ShowRequestFilter(App& app) : app_(app) {}
-    LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
-
-   private:
-    App& app_;
-  };
-
   static void StartCrashReporter();
 
   std::shared_ptr<MainWindowController> mainWindowController_;
+  std::shared_ptr<TrayIcon> trayIcon_;
   FileHandle instanceLock_;
-  ShowRequestFilter showRequestFilter_{*this};
 };
 
 }  // namespace halyx

@@ -103,6 +103,12 @@ using PenHandle = UniqueHandle<NullHandleTraits<HPEN, ::DeleteObject>>;
 // Memory device contexts from CreateCompatibleDC.
 using MemoryDcHandle = UniqueHandle<NullHandleTraits<HDC, ::DeleteDC>>;
 using ModuleHandle = UniqueHandle<NullHandleTraits<HMODULE, ::FreeLibrary>>;
+// Icons from LoadIcon, CreateIcon or CopyIcon that the owner must destroy, and
+// menus not attached to a window (a window destroys its own menu bar).
+using IconHandle = UniqueHandle<NullHandleTraits<HICON, ::DestroyIcon>>;
+using MenuHandle = UniqueHandle<NullHandleTraits<HMENU, ::DestroyMenu>>;
+// Registry keys from RegOpenKeyEx or RegCreateKeyEx.
+using RegistryKeyHandle = UniqueHandle<NullHandleTraits<HKEY, ::RegCloseKey>>;
 
 // Winsock sockets, closed with closesocket.
 struct SocketTraits {

@@ -6,6 +6,7 @@
 #include <spdlog/spdlog.h>
 
 #include "base/error_code.h"
+#include "base/scoped_bstr.h"
 #include "base/utf8.h"
 
 namespace halyx {
@@ -25,19 +26,6 @@ class ScopedVariant {
 
  private:
   VARIANT value_;
-};
-
-// A BSTR argument for the duration of one call.
-class ScopedBstr {
- public:
-  explicit ScopedBstr(const wchar_t* text) : value_(::SysAllocString(text)) {}
-  ~ScopedBstr() { ::SysFreeString(value_); }
-  ScopedBstr(const ScopedBstr&) = delete;
-  ScopedBstr& operator=(const ScopedBstr&) = delete;
-  operator BSTR() const { return value_; }
-
- private:
-  BSTR value_;
 };
 
 }  // namespace

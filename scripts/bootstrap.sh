@@ -4,8 +4,8 @@
 # (everything else goes to standard error):
 #   scripts/bootstrap.sh <i686|x86_64> [--wine] [--packages-only]
 # --wine also installs the Wine loader that runs that architecture's programs
-# (wine32 from i386 for i686, wine64 for x86_64) and Xvfb; --packages-only
-# stops after the Debian packages and prints nothing.
+# (wine32 from i386 for i686, wine64 for x86_64), Xvfb and a font with Chinese
+# glyphs; --packages-only stops after the Debian packages and prints nothing.
 #
 # Debian packages come from Debian's registry; libuv, fmt, spdlog, zlib with
 # minizip, tinyxml2 and duktape are Debian source packages (apt-get source)
@@ -49,7 +49,9 @@ host_packages=(
   nlohmann-json3-dev googletest zip unzip python3 clang-format ccache
 )
 if [ "$with_wine" -eq 1 ]; then
-  host_packages+=(wine xvfb xauth x11-apps netpbm)
+  # fonts-wqy-microhei: glyphs for the tray menu's Chinese texts, which Wine finds
+  # through fontconfig.
+  host_packages+=(wine xvfb xauth x11-apps netpbm fonts-wqy-microhei)
   if [ "$arch" = i686 ]; then host_packages+=(wine32:i386); else host_packages+=(wine64); fi
 fi
 source_packages=(zlib libuv1 fmtlib spdlog tinyxml2 duktape)

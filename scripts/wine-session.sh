@@ -50,9 +50,21 @@ wine_session_start() {
   # start-up.
   wineserver -p
   wineserver_started=1
-  # The first program of a session starts Wine's own background processes
+  # The tray menu's texts are Chinese. Wine's menu font (Tahoma) falls back
+  # to the fonts its "FontLink\SystemLink" entry names, SimSun among them,
+  # which no Linux system has; naming the CJK font of the bootstrap as SimSun
+  # gives the menu glyphs instead of boxes.
+  wine reg.exe add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d 'WenQuanYi Micro Hei' /f \
+    </dev/null >/dev/null 2>&1 || true
+  # Wine's Task Scheduler is a demand-start service that nothing starts on
+  # demand (Windows runs it always); the client's auto-start registers a
+  # log-on task with it.
+  wine net.exe start Schedule </dev/null >/dev/null 2>&1 || true
+  # The first programs of a session start Wine's own background processes
   # (services, devices), which then live as long as the server. Started here,
   # they hold /dev/null rather than the output pipe of a test, which CTest
-  # would otherwise wait on until its timeout.
+  # would otherwise wait on until its timeout. The last of them starts the
+  # desktop process (explorer, with the notification area), which stays as
+  # long as programs follow without a pause of a second.
   wine cmd.exe /c exit </dev/null >/dev/null 2>&1
 }

@@ -1,6 +1,7 @@
 // QuorVPN.exe itself, as a process: one instance per user, start-up failures
 // that end with exit code 1, and a quit that ends with 0 after shutdown.
 #include <windows.h>
+#include <shellapi.h>
 #include <userenv.h>
 
 #include <functional>
@@ -106,6 +107,62 @@ TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
   const auto start = log.find("IoLoop: start");
   ASSERT_NE(start, std::string::npos) << log;
   EXPECT_NE(log.find("IoLoop: stop", start), std::string::npos) << log;
+}
+
+// The client's hidden tray window; none when the process has none.
+HWND TrayWindowOf(const ProcessHandle& process) {
+  struct Search {
+    DWORD pid;
+    HWND found;
+  } search{::GetProcessId(process.get()), nullptr};
+  ::EnumWindows(
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        wchar_t name[32] = {};
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(hwnd, &pid);
+        if (pid != s->pid || !::GetClassNameW(hwnd, name, 32) || std::wstring(name) != L"TrayIconWindow") return TRUE;
+        s->found = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The shell answers NIM_MODIFY only for an icon it holds.
+bool InNotificationArea(HWND window, UINT id) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = window;
+  data.uID = id;
+  return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+// The icon is there once the client shows; a double click brings the hidden
+// window back; the menu's exit item ends the client with 0, its icon taken
+// out of the notification area on the way.
+TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
+  ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+  ChildTempFolder temp;
+  ProcessHandle client = StartProcess(L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"");
+  ASSERT_TRUE(client.valid());
+  ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
+  const HWND window = MainWindow();
+  const HWND tray = TrayWindowOf(client);
+  ASSERT_NE(tray, nullptr);
+  EXPECT_FALSE(::IsWindowVisible(tray));
+  EXPECT_TRUE(InNotificationArea(tray, 1));
+
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(window); }));
+  ::PostMessageW(tray, 0x800, 1, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(window) != FALSE; }));
+
+  ::PostMessageW(tray, WM_COMMAND, 13, 0);
+  EXPECT_EQ(ExitCode(client), 0u);
+  EXPECT_FALSE(InNotificationArea(tray, 1));
+  const std::string log = temp.Log();
+  EXPECT_NE(log.find("IoLoop: stop"), std::string::npos) << log;
 }
 
 // Without its engine the client stops at its log line, before any window.

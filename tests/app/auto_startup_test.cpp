@@ -1,0 +1,237 @@
+// Auto-start: the Run value is the switch, written quoted; the elevated
+// log-on task that does the starting comes and goes with it; failures are
+// one line each; the tray menu's check mark follows it.
+#include <windows.h>
+#include <oleauto.h>
+#include <taskschd.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+#include "app/auto_startup.h"
+#include "app/log_on_task.h"
+#include "app/process_values.h"
+#include "base/module_path.h"
+#include "base/scoped_bstr.h"
+#include "support/log_capture.h"
+
+namespace halyx {
+namespace {
+
+using ::halyx::testing::LogCapture;
+using Microsoft::WRL::ComPtr;
+
+constexpr wchar_t kTestRoot[] = L"Software\\QuorVPN Tests";
+constexpr wchar_t kTestRunKey[] = L"Software\\QuorVPN Tests\\Run";
+constexpr wchar_t kTestValue[] = L"com.quorvpn.win32.test";
+
+// Whether the scheduler knows a task of that name, asked without our code.
+bool TaskExists(const std::wstring& name) {
+  ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ComPtr<ITaskService> service;
+  ComPtr<ITaskFolder> root;
+  ComPtr<IRegisteredTask> task;
+  VARIANT none;
+  ::VariantInit(&none);
+  const ScopedBstr rootPath(L"\\");
+  const ScopedBstr taskPath(name.c_str());
+  const bool found = SUCCEEDED(::CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
+                                                  reinterpret_cast<void**>(service.GetAddressOf()))) &&
+                     SUCCEEDED(service->Connect(none, none, none, none)) &&
+                     SUCCEEDED(service->GetFolder(rootPath, root.GetAddressOf())) &&
+                     SUCCEEDED(root->GetTask(taskPath, task.GetAddressOf()));
+  task.Reset();
+  root.Reset();
+  service.Reset();
+  ::CoUninitialize();
+  return found;
+}
+
+// A value's type and raw bytes; type REG_NONE with no bytes when missing.
+struct RawValue {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> bytes;
+  std::wstring Text() const {
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  }
+};
+
+RawValue ReadValue(const wchar_t* key, const wchar_t* name) {
+  RawValue value;
+  DWORD size = 0;
+  if (::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, nullptr, &size) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  value.bytes.resize(size);
+  ::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, value.bytes.data(), &size);
+  value.bytes.resize(size);
+  return value;
+}
+
+// A Run key of the test's own, removed with everything in it, and settings
+// that name a value and a task of the test's own.
+class AutoStartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kTestRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+    settings_.runKey = kTestRunKey;
+    settings_.valueName = kTestValue;
+    ASSERT_FALSE(settings_.userSid.empty());
+    settings_.taskName = std::wstring(kTestValue) + L" " + settings_.userSid;
+    settings_.executable = L"C:\\Program Files\\Quor & VPN\\QuorVPN.exe";
+  }
+  void TearDown() override {
+    LogOnTask::Remove(settings_.taskName);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestRoot);
+  }
+  void WriteRaw(DWORD type, const void* data, DWORD size) {
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kTestRunKey, kTestValue, type, data, size), ERROR_SUCCESS);
+  }
+
+  AutoStartup::Settings settings_;
+};
+
+TEST_F(AutoStartupTest, EnablingWritesTheQuotedPathAndTheLogOnTaskDisablingRemovesBoth) {
+  LogCapture log;
+  AutoStartup::SetEnabled(true, settings_);
+  EXPECT_TRUE(AutoStartup::GetEnabled(settings_));
+  const RawValue value = ReadValue(kTestRunKey, kTestValue);
+  EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+  // The byte count holds the terminating zero, and nothing after it.
+  EXPECT_EQ(value.Text(), std::wstring(L"\"C:\\Program Files\\Quor & VPN\\QuorVPN.exe\"") + L'\0');
+  EXPECT_TRUE(TaskExists(settings_.taskName));
+
+  AutoStartup::SetEnabled(false, settings_);
+  EXPECT_FALSE(AutoStartup::GetEnabled(settings_));
+  EXPECT_EQ(ReadValue(kTestRunKey, kTestValue).type, static_cast<DWORD>(REG_NONE));
+  EXPECT_FALSE(TaskExists(settings_.taskName));
+  EXPECT_EQ(log.CountAtLeast(spdlog::level::warn), 0u);
+}
+
+// Earlier versions wrote the path unquoted; anything else may have written
+// any type. The name alone counts, and disabling deletes whatever it is.
+TEST_F(AutoStartupTest, AValueOfAnyTypeByThatNameCountsAsEnabled) {
+  const DWORD number = 1;
+  const wchar_t unquoted[] = L"C:\\Program Files\\QuorVPN\\QuorVPN.exe";
+  struct Case {
+    DWORD type;
+    const void* data;
+    DWORD size;
+  } cases[] = {{REG_SZ, unquoted, sizeof unquoted}, {REG_DWORD, &number, sizeof number}, {REG_BINARY, nullptr, 0}};
+  for (const Case& c : cases) {
+    WriteRaw(c.type, c.data, c.size);
+    EXPECT_TRUE(AutoStartup::GetEnabled(settings_)) << c.type;
+    LogCapture log;
+    AutoStartup::SetEnabled(false, settings_);
+    EXPECT_FALSE(AutoStartup::GetEnabled(settings_)) << c.type;
+    EXPECT_EQ(log.Records().size(), 0u) << c.type;
+  }
+}
+
+TEST_F(AutoStartupTest, FailuresAreOneErrorLineAndLeaveAutoStartOff) {
+  {  // an empty key is a plain "no"
+    LogCapture log;
+    EXPECT_FALSE(AutoStartup::GetEnabled(settings_));
+    EXPECT_EQ(log.Records().size(), 0u);
+  }
+  {
+    LogCapture log;
+    AutoStartup::SetEnabled(false, settings_);
+    EXPECT_TRUE(log.Has(spdlog::level::err, "AutoStartup: SetEnabled failed: Cannot delete value from registry (2)"));
+    EXPECT_EQ(log.Records().size(), 1u);
+  }
+  {  // no log-on task, no switch: a ticked item that starts nothing is worse
+    AutoStartup::Settings unregistrable = settings_;
+    unregistrable.taskName = L"bad|name";
+    LogCapture log;
+    AutoStartup::SetEnabled(true, unregistrable);
+    EXPECT_FALSE(AutoStartup::GetEnabled(settings_));
+    EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
+  }
+  {
+    AutoStartup::Settings missing = settings_;
+    missing.runKey = std::wstring(kTestRunKey) + L"\\Missing";
+    LogCapture log;
+    EXPECT_FALSE(AutoStartup::GetEnabled(missing));
+    EXPECT_TRUE(log.Has(spdlog::level::err,
+                        "AutoStartup: GetEnabled failed: Cannot open registry key: RegOpenKeyEx failed. (2)"));
+  }
+}
+
+// What Windows gets: the user's log-on, the user's interactive token at the
+// highest level, the executable in its folder, no time limit. (Wine stores
+// the task but drops its trigger and principal, so the text is checked.)
+TEST(LogOnTaskTest, DefinitionStartsTheUserElevatedAtLogOn) {
+  const std::wstring xml = LogOnTask::Definition(L"S-1-5-21-1-2-3-1001", L"C:\\Program Files\\Q&A <x>\\QuorVPN.exe");
+  for (const wchar_t* part : {
+           L"<LogonTrigger><Enabled>true</Enabled><UserId>S-1-5-21-1-2-3-1001</UserId></LogonTrigger>",
+           L"<UserId>S-1-5-21-1-2-3-1001</UserId><LogonType>InteractiveToken</LogonType>"
+           L"<RunLevel>HighestAvailable</RunLevel>",
+           L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>",
+           L"<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>",
+           L"<Command>C:\\Program Files\\Q&amp;A &lt;x&gt;\\QuorVPN.exe</Command>"
+           L"<WorkingDirectory>C:\\Program Files\\Q&amp;A &lt;x&gt;</WorkingDirectory>",
+       }) {
+    EXPECT_NE(xml.find(part), std::wstring::npos) << part;
+  }
+}
+
+// The production switch, the running executable's path, and the menu: the
+// check mark follows each toggle, and two toggles restore the first state.
+TEST(AppTrayMenuTest, TheAutoStartItemTogglesAndItsCheckMarkFollows) {
+  const RawValue before = ReadValue(AutoStartup::kRunKey, AutoStartValueName);
+  ASSERT_EQ(before.type, static_cast<DWORD>(REG_NONE)) << "this prefix already starts the client at log-on";
+  const std::wstring task = LogOnTask::NameFor(LogOnTask::CurrentUserSid());
+  struct Cleanup {
+    const std::wstring& task;
+    ~Cleanup() {
+      ::RegDeleteKeyValueW(HKEY_CURRENT_USER, AutoStartup::kRunKey, AutoStartValueName);
+      LogOnTask::Remove(task);
+    }
+  } cleanup{task};
+  App app;
+  const auto tray = app.GetTrayIcon();
+  ASSERT_NE(tray->menu(), nullptr);
+  const auto item = [&](UINT position) {
+    wchar_t text[32] = {};
+    ::GetMenuStringW(tray->menu(), position, text, 32, MF_BYPOSITION);
+    return std::to_wstring(::GetMenuItemID(tray->menu(), static_cast<int>(position))) + L" " + text;
+  };
+  EXPECT_EQ(::GetMenuItemCount(tray->menu()), 6);
+  EXPECT_EQ(item(0), L"10 显示界面");
+  EXPECT_EQ(item(2), L"11 开机启动");
+  EXPECT_EQ(item(3), L"12 检查更新");
+  EXPECT_EQ(item(5), L"13 退出应用");
+  EXPECT_TRUE(::GetMenuState(tray->menu(), 1, MF_BYPOSITION) & MF_SEPARATOR);
+  EXPECT_TRUE(::GetMenuState(tray->menu(), 4, MF_BYPOSITION) & MF_SEPARATOR);
+  const auto checked = [&] { return (::GetMenuState(tray->menu(), 11, MF_BYCOMMAND) & MF_CHECKED) != 0; };
+  EXPECT_FALSE(checked());
+
+  UINT id = App::kMenuAutoStart;
+  EXPECT_TRUE(app.OnTrayMenuCommand(&id));
+  const RawValue on = ReadValue(AutoStartup::kRunKey, AutoStartValueName);
+  EXPECT_EQ(on.Text(), L"\"" + ModulePath() + L"\"" + L'\0');
+  EXPECT_TRUE(TaskExists(task));
+  EXPECT_TRUE(checked());
+
+  EXPECT_TRUE(app.OnTrayMenuCommand(&id));
+  EXPECT_EQ(ReadValue(AutoStartup::kRunKey, AutoStartValueName).type, static_cast<DWORD>(REG_NONE));
+  EXPECT_FALSE(TaskExists(task));
+  EXPECT_FALSE(checked());
+
+  // Ids outside the menu, and no id at all, are ignored.
+  for (UINT other : {9u, 14u}) EXPECT_TRUE(app.OnTrayMenuCommand(&other));
+  EXPECT_TRUE(app.OnTrayMenuCommand(nullptr));
+  EXPECT_FALSE(checked());
+}
+
+}  // namespace
+}  // namespace halyx
