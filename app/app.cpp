@@ -61,6 +61,7 @@ bool App::Init(HINSTANCE instance) {
     return false;
   }
   if (!AcquireInstanceLock()) return false;
+  AutoStartup::Refresh();
   if (!::wkeInitialize()) {
     spdlog::error("App: wkeInitialize failed ({:#x})", LastError());
     return false;

@@ -74,4 +74,8 @@ void AutoStartup::SetEnabled(bool enabled, const Settings& settings) {
   }
 }
 
+void AutoStartup::Refresh(const Settings& settings) {
+  if (GetEnabled(settings)) SetEnabled(true, settings);
+}
+
 }  // namespace halyx

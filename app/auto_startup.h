@@ -46,6 +46,14 @@ class AutoStartup {
 
   static bool GetEnabled(const Settings& settings);
   static void SetEnabled(bool enabled, const Settings& settings);
+
+  // Called once at start-up. An earlier version switched auto-start on with
+  // the Run value alone (unquoted, and no log-on task), which starts nothing
+  // at log-on while the item shows ticked; so while the switch is on, the
+  // task is registered again for the executable now running (replacing one
+  // that names an old path) and the value rewritten quoted. Off: nothing.
+  static void Refresh() { Refresh(Settings()); }
+  static void Refresh(const Settings& settings);
 };
 
 }  // namespace halyx

@@ -136,6 +136,23 @@ TEST_F(AutoStartupTest, AValueOfAnyTypeByThatNameCountsAsEnabled) {
   }
 }
 
+// A switch left by an earlier version (unquoted, no task) is brought up to
+// date at start-up; a switch that is off stays off without a word.
+TEST_F(AutoStartupTest, RefreshGivesAnEarlierSwitchItsTaskAndQuotes) {
+  LogCapture log;
+  AutoStartup::Refresh(settings_);
+  EXPECT_EQ(ReadValue(kTestRunKey, kTestValue).type, static_cast<DWORD>(REG_NONE));
+  EXPECT_FALSE(TaskExists(settings_.taskName));
+  EXPECT_EQ(log.Records().size(), 0u);
+
+  const wchar_t unquoted[] = L"C:\\Program Files\\Quor & VPN\\QuorVPN.exe";
+  WriteRaw(REG_SZ, unquoted, sizeof unquoted);
+  AutoStartup::Refresh(settings_);
+  EXPECT_TRUE(TaskExists(settings_.taskName));
+  EXPECT_EQ(ReadValue(kTestRunKey, kTestValue).Text(),
+            std::wstring(L"\"C:\\Program Files\\Quor & VPN\\QuorVPN.exe\"") + L'\0');
+}
+
 TEST_F(AutoStartupTest, FailuresAreOneErrorLineAndLeaveAutoStartOff) {
   {  // an empty key is a plain "no"
     LogCapture log;
