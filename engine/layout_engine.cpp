@@ -376,7 +376,8 @@ void LayoutEngine::LayoutBlock(int element, float x, float y, float cb_width, fl
     width = to_border_w(s.width);
   } else if (ImageWidth(element, image_width)) {
     width = image_width + extra_w;
-  } else if (IsAtom(element) || s.position == Position::kAbsolute || s.position == Position::kFixed) {
+  } else if (IsAtom(element) || doc_.node(element).tag == "img" || s.position == Position::kAbsolute ||
+             s.position == Position::kFixed) {
     width = ShrinkToFit(element, cb_width - e.margin[1] - e.margin[3]);
   } else {
     width = cb_width - e.margin[1] - e.margin[3];
