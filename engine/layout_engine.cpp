@@ -109,6 +109,25 @@ bool LayoutEngine::IsAtom(int element) const {
          (tag == "input" || tag == "select" || tag == "textarea" || tag == "img" || tag == "button");
 }
 
+const DecodedImage* LayoutEngine::ImageOf(int element) const {
+  if (images_ == nullptr || doc_.node(element).tag != "img") return nullptr;
+  const auto found = images_->find(doc_.Attribute(element, "src"));
+  return found == images_->end() ? nullptr : &found->second;
+}
+
+bool LayoutEngine::ImageWidth(int element, float& width) const {
+  const DecodedImage* image = ImageOf(element);
+  if (image == nullptr) return false;
+  const ComputedStyle& s = Style(element);
+  width = static_cast<float>(image->width());
+  if (!s.height.is_auto() && s.height.unit != Length::kPercent) {
+    float height = s.height.Resolve(0, s.font_size);
+    if (s.border_box) height -= EdgesOf(element, 0).vertical();
+    width = std::max(0.0f, height) * static_cast<float>(image->width()) / static_cast<float>(image->height());
+  }
+  return true;
+}
+
 bool LayoutEngine::IsBlockLevel(int element) const {
   const Display d = Style(element).display;
   return d == Display::kBlock || d == Display::kFlex;
@@ -218,6 +237,8 @@ LayoutEngine::Intrinsic LayoutEngine::IntrinsicWidths(int element) {
   if (s.width.unit == Length::kPx || s.width.unit == Length::kEm) {
     const float w = s.width.Resolve(0, s.font_size);
     result.min = result.max = s.border_box ? w : w + extra;
+  } else if (float image_width = 0; s.width.is_auto() && ImageWidth(element, image_width)) {
+    result.min = result.max = image_width + extra;
   } else if (ControlText(doc_, element, text, placeholder)) {
     FontCache::Font& font = fonts_.Get(s);
     result.min = result.max = static_cast<float>(fonts_.Measure(font, text)) + extra;
@@ -348,11 +369,15 @@ void LayoutEngine::LayoutBlock(int element, float x, float y, float cb_width, fl
   };
   float width = 0;
   float margin_left = e.margin[3];
+  float image_width = 0;
   if (forced_width >= 0) {
     width = forced_width;
   } else if (!s.width.is_auto()) {
     width = to_border_w(s.width);
-  } else if (IsAtom(element) || s.position == Position::kAbsolute || s.position == Position::kFixed) {
+  } else if (ImageWidth(element, image_width)) {
+    width = image_width + extra_w;
+  } else if (IsAtom(element) || doc_.node(element).tag == "img" || s.position == Position::kAbsolute ||
+             s.position == Position::kFixed) {
     width = ShrinkToFit(element, cb_width - e.margin[1] - e.margin[3]);
   } else {
     width = cb_width - e.margin[1] - e.margin[3];
@@ -418,7 +443,9 @@ void LayoutEngine::LayoutBlock(int element, float x, float y, float cb_width, fl
   } else if (s.display == Display::kFlex || s.display == Display::kInlineFlex) {
     content_h = LayoutFlex(element, content_x, content_y, content_w, content_h_known);
   } else if (doc_.node(element).tag == "img") {
-    content_h = 0;
+    const DecodedImage* image = ImageOf(element);
+    content_h =
+        image == nullptr ? 0 : content_w * static_cast<float>(image->height()) / static_cast<float>(image->width());
   } else {
     content_h = LayoutFlow(element, content_x, content_y, content_w);
     // A button's content sits in the middle of a button taller than it.

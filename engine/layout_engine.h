@@ -7,6 +7,10 @@
 // margins), position relative/absolute/fixed, and scroll containers
 // (overflow hidden/auto) whose offsets the view keeps.
 //
+// An img with a decoded picture has its intrinsic size where CSS leaves
+// width or height auto (scaled keeping the aspect ratio when one is given);
+// without one it is an empty box of its CSS size.
+//
 // A hostile page cannot make layout run away: the tree is at most
 // HtmlDocument::kMaxNesting deep, and the passes that lay an item out a
 // second time (flex measuring, stretching) stop once a work budget
@@ -24,6 +28,7 @@
 #include <vector>
 
 #include "engine/computed_style.h"
+#include "engine/decoded_image.h"
 #include "engine/font_cache.h"
 #include "engine/html_document.h"
 
@@ -56,8 +61,8 @@ struct LayoutResult {
 class LayoutEngine {
  public:
   LayoutEngine(const HtmlDocument& doc, const std::vector<ComputedStyle>& styles, FontCache& fonts,
-               const std::map<int, float>& scrolls)
-      : doc_(doc), styles_(styles), fonts_(fonts), scrolls_(scrolls) {}
+               const std::map<int, float>& scrolls, const DecodedImages* images = nullptr)
+      : doc_(doc), styles_(styles), fonts_(fonts), scrolls_(scrolls), images_(images) {}
   LayoutResult Run(float width, float height);
 
   // The text a form control shows (its value, or the placeholder when
@@ -104,11 +109,17 @@ class LayoutEngine {
   // The border box width of a shrink-to-fit element given the room.
   float ShrinkToFit(int element, float available);
   bool Spend() { return --budget_ > 0; }
+  // The picture an img element shows, or null.
+  const DecodedImage* ImageOf(int element) const;
+  // The content width of an img whose CSS width is auto: its own, or scaled
+  // to a given height keeping its aspect ratio; false without a picture.
+  bool ImageWidth(int element, float& width) const;
 
   const HtmlDocument& doc_;
   const std::vector<ComputedStyle>& styles_;
   FontCache& fonts_;
   const std::map<int, float>& scrolls_;
+  const DecodedImages* images_;
   LayoutResult result_;
   std::vector<Intrinsic> intrinsic_;
   std::vector<char> intrinsicDone_;

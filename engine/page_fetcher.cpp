@@ -4,11 +4,13 @@
 #include <shlwapi.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "base/winhttp_handle.h"
 #include "base/utf8.h"
+#include "engine/decoded_image.h"
 
 namespace halyx::engine {
 namespace {
@@ -118,16 +120,20 @@ std::wstring PageFetcher::FileUrl(const std::wstring& path) {
   return url;
 }
 
-bool PageFetcher::ReadFile(const std::wstring& path, std::string& body) {
+bool PageFetcher::ReadFile(const std::wstring& path, std::string& body, std::size_t limit) {
   std::ifstream in(path.c_str(), std::ios::binary);
   if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0 || static_cast<unsigned long long>(size) > limit) return false;
+  in.seekg(0, std::ios::beg);
   body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   // A UTF-8 byte-order mark is not part of the text.
   if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) body.erase(0, 3);
   return true;
 }
 
-bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::string& error) {
+bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::string& error, std::size_t limit) {
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -173,6 +179,10 @@ bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::strin
       return false;
     }
     if (read == 0) break;
+    if (read > limit - body.size()) {
+      error = "larger than " + std::to_string(limit) + " bytes";
+      return false;
+    }
     body.append(buffer, read);
   }
   if (status >= 400) {
@@ -222,7 +232,8 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
   if (!page.ok) return page;
   page.document = HtmlDocument::Parse(html);
   // Scripts and linked style sheets come under the same rules.
-  auto fetch = [&](const std::string& src, std::vector<std::pair<std::string, std::string>>& into) {
+  auto fetch = [&](const std::string& src, std::vector<std::pair<std::string, std::string>>& into,
+                   std::size_t limit = SIZE_MAX) {
     const std::wstring target = Resolve(base, Utf8ToWide(src));
     std::string why;
     if (!MayLoad(IsHttp(url) ? url : base, target, local_root, why)) {
@@ -233,9 +244,9 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
     std::string error;
     bool fetched = false;
     if (IsHttp(target)) {
-      fetched = HttpGet(target, body, error);
+      fetched = HttpGet(target, body, error, limit);
     } else {
-      fetched = ReadFile(StartsWith(target, L"file:") ? PathOfFileUrl(target) : target, body);
+      fetched = ReadFile(StartsWith(target, L"file:") ? PathOfFileUrl(target) : target, body, limit);
     }
     if (fetched) into.emplace_back(src, std::move(body));
   };
@@ -244,6 +255,18 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
   }
   for (const HtmlDocument::StyleSource& sheet : page.document.styles()) {
     if (!sheet.href.empty()) fetch(sheet.href, page.stylesheets);
+  }
+  // Images by src: a page that shows one picture many times fetches it once.
+  for (std::size_t i = 0; i < page.document.size(); ++i) {
+    const int node = static_cast<int>(i);
+    if (!page.document.IsElement(node) || page.document.node(node).tag != "img") continue;
+    const std::string src = page.document.Attribute(node, "src");
+    auto known = [&src](const auto& entry) { return entry.first == src; };
+    if (src.empty() || std::any_of(page.images.begin(), page.images.end(), known) ||
+        std::any_of(page.refused.begin(), page.refused.end(), known)) {
+      continue;
+    }
+    fetch(src, page.images, DecodedImage::kMaxEncodedBytes);
   }
   return page;
 }

@@ -13,6 +13,7 @@
 // Thread: any; Fetch blocks, so views run network fetches on a worker.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,7 +34,12 @@ class PageFetcher {
     // Bodies of the linked style sheets, by their href as written, fetched
     // under the same rules as scripts.
     std::vector<std::pair<std::string, std::string>> stylesheets;
-    // Scripts and style sheets refused by the rules above, with the reason.
+    // Encoded bytes of the images (`img src`), by their src as written, each
+    // once, fetched under the same rules; an image that could not be fetched
+    // or is larger than DecodedImage::kMaxEncodedBytes is absent.
+    std::vector<std::pair<std::string, std::string>> images;
+    // Scripts, style sheets and images refused by the rules above, with the
+    // reason.
     std::vector<std::pair<std::string, std::string>> refused;
     std::string error;
   };
@@ -48,8 +54,9 @@ class PageFetcher {
   static Page Fetch(const std::wstring& url, const std::wstring& local_root);
 
  private:
-  static bool ReadFile(const std::wstring& path, std::string& body);
-  static bool HttpGet(const std::wstring& url, std::string& body, std::string& error);
+  // Both fail on a body longer than `limit`.
+  static bool ReadFile(const std::wstring& path, std::string& body, std::size_t limit = SIZE_MAX);
+  static bool HttpGet(const std::wstring& url, std::string& body, std::string& error, std::size_t limit = SIZE_MAX);
   // `src` resolved against the page's URL or folder.
   static std::wstring Resolve(const std::wstring& base, const std::wstring& src);
   // Whether a page at `base` may load `target` (resolved); else why not.

@@ -32,8 +32,13 @@ float RoundRectDistance(float px, float py, float left, float top, float right, 
 
 }  // namespace
 
-Painter::Painter(HDC dc, void* bits, int width, int height, FontCache& fonts)
-    : dc_(dc), pixels_(static_cast<std::uint32_t*>(bits)), width_(width), height_(height), fonts_(fonts) {}
+Painter::Painter(HDC dc, void* bits, int width, int height, FontCache& fonts, const DecodedImages* images)
+    : dc_(dc),
+      pixels_(static_cast<std::uint32_t*>(bits)),
+      width_(width),
+      height_(height),
+      fonts_(fonts),
+      images_(images) {}
 
 Painter::Clip Painter::Intersect(const Clip& a, const Clip& b) const {
   return Clip{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
@@ -329,6 +334,48 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
   }
 }
 
+void Painter::PaintImage(int element, const LayoutBox& box, float opacity, const Clip& clip) {
+  if (images_ == nullptr || doc_->node(element).tag != "img") return;
+  const auto found = images_->find(doc_->Attribute(element, "src"));
+  if (found == images_->end()) return;
+  const DecodedImage& image = found->second;
+  const ComputedStyle& s = (*styles_)[static_cast<std::size_t>(element)];
+  float inset[4];
+  for (int k = 0; k < 4; ++k) {
+    inset[k] = (s.border_visible[k] ? s.border_width[k] : 0) + std::max(0.0f, s.padding[k].Resolve(0, s.font_size));
+  }
+  const float left = box.x + inset[3], top = box.y + inset[0];
+  const float w = box.w - inset[1] - inset[3], h = box.h - inset[0] - inset[2];
+  if (w <= 0 || h <= 0) return;
+  const Clip area = Intersect(clip, Clip{static_cast<int>(std::floor(left)), static_cast<int>(std::floor(top)),
+                                         static_cast<int>(std::ceil(left + w)), static_cast<int>(std::ceil(top + h))});
+  const Clip bounds = Intersect(area, Clip{0, 0, width_, height_});
+  const float alpha = Clamp01(opacity);
+  // Nearest sample at each pixel centre; the source is premultiplied, so
+  // opacity scales all four channels alike.
+  for (int y = bounds.top; y < bounds.bottom; ++y) {
+    const int sy =
+        std::clamp(static_cast<int>((static_cast<float>(y) + 0.5f - top) * static_cast<float>(image.height()) / h), 0,
+                   image.height() - 1);
+    std::uint32_t* row = pixels_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
+    for (int x = bounds.left; x < bounds.right; ++x) {
+      const int sx =
+          std::clamp(static_cast<int>((static_cast<float>(x) + 0.5f - left) * static_cast<float>(image.width()) / w), 0,
+                     image.width() - 1);
+      const std::uint32_t source = image.Pixel(sx, sy);
+      const float a = static_cast<float>(source >> 24) / 255.0f * alpha;
+      if (a <= 0) continue;
+      std::uint32_t& pixel = row[x];
+      const auto mix = [&](int shift) {
+        const float under = static_cast<float>((pixel >> shift) & 0xFF);
+        const float over = static_cast<float>((source >> shift) & 0xFF) * alpha;
+        return static_cast<std::uint32_t>(std::clamp(std::lround(over + under * (1 - a)), 0L, 255L)) << shift;
+      };
+      pixel = 0xFF000000u | mix(16) | mix(8) | mix(0);
+    }
+  }
+}
+
 void Painter::PaintElement(int element, float opacity, const Clip& clip) {
   const auto index = static_cast<std::size_t>(element);
   const ComputedStyle& s = (*styles_)[index];
@@ -345,6 +392,7 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
     FillGradient(box.x, box.y, right, bottom, s.radius, s.gradient, opacity, clip);
     PaintBorder(element, box, opacity, clip);
     PaintControl(element, box, opacity, clip);
+    PaintImage(element, box, opacity, clip);
   }
   Clip inner = clip;
   if (s.overflow != ComputedStyle::Overflow::kVisible || doc_->node(element).tag == "input") {

@@ -1,6 +1,6 @@
 // Paints a laid-out document into a 32-bit top-down DIB: shadows,
 // backgrounds (colours and linear gradients), borders with radius, form
-// controls, text, the caret and the selection of the focused field.
+// controls, pictures (scaled into the content box), text, the caret and the selection of the focused field.
 //
 // Shapes are rasterised here, straight into the bitmap's pixels, with
 // coverage-based antialiasing and alpha blending, so that every shape obeys
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/computed_style.h"
+#include "engine/decoded_image.h"
 #include "engine/font_cache.h"
 #include "engine/html_document.h"
 #include "engine/layout_engine.h"
@@ -43,7 +44,8 @@ class Painter {
     bool empty() const { return right <= left || bottom <= top; }
   };
 
-  Painter(HDC dc, void* bits, int width, int height, FontCache& fonts);
+  // `images` (may be null) holds the pictures of the page's img elements.
+  Painter(HDC dc, void* bits, int width, int height, FontCache& fonts, const DecodedImages* images = nullptr);
   // Paints what lies inside `damage`; the pixels outside it are kept.
   void Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& styles, const LayoutResult& layout,
              const EditState& edit, bool transparent, const Clip& damage);
@@ -58,6 +60,7 @@ class Painter {
   void PaintBorder(int element, const LayoutBox& box, float opacity, const Clip& clip);
   void PaintControl(int element, const LayoutBox& box, float opacity, const Clip& clip);
   void PaintRuns(int node, float opacity, const Clip& clip);
+  void PaintImage(int element, const LayoutBox& box, float opacity, const Clip& clip);
   void PaintScrollBar(const LayoutBox& box, const Clip& clip);
   void PaintShadow(const LayoutBox& box, const ComputedStyle& style, float opacity, const Clip& clip);
   void FillRing(float left, float top, float right, float bottom, float radius, const float widths[4], Color color,
@@ -71,6 +74,7 @@ class Painter {
   std::uint32_t* pixels_;
   int width_, height_;
   FontCache& fonts_;
+  const DecodedImages* images_;
   const HtmlDocument* doc_ = nullptr;
   const std::vector<ComputedStyle>* styles_ = nullptr;
   const LayoutResult* layout_ = nullptr;

@@ -115,7 +115,7 @@ void WebView::UpdateLayout() {
     layoutDirty_ = true;
   }
   if (!layoutDirty_) return;
-  LayoutEngine layout(document_, computed_, fonts_, scrolls_);
+  LayoutEngine layout(document_, computed_, fonts_, scrolls_, &images_);
   layout_ = layout.Run(static_cast<float>(width_), static_cast<float>(height_));
   layoutDirty_ = false;
 }
@@ -210,7 +210,7 @@ void WebView::Render() {
                          std::min(damage.bottom, height_)};
   lastDamage_ = damage;
   if (damage.right > damage.left && damage.bottom > damage.top) {
-    Painter painter(dc_.get(), bits_, width_, height_, fonts_);
+    Painter painter(dc_.get(), bits_, width_, height_, fonts_, &images_);
     painter.Paint(document_, computed_, layout_, edit, transparent_, damage);
   }
   paintedStyles_ = computed_;
@@ -712,6 +712,45 @@ wkeRect WebView::CaretRect() {
   return wkeRect{0, 0, 1, 16};
 }
 
+void WebView::LoadImages(const PageFetcher::Page& page) {
+  images_.clear();
+  // What all of a page's pictures may hold together, so that many pictures
+  // each under the size limit cannot exhaust memory either.
+  constexpr long long kMaxPagePixels = 4096LL * 4096;
+  long long pixels = 0;
+  std::vector<std::string> seen;
+  for (std::size_t i = 0; i < document_.size(); ++i) {
+    const int node = static_cast<int>(i);
+    if (!document_.IsElement(node) || document_.node(node).tag != "img") continue;
+    const std::string src = document_.Attribute(node, "src");
+    if (src.empty() || std::find(seen.begin(), seen.end(), src) != seen.end()) continue;
+    seen.push_back(src);
+    auto same = [&src](const auto& entry) { return entry.first == src; };
+    const auto fetched = std::find_if(page.images.begin(), page.images.end(), same);
+    if (fetched == page.images.end()) {
+      // A refused image has its line already.
+      if (std::none_of(page.refused.begin(), page.refused.end(), same)) {
+        AddConsoleLine(3, "Failed to load image " + src);
+      }
+      continue;
+    }
+    DecodedImage image;
+    std::string error;
+    if (!image.Decode(fetched->second, error)) {
+      AddConsoleLine(3, "Cannot show image " + src + ": " + error);
+      continue;
+    }
+    const long long size = static_cast<long long>(image.width()) * image.height();
+    if (pixels + size > kMaxPagePixels) {
+      AddConsoleLine(3, "Cannot show image " + src + ": the page's images hold more than " +
+                            std::to_string(kMaxPagePixels) + " pixels");
+      continue;
+    }
+    pixels += size;
+    images_.emplace(src, std::move(image));
+  }
+}
+
 void WebView::LoadStyleSheets(const PageFetcher::Page& page) {
   std::vector<StyleSheet> sheets;
   std::size_t next_linked = 0;
@@ -874,6 +913,7 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
     AddConsoleLine(3, "Failed to load " + page.url + ": " + page.error);
   }
   LoadStyleSheets(page);
+  LoadImages(page);
   styleDirty_ = true;
   if (document_.truncated()) {
     AddConsoleLine(
@@ -886,8 +926,10 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
   for (const auto& refused : page.refused) {
     const bool sheet = std::any_of(document_.styles().begin(), document_.styles().end(),
                                    [&](const HtmlDocument::StyleSource& s) { return s.href == refused.first; });
-    AddConsoleLine(3, std::string(sheet ? "Refused to load style sheet " : "Refused to load script ") + refused.first +
-                          ": " + refused.second);
+    const bool script = std::any_of(document_.scripts().begin(), document_.scripts().end(),
+                                    [&](const HtmlDocument::Script& s) { return s.src == refused.first; });
+    const char* what = sheet ? "style sheet " : (script ? "script " : "image ");
+    AddConsoleLine(3, std::string("Refused to load ") + what + refused.first + ": " + refused.second);
   }
   auto was_refused = [&page](const std::string& src) {
     return std::any_of(page.refused.begin(), page.refused.end(), [&](const auto& r) { return r.first == src; });

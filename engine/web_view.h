@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "engine/decoded_image.h"
 #include "engine/dev_tools_window.h"
 #include "engine/font_cache.h"
 #include "engine/html_document.h"
@@ -147,6 +148,8 @@ class WebView {
   // paint-relevant styles that changed, and the edited field.
   Painter::Clip Damage() const;
   void LoadStyleSheets(const PageFetcher::Page& page);
+  // Decodes the pictures the fetcher brought, within a pixel budget per page.
+  void LoadImages(const PageFetcher::Page& page);
   // The topmost element under the point, or -1.
   int HitTest(float x, float y);
   int HitTestIn(int element, float x, float y, const Painter::Clip& clip);
@@ -197,6 +200,7 @@ class WebView {
   InteractionState interaction_;
   EditState edit_;
   std::map<int, float> scrolls_;  // by element; 0 is the page
+  DecodedImages images_;          // the page's pictures, by src as written
   int pressed_ = -1;
   std::string focusValue_;  // the focused field's value when it got focus
   bool focused_ = false;
