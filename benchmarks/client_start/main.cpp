@@ -24,7 +24,6 @@
 #include "base/process_launch.h"
 #include "base/unique_handle.h"
 #include "benchmarks/bench_figures.h"
-#include "support/scoped_temp_dir.h"
 
 namespace halyx {
 namespace {
@@ -33,6 +32,36 @@ using bench::NowUs;
 
 constexpr DWORD kTimeoutMs = 60000;
 constexpr char kReadyLine[] = "IoLoop: start";
+
+std::string ReadLog(const std::wstring& path) {
+  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+  std::string text;
+  if (!file) return text;
+  char buffer[8192];
+  DWORD read = 0;
+  while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
+  return text;
+}
+
+void DeleteTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = folder + L"\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        DeleteTree(child);
+      } else {
+        ::DeleteFileW(child.c_str());
+      }
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryW(folder.c_str());
+}
 
 struct Sample {
   double readyMs = 0;
@@ -60,6 +89,7 @@ DWORD GuiThread(DWORD processId) {
 }
 
 bool StartOnce(const std::wstring& exe, const std::wstring& temp, Sample& sample) {
+  ::CreateDirectoryW(temp.c_str(), nullptr);
   ::SetEnvironmentVariableW(L"TMP", temp.c_str());
   ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
   const std::wstring log = temp + L"\\QuorVPN\\quorvpn.log";
@@ -73,7 +103,7 @@ bool StartOnce(const std::wstring& exe, const std::wstring& temp, Sample& sample
   bool ready = false;
   while (!ready && NowUs() - started < kTimeoutMs * 1000.0) {
     if (::WaitForSingleObject(client.get(), 1) == WAIT_OBJECT_0) break;
-    ready = testing::ReadWholeFile(log).find(kReadyLine) != std::string::npos;
+    ready = ReadLog(log).find(kReadyLine) != std::string::npos;
   }
   sample.readyMs = (NowUs() - started) / 1000;
   sample.workingSetMiB = WorkingSetMiB(client.get());
@@ -86,8 +116,7 @@ bool StartOnce(const std::wstring& exe, const std::wstring& temp, Sample& sample
   if (::WaitForSingleObject(client.get(), kTimeoutMs) != WAIT_OBJECT_0) ::TerminateProcess(client.get(), 99);
   ::GetExitCodeProcess(client.get(), &code);
   if (!ready) {
-    std::printf("no document-ready within %lu ms (exit code %lu); log:\n%s\n", kTimeoutMs, code,
-                testing::ReadWholeFile(log).c_str());
+    std::printf("no document-ready within %lu ms (exit code %lu); log:\n%s\n", kTimeoutMs, code, ReadLog(log).c_str());
     return false;
   }
   return true;
@@ -106,14 +135,15 @@ int main(int argc, char** argv) {
   using namespace halyx;
   const int runs = argc > 1 ? std::atoi(argv[1]) : 10;
   const std::wstring exe = BesideExecutable(L"QuorVPN.exe");
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, temp);
+  const std::wstring root = std::wstring(temp) + L"client_start-" + std::to_wstring(::GetCurrentProcessId());
   std::vector<double> ready, workingSet, later;
   for (int i = 0; i < runs; ++i) {
+    const std::wstring folder = root + L"-" + std::to_wstring(i);
     Sample sample;
-    bool ok = false;
-    {
-      const testing::ScopedTempDir temp;  // the client's TEMP, deleted after each run
-      ok = StartOnce(exe, temp.path(), sample);
-    }
+    const bool ok = StartOnce(exe, folder, sample);
+    DeleteTree(folder);
     if (!ok) return 1;
     ready.push_back(sample.readyMs);
     workingSet.push_back(sample.workingSetMiB);
