@@ -64,15 +64,12 @@ void BenchmarkWatcher::Begin() {
   }
   PostRunMessage(resultWindow_, kSetAdInfoMessage, start, "benchmark");
   spdlog::info("benchmark started: {}", config_->id);
-  uv_update_time(loop_);
-  runStart_ = uv_now(loop_);
-  probesQueued_ = 0;
   if (!starter_.initialised()) {
     const int status = uv_timer_init(loop_, starter_.get());
     if (status != 0) {
-      // Without it no probe could wait for its slot: the run cannot happen.
+      // Without it no probe could be set up: the run cannot happen.
       spdlog::error("BenchmarkWatcher init timer failed: {}", uv_strerror(status));
-      throw std::runtime_error("no timer for the probes' slots");
+      throw std::runtime_error("no timer for setting the probes up");
     }
     starter_.get()->data = this;
     starter_.SetInitialised();
@@ -125,6 +122,7 @@ void BenchmarkWatcher::Abandon() {
   pending_.clear();
   queued_.clear();
   running_.clear();
+  unstarted_.clear();
   busy_ = false;
   spdlog::warn("BenchmarkWatcher: run abandoned: {}", config_ ? config_->id : std::string());
 }
@@ -182,54 +180,62 @@ void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* r
   for (const auto& [name, server] : pending_) {
     if (server.host == host) names.push_back(name);
   }
-  const uint64_t intervalMs = static_cast<uint64_t>(config_->setting.frequency * 1000.0);
   for (const std::string& name : names) {
-    Queued queued{pending_.at(name), address, 0};
+    Queued queued{pending_.at(name), address};
     // The port sits at the same place in both address families.
     reinterpret_cast<sockaddr_in*>(&queued.address)->sin_port = htons(queued.server.port);
-    // The servers' first probes are spread over the first interval rather
-    // than all sent in one loop pass, whose echoes would then queue behind
-    // each other and come back late. The probes are created at their slots
-    // too: setting up hundreds of sockets in one pass holds up the echoes of
-    // the probes already out.
-    queued.slot = runStart_ + intervalMs * probesQueued_++ / std::max<std::size_t>(config_->servers.size(), 1);
     pending_.erase(name);
     queued_.push_back(std::move(queued));
   }
-  // Lookups end in any order; slots are handed out in the order they do.
-  StartDueProbes();
+  ScheduleSetUp();
+}
+
+void BenchmarkWatcher::ScheduleSetUp() {
+  const int status = uv_timer_start(starter_.get(), &BenchmarkWatcher::OnStarterTimer, 0, 0);
+  if (status != 0) {
+    spdlog::error("BenchmarkWatcher start timer failed: {}", uv_strerror(status));
+    for (const Queued& left : queued_) PostAdInfo({left.server.name, left.server.title, 0, 1.0});
+    queued_.clear();
+    // The probes already set up would otherwise wait for ever.
+    StartBatch();
+  }
 }
 
 void BenchmarkWatcher::OnStarterTimer(uv_timer_t* handle) {
   auto* watcher = static_cast<BenchmarkWatcher*>(handle->data);
-  if (!Guarded("BenchmarkWatcher: starting probes", [&] { watcher->StartDueProbes(); })) watcher->Abandon();
+  if (!Guarded("BenchmarkWatcher: starting probes", [&] { watcher->SetUpQueuedProbes(); })) watcher->Abandon();
 }
 
-void BenchmarkWatcher::StartDueProbes() {
-  // Enough per pass to keep up with any slot spacing, few enough that the
-  // echoes of running probes are read in between.
-  constexpr int kPerPass = 8;
-  uv_update_time(loop_);
-  const uint64_t now = uv_now(loop_);
-  for (int started = 0; !queued_.empty() && queued_.front().slot <= now && started < kPerPass; ++started) {
+void BenchmarkWatcher::SetUpQueuedProbes() {
+  // Setting a socket up costs the loop about half a millisecond under Wine.
+  // Done while probes are out, it holds up their echoes and shows as lag, so
+  // all sockets are set up before any probe of the batch leaves; a batch
+  // per pass leaves the loop free for its other work in between.
+  constexpr int kPerPass = 32;
+  for (int done = 0; !queued_.empty() && done < kPerPass; ++done) {
     const Queued queued = std::move(queued_.front());
     queued_.pop_front();
-    StartProbe(queued);
+    SetUpProbe(queued);
   }
   if (!queued_.empty()) {
-    const uint64_t slot = queued_.front().slot;
-    const int status =
-        uv_timer_start(starter_.get(), &BenchmarkWatcher::OnStarterTimer, slot > now ? slot - now : 0, 0);
-    if (status != 0) {
-      spdlog::error("BenchmarkWatcher start timer failed: {}", uv_strerror(status));
-      for (const Queued& left : queued_) PostAdInfo({left.server.name, left.server.title, 0, 1.0});
-      queued_.clear();
-    }
+    ScheduleSetUp();
+    return;
   }
+  StartBatch();
+}
+
+void BenchmarkWatcher::StartBatch() {
+  // The first probes are spread over the first interval rather than all
+  // sent in one loop pass, whose echoes would then queue behind each other
+  // and come back late.
+  const uint64_t intervalMs = static_cast<uint64_t>(config_->setting.frequency * 1000.0);
+  const std::size_t count = unstarted_.size();
+  for (std::size_t i = 0; i < count; ++i) unstarted_[i]->Start(intervalMs * i / count);
+  unstarted_.clear();
   CheckFinished();
 }
 
-void BenchmarkWatcher::StartProbe(const Queued& queued) {
+void BenchmarkWatcher::SetUpProbe(const Queued& queued) {
   const ServerEntry& server = queued.server;
   const auto* address = reinterpret_cast<const sockaddr*>(&queued.address);
   char text[INET6_ADDRSTRLEN] = {};
@@ -243,11 +249,12 @@ void BenchmarkWatcher::StartProbe(const Queued& queued) {
   }
   auto probe = std::make_shared<LatencyBenchmark>(loop_, interfaceIndex_, address, server.name, server.title,
                                                   config_->setting.count, this, config_->setting.frequency);
-  if (!probe->started()) {
+  if (!probe->ready()) {
     // It would never report, and the run would never end.
     PostAdInfo({server.name, server.title, 0, 1.0});
     return;
   }
+  unstarted_.push_back(probe);
   running_.emplace(server.name, std::move(probe));
 }
 

@@ -2,15 +2,13 @@
 //
 // Start posts the whole list with empty results ("SetAdInfo", 0x8066), looks
 // every host up on libuv's work pool (one lookup serves all servers of that
-// host), starts one LatencyBenchmark per server, bound to the default
-// interface, with the servers' first probes spread evenly over the first
-// interval, and posts each server's result as soon as it is in ("AdInfo",
-// 0x8067). Every configured server gets exactly one "AdInfo" per run: a
-// server whose name cannot be resolved, or whose probe cannot be set up, is
-// reported lost (lag 0, dropRate 1.0). A run ends when nothing is pending or
-// running; a Start during a run is rejected, and so is a run that
-// RefusalReason finds fault with (with a warning). A run that breaks off on
-// an unexpected failure is abandoned, so the watcher never stays busy.
+// host), sets up one LatencyBenchmark per server, bound to the default
+// interface, and once the resolved servers' sockets are all set up starts
+// them with their first probes spread evenly over the first interval, and posts each server's result as soon as it is
+// in ("AdInfo", 0x8067). Every configured server gets exactly one "AdInfo" per run: a server whose name cannot be
+// resolved, or whose probe cannot be set up, is reported lost (lag 0, dropRate 1.0). A run ends when nothing is pending
+// or running; a Start during a run is rejected, and so is a run that RefusalReason finds fault with (with a warning). A
+// run that breaks off on an unexpected failure is abandoned, so the watcher never stays busy.
 //
 // Owned by the IoLoop, which creates it with the loop and the result window,
 // calls Start on each benchmark wake-up and destroys it on the loop thread:
@@ -78,11 +76,10 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
 
  private:
   struct Lookup;
-  // A resolved server waiting for its slot in the first interval.
+  // A resolved server waiting for its probe to be set up.
   struct Queued {
     ServerEntry server;
     sockaddr_storage address;
-    uint64_t slot;  // loop time (ms) its probe is created and sends its first probe
   };
 
   // The body of Start, once the run counts as begun.
@@ -93,25 +90,28 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
   static void OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results);
   void HandleLookupFailed(const std::string& host, int status);
   void HandleResolved(const std::string& host, const addrinfo* results);
-  // Creates the probes whose slot has come, a few per loop pass, and wakes
-  // for the next slot.
+  // Sets the queued servers' probes up, a batch per loop pass, and once the
+  // queue is empty starts them all, their first probes spread over the
+  // first interval.
   static void OnStarterTimer(uv_timer_t* handle);
-  void StartDueProbes();
-  void StartProbe(const Queued& queued);
+  void SetUpQueuedProbes();
+  void SetUpProbe(const Queued& queued);
+  void ScheduleSetUp();
+  // Starts the probes set up so far.
+  void StartBatch();
   void PostAdInfo(const LatencyResult& result);
   void CheckFinished();
 
   std::shared_ptr<BenchmarkGameConfig> config_;
   std::map<std::string, ServerEntry> pending_;
-  std::deque<Queued> queued_;  // in slot order
+  std::deque<Queued> queued_;  // in the order their lookups ended
   std::map<std::string, std::shared_ptr<LatencyBenchmark>> running_;
+  std::vector<std::shared_ptr<LatencyBenchmark>> unstarted_;  // set up, waiting for the rest of their batch
   bool busy_ = false;
   int32_t interfaceIndex_ = -1;
   uv_loop_t* loop_;
   HWND resultWindow_;
   std::set<Lookup*> lookups_;  // in flight; orphaned on destruction
-  uint64_t runStart_ = 0;      // loop time (ms) the run began
-  std::size_t probesQueued_ = 0;
   UvHandle<uv_timer_t> starter_;
 };
 

@@ -45,18 +45,22 @@ LatencyBenchmark::LatencyBenchmark(uv_loop_t* loop, int interfaceIndex, const so
       intervalMs_(IntervalFromFrequency(frequency)),
       count_(std::max<int32_t>(count, 0)),
       delegate_(delegate) {
-  // The loop's clock may be a whole busy pass old; the plan starts from now.
-  uv_update_time(loop_);
-  nextDue_ = uv_now(loop_);
-  endOfRun_ = nextDue_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
   std::memcpy(&target_, target, target->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6));
   timer_.get()->data = this;
   udp_.get()->data = this;
-  if (SetUp(interfaceIndex)) {
-    started_ = true;
-    Tick();
-  }
-  constructing_ = false;
+  ready_ = SetUp(interfaceIndex);
+}
+
+void LatencyBenchmark::Start(uint64_t delayMs) {
+  if (!ready_ || started_) return;
+  started_ = true;
+  // The loop's clock may be a whole busy pass old; the plan starts from now.
+  uv_update_time(loop_);
+  nextDue_ = uv_now(loop_) + delayMs;
+  endOfRun_ = nextDue_ + static_cast<uint64_t>(count_) * intervalMs_ + kGraceMs;
+  // Even the first tick runs on a loop pass, so a run over at once (count 0)
+  // reports after the owner has stored the probe.
+  StartTimer(delayMs);
 }
 
 bool LatencyBenchmark::SetUp(int interfaceIndex) {
@@ -131,12 +135,6 @@ void LatencyBenchmark::Tick() {
   const uint64_t now = uv_now(loop_);
   ExpireProbes(uv_hrtime());
   if (Complete() || now >= endOfRun_) {
-    // The owner stores the probe only once it is constructed, so a run that
-    // is over at once (count 0) reports from the next loop pass.
-    if (constructing_) {
-      StartTimer(0);
-      return;
-    }
     Finish();
     return;
   }

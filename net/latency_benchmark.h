@@ -11,8 +11,10 @@
 // and each probe counts once: an echo must carry the time of a probe still
 // unanswered.
 //
-// Schedule: the first probe leaves at once (a watcher creates its servers'
-// probes spread over the first interval), probe k is planned at
+// Schedule: construction only sets the socket up; Start(delay) plans the
+// first probe delay ms on (a watcher sets up all its servers' sockets first,
+// then spreads their first probes over the first interval, so no socket is
+// being set up while echoes are on their way back), probe k is planned at
 // first + k x interval, and a late tick sends the late probe at once and
 // keeps the plan for the rest. Each probe has its own deadline, kGraceMs
 // after it left; the run ends as soon as every probe is answered or past its
@@ -23,10 +25,11 @@
 //
 //   auto probe = std::make_shared<LatencyBenchmark>(loop, interfaceIndex, address,
 //                                                   "jp-1", "Tokyo", 10, delegate, 0.2);
-//   if (!probe->started()) { /* set-up failed and logged: it will never report */ }
+//   if (!probe->ready()) { /* set-up failed and logged: it will never report */ }
+//   probe->Start(0);
 //
-// The result never arrives during construction, not even for count 0, so
-// the owner can store the probe before it hears from it. The delegate may
+// The result never arrives during construction or Start, not even for
+// count 0, so the owner can store the probe before it hears from it. The delegate may
 // destroy the probe from inside OnBenchmarkResult; the handles are closed by
 // the destructor and their blocks freed by libuv's close callbacks on a
 // later loop pass.
@@ -74,7 +77,11 @@ class LatencyBenchmark {
   static LatencySummary Summarize(const std::vector<uint64_t>& rtts, int32_t sent);
 
   // False when set-up failed: the probe then never sends and never reports.
-  bool started() const { return started_; }
+  bool ready() const { return ready_; }
+
+  // Plans the first probe `delayMs` from now. Once only; a probe that is not
+  // ready ignores it.
+  void Start(uint64_t delayMs);
 
  private:
   static void OnTimer(uv_timer_t* handle);
@@ -99,12 +106,12 @@ class LatencyBenchmark {
   uv_loop_t* loop_;
   UvHandle<uv_timer_t> timer_;
   UvHandle<uv_udp_t> udp_;
+  bool ready_ = false;
   bool started_ = false;
-  bool constructing_ = true;
   std::vector<uint64_t> rtts_;        // microseconds, one per answered probe
   std::vector<uint64_t> unanswered_;  // send times (ns) of probes not yet echoed, oldest first
-  uint64_t nextDue_;                  // loop time (ms) the next probe is planned for
-  uint64_t endOfRun_;                 // loop time (ms) by which the run ends whatever happens
+  uint64_t nextDue_ = 0;              // loop time (ms) the next probe is planned for
+  uint64_t endOfRun_ = 0;             // loop time (ms) by which the run ends whatever happens
   sockaddr_storage target_{};
   std::string name_;
   std::string title_;

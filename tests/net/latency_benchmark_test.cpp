@@ -41,6 +41,7 @@ struct Recorder : BenchmarkTaskDelegate {
     }
     probe = std::make_shared<LatencyBenchmark>(loop.get(), -1, reinterpret_cast<const sockaddr*>(&target), "jp-1",
                                                "Tokyo", count, this, frequency);
+    probe->Start(0);
   }
 
   std::shared_ptr<LatencyBenchmark> probe;
@@ -53,7 +54,7 @@ std::optional<Result> Measure(const EchoServer& echo, int32_t count, double freq
   UvTestLoop loop;
   Recorder recorder;
   recorder.Start(loop, echo, count, frequency, ipv6);
-  EXPECT_TRUE(recorder.probe->started());
+  EXPECT_TRUE(recorder.probe->ready());
   loop.RunUntil([&] { return recorder.calls > 0; }, 30000);
   EXPECT_EQ(recorder.calls, 1);
   recorder.probe.reset();
