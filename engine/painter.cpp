@@ -220,6 +220,7 @@ void Painter::Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& s
   }
   PaintScrollBar(layout.boxes[0], all);
   ::SelectClipRgn(dc_, nullptr);
+  gdiClip_ = Clip{0, 0, 0, 0};
   ::GdiFlush();
 }
 
@@ -309,14 +310,23 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
   const LayoutResult& layout = *layout_;
   const auto index = static_cast<std::size_t>(node);
   if (index >= layout.runCount.size() || layout.runCount[index] == 0 || clip.empty()) return;
-  RegionHandle region(::CreateRectRgn(clip.left, clip.top, clip.right, clip.bottom));
-  ::SelectClipRgn(dc_, region.get());
+  auto outside = [&clip](const TextRun& run) {
+    return run.y > static_cast<float>(clip.bottom) || run.y + run.h < static_cast<float>(clip.top) ||
+           run.x > static_cast<float>(clip.right) || run.x + run.w < static_cast<float>(clip.left);
+  };
+  const auto first = layout.runs.begin() + layout.firstRun[index];
+  // Most runs of a partial repaint lie outside it; GDI calls are what a
+  // repaint costs, so none is made for them.
+  if (std::all_of(first, first + layout.runCount[index], outside)) return;
+  if (clip.left != gdiClip_.left || clip.top != gdiClip_.top || clip.right != gdiClip_.right ||
+      clip.bottom != gdiClip_.bottom) {
+    RegionHandle region(::CreateRectRgn(clip.left, clip.top, clip.right, clip.bottom));
+    ::SelectClipRgn(dc_, region.get());
+    gdiClip_ = clip;
+  }
   for (int k = 0; k < layout.runCount[index]; ++k) {
     const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index] + k)];
-    if (run.y > static_cast<float>(clip.bottom) || run.y + run.h < static_cast<float>(clip.top) ||
-        run.x > static_cast<float>(clip.right) || run.x + run.w < static_cast<float>(clip.left)) {
-      continue;
-    }
+    if (outside(run)) continue;
     const ComputedStyle& s = (*styles_)[static_cast<std::size_t>(run.element)];
     if (!s.visible) continue;
     FontCache::Font& font = fonts_.Get(s);

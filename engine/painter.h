@@ -80,6 +80,7 @@ class Painter {
   const LayoutResult* layout_ = nullptr;
   EditState edit_;
   Clip damage_{0, 0, 0, 0};
+  Clip gdiClip_{0, 0, 0, 0};  // the clip region selected into the DC (empty: none yet)
 };
 
 }  // namespace halyx::engine

@@ -100,6 +100,41 @@ void StyleResolver::Resolve(const HtmlDocument& doc, const InteractionState& sta
   }
 }
 
+bool StyleResolver::ResolveSubtree(const HtmlDocument& doc, const InteractionState& state, int element,
+                                   std::vector<ComputedStyle>& out, std::vector<int>& changed) const {
+  if (out.size() < doc.size()) out.resize(doc.size());
+  if (!doc.IsElement(element) || !doc.Contains(0, element)) return false;
+  // Below a display: none ancestor nothing is styled, as in a whole pass.
+  bool hidden = false;
+  for (int at = doc.node(element).parent; at > 0 && !hidden; at = doc.node(at).parent) {
+    hidden = out[static_cast<std::size_t>(at)].display == ComputedStyle::Display::kNone;
+  }
+  std::vector<std::pair<int, ComputedStyle>> before;
+  std::vector<int> stack = {element};
+  while (!stack.empty()) {
+    const int at = stack.back();
+    stack.pop_back();
+    ComputedStyle& style = out[static_cast<std::size_t>(at)];
+    before.emplace_back(at, std::move(style));
+    style = ComputedStyle{};
+    const auto& children = doc.node(at).children;
+    stack.insert(stack.end(), children.begin(), children.end());
+  }
+  if (!hidden) {
+    SelectorMatcher matcher(doc, state);
+    const int parent = doc.node(element).parent;
+    ResolveElement(doc, matcher, element, out[static_cast<std::size_t>(parent)], out);
+  }
+  bool relayout = false;
+  for (const auto& [at, old] : before) {
+    const ComputedStyle& now = out[static_cast<std::size_t>(at)];
+    const bool lays_out_alike = now.LaysOutLike(old);
+    relayout = relayout || !lays_out_alike;
+    if (!lays_out_alike || !now.PaintsLike(old)) changed.push_back(at);
+  }
+  return relayout;
+}
+
 void StyleResolver::ResolveElement(const HtmlDocument& doc, const SelectorMatcher& matcher, int element,
                                    const ComputedStyle& parent, std::vector<ComputedStyle>& out) const {
   const HtmlDocument::Node& node = doc.node(element);

@@ -36,6 +36,14 @@ class StyleResolver {
   // Styles for every node: elements get theirs, text nodes and detached
   // nodes keep a default. `out` is resized to the document.
   void Resolve(const HtmlDocument& doc, const InteractionState& state, std::vector<ComputedStyle>& out) const;
+  // Styles `element` and its subtree again from its parent's style in `out`,
+  // keeping the rest, as Resolve would (no selector looks at later siblings
+  // or descendants, so nothing outside the subtree depends on it). `out`
+  // grows to the document; a detached element is left alone. Adds the
+  // elements whose style changed to `changed`; true when the layout reads
+  // any of them differently.
+  bool ResolveSubtree(const HtmlDocument& doc, const InteractionState& state, int element,
+                      std::vector<ComputedStyle>& out, std::vector<int>& changed) const;
   // Whether any rule depends on these pseudo-classes (hover changes need a
   // new style only then).
   bool Uses(std::uint8_t pseudo) const { return (usedPseudo_ & pseudo) != 0; }

@@ -108,16 +108,83 @@ void WebView::SchedulePaint() {
 }
 
 void WebView::UpdateLayout() {
-  if (styleDirty_ || styledVersion_ != document_.version()) {
+  const HtmlDocument::Changes& changes = document_.changes();
+  if (styleDirty_ || changes.everything || (styledVersion_ != document_.version() && changes.empty())) {
     styles_.Resolve(document_, interaction_, computed_);
-    styledVersion_ = document_.version();
     styleDirty_ = false;
     layoutDirty_ = true;
+    compareAll_ = true;
+  } else if (!changes.empty() || !restyleRoots_.empty()) {
+    std::vector<int> roots = restyleRoots_;
+    roots.insert(roots.end(), changes.elements.begin(), changes.elements.end());
+    // Inserting or removing a child can make another the first or last.
+    if (styles_.Uses(kPseudoFirstChild | kPseudoLastChild)) {
+      for (int parent : changes.parents) {
+        for (int child : document_.node(parent).children) {
+          if (document_.IsElement(child)) roots.push_back(child);
+        }
+      }
+    }
+    if (changes.layout) layoutDirty_ = true;
+    std::sort(roots.begin(), roots.end());
+    roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+    std::vector<int> changed;
+    for (int root : roots) {
+      // A root inside another is styled with it.
+      bool nested = false;
+      for (int at = document_.IsNode(root) ? document_.node(root).parent : -1; at > 0 && !nested;
+           at = document_.node(at).parent) {
+        nested = std::binary_search(roots.begin(), roots.end(), at);
+      }
+      if (nested) continue;
+      if (styles_.ResolveSubtree(document_, interaction_, root, computed_, changed)) layoutDirty_ = true;
+    }
+    // An attribute the painter reads (checked, src) may change the picture
+    // without changing a style.
+    repaint_.insert(repaint_.end(), changed.begin(), changed.end());
+    repaint_.insert(repaint_.end(), changes.elements.begin(), changes.elements.end());
   }
+  styledVersion_ = document_.version();
+  restyleRoots_.clear();
+  document_.ClearChanges();
+  // Nodes created since the last style pass have the default style until
+  // they are inserted.
+  if (computed_.size() < document_.size()) computed_.resize(document_.size());
   if (!layoutDirty_) return;
   LayoutEngine layout(document_, computed_, fonts_, scrolls_, &images_);
   layout_ = layout.Run(static_cast<float>(width_), static_cast<float>(height_));
   layoutDirty_ = false;
+  compareAll_ = true;
+}
+
+void WebView::Restyle(int element) {
+  if (element <= 0 || styleDirty_) return;
+  if (restyleRoots_.size() >= HtmlDocument::kMaxChangeList) {
+    styleDirty_ = true;
+    restyleRoots_.clear();
+    return;
+  }
+  restyleRoots_.push_back(element);
+}
+
+void WebView::RestyleForState(int old, int now, bool ancestors) {
+  if (!ancestors) {
+    Restyle(old);
+    Restyle(now);
+    return;
+  }
+  // The topmost element of each chain whose match changes: the one just
+  // below the deepest element holding both.
+  auto top_below = [this](int from, int other) {
+    int top = -1;
+    for (int at = from; at > 0; at = document_.node(at).parent) {
+      if (other >= 0 && document_.Contains(at, other)) break;
+      top = at;
+    }
+    return top;
+  };
+  Restyle(top_below(old, now));
+  Restyle(top_below(now, old));
 }
 
 const LayoutResult& WebView::CurrentLayout() {
@@ -145,9 +212,37 @@ Painter::Clip WebView::Damage() const {
     right = std::max(right, x + w + reach + 1);
     bottom = std::max(bottom, y + h + reach + 1);
   };
-  const std::size_t count = std::max(layout_.boxes.size(), paintedLayout_.boxes.size());
   static const LayoutBox kNoBox{};
   static const ComputedStyle kNoStyle{};
+  if (!compareAll_) {
+    // The layout is the painted one: only the restyled elements (and, when
+    // their opacity changed, their descendants) paint differently.
+    std::vector<int> stack;
+    for (int element : repaint_) {
+      const auto k = static_cast<std::size_t>(element);
+      if (k >= layout_.boxes.size() || !document_.Contains(0, element)) continue;
+      const ComputedStyle& style_now = k < computed_.size() ? computed_[k] : kNoStyle;
+      const ComputedStyle& style_then = k < paintedStyles_.size() ? paintedStyles_[k] : kNoStyle;
+      const LayoutBox& box = layout_.boxes[k];
+      if (box.laid) add(box.x, box.y, box.w, box.h, std::max(style_now.PaintOverflow(), style_then.PaintOverflow()));
+      if (style_now.opacity == style_then.opacity) continue;
+      stack.assign(document_.node(element).children.begin(), document_.node(element).children.end());
+      while (!stack.empty()) {
+        const auto at = static_cast<std::size_t>(stack.back());
+        stack.pop_back();
+        const LayoutBox& inner = layout_.boxes[at];
+        if (inner.laid)
+          add(inner.x, inner.y, inner.w, inner.h, at < computed_.size() ? computed_[at].PaintOverflow() : 0);
+        for (int r = 0; r < layout_.runCount[at]; ++r) {
+          const TextRun& run = layout_.runs[static_cast<std::size_t>(layout_.firstRun[at] + r)];
+          add(run.x, run.y, run.w, run.h, 2);
+        }
+        stack.insert(stack.end(), document_.node(static_cast<int>(at)).children.begin(),
+                     document_.node(static_cast<int>(at)).children.end());
+      }
+    }
+  }
+  const std::size_t count = compareAll_ ? std::max(layout_.boxes.size(), paintedLayout_.boxes.size()) : 0;
   for (std::size_t k = 0; k < count; ++k) {
     const LayoutBox& now = k < layout_.boxes.size() ? layout_.boxes[k] : kNoBox;
     const LayoutBox& then = k < paintedLayout_.boxes.size() ? paintedLayout_.boxes[k] : kNoBox;
@@ -179,8 +274,12 @@ Painter::Clip WebView::Damage() const {
       }
     }
   }
-  // The caret and selection of the field being edited, now and before.
-  for (int field : {edit_.focus, paintedEdit_.focus}) {
+  // The caret and selection of the field being edited, now and before, when
+  // either moved (typing changes the value, which is compared above).
+  const bool edit_moved = interaction_.focus != paintedEdit_.focus || edit_.caret != paintedEdit_.caret ||
+                          edit_.anchor != paintedEdit_.anchor;
+  for (int field : {interaction_.focus, paintedEdit_.focus}) {
+    if (!edit_moved) break;
     if (field >= 0 && static_cast<std::size_t>(field) < layout_.boxes.size() &&
         layout_.boxes[static_cast<std::size_t>(field)].laid) {
       const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(field)];
@@ -213,8 +312,18 @@ void WebView::Render() {
     Painter painter(dc_.get(), bits_, width_, height_, fonts_, &images_);
     painter.Paint(document_, computed_, layout_, edit, transparent_, damage);
   }
-  paintedStyles_ = computed_;
-  paintedLayout_ = layout_;
+  if (compareAll_) {
+    paintedStyles_ = computed_;
+    paintedLayout_ = layout_;
+  } else {
+    paintedStyles_.resize(computed_.size());
+    for (int element : repaint_) {
+      const auto k = static_cast<std::size_t>(element);
+      if (k < computed_.size()) paintedStyles_[k] = computed_[k];
+    }
+  }
+  compareAll_ = false;
+  repaint_.clear();
   paintedEdit_ = edit;
 }
 
@@ -279,7 +388,7 @@ void WebView::SetHover(int element) {
   const int old = interaction_.hover;
   interaction_.hover = element;
   if (styles_.Uses(kPseudoHover)) {
-    styleDirty_ = true;
+    RestyleForState(old, element, true);
     SchedulePaint();
   }
   ScriptContext::EventInit init;
@@ -313,7 +422,7 @@ void WebView::Focus(int element) {
     focusValue_ = document_.Attribute(element, "value");
     edit_.caret = edit_.anchor = static_cast<int>(FieldText().size());
   }
-  if (styles_.Uses(kPseudoFocus)) styleDirty_ = true;
+  if (styles_.Uses(kPseudoFocus)) RestyleForState(old, element, false);
   SchedulePaint();
   ScriptContext::EventInit init;
   init.bubbles = false;
@@ -323,12 +432,19 @@ void WebView::Focus(int element) {
 }
 
 void WebView::NodeRemoved(int node) {
-  // Interaction state may not point into a detached subtree.
+  // Interaction state may not point into a detached subtree. The document
+  // noted the removal itself; the elements that were hovered or pressed
+  // with the removed one are no longer known here, so they are all styled
+  // again.
+  const InteractionState before = interaction_;
   if (interaction_.hover >= 0 && document_.Contains(node, interaction_.hover)) interaction_.hover = -1;
   if (interaction_.active >= 0 && document_.Contains(node, interaction_.active)) interaction_.active = -1;
   if (pressed_ >= 0 && document_.Contains(node, pressed_)) pressed_ = -1;
   if (interaction_.focus >= 0 && document_.Contains(node, interaction_.focus)) interaction_.focus = -1;
-  styleDirty_ = true;
+  if ((before.hover != interaction_.hover && styles_.Uses(kPseudoHover)) ||
+      (before.active != interaction_.active && styles_.Uses(kPseudoActive))) {
+    styleDirty_ = true;
+  }
   ContentChanged();
 }
 
@@ -483,8 +599,8 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
     case WM_LBUTTONDBLCLK: {
       SetHover(hit);
       pressed_ = hit;
+      if (styles_.Uses(kPseudoActive)) RestyleForState(interaction_.active, hit, true);
       interaction_.active = hit;
-      if (styles_.Uses(kPseudoActive)) styleDirty_ = true;
       SchedulePaint();
       result = Fire(hit, "mousedown", init);
       if ((result & ScriptContext::kDefaultPrevented) == 0) {
@@ -514,8 +630,8 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
     case WM_LBUTTONUP: {
       const int pressed = pressed_;
       pressed_ = -1;
+      if (styles_.Uses(kPseudoActive)) RestyleForState(interaction_.active, -1, true);
       interaction_.active = -1;
-      if (styles_.Uses(kPseudoActive)) styleDirty_ = true;
       SchedulePaint();
       result = Fire(hit, "mouseup", init);
       if (pressed < 0 || !document_.Contains(0, pressed) || !document_.Contains(0, hit)) break;

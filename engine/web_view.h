@@ -142,8 +142,15 @@ class WebView {
   void Render();
   void SchedulePaint();
   void FireTitleChanged();
-  // Styles and lays out what changed since the last time.
+  // Styles and lays out what changed since the last time: the subtrees of
+  // changed elements and of those whose hover, press or focus changed, and
+  // the layout only when a change reaches it.
   void UpdateLayout();
+  // Notes the subtrees to style again when a pseudo-class moves from `old`
+  // to `now` (-1: none). `ancestors`: it holds for their ancestors too
+  // (:hover, :active), so everything below where the two chains meet.
+  void RestyleForState(int old, int now, bool ancestors);
+  void Restyle(int element);
   // The area whose painting differs from the last paint's: boxes, runs or
   // paint-relevant styles that changed, and the edited field.
   Painter::Clip Damage() const;
@@ -195,7 +202,13 @@ class WebView {
   bool fullPaint_ = true;
   Painter::Clip lastDamage_{0, 0, 0, 0};
   unsigned styledVersion_ = 0;
-  bool styleDirty_ = true;
+  bool styleDirty_ = true;  // everything
+  std::vector<int> restyleRoots_;
+  // Since the last paint: whether everything was styled or laid out again
+  // (the paint then compares every box and style), else the elements whose
+  // style or attributes changed (only they are compared and repainted).
+  bool compareAll_ = true;
+  std::vector<int> repaint_;
   bool layoutDirty_ = true;
   InteractionState interaction_;
   EditState edit_;
