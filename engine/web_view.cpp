@@ -606,15 +606,7 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
       if ((result & ScriptContext::kDefaultPrevented) == 0) {
         // Focus goes to the nearest focusable element under the press.
         int target = hit;
-        while (target > 0) {
-          const std::string& tag = document_.node(target).tag;
-          const bool focusable =
-              (tag == "input" || tag == "textarea" || tag == "select" || tag == "button" ||
-               (tag == "a" && document_.HasAttribute(target, "href")) || document_.HasAttribute(target, "tabindex")) &&
-              !document_.HasAttribute(target, "disabled");
-          if (focusable) break;
-          target = document_.node(target).parent;
-        }
+        while (target > 0 && !IsFocusable(target)) target = document_.node(target).parent;
         Focus(target > 0 ? target : -1);
         if (target > 0 && target == interaction_.focus && IsTextField(target)) {
           edit_.caret = edit_.anchor = CaretFromPoint(target, static_cast<float>(x));
@@ -640,45 +632,8 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
       int target = pressed;
       while (target > 0 && !document_.Contains(target, hit)) target = document_.node(target).parent;
       if (target <= 0 || document_.HasAttribute(target, "disabled")) break;
-      // Checkboxes and radio buttons change before the click, and the
-      // change is taken back if a listener prevents it.
-      const bool toggle = document_.node(target).tag == "input" && (document_.Attribute(target, "type") == "checkbox" ||
-                                                                    document_.Attribute(target, "type") == "radio");
-      const bool was_checked = document_.HasAttribute(target, "checked");
-      if (toggle) {
-        if (document_.Attribute(target, "type") == "radio") {
-          const std::string name = document_.Attribute(target, "name");
-          for (std::size_t k = 1; k < document_.size() && !name.empty(); ++k) {
-            const int other = static_cast<int>(k);
-            if (other != target && document_.IsElement(other) && document_.Attribute(other, "type") == "radio" &&
-                document_.Attribute(other, "name") == name) {
-              document_.RemoveAttribute(other, "checked");
-            }
-          }
-          document_.SetAttribute(target, "checked", "");
-        } else if (was_checked) {
-          document_.RemoveAttribute(target, "checked");
-        } else {
-          document_.SetAttribute(target, "checked", "");
-        }
-      }
       init.bubbles = true;
-      const int clicked = Fire(target, "click", init);
-      result |= clicked;
-      if (toggle) {
-        if ((clicked & ScriptContext::kDefaultPrevented) != 0) {
-          if (was_checked)
-            document_.SetAttribute(target, "checked", "");
-          else
-            document_.RemoveAttribute(target, "checked");
-        } else if (was_checked != document_.HasAttribute(target, "checked") ||
-                   document_.Attribute(target, "type") == "radio") {
-          ScriptContext::EventInit change;
-          change.cancelable = false;
-          Fire(target, "input", change);
-          Fire(target, "change", change);
-        }
-      }
+      result |= Activate(target, init);
       SchedulePaint();
       return true;
     }
@@ -693,6 +648,142 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
       break;
   }
   return (result & ScriptContext::kListened) != 0 || (hit > 0 && hit != document_.Body() && message != WM_MOUSEMOVE);
+}
+
+int WebView::Activate(int target, const ScriptContext::EventInit& init) {
+  // Checkboxes and radio buttons change before the click, and the
+  // change is taken back if a listener prevents it.
+  const bool toggle = document_.node(target).tag == "input" && (document_.Attribute(target, "type") == "checkbox" ||
+                                                                document_.Attribute(target, "type") == "radio");
+  const bool was_checked = document_.HasAttribute(target, "checked");
+  if (toggle) {
+    if (document_.Attribute(target, "type") == "radio") {
+      const std::string name = document_.Attribute(target, "name");
+      for (std::size_t k = 1; k < document_.size() && !name.empty(); ++k) {
+        const int other = static_cast<int>(k);
+        if (other != target && document_.IsElement(other) && document_.Attribute(other, "type") == "radio" &&
+            document_.Attribute(other, "name") == name) {
+          document_.RemoveAttribute(other, "checked");
+        }
+      }
+      document_.SetAttribute(target, "checked", "");
+    } else if (was_checked) {
+      document_.RemoveAttribute(target, "checked");
+    } else {
+      document_.SetAttribute(target, "checked", "");
+    }
+  }
+  const int clicked = Fire(target, "click", init);
+  if (toggle) {
+    if ((clicked & ScriptContext::kDefaultPrevented) != 0) {
+      if (was_checked)
+        document_.SetAttribute(target, "checked", "");
+      else
+        document_.RemoveAttribute(target, "checked");
+    } else if (was_checked != document_.HasAttribute(target, "checked") ||
+               document_.Attribute(target, "type") == "radio") {
+      ScriptContext::EventInit change;
+      change.cancelable = false;
+      Fire(target, "input", change);
+      Fire(target, "change", change);
+    }
+  }
+  SchedulePaint();
+  return clicked;
+}
+
+int WebView::TabIndex(int element) const {
+  if (!document_.IsElement(element) || document_.HasAttribute(element, "disabled")) return -1;
+  const std::string value = document_.Attribute(element, "tabindex");
+  if (!value.empty()) {
+    char* end = nullptr;
+    const long index = std::strtol(value.c_str(), &end, 10);
+    if (end != value.c_str() && *end == '\0') return static_cast<int>(std::clamp(index, -1L, 32767L));
+  }
+  const std::string& tag = document_.node(element).tag;
+  const bool natural = tag == "button" || tag == "select" || tag == "textarea" ||
+                       (tag == "input" && document_.Attribute(element, "type") != "hidden") ||
+                       (tag == "a" && document_.HasAttribute(element, "href"));
+  return natural ? 0 : -1;
+}
+
+bool WebView::IsFocusable(int element) const {
+  return TabIndex(element) >= 0 ||
+         (document_.HasAttribute(element, "tabindex") && !document_.HasAttribute(element, "disabled"));
+}
+
+bool WebView::KeyActivates(int element, unsigned code, bool repeat) const {
+  if (document_.HasAttribute(element, "disabled")) return false;
+  const std::string& tag = document_.node(element).tag;
+  const std::string type = tag == "input" ? document_.Attribute(element, "type") : std::string();
+  const bool button = tag == "button" || type == "button" || type == "submit" || type == "reset" || type == "image";
+  const bool toggle = type == "checkbox" || type == "radio";
+  const bool link = tag == "a" && document_.HasAttribute(element, "href");
+  // Enter clicks buttons and follows links; Space presses buttons and
+  // toggles boxes, once per press rather than per repeat.
+  if (code == VK_RETURN) return button || link;
+  if (code == VK_SPACE) return !repeat && (button || toggle);
+  return false;
+}
+
+void WebView::MoveFocus(bool backward) {
+  UpdateLayout();
+  // Elements with a positive tabindex first, in its order, then the rest in
+  // document order; what is not shown (display none anywhere above,
+  // visibility hidden) is skipped.
+  std::vector<std::pair<int, int>> order;
+  std::vector<int> stack(document_.node(0).children.rbegin(), document_.node(0).children.rend());
+  while (!stack.empty()) {
+    const int at = stack.back();
+    stack.pop_back();
+    const auto k = static_cast<std::size_t>(at);
+    if (!document_.IsElement(at) || k >= layout_.boxes.size() || !layout_.boxes[k].laid) continue;
+    const int index = TabIndex(at);
+    if (index >= 0 && computed_[k].visible) order.emplace_back(index > 0 ? index : 1 << 16, at);
+    const auto& children = document_.node(at).children;
+    stack.insert(stack.end(), children.rbegin(), children.rend());
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const std::pair<int, int>& a, const std::pair<int, int>& b) { return a.first < b.first; });
+  if (order.empty()) return;
+  const auto count = static_cast<int>(order.size());
+  int at = -1;
+  for (int k = 0; k < count && at < 0; ++k) {
+    if (order[static_cast<std::size_t>(k)].second == interaction_.focus) at = k;
+  }
+  const int next = at < 0 ? (backward ? count - 1 : 0) : (at + (backward ? count - 1 : 1)) % count;
+  const int element = order[static_cast<std::size_t>(next)].second;
+  Focus(element);
+  if (interaction_.focus != element) return;  // a listener moved it on
+  // A field entered from the keyboard has its text selected, ready to be
+  // typed over.
+  if (IsTextField(element)) {
+    edit_.anchor = 0;
+    edit_.caret = static_cast<int>(FieldText().size());
+  }
+  ScrollIntoView(element);
+}
+
+void WebView::ScrollIntoView(int element) {
+  for (int at = document_.node(element).parent; at >= 0; at = at > 0 ? document_.node(at).parent : -1) {
+    if (at > 0 && computed_[static_cast<std::size_t>(at)].overflow != ComputedStyle::Overflow::kAuto) continue;
+    UpdateLayout();
+    const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(element)];
+    const LayoutBox& port = layout_.boxes[static_cast<std::size_t>(at)];
+    const float top = at > 0 ? port.y : 0;
+    const float height = at > 0 ? port.client_height : static_cast<float>(height_);
+    if (height <= 0) continue;
+    float delta = 0;
+    if (box.y < top) {
+      delta = box.y - top;
+    } else if (box.y + box.h > top + height) {
+      delta = std::min(box.y + box.h - (top + height), box.y - top);
+    }
+    if (delta == 0) continue;
+    float now = 0, content = 0;
+    ScrollMetrics(at, now, content);
+    ScrollTo(at, now + delta);
+  }
 }
 
 void WebView::ScrollMetrics(int element, float& top, float& height) {
@@ -756,12 +847,13 @@ bool WebView::MouseWheel(int x, int y, int delta, unsigned flags) {
   return (result & ScriptContext::kListened) != 0 || after != before;
 }
 
-bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags) {
+bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags, bool system) {
   if (!script_) return false;
   const std::string kind(type);
   const bool press = kind == "keypress";
   const bool ctrl = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
   const bool shift = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
+  const bool alt = system || (::GetKeyState(VK_MENU) & 0x8000) != 0;
   ScriptContext::EventInit init;
   init.key = true;
   init.key_code = press ? 0 : code;
@@ -769,19 +861,25 @@ bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags) {
   init.repeat = (flags & 0x4000) != 0;
   init.ctrl = ctrl;
   init.shift = shift;
+  init.alt = alt;
   const int focus = interaction_.focus;
   const int target = focus >= 0 && document_.Contains(0, focus) ? focus : std::max(document_.Body(), 0);
   const int result = Fire(target, type, init);
-  bool used = (result & ScriptContext::kListened) != 0;
+  const bool used = (result & ScriptContext::kListened) != 0;
   if ((result & ScriptContext::kDefaultPrevented) != 0) return true;
   const int field = interaction_.focus;
+  if (kind == "keydown" && code == VK_TAB && !ctrl && !alt) {
+    MoveFocus(shift);
+    return true;
+  }
+  if (kind == "keydown" && field >= 0 && document_.Contains(0, field) && !IsTextField(field) &&
+      KeyActivates(field, code, init.repeat)) {
+    ScriptContext::EventInit click;
+    click.mouse = true;
+    Activate(field, click);
+    return true;
+  }
   if (!IsTextField(field) || document_.HasAttribute(field, "readonly") || document_.HasAttribute(field, "disabled")) {
-    if (kind == "keydown" && code == VK_RETURN && field >= 0) {
-      ScriptContext::EventInit click;
-      click.mouse = true;
-      if (document_.node(field).tag == "button")
-        used = (Fire(field, "click", click) & ScriptContext::kListened) != 0 || used;
-    }
     return used;
   }
   if (kind == "keydown") {

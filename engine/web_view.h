@@ -94,7 +94,8 @@ class WebView {
 
   bool MouseEvent(unsigned message, int x, int y, unsigned flags);
   bool MouseWheel(int x, int y, int delta, unsigned flags);
-  bool KeyEvent(const char* type, unsigned code, unsigned flags);
+  // `system`: a key pressed with Alt (WM_SYSKEYDOWN and the like).
+  bool KeyEvent(const char* type, unsigned code, unsigned flags, bool system = false);
   void SetFocus(bool focused);
   wkeRect CaretRect();
 
@@ -163,6 +164,23 @@ class WebView {
   void SetHover(int element);
   int Fire(int target, const char* type, const ScriptContext::EventInit& init);
   bool IsTextField(int element) const;
+  // The element's place in the keyboard's focus order: its tabindex, 0 for
+  // controls and links, -1 for none (not reached by Tab).
+  int TabIndex(int element) const;
+  // Whether a press (or script) can focus it: in the tab order, or with any
+  // tabindex.
+  bool IsFocusable(int element) const;
+  // Whether the key clicks the focused element (Enter on buttons and links,
+  // Space on buttons, checkboxes and radio buttons).
+  bool KeyActivates(int element, unsigned code, bool repeat) const;
+  // Tab and Shift+Tab: focus the next or previous element of the tab order,
+  // wrapping around, and scroll it into view.
+  void MoveFocus(bool backward);
+  void ScrollIntoView(int element);
+  // A click on the element from the mouse or the keyboard: checkboxes and
+  // radio buttons toggle first (undone if a listener prevents it), then
+  // click, input and change fire. Answers the click's dispatch result.
+  int Activate(int target, const ScriptContext::EventInit& init);
   // Editing of the focused text field; true when the key was used.
   bool EditKey(unsigned code, bool shift, bool ctrl);
   void InsertText(const std::wstring& text);

@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < toggles; ++i) {
     const int paints = counters.paints;
     const double start = halyx::bench::NowUs();
-    // One row's class: its style, the list's layout and the view repaint.
+    // One row's class: its style and the repaint of that row.
     ::jsEval(es, "rows[at % rows.length].classList.toggle('selected'); at++;");
     if (!PumpUntil([&] { return counters.paints > paints; })) {
       std::printf("the toggle did not repaint\n");

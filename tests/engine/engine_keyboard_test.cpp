@@ -1,0 +1,124 @@
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/engine_page.h"
+
+namespace halyx::testing {
+namespace {
+
+// Holds Shift down in this thread's key state (what the engine reads) for
+// its lifetime.
+class ShiftHeld {
+ public:
+  ShiftHeld() {
+    ::GetKeyboardState(saved_);
+    BYTE state[256];
+    ::GetKeyboardState(state);
+    state[VK_SHIFT] = 0x80;
+    ::SetKeyboardState(state);
+  }
+  ~ShiftHeld() { ::SetKeyboardState(saved_); }
+  ShiftHeld(const ShiftHeld&) = delete;
+  ShiftHeld& operator=(const ShiftHeld&) = delete;
+
+ private:
+  BYTE saved_[256];
+};
+
+void Press(const EnginePage& page, unsigned key, bool alt = false) {
+  ::wkeFireKeyDownEvent(page.view(), key, 0, alt);
+  ::wkeFireKeyUpEvent(page.view(), key, 0, alt);
+}
+
+std::string Focused(const EnginePage& page) {
+  return page.Eval("document.activeElement ? document.activeElement.id : ''");
+}
+
+// Tab walks the focusable elements: positive tabindex first, then document
+// order, skipping disabled, hidden and tabindex=-1 ones, wrapping around;
+// Shift+Tab walks back; :focus styles follow.
+TEST(EngineKeyboard, TabMovesFocusThroughTheFocusableElementsInOrder) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<style>#b1:focus{width:120px;box-sizing:border-box}</style>"
+                "<button id=b1>One</button><input id=t value=abc><button disabled id=off>Off</button>"
+                "<div style='display:none'><button id=gone>Gone</button></div>"
+                "<button id=unseen style='visibility:hidden'>Unseen</button>"
+                "<a id=l href='#'>Link</a><a id=plain>No href</a><span id=x tabindex=-1>x</span>"
+                "<div id=d tabindex=0>Box</div><input type=checkbox id=c><input type=hidden id=h>"
+                "<select id=s><option>A</option></select><textarea id=ta></textarea>"
+                "<button id=p tabindex=1>Positive</button>"));
+  wkeRect rest{};
+  ASSERT_TRUE(page.ElementRect("#b1", rest));
+  std::string walked;
+  for (int k = 0; k < 9; ++k) {
+    Press(page, VK_TAB);
+    walked += Focused(page) + " ";
+    if (Focused(page) == "b1") {
+      wkeRect focused{};
+      ASSERT_TRUE(page.ElementRect("#b1", focused));
+      EXPECT_EQ(focused.w, 120);
+    }
+  }
+  EXPECT_EQ(walked, "p b1 t l d c s ta p ");
+  ShiftHeld shift;
+  Press(page, VK_TAB);
+  EXPECT_EQ(Focused(page), "ta");
+  Press(page, VK_TAB);
+  EXPECT_EQ(Focused(page), "s");
+  wkeRect after{};
+  ASSERT_TRUE(page.ElementRect("#b1", after));
+  EXPECT_EQ(after.w, rest.w);
+}
+
+// Enter and Space click the focused button, Enter the focused link, Space
+// toggles a focused checkbox (with change); in a text field Space types,
+// and a page that prevents Tab keeps the focus.
+TEST(EngineKeyboard, EnterAndSpaceActivateTheFocusedControl) {
+  EnginePage page;
+  ASSERT_TRUE(page.Load(
+      "<button id=b onclick=\"seen.push('button')\">B</button><a id=l href='#' onclick=\"seen.push('link')\">L</a>"
+      "<input type=checkbox id=c onchange=\"seen.push('change ' + this.checked)\"><input id=t>"
+      "<script>var seen = [];</script>"));
+  page.Eval("document.getElementById('b').focus()");
+  Press(page, VK_RETURN);
+  Press(page, VK_SPACE);
+  ::wkeFireKeyDownEvent(page.view(), VK_SPACE, 0x4000, false);  // a repeat does not click again
+  page.Eval("document.getElementById('l').focus()");
+  Press(page, VK_RETURN);
+  Press(page, VK_SPACE);  // links are not pressed with Space
+  page.Eval("document.getElementById('c').focus()");
+  Press(page, VK_SPACE);
+  EXPECT_EQ(page.Eval("seen.join('|')"), "button|button|link|change true");
+  EXPECT_EQ(page.Eval("String(document.getElementById('c').checked)"), "true");
+  page.Eval("document.getElementById('t').focus()");
+  ::wkeFireKeyDownEvent(page.view(), VK_SPACE, 0, false);
+  ::wkeFireKeyPressEvent(page.view(), ' ', 0, false);
+  EXPECT_EQ(page.Eval("document.getElementById('t').value"), " ");
+  page.Eval("document.onkeydown = function (e) { if (e.keyCode == 9) e.preventDefault(); }");
+  Press(page, VK_TAB);
+  EXPECT_EQ(Focused(page), "t");
+}
+
+// Tab brings an element out of sight in a scrolling box into view.
+TEST(EngineKeyboard, TabScrollsTheFocusedElementIntoView) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<style>body{margin:0}#box{height:100px;overflow:auto}.item{height:40px}</style>"
+                "<div id=box><div class=item>a</div><div class=item>b</div><div class=item>c</div>"
+                "<button id=far>Far</button></div>"));
+  EXPECT_EQ(page.Eval("String(document.getElementById('box').scrollTop)"), "0");
+  Press(page, VK_TAB);
+  ASSERT_EQ(Focused(page), "far");
+  wkeRect button{}, port{};
+  ASSERT_TRUE(page.ElementRect("#far", button));
+  ASSERT_TRUE(page.ElementRect("#box", port));
+  EXPECT_GE(button.y, port.y);
+  EXPECT_LE(button.y + button.h, port.y + port.h);
+}
+
+}  // namespace
+}  // namespace halyx::testing
