@@ -125,6 +125,32 @@ bool HtmlDocument::HasClass(int element, const std::string& name) const {
   return false;
 }
 
+std::vector<int> HtmlDocument::Options(int select) const {
+  std::vector<int> options;
+  if (!IsElement(select)) return options;
+  for (int child : node(select).children) {
+    if (IsElement(child) && node(child).tag == "option") options.push_back(child);
+  }
+  return options;
+}
+
+int HtmlDocument::SelectedOption(int select) const {
+  int chosen = -1;
+  for (int option : Options(select)) {
+    if (chosen < 0 || HasAttribute(option, "selected")) chosen = option;
+  }
+  return chosen;
+}
+
+void HtmlDocument::SelectOption(int select, int option) {
+  for (int other : Options(select)) {
+    if (other == option)
+      SetAttribute(other, "selected", "");
+    else
+      RemoveAttribute(other, "selected");
+  }
+}
+
 void HtmlDocument::CollectText(int index, std::string& out) const {
   const Node& current = node(index);
   if (current.tag.empty()) out += current.text;

@@ -103,6 +103,13 @@ class HtmlDocument {
   void RemoveAttribute(int element, const std::string& name);
   bool HasClass(int element, const std::string& name) const;
 
+  // A select's option elements (its option children), the one it shows
+  // (the last marked selected, else the first; -1 for none), and choosing
+  // one (-1: none marked).
+  std::vector<int> Options(int select) const;
+  int SelectedOption(int select) const;
+  void SelectOption(int select, int option);
+
   std::string TextContent(int index) const;
   // Replaces the element's children by one text node (none for "").
   void SetTextContent(int element, const std::string& text);

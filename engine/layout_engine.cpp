@@ -62,11 +62,7 @@ bool LayoutEngine::ControlText(const HtmlDocument& doc, int element, std::wstrin
     return true;
   }
   if (tag == "select") {
-    int chosen = -1;
-    for (int child : doc.node(element).children) {
-      if (!doc.IsElement(child) || doc.node(child).tag != "option") continue;
-      if (chosen < 0 || doc.HasAttribute(child, "selected")) chosen = child;
-    }
+    const int chosen = doc.SelectedOption(element);
     text = chosen < 0 ? std::wstring() : Utf8ToWide(doc.TextContent(chosen));
     return true;
   }

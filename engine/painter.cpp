@@ -287,6 +287,15 @@ void Painter::PaintBorder(int element, const LayoutBox& box, float opacity, cons
 
 void Painter::PaintControl(int element, const LayoutBox& box, float opacity, const Clip& clip) {
   const std::string& tag = doc_->node(element).tag;
+  if (tag == "select") {
+    // The drop-down arrow at the right edge says the box opens.
+    const ComputedStyle& s = (*styles_)[static_cast<std::size_t>(element)];
+    const Color ink = WithOpacity(s.color, opacity);
+    const float cx = box.x + box.w - 10, cy = box.y + box.h / 2;
+    StrokeSegment(cx - 3.5f, cy - 1.5f, cx, cy + 2, 1.4f, ink, clip);
+    StrokeSegment(cx, cy + 2, cx + 3.5f, cy - 1.5f, 1.4f, ink, clip);
+    return;
+  }
   if (tag != "input") return;
   const std::string type = doc_->Attribute(element, "type");
   if ((type == "checkbox" || type == "radio") && doc_->HasAttribute(element, "checked")) {
@@ -342,6 +351,25 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
                     run.y + static_cast<float>(run.ascent) + 2, 0, WithOpacity(color, opacity), clip);
     }
   }
+}
+
+void Painter::PaintText(float x, float y, const std::wstring& text, const ComputedStyle& style, Color color,
+                        const Clip& clip) {
+  const Clip area = Intersect(clip, Clip{0, 0, width_, height_});
+  if (area.empty() || text.empty()) return;
+  ::GdiFlush();
+  RegionHandle region(::CreateRectRgn(area.left, area.top, area.right, area.bottom));
+  ::SelectClipRgn(dc_, region.get());
+  ::SetBkMode(dc_, TRANSPARENT);
+  ::SetTextAlign(dc_, TA_LEFT | TA_TOP | TA_NOUPDATECP);
+  FontCache::Font& font = fonts_.Get(style);
+  GdiSelection selected(dc_, font.handle.get());
+  ::SetTextColor(dc_, RGB(color.r, color.g, color.b));
+  ::ExtTextOutW(dc_, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), 0, nullptr, text.c_str(),
+                static_cast<UINT>(text.size()), nullptr);
+  ::SelectClipRgn(dc_, nullptr);
+  gdiClip_ = Clip{0, 0, 0, 0};
+  ::GdiFlush();
 }
 
 void Painter::PaintImage(int element, const LayoutBox& box, float opacity, const Clip& clip) {

@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/computed_style.h"
@@ -54,6 +55,9 @@ class Painter {
   void FillRoundRect(float left, float top, float right, float bottom, float radius, Color color, const Clip& clip);
   void FillGradient(float left, float top, float right, float bottom, float radius, const Gradient& gradient,
                     float opacity, const Clip& clip);
+  // One line of text in the style's font, its top left at (x, y), for what
+  // the view draws over the page (a select's drop-down).
+  void PaintText(float x, float y, const std::wstring& text, const ComputedStyle& style, Color color, const Clip& clip);
 
  private:
   void PaintElement(int element, float opacity, const Clip& clip);

@@ -78,6 +78,7 @@ void WebView::Resize(int width, int height) {
   layoutDirty_ = true;
   fullPaint_ = true;
   dirty_ = true;
+  popup_.Close();
   SchedulePaint();
 }
 
@@ -307,11 +308,27 @@ void WebView::Render() {
   fullPaint_ = false;
   damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, width_),
                          std::min(damage.bottom, height_)};
+  if (!popup_.LooksLike(paintedPopup_)) {
+    // The list where it was (the page shows again there) and where it is.
+    for (const Painter::Clip& area : {popup_.Bounds(), paintedPopup_.Bounds()}) {
+      if (area.empty()) continue;
+      if (damage.empty()) {
+        damage = area;
+        continue;
+      }
+      damage = Painter::Clip{std::min(damage.left, area.left), std::min(damage.top, area.top),
+                             std::max(damage.right, area.right), std::max(damage.bottom, area.bottom)};
+    }
+    damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, width_),
+                           std::min(damage.bottom, height_)};
+  }
   lastDamage_ = damage;
   if (damage.right > damage.left && damage.bottom > damage.top) {
     Painter painter(dc_.get(), bits_, width_, height_, fonts_, &images_);
     painter.Paint(document_, computed_, layout_, edit, transparent_, damage);
+    if (popup_.open()) popup_.Paint(painter, computed_[static_cast<std::size_t>(popup_.select())], damage);
   }
+  paintedPopup_ = popup_;
   if (compareAll_) {
     paintedStyles_ = computed_;
     paintedLayout_ = layout_;
@@ -411,6 +428,7 @@ void WebView::SetHover(int element) {
 void WebView::Focus(int element) {
   if (element >= 0 && !document_.IsElement(element)) return;
   if (element == interaction_.focus) return;
+  if (popup_.open() && element != popup_.select()) ClosePopup();
   const int old = interaction_.focus;
   if (old >= 0 && IsTextField(old) && document_.Attribute(old, "value") != focusValue_) {
     ScriptContext::EventInit change;
@@ -441,6 +459,7 @@ void WebView::NodeRemoved(int node) {
   if (interaction_.active >= 0 && document_.Contains(node, interaction_.active)) interaction_.active = -1;
   if (pressed_ >= 0 && document_.Contains(node, pressed_)) pressed_ = -1;
   if (interaction_.focus >= 0 && document_.Contains(node, interaction_.focus)) interaction_.focus = -1;
+  if (popup_.open() && document_.Contains(node, popup_.select())) ClosePopup();
   if ((before.hover != interaction_.hover && styles_.Uses(kPseudoHover)) ||
       (before.active != interaction_.active && styles_.Uses(kPseudoActive))) {
     styleDirty_ = true;
@@ -576,6 +595,7 @@ bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
 }
 
 bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
+  if (popup_.open() || swallowRelease_) return PopupMouse(message, x, y);
   const int hit = HitTest(static_cast<float>(x), static_cast<float>(y));
   ScriptContext::EventInit init;
   init.mouse = true;
@@ -633,7 +653,13 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
       while (target > 0 && !document_.Contains(target, hit)) target = document_.node(target).parent;
       if (target <= 0 || document_.HasAttribute(target, "disabled")) break;
       init.bubbles = true;
-      result |= Activate(target, init);
+      const int clicked = Activate(target, init);
+      result |= clicked;
+      // A click on a select opens its list, unless a listener prevents it.
+      if (document_.node(target).tag == "select" && (clicked & ScriptContext::kDefaultPrevented) == 0 &&
+          document_.Contains(0, target)) {
+        OpenPopup(target);
+      }
       SchedulePaint();
       return true;
     }
@@ -690,6 +716,126 @@ int WebView::Activate(int target, const ScriptContext::EventInit& init) {
   }
   SchedulePaint();
   return clicked;
+}
+
+void WebView::OpenPopup(int select) {
+  if (document_.HasAttribute(select, "disabled")) return;
+  UpdateLayout();
+  const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(select)];
+  if (!box.laid) return;
+  const FontCache::Font& font = fonts_.Get(computed_[static_cast<std::size_t>(select)]);
+  popup_.Open(document_, select, box, font.height, width_, height_);
+  SchedulePaint();
+}
+
+void WebView::ClosePopup() {
+  if (!popup_.open()) return;
+  popup_.Close();
+  SchedulePaint();
+}
+
+void WebView::ChooseOption(int select, int option) {
+  // The list is a snapshot: the option may have gone since it opened.
+  if (option < 0 || !document_.IsElement(select) || document_.node(option).parent != select) return;
+  const int old = document_.SelectedOption(select);
+  document_.SelectOption(select, option);
+  SchedulePaint();
+  if (old == option) return;
+  ScriptContext::EventInit change;
+  change.cancelable = false;
+  Fire(select, "input", change);
+  Fire(select, "change", change);
+}
+
+bool WebView::PopupMouse(unsigned message, int x, int y) {
+  switch (message) {
+    case WM_MOUSEMOVE:
+      if (popup_.HighlightAt(x, y)) SchedulePaint();
+      return true;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+      // A press outside the list closes it and goes no further, nor does its
+      // release; a press inside waits for the release.
+      if (popup_.open() && popup_.Contains(x, y)) return true;
+      ClosePopup();
+      swallowRelease_ = true;
+      return true;
+    case WM_LBUTTONUP: {
+      if (swallowRelease_ || !popup_.open()) {
+        swallowRelease_ = false;
+        return true;
+      }
+      const int option = popup_.OptionAt(x, y);
+      if (option < 0) return true;
+      const int select = popup_.select();
+      ClosePopup();
+      ChooseOption(select, option);
+      return true;
+    }
+    case WM_RBUTTONUP:
+      swallowRelease_ = false;
+      return true;
+    default:
+      return true;
+  }
+}
+
+void WebView::PopupKey(unsigned code, bool shift, bool alt) {
+  const int select = popup_.select();
+  switch (code) {
+    case VK_UP:
+    case VK_DOWN:
+      if (alt) {
+        const int option = popup_.Highlighted();
+        ClosePopup();
+        ChooseOption(select, option);
+        return;
+      }
+      popup_.Move(code == VK_UP ? -1 : 1);
+      break;
+    case VK_HOME:
+    case VK_END:
+      popup_.Move(code == VK_HOME ? -1 : 1, true);
+      break;
+    case VK_PRIOR:
+    case VK_NEXT:
+      popup_.Move(code == VK_PRIOR ? -SelectPopup::kVisibleItems : SelectPopup::kVisibleItems);
+      break;
+    case VK_RETURN:
+    case VK_F4:
+    case VK_TAB: {
+      const int option = popup_.Highlighted();
+      ClosePopup();
+      ChooseOption(select, option);
+      if (code == VK_TAB) MoveFocus(shift);
+      return;
+    }
+    case VK_ESCAPE:
+      ClosePopup();
+      return;
+    default:
+      return;
+  }
+  SchedulePaint();
+}
+
+bool WebView::SelectKey(int select, unsigned code, bool alt, bool repeat) {
+  if (document_.HasAttribute(select, "disabled")) return false;
+  const bool opens = code == VK_RETURN || code == VK_F4 || (code == VK_SPACE && !repeat) ||
+                     (alt && (code == VK_DOWN || code == VK_UP));
+  if (opens) {
+    OpenPopup(select);
+    return true;
+  }
+  if (code != VK_UP && code != VK_DOWN && code != VK_HOME && code != VK_END) return false;
+  // Closed, the arrows choose the neighbouring option at once.
+  UpdateLayout();
+  SelectPopup probe;
+  probe.Open(document_, select, layout_.boxes[static_cast<std::size_t>(select)], 16, width_, height_);
+  probe.Move(code == VK_UP || code == VK_HOME ? -1 : 1, code == VK_HOME || code == VK_END);
+  ChooseOption(select, probe.Highlighted());
+  return true;
 }
 
 int WebView::TabIndex(int element) const {
@@ -807,10 +953,20 @@ void WebView::ScrollTo(int element, float top) {
   if ((found == scrolls_.end() ? 0 : found->second) == clamped) return;
   scrolls_[element] = clamped;
   layoutDirty_ = true;
+  ClosePopup();
   SchedulePaint();
 }
 
 bool WebView::MouseWheel(int x, int y, int delta, unsigned flags) {
+  if (popup_.open()) {
+    // The list scrolls under the pointer; elsewhere the wheel does nothing
+    // while it is open, as the page under it stays put.
+    if (popup_.Contains(x, y)) {
+      popup_.Scroll(delta > 0 ? -kWheelLines : kWheelLines);
+      SchedulePaint();
+    }
+    return true;
+  }
   const int hit = HitTest(static_cast<float>(x), static_cast<float>(y));
   ScriptContext::EventInit init;
   init.wheel = true;
@@ -864,12 +1020,21 @@ bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags, bool sys
   init.alt = alt;
   const int focus = interaction_.focus;
   const int target = focus >= 0 && document_.Contains(0, focus) ? focus : std::max(document_.Body(), 0);
+  // An open list takes the keys, as a window of its own would.
+  if (popup_.open()) {
+    if (kind == "keydown") PopupKey(code, shift, alt);
+    return true;
+  }
   const int result = Fire(target, type, init);
   const bool used = (result & ScriptContext::kListened) != 0;
   if ((result & ScriptContext::kDefaultPrevented) != 0) return true;
   const int field = interaction_.focus;
   if (kind == "keydown" && code == VK_TAB && !ctrl && !alt) {
     MoveFocus(shift);
+    return true;
+  }
+  if (kind == "keydown" && field >= 0 && document_.Contains(0, field) && document_.node(field).tag == "select" &&
+      SelectKey(field, code, alt, init.repeat)) {
     return true;
   }
   if (kind == "keydown" && field >= 0 && document_.Contains(0, field) && !IsTextField(field) &&
@@ -906,6 +1071,7 @@ bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags, bool sys
 
 void WebView::SetFocus(bool focused) {
   focused_ = focused;
+  if (!focused) ClosePopup();
   SchedulePaint();
 }
 
@@ -1119,6 +1285,8 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
   pressed_ = -1;
   interaction_ = InteractionState{};
   edit_ = EditState{};
+  popup_.Close();
+  swallowRelease_ = false;
   loaded_ = false;
   document_ = page.document;
   script_ = std::make_unique<ScriptContext>(*this, exec_state(), scriptTimeLimitMs_);

@@ -30,6 +30,7 @@
 #include "engine/layout_engine.h"
 #include "engine/local_storage.h"
 #include "engine/painter.h"
+#include "engine/select_popup.h"
 #include "engine/selector_matcher.h"
 #include "engine/style_resolver.h"
 #include "engine/page_fetcher.h"
@@ -181,6 +182,18 @@ class WebView {
   // radio buttons toggle first (undone if a listener prevents it), then
   // click, input and change fire. Answers the click's dispatch result.
   int Activate(int target, const ScriptContext::EventInit& init);
+  // The drop-down list of a select: opening it, closing it, and choosing an
+  // option (input and change fire when the choice changed).
+  void OpenPopup(int select);
+  void ClosePopup();
+  void ChooseOption(int select, int option);
+  // Mouse and keys while the list is open (or its closing press's release
+  // is due): they go to the list, not the page.
+  bool PopupMouse(unsigned message, int x, int y);
+  void PopupKey(unsigned code, bool shift, bool alt);
+  // Keys on a focused, closed select: open it, or step its choice; false
+  // when the key is not one of them.
+  bool SelectKey(int select, unsigned code, bool alt, bool repeat);
   // Editing of the focused text field; true when the key was used.
   bool EditKey(unsigned code, bool shift, bool ctrl);
   void InsertText(const std::wstring& text);
@@ -234,6 +247,9 @@ class WebView {
   DecodedImages images_;          // the page's pictures, by src as written
   int pressed_ = -1;
   std::string focusValue_;  // the focused field's value when it got focus
+  SelectPopup popup_;
+  SelectPopup paintedPopup_;     // as the bitmap shows it
+  bool swallowRelease_ = false;  // the press that closed the list is not the page's
   bool focused_ = false;
   bool loaded_ = false;
 
