@@ -115,7 +115,7 @@ void WebView::UpdateLayout() {
     styleDirty_ = false;
     layoutDirty_ = true;
     compareAll_ = true;
-  } else if (!changes.empty() || !restyleRoots_.empty()) {
+  } else if (!changes.empty() || !restyleRoots_.empty() || !restyleAlone_.empty()) {
     std::vector<int> roots = restyleRoots_;
     roots.insert(roots.end(), changes.elements.begin(), changes.elements.end());
     // Inserting or removing a child can make another the first or last.
@@ -140,6 +140,25 @@ void WebView::UpdateLayout() {
       if (nested) continue;
       if (styles_.ResolveSubtree(document_, interaction_, root, computed_, changed)) layoutDirty_ = true;
     }
+    // Elements whose own state changed, parents first so that one styled
+    // with its subtree covers those below it.
+    std::vector<std::pair<std::size_t, int>> alone;
+    for (int element : restyleAlone_) {
+      if (document_.IsElement(element)) alone.emplace_back(document_.Depth(element), element);
+    }
+    std::sort(alone.begin(), alone.end());
+    for (const auto& [depth, element] : alone) {
+      bool covered = false;
+      for (int at = element; at > 0 && !covered; at = document_.node(at).parent) {
+        covered = std::binary_search(roots.begin(), roots.end(), at);
+      }
+      if (covered) continue;
+      bool relayout = false;
+      if (styles_.ResolveAlone(document_, interaction_, element, computed_, changed, relayout)) {
+        roots.insert(std::upper_bound(roots.begin(), roots.end(), element), element);
+      }
+      if (relayout) layoutDirty_ = true;
+    }
     // An attribute the painter reads (checked, src) may change the picture
     // without changing a style.
     repaint_.insert(repaint_.end(), changed.begin(), changed.end());
@@ -147,6 +166,7 @@ void WebView::UpdateLayout() {
   }
   styledVersion_ = document_.version();
   restyleRoots_.clear();
+  restyleAlone_.clear();
   document_.ClearChanges();
   // Nodes created since the last style pass have the default style until
   // they are inserted.
@@ -158,17 +178,41 @@ void WebView::UpdateLayout() {
   compareAll_ = true;
 }
 
-void WebView::Restyle(int element) {
+void WebView::Restyle(int element, bool alone) {
   if (element <= 0 || styleDirty_) return;
-  if (restyleRoots_.size() >= HtmlDocument::kMaxChangeList) {
+  std::vector<int>& list = alone ? restyleAlone_ : restyleRoots_;
+  // A hostile depth makes long chains: past the limit, everything.
+  if (list.size() >= HtmlDocument::kMaxChangeList * 4) {
     styleDirty_ = true;
     restyleRoots_.clear();
+    restyleAlone_.clear();
     return;
   }
-  restyleRoots_.push_back(element);
+  list.push_back(element);
 }
 
-void WebView::RestyleForState(int old, int now, bool ancestors) {
+void WebView::RestyleForState(int old, int now, std::uint8_t pseudo) {
+  // :focus holds for the element alone; :hover and :active for its
+  // ancestors too.
+  const bool ancestors = pseudo != kPseudoFocus;
+  if (!styles_.UsesAbove(pseudo)) {
+    // Only subjects test the state: the elements whose state changed are
+    // styled alone, and their subtrees only when their style changed.
+    if (!ancestors) {
+      Restyle(old, true);
+      Restyle(now, true);
+      return;
+    }
+    for (int at = old; at > 0; at = document_.node(at).parent) {
+      if (now >= 0 && document_.Contains(at, now)) break;
+      Restyle(at, true);
+    }
+    for (int at = now; at > 0; at = document_.node(at).parent) {
+      if (old >= 0 && document_.Contains(at, old)) break;
+      Restyle(at, true);
+    }
+    return;
+  }
   if (!ancestors) {
     Restyle(old);
     Restyle(now);
@@ -405,7 +449,7 @@ void WebView::SetHover(int element) {
   const int old = interaction_.hover;
   interaction_.hover = element;
   if (styles_.Uses(kPseudoHover)) {
-    RestyleForState(old, element, true);
+    RestyleForState(old, element, kPseudoHover);
     SchedulePaint();
   }
   ScriptContext::EventInit init;
@@ -440,7 +484,7 @@ void WebView::Focus(int element) {
     focusValue_ = document_.Attribute(element, "value");
     edit_.caret = edit_.anchor = static_cast<int>(FieldText().size());
   }
-  if (styles_.Uses(kPseudoFocus)) RestyleForState(old, element, false);
+  if (styles_.Uses(kPseudoFocus)) RestyleForState(old, element, kPseudoFocus);
   SchedulePaint();
   ScriptContext::EventInit init;
   init.bubbles = false;
@@ -619,7 +663,7 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
     case WM_LBUTTONDBLCLK: {
       SetHover(hit);
       pressed_ = hit;
-      if (styles_.Uses(kPseudoActive)) RestyleForState(interaction_.active, hit, true);
+      if (styles_.Uses(kPseudoActive)) RestyleForState(interaction_.active, hit, kPseudoActive);
       interaction_.active = hit;
       SchedulePaint();
       result = Fire(hit, "mousedown", init);
@@ -642,7 +686,7 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
     case WM_LBUTTONUP: {
       const int pressed = pressed_;
       pressed_ = -1;
-      if (styles_.Uses(kPseudoActive)) RestyleForState(interaction_.active, -1, true);
+      if (styles_.Uses(kPseudoActive)) RestyleForState(interaction_.active, -1, kPseudoActive);
       interaction_.active = -1;
       SchedulePaint();
       result = Fire(hit, "mouseup", init);

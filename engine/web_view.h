@@ -148,11 +148,13 @@ class WebView {
   // changed elements and of those whose hover, press or focus changed, and
   // the layout only when a change reaches it.
   void UpdateLayout();
-  // Notes the subtrees to style again when a pseudo-class moves from `old`
-  // to `now` (-1: none). `ancestors`: it holds for their ancestors too
-  // (:hover, :active), so everything below where the two chains meet.
-  void RestyleForState(int old, int now, bool ancestors);
-  void Restyle(int element);
+  // Notes what to style again when a pseudo-class moves from `old` to `now`
+  // (-1: none): the elements whose state changed, alone, when only subjects
+  // test it; else their subtrees (for :hover and :active, which hold for
+  // ancestors too, everything below where the two chains meet).
+  void RestyleForState(int old, int now, std::uint8_t pseudo);
+  // Notes an element to style again with its subtree, or `alone`.
+  void Restyle(int element, bool alone = false);
   // The area whose painting differs from the last paint's: boxes, runs or
   // paint-relevant styles that changed, and the edited field.
   Painter::Clip Damage() const;
@@ -235,6 +237,7 @@ class WebView {
   unsigned styledVersion_ = 0;
   bool styleDirty_ = true;  // everything
   std::vector<int> restyleRoots_;
+  std::vector<int> restyleAlone_;
   // Since the last paint: whether everything was styled or laid out again
   // (the paint then compares every box and style), else the elements whose
   // style or attributes changed (only they are compared and repainted).

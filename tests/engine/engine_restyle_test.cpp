@@ -103,6 +103,24 @@ TEST(EngineRestyle, HoverRestylesTheSubtreesItEntersAndLeaves) {
   ::wkeFireMouseEvent(page.view(), WM_MOUSEMOVE, 600, 470, 0);
   ASSERT_TRUE(page.ElementRect("#r3 .name", name3));
   EXPECT_EQ(name3.x, resting);
+  // A rule on the hovered (or pressed) element itself: only the elements
+  // whose state changed are styled, with their subtrees when they change.
+  EnginePage subject;
+  ASSERT_TRUE(subject.Load(std::string(kStyle) +
+                           "<style>.row:hover{padding-left:38px}.row:active{padding-left:58px}</style>" + kBody));
+  wkeRect flag{};
+  ::wkeFireMouseEvent(subject.view(), WM_MOUSEMOVE, r2.x + 2, r2.y + 2, 0);
+  ASSERT_TRUE(subject.ElementRect("#r2 .flag", flag));
+  EXPECT_EQ(flag.x, 39);
+  ::wkeFireMouseEvent(subject.view(), WM_LBUTTONDOWN, r2.x + 2, r2.y + 2, MK_LBUTTON);
+  ASSERT_TRUE(subject.ElementRect("#r2 .flag", flag));
+  EXPECT_EQ(flag.x, 59);
+  ::wkeFireMouseEvent(subject.view(), WM_LBUTTONUP, r2.x + 2, r2.y + 2, 0);
+  ::wkeFireMouseEvent(subject.view(), WM_MOUSEMOVE, r3.x + 2, r3.y + 2, 0);
+  ASSERT_TRUE(subject.ElementRect("#r2 .flag", flag));
+  EXPECT_EQ(flag.x, 9);
+  ASSERT_TRUE(subject.ElementRect("#r3 .flag", flag));
+  EXPECT_EQ(flag.x, 39);
 }
 
 bool Near(COLORREF actual, int r, int g, int b) {
