@@ -433,7 +433,8 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
     PaintImage(element, box, opacity, clip);
   }
   Clip inner = clip;
-  if (s.overflow != ComputedStyle::Overflow::kVisible || doc_->node(element).tag == "input") {
+  if (s.overflow != ComputedStyle::Overflow::kVisible || doc_->node(element).tag == "input" ||
+      doc_->node(element).tag == "textarea") {
     const float bl = s.border_visible[3] ? s.border_width[3] : 0, bt = s.border_visible[0] ? s.border_width[0] : 0;
     const float br = s.border_visible[1] ? s.border_width[1] : 0, bb = s.border_visible[2] ? s.border_width[2] : 0;
     inner = Intersect(clip, Clip{static_cast<int>(std::floor(box.x + bl)), static_cast<int>(std::floor(box.y + bt)),
@@ -442,23 +443,30 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
   // A focused field's selection lies under its text, its caret over it.
   const bool editing = edit_.focus == element && layout_->runCount[index] > 0;
   if (editing && edit_.anchor != edit_.caret) {
-    const TextRun& run = layout_->runs[static_cast<std::size_t>(layout_->firstRun[index])];
-    if (!run.placeholder) {
-      FontCache::Font& font = fonts_.Get(s);
-      const int from = std::clamp(std::min(edit_.anchor, edit_.caret), 0, static_cast<int>(run.text.size()));
-      const int to = std::clamp(std::max(edit_.anchor, edit_.caret), 0, static_cast<int>(run.text.size()));
+    FontCache::Font& font = fonts_.Get(s);
+    for (int k = 0; k < layout_->runCount[index]; ++k) {
+      const TextRun& run = layout_->runs[static_cast<std::size_t>(layout_->firstRun[index] + k)];
+      if (run.placeholder) break;
+      const int size = static_cast<int>(run.text.size());
+      const int from = std::clamp(std::min(edit_.anchor, edit_.caret) - run.offset, 0, size);
+      const int to = std::clamp(std::max(edit_.anchor, edit_.caret) - run.offset, 0, size);
+      // A selection that runs on past the line's end shows a little of it.
+      const bool past_end = std::max(edit_.anchor, edit_.caret) > run.offset + size &&
+                            std::min(edit_.anchor, edit_.caret) <= run.offset + size;
+      if (to <= from && !past_end) continue;
       const float x0 =
           run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(from))));
-      const float x1 =
-          run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(to))));
+      const float x1 = run.x +
+                       static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(to)))) +
+                       (past_end ? 4.0f : 0.0f);
       FillRoundRect(x0, run.y, x1, run.y + run.h, 0, kSelection, inner);
     }
   }
   PaintRuns(element, opacity, inner);
   if (editing && edit_.caret_visible) {
-    const TextRun& run = layout_->runs[static_cast<std::size_t>(layout_->firstRun[index])];
+    const TextRun& run = layout_->runs[static_cast<std::size_t>(LayoutEngine::RunAt(*layout_, element, edit_.caret))];
     FontCache::Font& font = fonts_.Get(s);
-    const int caret = run.placeholder ? 0 : std::clamp(edit_.caret, 0, static_cast<int>(run.text.size()));
+    const int caret = run.placeholder ? 0 : std::clamp(edit_.caret - run.offset, 0, static_cast<int>(run.text.size()));
     const float cx = std::round(
         run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(caret)))));
     FillRoundRect(cx, run.y, cx + 1, run.y + run.h, 0, WithOpacity(s.color, opacity), inner);

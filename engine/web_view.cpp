@@ -540,11 +540,18 @@ void WebView::SetFieldText(const std::wstring& text) {
   SchedulePaint();
 }
 
-int WebView::CaretFromPoint(int element, float x) {
+int WebView::CaretFromPoint(int element, float x, float y) {
   const LayoutResult& layout = CurrentLayout();
   const auto index = static_cast<std::size_t>(element);
   if (layout.runCount[index] == 0) return 0;
-  const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index])];
+  // The line under the point: the last that starts above it.
+  int line = layout.firstRun[index];
+  for (int k = 1; k < layout.runCount[index]; ++k) {
+    const int at = layout.firstRun[index] + k;
+    if (layout.runs[static_cast<std::size_t>(at)].y > y) break;
+    line = at;
+  }
+  const TextRun& run = layout.runs[static_cast<std::size_t>(line)];
   if (run.placeholder) return 0;
   FontCache::Font& font = fonts_.Get(computed_[index]);
   // The boundary nearest the point.
@@ -557,7 +564,7 @@ int WebView::CaretFromPoint(int element, float x) {
       best = static_cast<int>(k);
     }
   }
-  return best;
+  return run.offset + best;
 }
 
 void WebView::InsertText(const std::wstring& inserted) {
@@ -583,6 +590,7 @@ bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
   edit_.caret = std::clamp(edit_.caret, 0, size);
   edit_.anchor = std::clamp(edit_.anchor, 0, size);
   const bool selection = edit_.caret != edit_.anchor;
+  const bool multiline = document_.node(interaction_.focus).tag == "textarea";
   auto word_left = [&](int at) {
     while (at > 0 && !IsWordChar(text[static_cast<std::size_t>(at - 1)])) --at;
     while (at > 0 && IsWordChar(text[static_cast<std::size_t>(at - 1)])) --at;
@@ -608,11 +616,42 @@ bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
       move(ctrl ? word_right(edit_.caret) : edit_.caret + 1);
       return true;
     case VK_HOME:
-      move(0);
+    case VK_END: {
+      // In a textarea, the line's start and end (Ctrl: the text's).
+      int line_start = 0, line_end = size;
+      if (multiline && !ctrl) {
+        const std::size_t before =
+            edit_.caret > 0 ? text.rfind(L'\n', static_cast<std::size_t>(edit_.caret - 1)) : std::wstring::npos;
+        line_start = before == std::wstring::npos ? 0 : static_cast<int>(before) + 1;
+        const std::size_t next = text.find(L'\n', static_cast<std::size_t>(edit_.caret));
+        line_end = next == std::wstring::npos ? size : static_cast<int>(next);
+      }
+      move(code == VK_HOME ? line_start : line_end);
       return true;
-    case VK_END:
-      move(size);
+    }
+    case VK_UP:
+    case VK_DOWN: {
+      if (!multiline) return false;
+      // The nearest place on the line above or below, else the text's end.
+      const LayoutResult& layout = CurrentLayout();
+      const int run = LayoutEngine::RunAt(layout, interaction_.focus, edit_.caret);
+      if (run < 0) return true;
+      const int first = layout.firstRun[static_cast<std::size_t>(interaction_.focus)];
+      const int last = first + layout.runCount[static_cast<std::size_t>(interaction_.focus)] - 1;
+      const int target = run + (code == VK_UP ? -1 : 1);
+      if (target < first || target > last) {
+        move(code == VK_UP ? 0 : size);
+        return true;
+      }
+      const TextRun& from = layout.runs[static_cast<std::size_t>(run)];
+      const TextRun& to = layout.runs[static_cast<std::size_t>(target)];
+      FontCache::Font& font = fonts_.Get(computed_[static_cast<std::size_t>(interaction_.focus)]);
+      const int column = std::clamp(edit_.caret - from.offset, 0, static_cast<int>(from.text.size()));
+      const float x =
+          from.x + static_cast<float>(fonts_.Measure(font, from.text.substr(0, static_cast<std::size_t>(column))));
+      move(CaretFromPoint(interaction_.focus, x, to.y + to.h / 2));
       return true;
+    }
     case 'A':
       if (!ctrl) return false;
       edit_.anchor = 0;
@@ -655,7 +694,7 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
       result = Fire(hit, "mousemove", init);
       if (pressed_ >= 0 && pressed_ == interaction_.focus && IsTextField(pressed_) && (flags & MK_LBUTTON) != 0) {
         // Dragging in a field selects.
-        edit_.caret = CaretFromPoint(pressed_, static_cast<float>(x));
+        edit_.caret = CaretFromPoint(pressed_, static_cast<float>(x), static_cast<float>(y));
         SchedulePaint();
       }
       break;
@@ -673,7 +712,7 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
         while (target > 0 && !IsFocusable(target)) target = document_.node(target).parent;
         Focus(target > 0 ? target : -1);
         if (target > 0 && target == interaction_.focus && IsTextField(target)) {
-          edit_.caret = edit_.anchor = CaretFromPoint(target, static_cast<float>(x));
+          edit_.caret = edit_.anchor = CaretFromPoint(target, static_cast<float>(x), static_cast<float>(y));
           if (message == WM_LBUTTONDBLCLK) {
             edit_.anchor = 0;
             edit_.caret = static_cast<int>(FieldText().size());
@@ -1092,6 +1131,13 @@ bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags, bool sys
     return used;
   }
   if (kind == "keydown") {
+    if (code == VK_RETURN && document_.node(field).tag == "textarea") {
+      InsertText(L"\n");
+      ScriptContext::EventInit input;
+      input.cancelable = false;
+      Fire(field, "input", input);
+      return true;
+    }
     if (code == VK_RETURN) {
       if (document_.Attribute(field, "value") != focusValue_) {
         focusValue_ = document_.Attribute(field, "value");
@@ -1125,9 +1171,10 @@ wkeRect WebView::CaretRect() {
     const LayoutResult& layout = CurrentLayout();
     const auto index = static_cast<std::size_t>(field);
     if (layout.runCount[index] > 0) {
-      const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index])];
+      const TextRun& run = layout.runs[static_cast<std::size_t>(LayoutEngine::RunAt(layout, field, edit_.caret))];
       FontCache::Font& font = fonts_.Get(computed_[index]);
-      const int caret = run.placeholder ? 0 : std::clamp(edit_.caret, 0, static_cast<int>(run.text.size()));
+      const int caret =
+          run.placeholder ? 0 : std::clamp(edit_.caret - run.offset, 0, static_cast<int>(run.text.size()));
       const float x =
           run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(caret))));
       return wkeRect{static_cast<int>(x), static_cast<int>(run.y), 1, static_cast<int>(run.h)};

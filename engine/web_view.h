@@ -201,7 +201,9 @@ class WebView {
   void InsertText(const std::wstring& text);
   std::wstring FieldText() const;
   void SetFieldText(const std::wstring& text);
-  int CaretFromPoint(int element, float x);
+  // The value's offset nearest the point in the field (the line under it,
+  // for a textarea).
+  int CaretFromPoint(int element, float x, float y);
 
   unsigned id_;
   Callbacks callbacks_;

@@ -120,5 +120,36 @@ TEST(EngineKeyboard, TabScrollsTheFocusedElementIntoView) {
   EXPECT_LE(button.y + button.h, port.y + port.h);
 }
 
+void Type(const EnginePage& page, const std::wstring& text) {
+  for (wchar_t c : text) ::wkeFireKeyPressEvent(page.view(), c, 0, false);
+}
+
+// A textarea takes several lines: Enter breaks the line, Up and Down move
+// between lines keeping the column, Home and End go to the line's ends,
+// and the caret is drawn on its line.
+TEST(EngineKeyboard, TextareaEditsLines) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<textarea id=ta style='width:200px;height:80px' oninput='++inputs'></textarea>"
+                "<script>var inputs = 0;</script>"));
+  page.Eval("document.getElementById('ta').focus()");
+  Type(page, L"ab");
+  const wkeRect first = ::wkeGetCaretRect(page.view());
+  Press(page, VK_RETURN);
+  Type(page, L"cd");
+  const wkeRect second = ::wkeGetCaretRect(page.view());
+  EXPECT_GT(second.y, first.y);
+  EXPECT_NEAR(second.x, first.x, 3);  // "cd" is about as wide as "ab"
+  EXPECT_EQ(page.Eval("JSON.stringify(document.getElementById('ta').value) + ' ' + inputs"), "\"ab\\ncd\" 5");
+  Press(page, VK_UP);
+  Type(page, L"X");
+  Press(page, VK_HOME);
+  Type(page, L"Y");
+  Press(page, VK_DOWN);
+  Press(page, VK_END);
+  Type(page, L"Z");
+  EXPECT_EQ(page.Eval("JSON.stringify(document.getElementById('ta').value)"), "\"YabX\\ncdZ\"");
+}
+
 }  // namespace
 }  // namespace halyx::testing
