@@ -495,6 +495,12 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
     PaintElement(child, opacity, fixed ? damage_ : inner);
   }
   if (s.overflow == ComputedStyle::Overflow::kAuto) PaintScrollBar(box, inner);
+  if (edit_.ring && edit_.focus == element && s.visible) {
+    // Over the element and its content, just outside its border.
+    const float widths[4] = {2, 2, 2, 2};
+    FillRing(box.x - 3, box.y - 3, right + 3, bottom + 3, s.radius > 0 ? s.radius + 3 : 2, widths,
+             WithOpacity(kAccent, opacity), clip);
+  }
 }
 
 }  // namespace halyx::engine

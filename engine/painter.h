@@ -36,6 +36,7 @@ struct EditState {
   int caret = 0;
   int anchor = 0;
   bool caret_visible = true;
+  bool ring = false;  // a focus ring around the focused element (reached from the keyboard)
 };
 
 class Painter {

@@ -322,13 +322,13 @@ Painter::Clip WebView::Damage() const {
   // The caret and selection of the field being edited, now and before, when
   // either moved (typing changes the value, which is compared above).
   const bool edit_moved = interaction_.focus != paintedEdit_.focus || edit_.caret != paintedEdit_.caret ||
-                          edit_.anchor != paintedEdit_.anchor;
+                          edit_.anchor != paintedEdit_.anchor || focusRing_ != paintedEdit_.ring;
   for (int field : {interaction_.focus, paintedEdit_.focus}) {
     if (!edit_moved) break;
     if (field >= 0 && static_cast<std::size_t>(field) < layout_.boxes.size() &&
         layout_.boxes[static_cast<std::size_t>(field)].laid) {
       const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(field)];
-      add(box.x, box.y, box.w, box.h, 1);
+      add(box.x, box.y, box.w, box.h, 4);  // the focus ring lies outside the box
     }
   }
   if (right <= left || bottom <= top) return Painter::Clip{0, 0, 0, 0};
@@ -342,6 +342,7 @@ void WebView::Render() {
   UpdateLayout();
   EditState edit = edit_;
   edit.focus = interaction_.focus;
+  edit.ring = focusRing_ && interaction_.focus >= 0;
   edit_.focus = edit.focus;
   const Painter::Clip all{0, 0, width_, height_};
   Painter::Clip damage = fullPaint_ ? all : Damage();
@@ -473,6 +474,7 @@ void WebView::Focus(int element) {
   if (element >= 0 && !document_.IsElement(element)) return;
   if (element == interaction_.focus) return;
   if (popup_.open() && element != popup_.select()) ClosePopup();
+  focusRing_ = false;
   const int old = interaction_.focus;
   if (old >= 0 && IsTextField(old) && document_.Attribute(old, "value") != focusValue_) {
     ScriptContext::EventInit change;
@@ -710,6 +712,7 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
         // Focus goes to the nearest focusable element under the press.
         int target = hit;
         while (target > 0 && !IsFocusable(target)) target = document_.node(target).parent;
+        focusRing_ = false;  // the pointer shows where the focus went
         Focus(target > 0 ? target : -1);
         if (target > 0 && target == interaction_.focus && IsTextField(target)) {
           edit_.caret = edit_.anchor = CaretFromPoint(target, static_cast<float>(x), static_cast<float>(y));
@@ -984,6 +987,7 @@ void WebView::MoveFocus(bool backward) {
   const int element = order[static_cast<std::size_t>(next)].second;
   Focus(element);
   if (interaction_.focus != element) return;  // a listener moved it on
+  focusRing_ = true;
   // A field entered from the keyboard has its text selected, ready to be
   // typed over.
   if (IsTextField(element)) {

@@ -255,6 +255,7 @@ class WebView {
   SelectPopup popup_;
   SelectPopup paintedPopup_;     // as the bitmap shows it
   bool swallowRelease_ = false;  // the press that closed the list is not the page's
+  bool focusRing_ = false;       // the focus came from the keyboard: it shows a ring
   bool focused_ = false;
   bool loaded_ = false;
 

@@ -74,6 +74,29 @@ TEST(EngineKeyboard, TabMovesFocusThroughTheFocusableElementsInOrder) {
   EXPECT_EQ(after.w, rest.w);
 }
 
+bool Accent(COLORREF c) { return GetRValue(c) == 0x2d && GetGValue(c) == 0x7f && GetBValue(c) == 0xf9; }
+
+// Focus reached from the keyboard shows a ring around the element, on pages
+// without :focus rules too; a press hides it.
+TEST(EngineKeyboard, KeyboardFocusShowsARing) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<style>body{margin:0;background:#ffffff}</style>"
+                "<button id=a style='position:absolute;left:20px;top:20px;width:80px;height:30px'>A</button>"
+                "<button id=b style='position:absolute;left:20px;top:80px;width:80px;height:30px'>B</button>"));
+  EXPECT_FALSE(Accent(page.Pixel(50, 18)));
+  Press(page, VK_TAB);
+  EXPECT_TRUE(Accent(page.Pixel(50, 18)));
+  Press(page, VK_TAB);
+  EXPECT_FALSE(Accent(page.Pixel(50, 18)));
+  EXPECT_TRUE(Accent(page.Pixel(50, 78)));
+  ::wkeFireMouseEvent(page.view(), WM_LBUTTONDOWN, 50, 30, MK_LBUTTON);
+  ::wkeFireMouseEvent(page.view(), WM_LBUTTONUP, 50, 30, 0);
+  EXPECT_EQ(Focused(page), "a");
+  EXPECT_FALSE(Accent(page.Pixel(50, 18)));
+  EXPECT_FALSE(Accent(page.Pixel(50, 78)));
+}
+
 // Enter and Space click the focused button, Enter the focused link, Space
 // toggles a focused checkbox (with change); in a text field Space types,
 // and a page that prevents Tab keeps the focus.
