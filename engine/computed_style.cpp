@@ -305,6 +305,27 @@ bool ComputedStyle::PaintsLike(const ComputedStyle& o) const {
          italic == o.italic && underline == o.underline;
 }
 
+bool ComputedStyle::LaysOutLike(const ComputedStyle& o) const {
+  auto same = [](const Length& a, const Length& b) { return a.unit == b.unit && a.value == b.value; };
+  for (int k = 0; k < 4; ++k) {
+    if (!same(margin[k], o.margin[k]) || !same(padding[k], o.padding[k]) || border_width[k] != o.border_width[k] ||
+        border_visible[k] != o.border_visible[k]) {
+      return false;
+    }
+  }
+  return display == o.display && position == o.position && overflow == o.overflow && border_box == o.border_box &&
+         same(width, o.width) && same(height, o.height) && same(min_width, o.min_width) &&
+         same(min_height, o.min_height) && same(max_width, o.max_width) && same(max_height, o.max_height) &&
+         same(top, o.top) && same(right, o.right) && same(bottom, o.bottom) && same(left, o.left) &&
+         flex_column == o.flex_column && flex_wrap == o.flex_wrap && justify == o.justify &&
+         align_items == o.align_items && align_self == o.align_self && has_align_self == o.has_align_self &&
+         row_gap == o.row_gap && column_gap == o.column_gap && grow == o.grow && shrink == o.shrink &&
+         same(basis, o.basis) && font_family == o.font_family && font_size == o.font_size &&
+         font_weight == o.font_weight && italic == o.italic && line_height == o.line_height &&
+         line_height_factor == o.line_height_factor && text_align == o.text_align && nowrap == o.nowrap &&
+         pre == o.pre && ellipsis == o.ellipsis && uppercase == o.uppercase;
+}
+
 float ComputedStyle::PaintOverflow() const {
   if (!shadow.color.visible()) return 0;
   return shadow.blur + std::max(shadow.spread, 0.0f) + std::max(std::fabs(shadow.x), std::fabs(shadow.y)) + 1;

@@ -102,6 +102,11 @@ struct ComputedStyle {
   // True when the two styles draw a box with the same boxes and runs alike
   // (what a repaint of only the changed areas compares).
   bool PaintsLike(const ComputedStyle& other) const;
+  // True when the layout reads the same from both: they differ at most in
+  // what only painting uses (colours, backgrounds, shadows, opacity, radius,
+  // visibility, z-index, cursor, underline), so a change between them needs
+  // a repaint and no new layout.
+  bool LaysOutLike(const ComputedStyle& other) const;
   // How far the element's painting reaches outside its border box.
   float PaintOverflow() const;
   float UsedLineHeight(float font_height) const;

@@ -222,6 +222,23 @@ const char kScript[] = R"JS((function (global, N, report) {
   flag('selected');
   prop(ElementProto, 'value', function () { return N.getValue(this._index); },
        function (v) { N.setValue(this._index, v === null || v === undefined ? '' : String(v)); });
+  // A select's options are its option children; it shows the last one
+  // marked selected, else the first.
+  function options(el) {
+    return N.tag(el._index) !== 'select' ? undefined
+        : [].filter.call(el.children, function (c) { return c.tagName === 'OPTION'; });
+  }
+  prop(ElementProto, 'options', function () { return options(this); });
+  prop(ElementProto, 'selectedIndex', function () {
+    var list = options(this), chosen = -1;
+    if (!list) return undefined;
+    for (var i = 0; i < list.length; ++i) if (chosen < 0 || list[i].selected) chosen = i;
+    return chosen;
+  }, function (v) {
+    var list = options(this), at = Number(v);
+    if (!list) return;
+    for (var i = 0; i < list.length; ++i) list[i].selected = i === at;
+  });
   prop(ElementProto, 'innerText', function () { return N.getText(this._index); },
        function (v) { N.setText(this._index, v === null || v === undefined ? '' : String(v)); });
   prop(ElementProto, 'innerHTML', function () { return N.getHTML(this._index, false); },
@@ -510,11 +527,7 @@ std::string ValueOf(const HtmlDocument& doc, int element) {
   const std::string& tag = doc.node(element).tag;
   if (tag == "textarea" && !doc.HasAttribute(element, "value")) return doc.TextContent(element);
   if (tag == "select") {
-    int chosen = -1;
-    for (int child : doc.node(element).children) {
-      if (!doc.IsElement(child) || doc.node(child).tag != "option") continue;
-      if (chosen < 0 || doc.HasAttribute(child, "selected")) chosen = child;
-    }
+    const int chosen = doc.SelectedOption(element);
     if (chosen < 0) return {};
     return doc.HasAttribute(chosen, "value") ? doc.Attribute(chosen, "value") : doc.TextContent(chosen);
   }

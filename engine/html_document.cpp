@@ -6,6 +6,24 @@
 #include "engine/html_parser.h"
 
 namespace halyx::engine {
+namespace {
+
+// Attributes that decide a control's text or an image's size: changing one
+// lays the page out again even when no style changed.
+bool LayoutReads(const std::string& name) {
+  return name == "value" || name == "placeholder" || name == "type" || name == "selected" || name == "src";
+}
+
+void NoteIn(std::vector<int>& list, int index, bool& everything) {
+  if (everything || std::find(list.begin(), list.end(), index) != list.end()) return;
+  if (list.size() >= HtmlDocument::kMaxChangeList) {
+    everything = true;
+    return;
+  }
+  list.push_back(index);
+}
+
+}  // namespace
 
 HtmlDocument::HtmlDocument() { nodes_.push_back(Node{"#document", {}, {}, -1, {}}); }
 
@@ -17,6 +35,13 @@ int HtmlDocument::Append(int parent, Node node) {
   const int index = static_cast<int>(nodes_.size() - 1);
   nodes_[static_cast<std::size_t>(parent)].children.push_back(index);
   return index;
+}
+
+void HtmlDocument::NoteElement(int element) { NoteIn(changes_.elements, element, changes_.everything); }
+
+void HtmlDocument::NoteParent(int parent) {
+  changes_.layout = true;
+  NoteIn(changes_.parents, parent, changes_.everything);
 }
 
 bool HtmlDocument::IsElement(int index) const { return index > 0 && IsNode(index) && !node(index).tag.empty(); }
@@ -71,12 +96,17 @@ void HtmlDocument::SetAttribute(int element, const std::string& name, const std:
   const auto found = attributes.find(name);
   if (found != attributes.end() && found->second == value) return;
   attributes[name] = value;
+  NoteElement(element);
+  if (LayoutReads(name)) changes_.layout = true;
   Changed();
 }
 
 void HtmlDocument::RemoveAttribute(int element, const std::string& name) {
   if (!IsElement(element)) return;
-  if (nodes_[static_cast<std::size_t>(element)].attributes.erase(name) != 0) Changed();
+  if (nodes_[static_cast<std::size_t>(element)].attributes.erase(name) == 0) return;
+  NoteElement(element);
+  if (LayoutReads(name)) changes_.layout = true;
+  Changed();
 }
 
 bool HtmlDocument::HasClass(int element, const std::string& name) const {
@@ -93,6 +123,32 @@ bool HtmlDocument::HasClass(int element, const std::string& name) const {
     at = end;
   }
   return false;
+}
+
+std::vector<int> HtmlDocument::Options(int select) const {
+  std::vector<int> options;
+  if (!IsElement(select)) return options;
+  for (int child : node(select).children) {
+    if (IsElement(child) && node(child).tag == "option") options.push_back(child);
+  }
+  return options;
+}
+
+int HtmlDocument::SelectedOption(int select) const {
+  int chosen = -1;
+  for (int option : Options(select)) {
+    if (chosen < 0 || HasAttribute(option, "selected")) chosen = option;
+  }
+  return chosen;
+}
+
+void HtmlDocument::SelectOption(int select, int option) {
+  for (int other : Options(select)) {
+    if (other == option)
+      SetAttribute(other, "selected", "");
+    else
+      RemoveAttribute(other, "selected");
+  }
 }
 
 void HtmlDocument::CollectText(int index, std::string& out) const {
@@ -114,6 +170,7 @@ void HtmlDocument::RemoveChildren(int element) {
   for (int child : nodes_[static_cast<std::size_t>(element)].children)
     nodes_[static_cast<std::size_t>(child)].parent = -1;
   nodes_[static_cast<std::size_t>(element)].children.clear();
+  NoteParent(element);
   Changed();
 }
 
@@ -132,6 +189,7 @@ void HtmlDocument::SetTextContent(int element, const std::string& text) {
 void HtmlDocument::SetText(int text_node, const std::string& text) {
   if (!IsText(text_node) || nodes_[static_cast<std::size_t>(text_node)].text == text) return;
   nodes_[static_cast<std::size_t>(text_node)].text = text;
+  changes_.layout = true;
   Changed();
 }
 
@@ -174,6 +232,9 @@ bool HtmlDocument::InsertBefore(int parent, int child, int before) {
   const auto at = before < 0 ? children.end() : std::find(children.begin(), children.end(), before);
   children.insert(at, child);
   nodes_[static_cast<std::size_t>(child)].parent = parent;
+  if (old_parent >= 0) NoteParent(old_parent);
+  NoteParent(parent);
+  if (IsElement(child)) NoteElement(child);
   Changed();
   return true;
 }
@@ -183,6 +244,7 @@ bool HtmlDocument::RemoveChild(int parent, int child) {
   auto& siblings = nodes_[static_cast<std::size_t>(parent)].children;
   siblings.erase(std::remove(siblings.begin(), siblings.end(), child), siblings.end());
   nodes_[static_cast<std::size_t>(child)].parent = -1;
+  NoteParent(parent);
   Changed();
   return true;
 }

@@ -4,7 +4,8 @@
 // Nodes are addressed by index, which scripts hold on to: a removed node
 // stays in the table (detached, parent -1) so that an index never comes to
 // mean another node. Every change bumps version(), so views know when to
-// style and lay out again.
+// style and lay out again, and is noted in changes(), so that they restyle
+// and lay out only what it touched.
 //
 // Limits, since every page is hostile: elements nest at most kMaxNesting
 // levels (the parser flattens deeper ones, appendChild refuses them) and a
@@ -43,7 +44,22 @@ class HtmlDocument {
     std::string href;
   };
 
+  // What changed since the view last took the changes: elements whose own
+  // attributes changed or that were inserted (their subtrees need new
+  // styles), parents whose child lists changed (structural pseudo-classes
+  // of their children, and layout), and whether text or attributes that
+  // layout reads changed. Past kMaxChangeList entries a list gives up and
+  // `everything` asks for a whole restyle and layout.
+  struct Changes {
+    std::vector<int> elements;
+    std::vector<int> parents;
+    bool layout = false;
+    bool everything = false;
+    bool empty() const { return elements.empty() && parents.empty() && !layout && !everything; }
+  };
+
   static constexpr std::size_t kMaxNesting = 256;
+  static constexpr std::size_t kMaxChangeList = 64;
   static constexpr std::size_t kMaxNodes = 200000;
 
   HtmlDocument();
@@ -57,6 +73,8 @@ class HtmlDocument {
   bool truncated() const { return truncated_; }
   void set_truncated() { truncated_ = true; }
   unsigned version() const { return version_; }
+  const Changes& changes() const { return changes_; }
+  void ClearChanges() { changes_ = Changes{}; }
 
   const std::string& title() const { return title_; }
   void set_title(const std::string& title) { title_ = title; }
@@ -85,6 +103,13 @@ class HtmlDocument {
   void RemoveAttribute(int element, const std::string& name);
   bool HasClass(int element, const std::string& name) const;
 
+  // A select's option elements (its option children), the one it shows
+  // (the last marked selected, else the first; -1 for none), and choosing
+  // one (-1: none marked).
+  std::vector<int> Options(int select) const;
+  int SelectedOption(int select) const;
+  void SelectOption(int select, int option);
+
   std::string TextContent(int index) const;
   // Replaces the element's children by one text node (none for "").
   void SetTextContent(int element, const std::string& text);
@@ -104,6 +129,8 @@ class HtmlDocument {
   int Append(int parent, Node node);
   void CollectText(int index, std::string& out) const;
   void Changed() { ++version_; }
+  void NoteElement(int element);
+  void NoteParent(int parent);
 
   std::vector<Node> nodes_;  // 0 is the document root
   std::string title_;
@@ -112,6 +139,7 @@ class HtmlDocument {
   bool flattened_ = false;
   bool truncated_ = false;
   unsigned version_ = 1;
+  Changes changes_;
 };
 
 }  // namespace halyx::engine

@@ -158,6 +158,12 @@ void HtmlParser::ImplyRoot(HtmlDocument& doc) {
 void HtmlParser::ParseFragment(HtmlDocument& doc, int parent, const std::string& html) {
   if (!doc.IsElement(parent) && parent != 0) return;
   Run(doc, parent, html, true);
+  // The new nodes are styled with their parent's subtree.
+  doc.NoteParent(parent);
+  if (parent > 0)
+    doc.NoteElement(parent);
+  else
+    doc.changes_.everything = true;
   doc.Changed();
 }
 

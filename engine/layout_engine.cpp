@@ -42,6 +42,18 @@ struct PlacedLine {
 
 }  // namespace
 
+int LayoutEngine::RunAt(const LayoutResult& layout, int element, int offset) {
+  const auto index = static_cast<std::size_t>(element);
+  if (index >= layout.runCount.size() || layout.runCount[index] == 0) return -1;
+  int found = layout.firstRun[index];
+  for (int k = 1; k < layout.runCount[index]; ++k) {
+    const int at = layout.firstRun[index] + k;
+    if (layout.runs[static_cast<std::size_t>(at)].offset > offset) break;
+    found = at;
+  }
+  return found;
+}
+
 bool LayoutEngine::ControlText(const HtmlDocument& doc, int element, std::wstring& text, bool& placeholder) {
   if (!doc.IsElement(element)) return false;
   const std::string& tag = doc.node(element).tag;
@@ -62,11 +74,7 @@ bool LayoutEngine::ControlText(const HtmlDocument& doc, int element, std::wstrin
     return true;
   }
   if (tag == "select") {
-    int chosen = -1;
-    for (int child : doc.node(element).children) {
-      if (!doc.IsElement(child) || doc.node(child).tag != "option") continue;
-      if (chosen < 0 || doc.HasAttribute(child, "selected")) chosen = child;
-    }
+    const int chosen = doc.SelectedOption(element);
     text = chosen < 0 ? std::wstring() : Utf8ToWide(doc.TextContent(chosen));
     return true;
   }
@@ -423,7 +431,32 @@ void LayoutEngine::LayoutBlock(int element, float x, float y, float cb_width, fl
     FontCache::Font& font = fonts_.Get(s);
     const float line = s.UsedLineHeight(static_cast<float>(font.height));
     const std::string type = doc_.Attribute(element, "type");
-    if (type != "checkbox" && type != "radio") {
+    if (doc_.node(element).tag == "textarea") {
+      // One run per line of the value, from the top; lines wider than the
+      // box are cut off by its clip rather than wrapped.
+      std::size_t start = 0;
+      int lines = 0;
+      for (;;) {
+        std::size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        TextRun run;
+        run.node = element;
+        run.element = element;
+        run.text = text.substr(start, end - start);
+        run.placeholder = placeholder;
+        run.offset = static_cast<int>(start);
+        run.w = static_cast<float>(fonts_.Measure(font, run.text));
+        run.h = static_cast<float>(font.height);
+        run.ascent = font.ascent;
+        run.x = content_x;
+        run.y = content_y + line * static_cast<float>(lines) + (line - run.h) / 2;
+        AddRun(std::move(run));
+        ++lines;
+        if (end >= text.size()) break;
+        start = end + 1;
+      }
+      content_h = line * static_cast<float>(lines);
+    } else if (type != "checkbox" && type != "radio") {
       content_h = line;
       TextRun run;
       run.node = element;

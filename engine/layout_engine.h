@@ -49,6 +49,7 @@ struct TextRun {
   int ascent = 0;
   std::wstring text;
   bool placeholder = false;
+  int offset = 0;  // of a control's run: where its text starts in the value
 };
 
 struct LayoutResult {
@@ -68,6 +69,9 @@ class LayoutEngine {
   // The text a form control shows (its value, or the placeholder when
   // empty); false for elements that show their children instead.
   static bool ControlText(const HtmlDocument& doc, int element, std::wstring& text, bool& placeholder);
+  // The index into layout.runs of the element's run holding the value's
+  // offset (a textarea has one run per line), or -1 when it has none.
+  static int RunAt(const LayoutResult& layout, int element, int offset);
 
  private:
   struct Edges {

@@ -220,6 +220,7 @@ void Painter::Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& s
   }
   PaintScrollBar(layout.boxes[0], all);
   ::SelectClipRgn(dc_, nullptr);
+  gdiClip_ = Clip{0, 0, 0, 0};
   ::GdiFlush();
 }
 
@@ -286,6 +287,15 @@ void Painter::PaintBorder(int element, const LayoutBox& box, float opacity, cons
 
 void Painter::PaintControl(int element, const LayoutBox& box, float opacity, const Clip& clip) {
   const std::string& tag = doc_->node(element).tag;
+  if (tag == "select") {
+    // The drop-down arrow at the right edge says the box opens.
+    const ComputedStyle& s = (*styles_)[static_cast<std::size_t>(element)];
+    const Color ink = WithOpacity(s.color, opacity);
+    const float cx = box.x + box.w - 10, cy = box.y + box.h / 2;
+    StrokeSegment(cx - 3.5f, cy - 1.5f, cx, cy + 2, 1.4f, ink, clip);
+    StrokeSegment(cx, cy + 2, cx + 3.5f, cy - 1.5f, 1.4f, ink, clip);
+    return;
+  }
   if (tag != "input") return;
   const std::string type = doc_->Attribute(element, "type");
   if ((type == "checkbox" || type == "radio") && doc_->HasAttribute(element, "checked")) {
@@ -309,14 +319,23 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
   const LayoutResult& layout = *layout_;
   const auto index = static_cast<std::size_t>(node);
   if (index >= layout.runCount.size() || layout.runCount[index] == 0 || clip.empty()) return;
-  RegionHandle region(::CreateRectRgn(clip.left, clip.top, clip.right, clip.bottom));
-  ::SelectClipRgn(dc_, region.get());
+  auto outside = [&clip](const TextRun& run) {
+    return run.y > static_cast<float>(clip.bottom) || run.y + run.h < static_cast<float>(clip.top) ||
+           run.x > static_cast<float>(clip.right) || run.x + run.w < static_cast<float>(clip.left);
+  };
+  const auto first = layout.runs.begin() + layout.firstRun[index];
+  // Most runs of a partial repaint lie outside it; GDI calls are what a
+  // repaint costs, so none is made for them.
+  if (std::all_of(first, first + layout.runCount[index], outside)) return;
+  if (clip.left != gdiClip_.left || clip.top != gdiClip_.top || clip.right != gdiClip_.right ||
+      clip.bottom != gdiClip_.bottom) {
+    RegionHandle region(::CreateRectRgn(clip.left, clip.top, clip.right, clip.bottom));
+    ::SelectClipRgn(dc_, region.get());
+    gdiClip_ = clip;
+  }
   for (int k = 0; k < layout.runCount[index]; ++k) {
     const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index] + k)];
-    if (run.y > static_cast<float>(clip.bottom) || run.y + run.h < static_cast<float>(clip.top) ||
-        run.x > static_cast<float>(clip.right) || run.x + run.w < static_cast<float>(clip.left)) {
-      continue;
-    }
+    if (outside(run)) continue;
     const ComputedStyle& s = (*styles_)[static_cast<std::size_t>(run.element)];
     if (!s.visible) continue;
     FontCache::Font& font = fonts_.Get(s);
@@ -332,6 +351,25 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
                     run.y + static_cast<float>(run.ascent) + 2, 0, WithOpacity(color, opacity), clip);
     }
   }
+}
+
+void Painter::PaintText(float x, float y, const std::wstring& text, const ComputedStyle& style, Color color,
+                        const Clip& clip) {
+  const Clip area = Intersect(clip, Clip{0, 0, width_, height_});
+  if (area.empty() || text.empty()) return;
+  ::GdiFlush();
+  RegionHandle region(::CreateRectRgn(area.left, area.top, area.right, area.bottom));
+  ::SelectClipRgn(dc_, region.get());
+  ::SetBkMode(dc_, TRANSPARENT);
+  ::SetTextAlign(dc_, TA_LEFT | TA_TOP | TA_NOUPDATECP);
+  FontCache::Font& font = fonts_.Get(style);
+  GdiSelection selected(dc_, font.handle.get());
+  ::SetTextColor(dc_, RGB(color.r, color.g, color.b));
+  ::ExtTextOutW(dc_, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), 0, nullptr, text.c_str(),
+                static_cast<UINT>(text.size()), nullptr);
+  ::SelectClipRgn(dc_, nullptr);
+  gdiClip_ = Clip{0, 0, 0, 0};
+  ::GdiFlush();
 }
 
 void Painter::PaintImage(int element, const LayoutBox& box, float opacity, const Clip& clip) {
@@ -395,7 +433,8 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
     PaintImage(element, box, opacity, clip);
   }
   Clip inner = clip;
-  if (s.overflow != ComputedStyle::Overflow::kVisible || doc_->node(element).tag == "input") {
+  if (s.overflow != ComputedStyle::Overflow::kVisible || doc_->node(element).tag == "input" ||
+      doc_->node(element).tag == "textarea") {
     const float bl = s.border_visible[3] ? s.border_width[3] : 0, bt = s.border_visible[0] ? s.border_width[0] : 0;
     const float br = s.border_visible[1] ? s.border_width[1] : 0, bb = s.border_visible[2] ? s.border_width[2] : 0;
     inner = Intersect(clip, Clip{static_cast<int>(std::floor(box.x + bl)), static_cast<int>(std::floor(box.y + bt)),
@@ -404,23 +443,30 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
   // A focused field's selection lies under its text, its caret over it.
   const bool editing = edit_.focus == element && layout_->runCount[index] > 0;
   if (editing && edit_.anchor != edit_.caret) {
-    const TextRun& run = layout_->runs[static_cast<std::size_t>(layout_->firstRun[index])];
-    if (!run.placeholder) {
-      FontCache::Font& font = fonts_.Get(s);
-      const int from = std::clamp(std::min(edit_.anchor, edit_.caret), 0, static_cast<int>(run.text.size()));
-      const int to = std::clamp(std::max(edit_.anchor, edit_.caret), 0, static_cast<int>(run.text.size()));
+    FontCache::Font& font = fonts_.Get(s);
+    for (int k = 0; k < layout_->runCount[index]; ++k) {
+      const TextRun& run = layout_->runs[static_cast<std::size_t>(layout_->firstRun[index] + k)];
+      if (run.placeholder) break;
+      const int size = static_cast<int>(run.text.size());
+      const int from = std::clamp(std::min(edit_.anchor, edit_.caret) - run.offset, 0, size);
+      const int to = std::clamp(std::max(edit_.anchor, edit_.caret) - run.offset, 0, size);
+      // A selection that runs on past the line's end shows a little of it.
+      const bool past_end = std::max(edit_.anchor, edit_.caret) > run.offset + size &&
+                            std::min(edit_.anchor, edit_.caret) <= run.offset + size;
+      if (to <= from && !past_end) continue;
       const float x0 =
           run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(from))));
-      const float x1 =
-          run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(to))));
+      const float x1 = run.x +
+                       static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(to)))) +
+                       (past_end ? 4.0f : 0.0f);
       FillRoundRect(x0, run.y, x1, run.y + run.h, 0, kSelection, inner);
     }
   }
   PaintRuns(element, opacity, inner);
   if (editing && edit_.caret_visible) {
-    const TextRun& run = layout_->runs[static_cast<std::size_t>(layout_->firstRun[index])];
+    const TextRun& run = layout_->runs[static_cast<std::size_t>(LayoutEngine::RunAt(*layout_, element, edit_.caret))];
     FontCache::Font& font = fonts_.Get(s);
-    const int caret = run.placeholder ? 0 : std::clamp(edit_.caret, 0, static_cast<int>(run.text.size()));
+    const int caret = run.placeholder ? 0 : std::clamp(edit_.caret - run.offset, 0, static_cast<int>(run.text.size()));
     const float cx = std::round(
         run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(caret)))));
     FillRoundRect(cx, run.y, cx + 1, run.y + run.h, 0, WithOpacity(s.color, opacity), inner);
@@ -449,6 +495,12 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
     PaintElement(child, opacity, fixed ? damage_ : inner);
   }
   if (s.overflow == ComputedStyle::Overflow::kAuto) PaintScrollBar(box, inner);
+  if (edit_.ring && edit_.focus == element && s.visible) {
+    // Over the element and its content, just outside its border.
+    const float widths[4] = {2, 2, 2, 2};
+    FillRing(box.x - 3, box.y - 3, right + 3, bottom + 3, s.radius > 0 ? s.radius + 3 : 2, widths,
+             WithOpacity(kAccent, opacity), clip);
+  }
 }
 
 }  // namespace halyx::engine

@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/computed_style.h"
@@ -35,6 +36,7 @@ struct EditState {
   int caret = 0;
   int anchor = 0;
   bool caret_visible = true;
+  bool ring = false;  // a focus ring around the focused element (reached from the keyboard)
 };
 
 class Painter {
@@ -54,6 +56,9 @@ class Painter {
   void FillRoundRect(float left, float top, float right, float bottom, float radius, Color color, const Clip& clip);
   void FillGradient(float left, float top, float right, float bottom, float radius, const Gradient& gradient,
                     float opacity, const Clip& clip);
+  // One line of text in the style's font, its top left at (x, y), for what
+  // the view draws over the page (a select's drop-down).
+  void PaintText(float x, float y, const std::wstring& text, const ComputedStyle& style, Color color, const Clip& clip);
 
  private:
   void PaintElement(int element, float opacity, const Clip& clip);
@@ -80,6 +85,7 @@ class Painter {
   const LayoutResult* layout_ = nullptr;
   EditState edit_;
   Clip damage_{0, 0, 0, 0};
+  Clip gdiClip_{0, 0, 0, 0};  // the clip region selected into the DC (empty: none yet)
 };
 
 }  // namespace halyx::engine

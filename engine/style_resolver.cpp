@@ -64,6 +64,7 @@ void StyleResolver::Index() {
   byTag_.clear();
   universal_.clear();
   usedPseudo_ = 0;
+  ancestorPseudo_ = 0;
   unsigned order = 0;
   auto add = [&](const StyleSheet& sheet, bool author) {
     for (const StyleRule& rule : sheet.rules) {
@@ -71,6 +72,7 @@ void StyleResolver::Index() {
         const IndexedRule indexed{&selector, &rule.declarations, order++, author};
         const CompoundSelector& last = selector.parts.back();
         usedPseudo_ |= selector.pseudo;
+        for (std::size_t k = 0; k + 1 < selector.parts.size(); ++k) ancestorPseudo_ |= selector.parts[k].pseudo;
         if (!last.id.empty()) {
           byId_[last.id].push_back(indexed);
         } else if (!last.classes.empty()) {
@@ -100,8 +102,62 @@ void StyleResolver::Resolve(const HtmlDocument& doc, const InteractionState& sta
   }
 }
 
+bool StyleResolver::ResolveSubtree(const HtmlDocument& doc, const InteractionState& state, int element,
+                                   std::vector<ComputedStyle>& out, std::vector<int>& changed) const {
+  if (out.size() < doc.size()) out.resize(doc.size());
+  if (!doc.IsElement(element) || !doc.Contains(0, element)) return false;
+  const bool hidden = Hidden(doc, element, out);
+  std::vector<std::pair<int, ComputedStyle>> before;
+  std::vector<int> stack = {element};
+  while (!stack.empty()) {
+    const int at = stack.back();
+    stack.pop_back();
+    ComputedStyle& style = out[static_cast<std::size_t>(at)];
+    before.emplace_back(at, std::move(style));
+    style = ComputedStyle{};
+    const auto& children = doc.node(at).children;
+    stack.insert(stack.end(), children.begin(), children.end());
+  }
+  if (!hidden) {
+    SelectorMatcher matcher(doc, state);
+    const int parent = doc.node(element).parent;
+    ResolveElement(doc, matcher, element, out[static_cast<std::size_t>(parent)], out);
+  }
+  bool relayout = false;
+  for (const auto& [at, old] : before) {
+    const ComputedStyle& now = out[static_cast<std::size_t>(at)];
+    const bool lays_out_alike = now.LaysOutLike(old);
+    relayout = relayout || !lays_out_alike;
+    if (!lays_out_alike || !now.PaintsLike(old)) changed.push_back(at);
+  }
+  return relayout;
+}
+
+bool StyleResolver::Hidden(const HtmlDocument& doc, int element, const std::vector<ComputedStyle>& out) {
+  for (int at = doc.node(element).parent; at > 0; at = doc.node(at).parent) {
+    if (out[static_cast<std::size_t>(at)].display == ComputedStyle::Display::kNone) return true;
+  }
+  return false;
+}
+
+bool StyleResolver::ResolveAlone(const HtmlDocument& doc, const InteractionState& state, int element,
+                                 std::vector<ComputedStyle>& out, std::vector<int>& changed, bool& relayout) const {
+  if (out.size() < doc.size()) out.resize(doc.size());
+  if (!doc.IsElement(element) || !doc.Contains(0, element) || Hidden(doc, element, out)) return false;
+  const auto index = static_cast<std::size_t>(element);
+  const ComputedStyle before = out[index];
+  SelectorMatcher matcher(doc, state);
+  ResolveElement(doc, matcher, element, out[static_cast<std::size_t>(doc.node(element).parent)], out, false);
+  const ComputedStyle& now = out[index];
+  if (now.LaysOutLike(before) && now.PaintsLike(before) && now.cursor == before.cursor) return false;
+  // Its descendants inherit from it: they are styled again with it.
+  out[index] = before;
+  if (ResolveSubtree(doc, state, element, out, changed)) relayout = true;
+  return true;
+}
+
 void StyleResolver::ResolveElement(const HtmlDocument& doc, const SelectorMatcher& matcher, int element,
-                                   const ComputedStyle& parent, std::vector<ComputedStyle>& out) const {
+                                   const ComputedStyle& parent, std::vector<ComputedStyle>& out, bool recurse) const {
   const HtmlDocument::Node& node = doc.node(element);
   std::vector<const IndexedRule*> matched;
   auto consider = [&](const std::vector<IndexedRule>& rules) {
@@ -163,7 +219,7 @@ void StyleResolver::ResolveElement(const HtmlDocument& doc, const SelectorMatche
   };
   apply_all(false);
   apply_all(true);
-  if (style.display == ComputedStyle::Display::kNone) return;
+  if (style.display == ComputedStyle::Display::kNone || !recurse) return;
   for (int child : node.children) {
     if (doc.IsElement(child)) ResolveElement(doc, matcher, child, style, out);
   }

@@ -78,6 +78,7 @@ void WebView::Resize(int width, int height) {
   layoutDirty_ = true;
   fullPaint_ = true;
   dirty_ = true;
+  popup_.Close();
   SchedulePaint();
 }
 
@@ -108,16 +109,127 @@ void WebView::SchedulePaint() {
 }
 
 void WebView::UpdateLayout() {
-  if (styleDirty_ || styledVersion_ != document_.version()) {
+  const HtmlDocument::Changes& changes = document_.changes();
+  if (styleDirty_ || changes.everything || (styledVersion_ != document_.version() && changes.empty())) {
     styles_.Resolve(document_, interaction_, computed_);
-    styledVersion_ = document_.version();
     styleDirty_ = false;
     layoutDirty_ = true;
+    compareAll_ = true;
+  } else if (!changes.empty() || !restyleRoots_.empty() || !restyleAlone_.empty()) {
+    std::vector<int> roots = restyleRoots_;
+    roots.insert(roots.end(), changes.elements.begin(), changes.elements.end());
+    // Inserting or removing a child can make another the first or last.
+    if (styles_.Uses(kPseudoFirstChild | kPseudoLastChild)) {
+      for (int parent : changes.parents) {
+        for (int child : document_.node(parent).children) {
+          if (document_.IsElement(child)) roots.push_back(child);
+        }
+      }
+    }
+    if (changes.layout) layoutDirty_ = true;
+    std::sort(roots.begin(), roots.end());
+    roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+    std::vector<int> changed;
+    for (int root : roots) {
+      // A root inside another is styled with it.
+      bool nested = false;
+      for (int at = document_.IsNode(root) ? document_.node(root).parent : -1; at > 0 && !nested;
+           at = document_.node(at).parent) {
+        nested = std::binary_search(roots.begin(), roots.end(), at);
+      }
+      if (nested) continue;
+      if (styles_.ResolveSubtree(document_, interaction_, root, computed_, changed)) layoutDirty_ = true;
+    }
+    // Elements whose own state changed, parents first so that one styled
+    // with its subtree covers those below it.
+    std::vector<std::pair<std::size_t, int>> alone;
+    for (int element : restyleAlone_) {
+      if (document_.IsElement(element)) alone.emplace_back(document_.Depth(element), element);
+    }
+    std::sort(alone.begin(), alone.end());
+    for (const auto& [depth, element] : alone) {
+      bool covered = false;
+      for (int at = element; at > 0 && !covered; at = document_.node(at).parent) {
+        covered = std::binary_search(roots.begin(), roots.end(), at);
+      }
+      if (covered) continue;
+      bool relayout = false;
+      if (styles_.ResolveAlone(document_, interaction_, element, computed_, changed, relayout)) {
+        roots.insert(std::upper_bound(roots.begin(), roots.end(), element), element);
+      }
+      if (relayout) layoutDirty_ = true;
+    }
+    // An attribute the painter reads (checked, src) may change the picture
+    // without changing a style.
+    repaint_.insert(repaint_.end(), changed.begin(), changed.end());
+    repaint_.insert(repaint_.end(), changes.elements.begin(), changes.elements.end());
   }
+  styledVersion_ = document_.version();
+  restyleRoots_.clear();
+  restyleAlone_.clear();
+  document_.ClearChanges();
+  // Nodes created since the last style pass have the default style until
+  // they are inserted.
+  if (computed_.size() < document_.size()) computed_.resize(document_.size());
   if (!layoutDirty_) return;
   LayoutEngine layout(document_, computed_, fonts_, scrolls_, &images_);
   layout_ = layout.Run(static_cast<float>(width_), static_cast<float>(height_));
   layoutDirty_ = false;
+  compareAll_ = true;
+}
+
+void WebView::Restyle(int element, bool alone) {
+  if (element <= 0 || styleDirty_) return;
+  std::vector<int>& list = alone ? restyleAlone_ : restyleRoots_;
+  // A hostile depth makes long chains: past the limit, everything.
+  if (list.size() >= HtmlDocument::kMaxChangeList * 4) {
+    styleDirty_ = true;
+    restyleRoots_.clear();
+    restyleAlone_.clear();
+    return;
+  }
+  list.push_back(element);
+}
+
+void WebView::RestyleForState(int old, int now, std::uint8_t pseudo) {
+  // :focus holds for the element alone; :hover and :active for its
+  // ancestors too.
+  const bool ancestors = pseudo != kPseudoFocus;
+  if (!styles_.UsesAbove(pseudo)) {
+    // Only subjects test the state: the elements whose state changed are
+    // styled alone, and their subtrees only when their style changed.
+    if (!ancestors) {
+      Restyle(old, true);
+      Restyle(now, true);
+      return;
+    }
+    for (int at = old; at > 0; at = document_.node(at).parent) {
+      if (now >= 0 && document_.Contains(at, now)) break;
+      Restyle(at, true);
+    }
+    for (int at = now; at > 0; at = document_.node(at).parent) {
+      if (old >= 0 && document_.Contains(at, old)) break;
+      Restyle(at, true);
+    }
+    return;
+  }
+  if (!ancestors) {
+    Restyle(old);
+    Restyle(now);
+    return;
+  }
+  // The topmost element of each chain whose match changes: the one just
+  // below the deepest element holding both.
+  auto top_below = [this](int from, int other) {
+    int top = -1;
+    for (int at = from; at > 0; at = document_.node(at).parent) {
+      if (other >= 0 && document_.Contains(at, other)) break;
+      top = at;
+    }
+    return top;
+  };
+  Restyle(top_below(old, now));
+  Restyle(top_below(now, old));
 }
 
 const LayoutResult& WebView::CurrentLayout() {
@@ -145,9 +257,37 @@ Painter::Clip WebView::Damage() const {
     right = std::max(right, x + w + reach + 1);
     bottom = std::max(bottom, y + h + reach + 1);
   };
-  const std::size_t count = std::max(layout_.boxes.size(), paintedLayout_.boxes.size());
   static const LayoutBox kNoBox{};
   static const ComputedStyle kNoStyle{};
+  if (!compareAll_) {
+    // The layout is the painted one: only the restyled elements (and, when
+    // their opacity changed, their descendants) paint differently.
+    std::vector<int> stack;
+    for (int element : repaint_) {
+      const auto k = static_cast<std::size_t>(element);
+      if (k >= layout_.boxes.size() || !document_.Contains(0, element)) continue;
+      const ComputedStyle& style_now = k < computed_.size() ? computed_[k] : kNoStyle;
+      const ComputedStyle& style_then = k < paintedStyles_.size() ? paintedStyles_[k] : kNoStyle;
+      const LayoutBox& box = layout_.boxes[k];
+      if (box.laid) add(box.x, box.y, box.w, box.h, std::max(style_now.PaintOverflow(), style_then.PaintOverflow()));
+      if (style_now.opacity == style_then.opacity) continue;
+      stack.assign(document_.node(element).children.begin(), document_.node(element).children.end());
+      while (!stack.empty()) {
+        const auto at = static_cast<std::size_t>(stack.back());
+        stack.pop_back();
+        const LayoutBox& inner = layout_.boxes[at];
+        if (inner.laid)
+          add(inner.x, inner.y, inner.w, inner.h, at < computed_.size() ? computed_[at].PaintOverflow() : 0);
+        for (int r = 0; r < layout_.runCount[at]; ++r) {
+          const TextRun& run = layout_.runs[static_cast<std::size_t>(layout_.firstRun[at] + r)];
+          add(run.x, run.y, run.w, run.h, 2);
+        }
+        stack.insert(stack.end(), document_.node(static_cast<int>(at)).children.begin(),
+                     document_.node(static_cast<int>(at)).children.end());
+      }
+    }
+  }
+  const std::size_t count = compareAll_ ? std::max(layout_.boxes.size(), paintedLayout_.boxes.size()) : 0;
   for (std::size_t k = 0; k < count; ++k) {
     const LayoutBox& now = k < layout_.boxes.size() ? layout_.boxes[k] : kNoBox;
     const LayoutBox& then = k < paintedLayout_.boxes.size() ? paintedLayout_.boxes[k] : kNoBox;
@@ -179,12 +319,16 @@ Painter::Clip WebView::Damage() const {
       }
     }
   }
-  // The caret and selection of the field being edited, now and before.
-  for (int field : {edit_.focus, paintedEdit_.focus}) {
+  // The caret and selection of the field being edited, now and before, when
+  // either moved (typing changes the value, which is compared above).
+  const bool edit_moved = interaction_.focus != paintedEdit_.focus || edit_.caret != paintedEdit_.caret ||
+                          edit_.anchor != paintedEdit_.anchor || focusRing_ != paintedEdit_.ring;
+  for (int field : {interaction_.focus, paintedEdit_.focus}) {
+    if (!edit_moved) break;
     if (field >= 0 && static_cast<std::size_t>(field) < layout_.boxes.size() &&
         layout_.boxes[static_cast<std::size_t>(field)].laid) {
       const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(field)];
-      add(box.x, box.y, box.w, box.h, 1);
+      add(box.x, box.y, box.w, box.h, 4);  // the focus ring lies outside the box
     }
   }
   if (right <= left || bottom <= top) return Painter::Clip{0, 0, 0, 0};
@@ -198,6 +342,7 @@ void WebView::Render() {
   UpdateLayout();
   EditState edit = edit_;
   edit.focus = interaction_.focus;
+  edit.ring = focusRing_ && interaction_.focus >= 0;
   edit_.focus = edit.focus;
   const Painter::Clip all{0, 0, width_, height_};
   Painter::Clip damage = fullPaint_ ? all : Damage();
@@ -208,13 +353,39 @@ void WebView::Render() {
   fullPaint_ = false;
   damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, width_),
                          std::min(damage.bottom, height_)};
+  if (!popup_.LooksLike(paintedPopup_)) {
+    // The list where it was (the page shows again there) and where it is.
+    for (const Painter::Clip& area : {popup_.Bounds(), paintedPopup_.Bounds()}) {
+      if (area.empty()) continue;
+      if (damage.empty()) {
+        damage = area;
+        continue;
+      }
+      damage = Painter::Clip{std::min(damage.left, area.left), std::min(damage.top, area.top),
+                             std::max(damage.right, area.right), std::max(damage.bottom, area.bottom)};
+    }
+    damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, width_),
+                           std::min(damage.bottom, height_)};
+  }
   lastDamage_ = damage;
   if (damage.right > damage.left && damage.bottom > damage.top) {
     Painter painter(dc_.get(), bits_, width_, height_, fonts_, &images_);
     painter.Paint(document_, computed_, layout_, edit, transparent_, damage);
+    if (popup_.open()) popup_.Paint(painter, computed_[static_cast<std::size_t>(popup_.select())], damage);
   }
-  paintedStyles_ = computed_;
-  paintedLayout_ = layout_;
+  paintedPopup_ = popup_;
+  if (compareAll_) {
+    paintedStyles_ = computed_;
+    paintedLayout_ = layout_;
+  } else {
+    paintedStyles_.resize(computed_.size());
+    for (int element : repaint_) {
+      const auto k = static_cast<std::size_t>(element);
+      if (k < computed_.size()) paintedStyles_[k] = computed_[k];
+    }
+  }
+  compareAll_ = false;
+  repaint_.clear();
   paintedEdit_ = edit;
 }
 
@@ -279,7 +450,7 @@ void WebView::SetHover(int element) {
   const int old = interaction_.hover;
   interaction_.hover = element;
   if (styles_.Uses(kPseudoHover)) {
-    styleDirty_ = true;
+    RestyleForState(old, element, kPseudoHover);
     SchedulePaint();
   }
   ScriptContext::EventInit init;
@@ -302,6 +473,8 @@ void WebView::SetHover(int element) {
 void WebView::Focus(int element) {
   if (element >= 0 && !document_.IsElement(element)) return;
   if (element == interaction_.focus) return;
+  if (popup_.open() && element != popup_.select()) ClosePopup();
+  focusRing_ = false;
   const int old = interaction_.focus;
   if (old >= 0 && IsTextField(old) && document_.Attribute(old, "value") != focusValue_) {
     ScriptContext::EventInit change;
@@ -313,7 +486,7 @@ void WebView::Focus(int element) {
     focusValue_ = document_.Attribute(element, "value");
     edit_.caret = edit_.anchor = static_cast<int>(FieldText().size());
   }
-  if (styles_.Uses(kPseudoFocus)) styleDirty_ = true;
+  if (styles_.Uses(kPseudoFocus)) RestyleForState(old, element, kPseudoFocus);
   SchedulePaint();
   ScriptContext::EventInit init;
   init.bubbles = false;
@@ -323,12 +496,20 @@ void WebView::Focus(int element) {
 }
 
 void WebView::NodeRemoved(int node) {
-  // Interaction state may not point into a detached subtree.
+  // Interaction state may not point into a detached subtree. The document
+  // noted the removal itself; the elements that were hovered or pressed
+  // with the removed one are no longer known here, so they are all styled
+  // again.
+  const InteractionState before = interaction_;
   if (interaction_.hover >= 0 && document_.Contains(node, interaction_.hover)) interaction_.hover = -1;
   if (interaction_.active >= 0 && document_.Contains(node, interaction_.active)) interaction_.active = -1;
   if (pressed_ >= 0 && document_.Contains(node, pressed_)) pressed_ = -1;
   if (interaction_.focus >= 0 && document_.Contains(node, interaction_.focus)) interaction_.focus = -1;
-  styleDirty_ = true;
+  if (popup_.open() && document_.Contains(node, popup_.select())) ClosePopup();
+  if ((before.hover != interaction_.hover && styles_.Uses(kPseudoHover)) ||
+      (before.active != interaction_.active && styles_.Uses(kPseudoActive))) {
+    styleDirty_ = true;
+  }
   ContentChanged();
 }
 
@@ -361,11 +542,18 @@ void WebView::SetFieldText(const std::wstring& text) {
   SchedulePaint();
 }
 
-int WebView::CaretFromPoint(int element, float x) {
+int WebView::CaretFromPoint(int element, float x, float y) {
   const LayoutResult& layout = CurrentLayout();
   const auto index = static_cast<std::size_t>(element);
   if (layout.runCount[index] == 0) return 0;
-  const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index])];
+  // The line under the point: the last that starts above it.
+  int line = layout.firstRun[index];
+  for (int k = 1; k < layout.runCount[index]; ++k) {
+    const int at = layout.firstRun[index] + k;
+    if (layout.runs[static_cast<std::size_t>(at)].y > y) break;
+    line = at;
+  }
+  const TextRun& run = layout.runs[static_cast<std::size_t>(line)];
   if (run.placeholder) return 0;
   FontCache::Font& font = fonts_.Get(computed_[index]);
   // The boundary nearest the point.
@@ -378,7 +566,7 @@ int WebView::CaretFromPoint(int element, float x) {
       best = static_cast<int>(k);
     }
   }
-  return best;
+  return run.offset + best;
 }
 
 void WebView::InsertText(const std::wstring& inserted) {
@@ -404,6 +592,7 @@ bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
   edit_.caret = std::clamp(edit_.caret, 0, size);
   edit_.anchor = std::clamp(edit_.anchor, 0, size);
   const bool selection = edit_.caret != edit_.anchor;
+  const bool multiline = document_.node(interaction_.focus).tag == "textarea";
   auto word_left = [&](int at) {
     while (at > 0 && !IsWordChar(text[static_cast<std::size_t>(at - 1)])) --at;
     while (at > 0 && IsWordChar(text[static_cast<std::size_t>(at - 1)])) --at;
@@ -429,11 +618,42 @@ bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
       move(ctrl ? word_right(edit_.caret) : edit_.caret + 1);
       return true;
     case VK_HOME:
-      move(0);
+    case VK_END: {
+      // In a textarea, the line's start and end (Ctrl: the text's).
+      int line_start = 0, line_end = size;
+      if (multiline && !ctrl) {
+        const std::size_t before =
+            edit_.caret > 0 ? text.rfind(L'\n', static_cast<std::size_t>(edit_.caret - 1)) : std::wstring::npos;
+        line_start = before == std::wstring::npos ? 0 : static_cast<int>(before) + 1;
+        const std::size_t next = text.find(L'\n', static_cast<std::size_t>(edit_.caret));
+        line_end = next == std::wstring::npos ? size : static_cast<int>(next);
+      }
+      move(code == VK_HOME ? line_start : line_end);
       return true;
-    case VK_END:
-      move(size);
+    }
+    case VK_UP:
+    case VK_DOWN: {
+      if (!multiline) return false;
+      // The nearest place on the line above or below, else the text's end.
+      const LayoutResult& layout = CurrentLayout();
+      const int run = LayoutEngine::RunAt(layout, interaction_.focus, edit_.caret);
+      if (run < 0) return true;
+      const int first = layout.firstRun[static_cast<std::size_t>(interaction_.focus)];
+      const int last = first + layout.runCount[static_cast<std::size_t>(interaction_.focus)] - 1;
+      const int target = run + (code == VK_UP ? -1 : 1);
+      if (target < first || target > last) {
+        move(code == VK_UP ? 0 : size);
+        return true;
+      }
+      const TextRun& from = layout.runs[static_cast<std::size_t>(run)];
+      const TextRun& to = layout.runs[static_cast<std::size_t>(target)];
+      FontCache::Font& font = fonts_.Get(computed_[static_cast<std::size_t>(interaction_.focus)]);
+      const int column = std::clamp(edit_.caret - from.offset, 0, static_cast<int>(from.text.size()));
+      const float x =
+          from.x + static_cast<float>(fonts_.Measure(font, from.text.substr(0, static_cast<std::size_t>(column))));
+      move(CaretFromPoint(interaction_.focus, x, to.y + to.h / 2));
       return true;
+    }
     case 'A':
       if (!ctrl) return false;
       edit_.anchor = 0;
@@ -460,6 +680,7 @@ bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
 }
 
 bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
+  if (popup_.open() || swallowRelease_) return PopupMouse(message, x, y);
   const int hit = HitTest(static_cast<float>(x), static_cast<float>(y));
   ScriptContext::EventInit init;
   init.mouse = true;
@@ -475,7 +696,7 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
       result = Fire(hit, "mousemove", init);
       if (pressed_ >= 0 && pressed_ == interaction_.focus && IsTextField(pressed_) && (flags & MK_LBUTTON) != 0) {
         // Dragging in a field selects.
-        edit_.caret = CaretFromPoint(pressed_, static_cast<float>(x));
+        edit_.caret = CaretFromPoint(pressed_, static_cast<float>(x), static_cast<float>(y));
         SchedulePaint();
       }
       break;
@@ -483,25 +704,18 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
     case WM_LBUTTONDBLCLK: {
       SetHover(hit);
       pressed_ = hit;
+      if (styles_.Uses(kPseudoActive)) RestyleForState(interaction_.active, hit, kPseudoActive);
       interaction_.active = hit;
-      if (styles_.Uses(kPseudoActive)) styleDirty_ = true;
       SchedulePaint();
       result = Fire(hit, "mousedown", init);
       if ((result & ScriptContext::kDefaultPrevented) == 0) {
         // Focus goes to the nearest focusable element under the press.
         int target = hit;
-        while (target > 0) {
-          const std::string& tag = document_.node(target).tag;
-          const bool focusable =
-              (tag == "input" || tag == "textarea" || tag == "select" || tag == "button" ||
-               (tag == "a" && document_.HasAttribute(target, "href")) || document_.HasAttribute(target, "tabindex")) &&
-              !document_.HasAttribute(target, "disabled");
-          if (focusable) break;
-          target = document_.node(target).parent;
-        }
+        while (target > 0 && !IsFocusable(target)) target = document_.node(target).parent;
+        focusRing_ = false;  // the pointer shows where the focus went
         Focus(target > 0 ? target : -1);
         if (target > 0 && target == interaction_.focus && IsTextField(target)) {
-          edit_.caret = edit_.anchor = CaretFromPoint(target, static_cast<float>(x));
+          edit_.caret = edit_.anchor = CaretFromPoint(target, static_cast<float>(x), static_cast<float>(y));
           if (message == WM_LBUTTONDBLCLK) {
             edit_.anchor = 0;
             edit_.caret = static_cast<int>(FieldText().size());
@@ -514,8 +728,8 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
     case WM_LBUTTONUP: {
       const int pressed = pressed_;
       pressed_ = -1;
+      if (styles_.Uses(kPseudoActive)) RestyleForState(interaction_.active, -1, kPseudoActive);
       interaction_.active = -1;
-      if (styles_.Uses(kPseudoActive)) styleDirty_ = true;
       SchedulePaint();
       result = Fire(hit, "mouseup", init);
       if (pressed < 0 || !document_.Contains(0, pressed) || !document_.Contains(0, hit)) break;
@@ -524,44 +738,13 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
       int target = pressed;
       while (target > 0 && !document_.Contains(target, hit)) target = document_.node(target).parent;
       if (target <= 0 || document_.HasAttribute(target, "disabled")) break;
-      // Checkboxes and radio buttons change before the click, and the
-      // change is taken back if a listener prevents it.
-      const bool toggle = document_.node(target).tag == "input" && (document_.Attribute(target, "type") == "checkbox" ||
-                                                                    document_.Attribute(target, "type") == "radio");
-      const bool was_checked = document_.HasAttribute(target, "checked");
-      if (toggle) {
-        if (document_.Attribute(target, "type") == "radio") {
-          const std::string name = document_.Attribute(target, "name");
-          for (std::size_t k = 1; k < document_.size() && !name.empty(); ++k) {
-            const int other = static_cast<int>(k);
-            if (other != target && document_.IsElement(other) && document_.Attribute(other, "type") == "radio" &&
-                document_.Attribute(other, "name") == name) {
-              document_.RemoveAttribute(other, "checked");
-            }
-          }
-          document_.SetAttribute(target, "checked", "");
-        } else if (was_checked) {
-          document_.RemoveAttribute(target, "checked");
-        } else {
-          document_.SetAttribute(target, "checked", "");
-        }
-      }
       init.bubbles = true;
-      const int clicked = Fire(target, "click", init);
+      const int clicked = Activate(target, init);
       result |= clicked;
-      if (toggle) {
-        if ((clicked & ScriptContext::kDefaultPrevented) != 0) {
-          if (was_checked)
-            document_.SetAttribute(target, "checked", "");
-          else
-            document_.RemoveAttribute(target, "checked");
-        } else if (was_checked != document_.HasAttribute(target, "checked") ||
-                   document_.Attribute(target, "type") == "radio") {
-          ScriptContext::EventInit change;
-          change.cancelable = false;
-          Fire(target, "input", change);
-          Fire(target, "change", change);
-        }
+      // A click on a select opens its list, unless a listener prevents it.
+      if (document_.node(target).tag == "select" && (clicked & ScriptContext::kDefaultPrevented) == 0 &&
+          document_.Contains(0, target)) {
+        OpenPopup(target);
       }
       SchedulePaint();
       return true;
@@ -577,6 +760,263 @@ bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
       break;
   }
   return (result & ScriptContext::kListened) != 0 || (hit > 0 && hit != document_.Body() && message != WM_MOUSEMOVE);
+}
+
+int WebView::Activate(int target, const ScriptContext::EventInit& init) {
+  // Checkboxes and radio buttons change before the click, and the
+  // change is taken back if a listener prevents it.
+  const bool toggle = document_.node(target).tag == "input" && (document_.Attribute(target, "type") == "checkbox" ||
+                                                                document_.Attribute(target, "type") == "radio");
+  const bool was_checked = document_.HasAttribute(target, "checked");
+  if (toggle) {
+    if (document_.Attribute(target, "type") == "radio") {
+      const std::string name = document_.Attribute(target, "name");
+      for (std::size_t k = 1; k < document_.size() && !name.empty(); ++k) {
+        const int other = static_cast<int>(k);
+        if (other != target && document_.IsElement(other) && document_.Attribute(other, "type") == "radio" &&
+            document_.Attribute(other, "name") == name) {
+          document_.RemoveAttribute(other, "checked");
+        }
+      }
+      document_.SetAttribute(target, "checked", "");
+    } else if (was_checked) {
+      document_.RemoveAttribute(target, "checked");
+    } else {
+      document_.SetAttribute(target, "checked", "");
+    }
+  }
+  const int clicked = Fire(target, "click", init);
+  if (toggle) {
+    if ((clicked & ScriptContext::kDefaultPrevented) != 0) {
+      if (was_checked)
+        document_.SetAttribute(target, "checked", "");
+      else
+        document_.RemoveAttribute(target, "checked");
+    } else if (was_checked != document_.HasAttribute(target, "checked") ||
+               document_.Attribute(target, "type") == "radio") {
+      ScriptContext::EventInit change;
+      change.cancelable = false;
+      Fire(target, "input", change);
+      Fire(target, "change", change);
+    }
+  }
+  SchedulePaint();
+  return clicked;
+}
+
+void WebView::OpenPopup(int select) {
+  if (document_.HasAttribute(select, "disabled")) return;
+  UpdateLayout();
+  const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(select)];
+  if (!box.laid) return;
+  const FontCache::Font& font = fonts_.Get(computed_[static_cast<std::size_t>(select)]);
+  popup_.Open(document_, select, box, font.height, width_, height_);
+  SchedulePaint();
+}
+
+void WebView::ClosePopup() {
+  if (!popup_.open()) return;
+  popup_.Close();
+  SchedulePaint();
+}
+
+void WebView::ChooseOption(int select, int option) {
+  // The list is a snapshot: the option may have gone since it opened.
+  if (option < 0 || !document_.IsElement(select) || document_.node(option).parent != select) return;
+  const int old = document_.SelectedOption(select);
+  document_.SelectOption(select, option);
+  SchedulePaint();
+  if (old == option) return;
+  ScriptContext::EventInit change;
+  change.cancelable = false;
+  Fire(select, "input", change);
+  Fire(select, "change", change);
+}
+
+bool WebView::PopupMouse(unsigned message, int x, int y) {
+  switch (message) {
+    case WM_MOUSEMOVE:
+      if (popup_.HighlightAt(x, y)) SchedulePaint();
+      return true;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+      // A press outside the list closes it and goes no further, nor does its
+      // release; a press inside waits for the release.
+      if (popup_.open() && popup_.Contains(x, y)) return true;
+      ClosePopup();
+      swallowRelease_ = true;
+      return true;
+    case WM_LBUTTONUP: {
+      if (swallowRelease_ || !popup_.open()) {
+        swallowRelease_ = false;
+        return true;
+      }
+      const int option = popup_.OptionAt(x, y);
+      if (option < 0) return true;
+      const int select = popup_.select();
+      ClosePopup();
+      ChooseOption(select, option);
+      return true;
+    }
+    case WM_RBUTTONUP:
+      swallowRelease_ = false;
+      return true;
+    default:
+      return true;
+  }
+}
+
+void WebView::PopupKey(unsigned code, bool shift, bool alt) {
+  const int select = popup_.select();
+  switch (code) {
+    case VK_UP:
+    case VK_DOWN:
+      if (alt) {
+        const int option = popup_.Highlighted();
+        ClosePopup();
+        ChooseOption(select, option);
+        return;
+      }
+      popup_.Move(code == VK_UP ? -1 : 1);
+      break;
+    case VK_HOME:
+    case VK_END:
+      popup_.Move(code == VK_HOME ? -1 : 1, true);
+      break;
+    case VK_PRIOR:
+    case VK_NEXT:
+      popup_.Move(code == VK_PRIOR ? -SelectPopup::kVisibleItems : SelectPopup::kVisibleItems);
+      break;
+    case VK_RETURN:
+    case VK_F4:
+    case VK_TAB: {
+      const int option = popup_.Highlighted();
+      ClosePopup();
+      ChooseOption(select, option);
+      if (code == VK_TAB) MoveFocus(shift);
+      return;
+    }
+    case VK_ESCAPE:
+      ClosePopup();
+      return;
+    default:
+      return;
+  }
+  SchedulePaint();
+}
+
+bool WebView::SelectKey(int select, unsigned code, bool alt, bool repeat) {
+  if (document_.HasAttribute(select, "disabled")) return false;
+  const bool opens = code == VK_RETURN || code == VK_F4 || (code == VK_SPACE && !repeat) ||
+                     (alt && (code == VK_DOWN || code == VK_UP));
+  if (opens) {
+    OpenPopup(select);
+    return true;
+  }
+  if (code != VK_UP && code != VK_DOWN && code != VK_HOME && code != VK_END) return false;
+  // Closed, the arrows choose the neighbouring option at once.
+  UpdateLayout();
+  SelectPopup probe;
+  probe.Open(document_, select, layout_.boxes[static_cast<std::size_t>(select)], 16, width_, height_);
+  probe.Move(code == VK_UP || code == VK_HOME ? -1 : 1, code == VK_HOME || code == VK_END);
+  ChooseOption(select, probe.Highlighted());
+  return true;
+}
+
+int WebView::TabIndex(int element) const {
+  if (!document_.IsElement(element) || document_.HasAttribute(element, "disabled")) return -1;
+  const std::string value = document_.Attribute(element, "tabindex");
+  if (!value.empty()) {
+    char* end = nullptr;
+    const long index = std::strtol(value.c_str(), &end, 10);
+    if (end != value.c_str() && *end == '\0') return static_cast<int>(std::clamp(index, -1L, 32767L));
+  }
+  const std::string& tag = document_.node(element).tag;
+  const bool natural = tag == "button" || tag == "select" || tag == "textarea" ||
+                       (tag == "input" && document_.Attribute(element, "type") != "hidden") ||
+                       (tag == "a" && document_.HasAttribute(element, "href"));
+  return natural ? 0 : -1;
+}
+
+bool WebView::IsFocusable(int element) const {
+  return TabIndex(element) >= 0 ||
+         (document_.HasAttribute(element, "tabindex") && !document_.HasAttribute(element, "disabled"));
+}
+
+bool WebView::KeyActivates(int element, unsigned code, bool repeat) const {
+  if (document_.HasAttribute(element, "disabled")) return false;
+  const std::string& tag = document_.node(element).tag;
+  const std::string type = tag == "input" ? document_.Attribute(element, "type") : std::string();
+  const bool button = tag == "button" || type == "button" || type == "submit" || type == "reset" || type == "image";
+  const bool toggle = type == "checkbox" || type == "radio";
+  const bool link = tag == "a" && document_.HasAttribute(element, "href");
+  // Enter clicks buttons and follows links; Space presses buttons and
+  // toggles boxes, once per press rather than per repeat.
+  if (code == VK_RETURN) return button || link;
+  if (code == VK_SPACE) return !repeat && (button || toggle);
+  return false;
+}
+
+void WebView::MoveFocus(bool backward) {
+  UpdateLayout();
+  // Elements with a positive tabindex first, in its order, then the rest in
+  // document order; what is not shown (display none anywhere above,
+  // visibility hidden) is skipped.
+  std::vector<std::pair<int, int>> order;
+  std::vector<int> stack(document_.node(0).children.rbegin(), document_.node(0).children.rend());
+  while (!stack.empty()) {
+    const int at = stack.back();
+    stack.pop_back();
+    const auto k = static_cast<std::size_t>(at);
+    if (!document_.IsElement(at) || k >= layout_.boxes.size() || !layout_.boxes[k].laid) continue;
+    const int index = TabIndex(at);
+    if (index >= 0 && computed_[k].visible) order.emplace_back(index > 0 ? index : 1 << 16, at);
+    const auto& children = document_.node(at).children;
+    stack.insert(stack.end(), children.rbegin(), children.rend());
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const std::pair<int, int>& a, const std::pair<int, int>& b) { return a.first < b.first; });
+  if (order.empty()) return;
+  const auto count = static_cast<int>(order.size());
+  int at = -1;
+  for (int k = 0; k < count && at < 0; ++k) {
+    if (order[static_cast<std::size_t>(k)].second == interaction_.focus) at = k;
+  }
+  const int next = at < 0 ? (backward ? count - 1 : 0) : (at + (backward ? count - 1 : 1)) % count;
+  const int element = order[static_cast<std::size_t>(next)].second;
+  Focus(element);
+  if (interaction_.focus != element) return;  // a listener moved it on
+  focusRing_ = true;
+  // A field entered from the keyboard has its text selected, ready to be
+  // typed over.
+  if (IsTextField(element)) {
+    edit_.anchor = 0;
+    edit_.caret = static_cast<int>(FieldText().size());
+  }
+  ScrollIntoView(element);
+}
+
+void WebView::ScrollIntoView(int element) {
+  for (int at = document_.node(element).parent; at >= 0; at = at > 0 ? document_.node(at).parent : -1) {
+    if (at > 0 && computed_[static_cast<std::size_t>(at)].overflow != ComputedStyle::Overflow::kAuto) continue;
+    UpdateLayout();
+    const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(element)];
+    const LayoutBox& port = layout_.boxes[static_cast<std::size_t>(at)];
+    const float top = at > 0 ? port.y : 0;
+    const float height = at > 0 ? port.client_height : static_cast<float>(height_);
+    if (height <= 0) continue;
+    float delta = 0;
+    if (box.y < top) {
+      delta = box.y - top;
+    } else if (box.y + box.h > top + height) {
+      delta = std::min(box.y + box.h - (top + height), box.y - top);
+    }
+    if (delta == 0) continue;
+    float now = 0, content = 0;
+    ScrollMetrics(at, now, content);
+    ScrollTo(at, now + delta);
+  }
 }
 
 void WebView::ScrollMetrics(int element, float& top, float& height) {
@@ -600,10 +1040,20 @@ void WebView::ScrollTo(int element, float top) {
   if ((found == scrolls_.end() ? 0 : found->second) == clamped) return;
   scrolls_[element] = clamped;
   layoutDirty_ = true;
+  ClosePopup();
   SchedulePaint();
 }
 
 bool WebView::MouseWheel(int x, int y, int delta, unsigned flags) {
+  if (popup_.open()) {
+    // The list scrolls under the pointer; elsewhere the wheel does nothing
+    // while it is open, as the page under it stays put.
+    if (popup_.Contains(x, y)) {
+      popup_.Scroll(delta > 0 ? -kWheelLines : kWheelLines);
+      SchedulePaint();
+    }
+    return true;
+  }
   const int hit = HitTest(static_cast<float>(x), static_cast<float>(y));
   ScriptContext::EventInit init;
   init.wheel = true;
@@ -640,12 +1090,13 @@ bool WebView::MouseWheel(int x, int y, int delta, unsigned flags) {
   return (result & ScriptContext::kListened) != 0 || after != before;
 }
 
-bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags) {
+bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags, bool system) {
   if (!script_) return false;
   const std::string kind(type);
   const bool press = kind == "keypress";
   const bool ctrl = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
   const bool shift = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
+  const bool alt = system || (::GetKeyState(VK_MENU) & 0x8000) != 0;
   ScriptContext::EventInit init;
   init.key = true;
   init.key_code = press ? 0 : code;
@@ -653,22 +1104,44 @@ bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags) {
   init.repeat = (flags & 0x4000) != 0;
   init.ctrl = ctrl;
   init.shift = shift;
+  init.alt = alt;
   const int focus = interaction_.focus;
   const int target = focus >= 0 && document_.Contains(0, focus) ? focus : std::max(document_.Body(), 0);
+  // An open list takes the keys, as a window of its own would.
+  if (popup_.open()) {
+    if (kind == "keydown") PopupKey(code, shift, alt);
+    return true;
+  }
   const int result = Fire(target, type, init);
-  bool used = (result & ScriptContext::kListened) != 0;
+  const bool used = (result & ScriptContext::kListened) != 0;
   if ((result & ScriptContext::kDefaultPrevented) != 0) return true;
   const int field = interaction_.focus;
+  if (kind == "keydown" && code == VK_TAB && !ctrl && !alt) {
+    MoveFocus(shift);
+    return true;
+  }
+  if (kind == "keydown" && field >= 0 && document_.Contains(0, field) && document_.node(field).tag == "select" &&
+      SelectKey(field, code, alt, init.repeat)) {
+    return true;
+  }
+  if (kind == "keydown" && field >= 0 && document_.Contains(0, field) && !IsTextField(field) &&
+      KeyActivates(field, code, init.repeat)) {
+    ScriptContext::EventInit click;
+    click.mouse = true;
+    Activate(field, click);
+    return true;
+  }
   if (!IsTextField(field) || document_.HasAttribute(field, "readonly") || document_.HasAttribute(field, "disabled")) {
-    if (kind == "keydown" && code == VK_RETURN && field >= 0) {
-      ScriptContext::EventInit click;
-      click.mouse = true;
-      if (document_.node(field).tag == "button")
-        used = (Fire(field, "click", click) & ScriptContext::kListened) != 0 || used;
-    }
     return used;
   }
   if (kind == "keydown") {
+    if (code == VK_RETURN && document_.node(field).tag == "textarea") {
+      InsertText(L"\n");
+      ScriptContext::EventInit input;
+      input.cancelable = false;
+      Fire(field, "input", input);
+      return true;
+    }
     if (code == VK_RETURN) {
       if (document_.Attribute(field, "value") != focusValue_) {
         focusValue_ = document_.Attribute(field, "value");
@@ -692,6 +1165,7 @@ bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags) {
 
 void WebView::SetFocus(bool focused) {
   focused_ = focused;
+  if (!focused) ClosePopup();
   SchedulePaint();
 }
 
@@ -701,9 +1175,10 @@ wkeRect WebView::CaretRect() {
     const LayoutResult& layout = CurrentLayout();
     const auto index = static_cast<std::size_t>(field);
     if (layout.runCount[index] > 0) {
-      const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index])];
+      const TextRun& run = layout.runs[static_cast<std::size_t>(LayoutEngine::RunAt(layout, field, edit_.caret))];
       FontCache::Font& font = fonts_.Get(computed_[index]);
-      const int caret = run.placeholder ? 0 : std::clamp(edit_.caret, 0, static_cast<int>(run.text.size()));
+      const int caret =
+          run.placeholder ? 0 : std::clamp(edit_.caret - run.offset, 0, static_cast<int>(run.text.size()));
       const float x =
           run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(caret))));
       return wkeRect{static_cast<int>(x), static_cast<int>(run.y), 1, static_cast<int>(run.h)};
@@ -905,6 +1380,8 @@ void WebView::CommitPage(const PageFetcher::Page& page) {
   pressed_ = -1;
   interaction_ = InteractionState{};
   edit_ = EditState{};
+  popup_.Close();
+  swallowRelease_ = false;
   loaded_ = false;
   document_ = page.document;
   script_ = std::make_unique<ScriptContext>(*this, exec_state(), scriptTimeLimitMs_);

@@ -30,6 +30,7 @@
 #include "engine/layout_engine.h"
 #include "engine/local_storage.h"
 #include "engine/painter.h"
+#include "engine/select_popup.h"
 #include "engine/selector_matcher.h"
 #include "engine/style_resolver.h"
 #include "engine/page_fetcher.h"
@@ -94,7 +95,8 @@ class WebView {
 
   bool MouseEvent(unsigned message, int x, int y, unsigned flags);
   bool MouseWheel(int x, int y, int delta, unsigned flags);
-  bool KeyEvent(const char* type, unsigned code, unsigned flags);
+  // `system`: a key pressed with Alt (WM_SYSKEYDOWN and the like).
+  bool KeyEvent(const char* type, unsigned code, unsigned flags, bool system = false);
   void SetFocus(bool focused);
   wkeRect CaretRect();
 
@@ -142,8 +144,17 @@ class WebView {
   void Render();
   void SchedulePaint();
   void FireTitleChanged();
-  // Styles and lays out what changed since the last time.
+  // Styles and lays out what changed since the last time: the subtrees of
+  // changed elements and of those whose hover, press or focus changed, and
+  // the layout only when a change reaches it.
   void UpdateLayout();
+  // Notes what to style again when a pseudo-class moves from `old` to `now`
+  // (-1: none): the elements whose state changed, alone, when only subjects
+  // test it; else their subtrees (for :hover and :active, which hold for
+  // ancestors too, everything below where the two chains meet).
+  void RestyleForState(int old, int now, std::uint8_t pseudo);
+  // Notes an element to style again with its subtree, or `alone`.
+  void Restyle(int element, bool alone = false);
   // The area whose painting differs from the last paint's: boxes, runs or
   // paint-relevant styles that changed, and the edited field.
   Painter::Clip Damage() const;
@@ -156,12 +167,43 @@ class WebView {
   void SetHover(int element);
   int Fire(int target, const char* type, const ScriptContext::EventInit& init);
   bool IsTextField(int element) const;
+  // The element's place in the keyboard's focus order: its tabindex, 0 for
+  // controls and links, -1 for none (not reached by Tab).
+  int TabIndex(int element) const;
+  // Whether a press (or script) can focus it: in the tab order, or with any
+  // tabindex.
+  bool IsFocusable(int element) const;
+  // Whether the key clicks the focused element (Enter on buttons and links,
+  // Space on buttons, checkboxes and radio buttons).
+  bool KeyActivates(int element, unsigned code, bool repeat) const;
+  // Tab and Shift+Tab: focus the next or previous element of the tab order,
+  // wrapping around, and scroll it into view.
+  void MoveFocus(bool backward);
+  void ScrollIntoView(int element);
+  // A click on the element from the mouse or the keyboard: checkboxes and
+  // radio buttons toggle first (undone if a listener prevents it), then
+  // click, input and change fire. Answers the click's dispatch result.
+  int Activate(int target, const ScriptContext::EventInit& init);
+  // The drop-down list of a select: opening it, closing it, and choosing an
+  // option (input and change fire when the choice changed).
+  void OpenPopup(int select);
+  void ClosePopup();
+  void ChooseOption(int select, int option);
+  // Mouse and keys while the list is open (or its closing press's release
+  // is due): they go to the list, not the page.
+  bool PopupMouse(unsigned message, int x, int y);
+  void PopupKey(unsigned code, bool shift, bool alt);
+  // Keys on a focused, closed select: open it, or step its choice; false
+  // when the key is not one of them.
+  bool SelectKey(int select, unsigned code, bool alt, bool repeat);
   // Editing of the focused text field; true when the key was used.
   bool EditKey(unsigned code, bool shift, bool ctrl);
   void InsertText(const std::wstring& text);
   std::wstring FieldText() const;
   void SetFieldText(const std::wstring& text);
-  int CaretFromPoint(int element, float x);
+  // The value's offset nearest the point in the field (the line under it,
+  // for a textarea).
+  int CaretFromPoint(int element, float x, float y);
 
   unsigned id_;
   Callbacks callbacks_;
@@ -195,7 +237,14 @@ class WebView {
   bool fullPaint_ = true;
   Painter::Clip lastDamage_{0, 0, 0, 0};
   unsigned styledVersion_ = 0;
-  bool styleDirty_ = true;
+  bool styleDirty_ = true;  // everything
+  std::vector<int> restyleRoots_;
+  std::vector<int> restyleAlone_;
+  // Since the last paint: whether everything was styled or laid out again
+  // (the paint then compares every box and style), else the elements whose
+  // style or attributes changed (only they are compared and repainted).
+  bool compareAll_ = true;
+  std::vector<int> repaint_;
   bool layoutDirty_ = true;
   InteractionState interaction_;
   EditState edit_;
@@ -203,6 +252,10 @@ class WebView {
   DecodedImages images_;          // the page's pictures, by src as written
   int pressed_ = -1;
   std::string focusValue_;  // the focused field's value when it got focus
+  SelectPopup popup_;
+  SelectPopup paintedPopup_;     // as the bitmap shows it
+  bool swallowRelease_ = false;  // the press that closed the list is not the page's
+  bool focusRing_ = false;       // the focus came from the keyboard: it shows a ring
   bool focused_ = false;
   bool loaded_ = false;
 

@@ -143,29 +143,29 @@ bool WKE_CALL_TYPE wkeFireMouseWheelEvent(wkeWebView webView, int x, int y, int 
       false);
 }
 
-bool WKE_CALL_TYPE wkeFireKeyDownEvent(wkeWebView webView, unsigned virtualKeyCode, unsigned flags, bool) {
+bool WKE_CALL_TYPE wkeFireKeyDownEvent(wkeWebView webView, unsigned virtualKeyCode, unsigned flags, bool systemKey) {
   return Guard(
       [&] {
         WebView* view = ViewOf(webView);
-        return view != nullptr && view->KeyEvent("keydown", virtualKeyCode, flags);
+        return view != nullptr && view->KeyEvent("keydown", virtualKeyCode, flags, systemKey);
       },
       false);
 }
 
-bool WKE_CALL_TYPE wkeFireKeyUpEvent(wkeWebView webView, unsigned virtualKeyCode, unsigned flags, bool) {
+bool WKE_CALL_TYPE wkeFireKeyUpEvent(wkeWebView webView, unsigned virtualKeyCode, unsigned flags, bool systemKey) {
   return Guard(
       [&] {
         WebView* view = ViewOf(webView);
-        return view != nullptr && view->KeyEvent("keyup", virtualKeyCode, flags);
+        return view != nullptr && view->KeyEvent("keyup", virtualKeyCode, flags, systemKey);
       },
       false);
 }
 
-bool WKE_CALL_TYPE wkeFireKeyPressEvent(wkeWebView webView, unsigned charCode, unsigned flags, bool) {
+bool WKE_CALL_TYPE wkeFireKeyPressEvent(wkeWebView webView, unsigned charCode, unsigned flags, bool systemKey) {
   return Guard(
       [&] {
         WebView* view = ViewOf(webView);
-        return view != nullptr && view->KeyEvent("keypress", charCode, flags);
+        return view != nullptr && view->KeyEvent("keypress", charCode, flags, systemKey);
       },
       false);
 }
