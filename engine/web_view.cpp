@@ -1169,6 +1169,37 @@ void WebView::SetFocus(bool focused) {
   SchedulePaint();
 }
 
+int WebView::CursorId() const {
+  const int element = interaction_.hover;
+  if (element < 0 || static_cast<std::size_t>(element) >= computed_.size() || !document_.IsElement(element)) {
+    return static_cast<int>(reinterpret_cast<std::uintptr_t>(IDC_ARROW));
+  }
+  static const std::map<std::string, LPCWSTR> kCursors = {
+      {"default", IDC_ARROW},       {"pointer", IDC_HAND},         {"text", IDC_IBEAM},
+      {"wait", IDC_WAIT},           {"progress", IDC_APPSTARTING}, {"help", IDC_HELP},
+      {"crosshair", IDC_CROSS},     {"move", IDC_SIZEALL},         {"not-allowed", IDC_NO},
+      {"no-drop", IDC_NO},          {"ew-resize", IDC_SIZEWE},     {"col-resize", IDC_SIZEWE},
+      {"ns-resize", IDC_SIZENS},    {"row-resize", IDC_SIZENS},    {"nwse-resize", IDC_SIZENWSE},
+      {"nesw-resize", IDC_SIZENESW}};
+  const std::string& cursor = computed_[static_cast<std::size_t>(element)].cursor;
+  LPCWSTR id = IDC_ARROW;
+  const auto known = kCursors.find(cursor);
+  if (known != kCursors.end()) {
+    id = known->second;
+  } else if (IsTextField(element) && !document_.HasAttribute(element, "disabled")) {
+    id = IDC_IBEAM;
+  } else {
+    // A link's hand reaches the text and boxes inside it.
+    for (int node = element; node > 0; node = document_.node(node).parent) {
+      if (document_.node(node).tag == "a" && document_.HasAttribute(node, "href")) {
+        id = IDC_HAND;
+        break;
+      }
+    }
+  }
+  return static_cast<int>(reinterpret_cast<std::uintptr_t>(id));
+}
+
 wkeRect WebView::CaretRect() {
   const int field = interaction_.focus;
   if (IsTextField(field)) {

@@ -99,6 +99,10 @@ class WebView {
   bool KeyEvent(const char* type, unsigned code, unsigned flags, bool system = false);
   void SetFocus(bool focused);
   wkeRect CaretRect();
+  // The system cursor (an IDC_* id) for the element under the pointer, from
+  // its CSS cursor; "auto" gives the I-beam over text fields and the hand
+  // over links.
+  int CursorId() const;
 
   // The layout as it stands after every pending change (styled and laid out
   // now if need be), for script queries and the engine's tests.

@@ -134,6 +134,16 @@ WKE_API_FUNCTIONS(WKE_DECLARE_EXPORT)
 #undef WKE_DECLARE_EXPORT
 #endif
 
+// Optional, outside the client's required API: the system cursor (an IDC_*
+// id, for LoadCursorW(NULL, MAKEINTRESOURCEW(id))) for what lies under the
+// pointer at the last mouse event. A host that finds it sets the cursor from
+// it on WM_SETCURSOR; an engine without it leaves the arrow.
+#define WKE_GET_CURSOR_NAME "wkeGetCursor"
+typedef int(WKE_CALL_TYPE* wkeGetCursorFunction)(wkeWebView webView);
+#if defined(WKE_ENGINE_BUILD)
+extern "C" __declspec(dllexport) int WKE_CALL_TYPE wkeGetCursor(wkeWebView webView);
+#endif
+
 // Engine-internal, outside the client's API: the border box of the first
 // element that `selector` matches, in view coordinates, with every pending
 // change styled and laid out first; false when nothing matches or the

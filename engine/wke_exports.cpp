@@ -351,6 +351,16 @@ const wchar_t* WKE_CALL_TYPE jsToTempStringW(jsExecState es, jsValue v) {
       kEmptyWide);
 }
 
+int WKE_CALL_TYPE wkeGetCursor(wkeWebView webView) {
+  const int arrow = static_cast<int>(reinterpret_cast<std::uintptr_t>(IDC_ARROW));
+  return Guard(
+      [&]() -> int {
+        WebView* view = ViewOf(webView);
+        return view == nullptr ? arrow : view->CursorId();
+      },
+      arrow);
+}
+
 bool WKE_CALL_TYPE wkeQueryElementRect(wkeWebView webView, const utf8* selector, wkeRect* rect) {
   return Guard(
       [&]() -> bool {

@@ -18,6 +18,7 @@ namespace {
 // The engine stays loaded for the life of the process: script objects and
 // callbacks point into it until exit.
 ModuleHandle g_engine;
+wkeGetCursorFunction g_getCursor = nullptr;
 
 struct Binding {
   const char* name;
@@ -57,10 +58,14 @@ bool BindWkeEngine(const std::wstring& dll_path) {
     return false;
   }
   for (std::size_t i = 0; i < bindings.size(); ++i) *bindings[i].slot = resolved[i];
+  g_getCursor = reinterpret_cast<wkeGetCursorFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(engine.get(), WKE_GET_CURSOR_NAME)));
   g_engine = std::move(engine);
   ::wkeInitializeEx(nullptr);
   return true;
 }
+
+wkeGetCursorFunction WkeGetCursor() { return g_getCursor; }
 
 }  // namespace halyx
 

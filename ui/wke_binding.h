@@ -35,4 +35,8 @@ namespace halyx {
 // engine beside the executable.
 bool BindWkeEngine(const std::wstring& dll_path);
 
+// The engine's optional cursor query, once bound; null when the engine has
+// none (the window then keeps its arrow).
+wkeGetCursorFunction WkeGetCursor();
+
 }  // namespace halyx

@@ -48,7 +48,7 @@ LPVOID CWkeBrowserUI::GetInterface(LPCWSTR name) {
   return CControlUI::GetInterface(name);
 }
 
-UINT CWkeBrowserUI::GetControlFlags() const { return kControlFlagTabStop; }
+UINT CWkeBrowserUI::GetControlFlags() const { return kControlFlagTabStop | kControlFlagSetCursor; }
 
 void CWkeBrowserUI::SetPos(RECT rc, bool needInvalidate) {
   CControlUI::SetPos(rc, needInvalidate);
@@ -238,6 +238,13 @@ void CWkeBrowserUI::DoEvent(TEventUI& event) {
     case UiEventType::kImeComposition:
       PlaceImeWindow();
       return;
+    case UiEventType::kSetCursor: {
+      const wkeGetCursorFunction getCursor = halyx::WkeGetCursor();
+      const int id = getCursor != nullptr ? getCursor(view_) : 0;
+      HCURSOR cursor = id != 0 ? ::LoadCursorW(nullptr, MAKEINTRESOURCEW(id)) : nullptr;
+      ::SetCursor(cursor != nullptr ? cursor : ::LoadCursorW(nullptr, IDC_ARROW));
+      return;
+    }
     case UiEventType::kDropFiles: {
       // The receiver consumes the HDROP; with nobody listening it would
       // leak, so it is released here.

@@ -37,6 +37,8 @@ enum class UiEventType : int {
   kWindowSize,      // to the focused control after a layout; lParam: the WM_SIZE lParam
   kImeComposition,  // WM_IME_STARTCOMPOSITION or WM_IME_COMPOSITION; wParam, lParam as there
   kDropFiles,       // wParam: the HDROP, which the receiving control owns (see CControlUI::DoEvent)
+  kSetCursor,       // WM_SETCURSOR over the client area, to a control whose flags ask for it: it sets the
+                    // cursor; wParam, lParam as there
 };
 
 struct TEventUI {

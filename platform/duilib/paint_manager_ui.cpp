@@ -606,6 +606,16 @@ bool CPaintManagerUI::HandleFramework(UINT msg, WPARAM wParam, LPARAM lParam, LR
     case WM_RBUTTONUP:
     case WM_MOUSEWHEEL:
       return HandleMouse(msg, wParam, lParam);
+    case WM_SETCURSOR: {
+      // The control the pointer last moved over (or the one holding the
+      // mouse) chooses; elsewhere the class cursor stays.
+      if (LOWORD(lParam) != HTCLIENT) return false;
+      CControlUI* target = captured_ != nullptr ? captured_ : hover_;
+      if (target == nullptr || (target->GetControlFlags() & kControlFlagSetCursor) == 0) return false;
+      SendEvent(target, UiEventType::kSetCursor, wParam, lParam, POINT{0, 0});
+      result = TRUE;
+      return true;
+    }
     case WM_MOUSELEAVE:
       trackingLeave_ = false;
       if (captured_ == nullptr) UpdateHover(nullptr, POINT{-1, -1});

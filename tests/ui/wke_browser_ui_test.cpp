@@ -89,7 +89,7 @@ const char kPage[] =
     "window.onwheel = function (e) { seen.push('wheel ' + e.wheelDelta); };"
     "document.onkeydown = function (e) { seen.push(e.keyCode + ' ' + e.repeat); };"
     "var confirmed = confirm('Proceed?'); var named = prompt('Name?', 'guest'); alert('Hello');"
-    "</script><style>h1 { margin: 0 }</style></head><body><h1>QuorVPN</h1><p>text</p>"
+    "</script><style>h1 { margin: 0 } button { cursor: pointer }</style></head><body><h1>QuorVPN</h1><p>text</p>"
     "<button onclick=\"seen.push('click')\">Click</button></body></html>";
 
 class BrowserWindowTest : public ::testing::Test {
@@ -201,6 +201,22 @@ TEST_F(BrowserWindowTest, MouseKeysImeAndF12ReachThePage) {
   if (madeFolder) ::RemoveDirectoryW(folder.c_str());
   EXPECT_TRUE(opened);
   EXPECT_EQ(Eval("seen.join()"), "click,wheel -120,wheel 120,65 false,65 true,123 false,123 false");
+}
+
+// The window's cursor is the page's for what the pointer last moved over:
+// the hand on the button (CSS "pointer"), the arrow on plain text.
+TEST_F(BrowserWindowTest, TheCursorIsThePagesUnderThePointer) {
+  ASSERT_TRUE(LoadPage());
+  const POINT button = FindButton();
+  ASSERT_GE(button.x, 0) << "no button drawn";
+  const RECT pos = window_.browser->GetPos();
+  const WPARAM window = reinterpret_cast<WPARAM>(window_.GetHWND());
+  Send(WM_MOUSEMOVE, 0, MAKELPARAM(button.x, button.y));
+  Send(WM_SETCURSOR, window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_HAND));
+  Send(WM_MOUSEMOVE, 0, MAKELPARAM(pos.left + 3, pos.top + 3));
+  Send(WM_SETCURSOR, window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW));
 }
 
 // Dropped files become "webnotify" 7 carrying the drop itself.
