@@ -534,7 +534,8 @@ var Page = (function () {
   function helpUrl() {
     var here = typeof location !== 'undefined' && location ? String(location.href || '') : '';
     if (!/^(file|https?):/i.test(here)) return '';
-    return here.replace(/[?#].*$/, '').replace(/[^\/\\]*$/, '') + 'help.html?lang=' + lang;
+    // The help page reads the language from the same storage.
+    return here.replace(/[?#].*$/, '').replace(/[^\/\\]*$/, '') + 'help.html';
   }
 
   // ---- dropped files, notice ----

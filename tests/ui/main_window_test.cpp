@@ -149,11 +149,11 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, WorkerResultsReachThePageAndCloseOnlyHides) {
   // Whatever the page measured by itself on loading is over by now.
   PumpMessagesFor(600);
-  ASSERT_TRUE(PostPayload(hwnd_, kSetAdInfoMessage,
-                          std::make_unique<std::string>(
-                              R"({"ads":[{"dropRate":0.0,"lag":0,"name":"a","title":"Alpha"},)"
-                              R"({"dropRate":0.0,"lag":0,"name":"b","title":"Beta"}],"id":"t","result":0,)"
-                              R"("route":{"name":"r","title":"Route"},"type":"SetAdInfo"})")));
+  ASSERT_TRUE(PostPayload(
+      hwnd_, kSetAdInfoMessage,
+      std::make_unique<std::string>(R"({"ads":[{"dropRate":0.0,"lag":0,"name":"a","title":"Alpha"},)"
+                                    R"({"dropRate":0.0,"lag":0,"name":"b","title":"Beta"}],"id":"t","result":0,)"
+                                    R"("route":{"name":"r","title":"Route"},"type":"SetAdInfo"})")));
   ASSERT_TRUE(::PostMessageW(hwnd_, kAdInfoMessage, 0, 0));
   ASSERT_TRUE(PostPayload(
       hwnd_, kAdInfoMessage,
