@@ -197,6 +197,23 @@ TEST_F(MainWindowTest, CaptionFollowsThePageTitle) {
   EXPECT_TRUE(settles([&] { return caption() == "QuorVPN \u00b7 \u6d4b\u8bd5 \u00b7 3/4 servers"; })) << caption();
 }
 
+// The page has all of the 800 x 572 window: no frame or caption strip takes
+// room, so points relative to the window are points of the page.
+TEST_F(MainWindowTest, ThePageFillsTheWholeWindow) {
+  RECT window{};
+  RECT client{};
+  ASSERT_TRUE(::GetWindowRect(hwnd_, &window));
+  ASSERT_TRUE(::GetClientRect(hwnd_, &client));
+  POINT origin{0, 0};
+  ASSERT_TRUE(::ClientToScreen(hwnd_, &origin));
+  EXPECT_EQ(window.right - window.left, 800);
+  EXPECT_EQ(window.bottom - window.top, 572);
+  EXPECT_EQ(client.right, 800);
+  EXPECT_EQ(client.bottom, 572);
+  EXPECT_EQ(origin.x, window.left);
+  EXPECT_EQ(origin.y, window.top);
+}
+
 // Each NewWindow opens a window of its own; a page from the application
 // folder gets its own dispatch object, whose CloseWindow destroys that window
 // only (and stops its own I/O loop); a closed window is kept until the next
