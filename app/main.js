@@ -569,6 +569,8 @@ var Page = (function () {
     if (remember) {
       try { localStorage.setItem(LANG_KEY, lang); } catch (e) {}
     }
+    document.body.className = lang;
+    document.documentElement.setAttribute('lang', lang === 'zh' ? 'zh-CN' : 'en');
     var labelled = document.querySelectorAll('[data-i18n]');
     for (var i = 0; i < labelled.length; i++) labelled[i].textContent = S[labelled[i].getAttribute('data-i18n')];
     $('lang').textContent = S.langSwitch;
