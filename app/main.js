@@ -70,6 +70,15 @@ var Page = (function () {
   }
   function log(text) { call('LogJSConsole', 'page: ' + text); }
 
+  // Writes only what changed: the state is rendered once a second, and every
+  // write makes the engine style and lay the page out again.
+  function setText(node, text) {
+    if (node.textContent !== text) node.textContent = text;
+  }
+  function setClass(node, name) {
+    if (node.className !== name) node.className = name;
+  }
+
   function clear(node) {
     while (node.firstChild) node.removeChild(node.firstChild);
   }
@@ -139,11 +148,11 @@ var Page = (function () {
   function renderTunnel() {
     var key = stateKey();
     var left = $('left');
-    left.className = key === 'connected' ? 'connected'
+    setClass(left, key === 'connected' ? 'connected'
         : key === 'connecting' || key === 'disconnecting' ? 'busy'
         : key === 'error' ? 'failed'
-        : key === 'unavailable' ? 'unavailable' : '';
-    $('state').textContent = key === 'error' ? S.error : S[key];
+        : key === 'unavailable' ? 'unavailable' : '');
+    setText($('state'), key === 'error' ? S.error : S[key]);
     var hint;
     if (key === 'error') {
       hint = say(tunnel.error.key, tunnel.error.args);
@@ -155,11 +164,11 @@ var Page = (function () {
     } else {
       hint = S[{ stopped: 'hintStopped', connecting: 'hintConnecting', disconnecting: 'hintDisconnecting' }[key]];
     }
-    $('hint').textContent = hint;
-    $('connectLabel').textContent = key === 'connected' ? S.disconnect
+    setText($('hint'), hint);
+    setText($('connectLabel'), key === 'connected' ? S.disconnect
         : key === 'connecting' ? S.cancel
-        : key === 'error' ? S.retry : S.connect;
-    $('connect').disabled = key === 'disconnecting';
+        : key === 'error' ? S.retry : S.connect);
+    if ($('connect').disabled !== (key === 'disconnecting')) $('connect').disabled = key === 'disconnecting';
     updateTitle();
   }
 
