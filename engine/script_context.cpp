@@ -81,6 +81,49 @@ const char kPrelude[] = R"JS((function (global, N, makeDom) {
     clear: function () { N.storageClear(); }
   };
 
+  global.location = {};
+  Object.defineProperty(global.location, 'href', { get: function () { return N.getUrl(); }, enumerable: true });
+  global.location.toString = function () { return N.getUrl(); };
+
+  // A Blob holds a copy of its parts' bytes (strings as UTF-8).
+  function bytesOf(part) {
+    if (part instanceof Blob) return part._bytes;
+    if (part instanceof ArrayBuffer) return new Uint8Array(part.slice(0));
+    if (ArrayBuffer.isView(part)) return new Uint8Array(part.buffer.slice(part.byteOffset, part.byteOffset + part.byteLength));
+    var text = unescape(encodeURIComponent(String(part)));
+    var out = new Uint8Array(text.length);
+    for (var i = 0; i < text.length; i++) out[i] = text.charCodeAt(i);
+    return out;
+  }
+  function Blob(parts, options) {
+    if (!(this instanceof Blob)) throw new TypeError('Blob must be called with new');
+    var chunks = [], size = 0;
+    for (var i = 0; parts && i < parts.length; i++) {
+      var b = bytesOf(parts[i]);
+      chunks.push(b);
+      size += b.length;
+    }
+    var all = new Uint8Array(size), at = 0;
+    for (var j = 0; j < chunks.length; j++) { all.set(chunks[j], at); at += chunks[j].length; }
+    Object.defineProperty(this, '_bytes', { value: all });
+    Object.defineProperty(this, 'size', { value: size, enumerable: true });
+    var type = options && options.type !== undefined ? String(options.type).toLowerCase() : '';
+    Object.defineProperty(this, 'type', { value: type, enumerable: true });
+  }
+  global.Blob = Blob;
+
+  global.navigator = {
+    language: N.language(),
+    userAgent: 'wke',
+    // Offers the blob for saving: the person picks the file in the save
+    // dialog; true once it is written.
+    msSaveBlob: function (blob, name) {
+      if (!(blob instanceof Blob)) throw new TypeError('msSaveBlob needs a Blob');
+      return N.saveFile(name === undefined ? '' : String(name), blob._bytes);
+    }
+  };
+  global.navigator.languages = [global.navigator.language];
+
   return {
     dispatch: dom.dispatch,
     loaded: function () {
@@ -364,6 +407,35 @@ void ScriptContext::InstallEnvironment() {
          return 0;
        },
        0},
+      {"getUrl",
+       [](duk_context* ctx) -> duk_ret_t {
+         const std::string& url = From(ctx)->view_.url();
+         duk_push_lstring(ctx, url.data(), url.size());
+         return 1;
+       },
+       0},
+      {"language",
+       [](duk_context* ctx) -> duk_ret_t {
+         const std::string name = WebView::UserLanguage();
+         duk_push_lstring(ctx, name.data(), name.size());
+         return 1;
+       },
+       0},
+      {"saveFile",
+       [](duk_context* ctx) -> duk_ret_t {
+         ScriptContext* self = From(ctx);
+         const std::string name = StringArg(ctx, 0);
+         duk_size_t size = 0;
+         const void* bytes = duk_get_buffer_data(ctx, 1, &size);
+         bool saved = false;
+         {
+           HostCall call(*self);
+           saved = self->view_.SaveFile(name, bytes, size);
+         }
+         duk_push_boolean(ctx, saved);
+         return 1;
+       },
+       2},
   };
 
   // The interpreter's own object reaches coroutines (whose native calls

@@ -1,7 +1,10 @@
 #include "engine/web_view.h"
 
+#include <commdlg.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cwchar>
 #include <cwctype>
 
 #include "engine/css_parser.h"
@@ -1318,6 +1321,54 @@ bool WebView::Prompt(const std::string& text, const std::string& default_text, s
   if (!callbacks_.prompt(handle(), callbacks_.prompt_param, &message, &default_value, &answer)) return false;
   result = answer.utf8;
   return true;
+}
+
+bool WebView::SaveFile(const std::string& name, const void* bytes, std::size_t size) {
+  // The page names the file, never its folder: only the name part is kept,
+  // without the characters a file name cannot hold.
+  std::wstring suggested = Utf8ToWide(name);
+  const std::size_t slash = suggested.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) suggested.erase(0, slash + 1);
+  suggested.erase(std::remove_if(suggested.begin(), suggested.end(),
+                                 [](wchar_t c) { return c < 0x20 || std::wcschr(L"<>:\"|?*", c) != nullptr; }),
+                  suggested.end());
+  wchar_t path[MAX_PATH] = {};
+  suggested.copy(path, MAX_PATH - 1);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  // The view has no window of its own: the dialog belongs to whichever
+  // window of this thread is active, so it stays in front of the page.
+  dialog.hwndOwner = ::GetActiveWindow();
+  dialog.lpstrFilter = L"*.*\0*.*\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = MAX_PATH;
+  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  if (!::GetSaveFileNameW(&dialog)) {
+    const DWORD error = ::CommDlgExtendedError();
+    if (error != 0) AddConsoleLine(3, "Save dialog failed (" + std::to_string(error) + ")");
+    return false;
+  }
+  FileHandle file(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  bool written = file.get() != INVALID_HANDLE_VALUE;
+  for (std::size_t done = 0; written && done < size;) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+    DWORD wrote = 0;
+    written = ::WriteFile(file.get(), static_cast<const char*>(bytes) + done, chunk, &wrote, nullptr) && wrote > 0;
+    done += wrote;
+  }
+  if (!written) {
+    AddConsoleLine(3, "Saving " + WideToUtf8(path) + " failed (" + std::to_string(::GetLastError()) + ")");
+    file.reset();
+    ::DeleteFileW(path);
+  }
+  return written;
+}
+
+std::string WebView::UserLanguage() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  const LCID locale = MAKELCID(::GetUserDefaultUILanguage(), SORT_DEFAULT);
+  if (::LCIDToLocaleName(locale, name, LOCALE_NAME_MAX_LENGTH, 0) <= 0) return "en-US";
+  return WideToUtf8(name);
 }
 
 void WebView::SetTitle(const std::string& title) {

@@ -137,7 +137,14 @@ class WebView {
   void Alert(const std::string& text);
   bool Confirm(const std::string& text);
   bool Prompt(const std::string& text, const std::string& default_text, std::string& result);
+  // The save dialog (owned by the thread's active window), suggesting
+  // `name`; writes `bytes` to the file the person picks. False when
+  // cancelled or not written (one console line).
+  bool SaveFile(const std::string& name, const void* bytes, std::size_t size);
+  // The user's interface language as a locale name ("en-US", "zh-CN").
+  static std::string UserLanguage();
   void SetTitle(const std::string& title);
+  const std::string& url() const { return url_; }
   // The document's text changed: render again soon.
   void ContentChanged();
 

@@ -1,8 +1,9 @@
 // Drives the main window: loads "app\main.html" (beside the executable) with
 // the per-user cookie and storage paths, publishes a new dispatch object on
 // every document-ready, relays the worker threads' results to the page,
-// hands files dropped on the window to the page ("DragAndDrop"), and opens
-// and keeps the secondary web windows the page asks for.
+// hands files dropped on the window to the page ("DragAndDrop"), keeps the
+// window's caption equal to the page's title, and opens and keeps the
+// secondary web windows the page asks for.
 //
 //   auto window = std::make_shared<MainWnd>();
 //   window->Create(nullptr, L"QuorVPN", BaseWnd::kDialogStyle, 0, 0, 0, 800, 572);

@@ -16,4 +16,27 @@ LRESULT MainWnd::OnClose(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) 
   return 0;
 }
 
+LRESULT MainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+  switch (msg) {
+    case WM_NCCALCSIZE:
+      // The client area is the whole window rectangle: no caption strip or
+      // border of the dialog frame takes room from the page. Creation asks
+      // with wParam FALSE, later moves with TRUE; either way the rectangle
+      // passed in is left as the client's.
+      handled = true;
+      return 0;
+    case WM_NCACTIVATE:
+      // Nothing of a frame to repaint on activation; the default handling
+      // would draw the caption over the page. TRUE lets the change proceed.
+      if (!::IsIconic(GetHWND())) {
+        handled = true;
+        return TRUE;
+      }
+      break;
+    default:
+      break;
+  }
+  return BaseWnd::HandleCustomMessage(msg, wParam, lParam, handled);
+}
+
 }  // namespace halyx

@@ -1,7 +1,10 @@
 // The main window: the frame of "app\main.html". Closing it (caption
 // button, Alt+F4, the page's "CloseWindow") only hides it, so the page, its
 // dispatch object and its measurements live on until the application quits;
-// files can be dropped on it.
+// files can be dropped on it. It keeps its caption style (taskbar, Alt+Tab,
+// system menu) but has no visible frame: the page fills all of the window,
+// so window-relative points are page points, and the page draws its own
+// header bar.
 //
 // Thread: GUI thread.
 #pragma once
@@ -22,6 +25,7 @@ class MainWnd : public BaseWnd {
   void InitWindow() override;
   DuiLib::CDuiString GetSkinFile() override { return L"main.xml"; }
   LRESULT OnClose(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+  LRESULT HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
 };
 
 }  // namespace halyx

@@ -1,12 +1,14 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/engine_page.h"
 #include "support/message_pump.h"
+#include "support/scoped_temp_dir.h"
 
 namespace halyx::testing {
 namespace {
@@ -192,6 +194,70 @@ TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {
   EXPECT_EQ(lines[1].rfind(L"[error] Uncaught SyntaxError", 0), 0u) << lines[1].c_str();
   EXPECT_EQ(lines[2].rfind(L"[error] Uncaught Error: boom", 0), 0u) << lines[2].c_str();
   EXPECT_EQ(page.Eval("String(jsonless = JSON.parse('{\"a\":[1,2]}').a[1])"), "2");
+}
+
+// Answers the next save dialog of this process from another thread (the
+// test's own thread runs the dialog's modal loop): types `path` and presses
+// Save, or cancels when `path` is empty. False when no dialog came.
+bool AnswerSaveDialog(const std::wstring& path) {
+  for (int i = 0; i < 400; ++i) {
+    HWND dialog = nullptr;
+    ::EnumWindows(
+        [](HWND window, LPARAM found) -> BOOL {
+          DWORD process = 0;
+          ::GetWindowThreadProcessId(window, &process);
+          wchar_t name[16] = {};
+          ::GetClassNameW(window, name, 16);
+          if (process != ::GetCurrentProcessId() || std::wstring(name) != L"#32770" || !::IsWindowVisible(window)) {
+            return TRUE;
+          }
+          *reinterpret_cast<HWND*>(found) = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&dialog));
+    if (dialog != nullptr) {
+      if (path.empty()) {
+        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return true;
+      }
+      // The file name box: a combo box in the explorer-style dialog, an
+      // edit control in older templates.
+      ::SetDlgItemTextW(dialog, 0x47c, path.c_str());
+      ::SetDlgItemTextW(dialog, 0x480, path.c_str());
+      ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+      return true;
+    }
+    ::Sleep(50);
+  }
+  return false;
+}
+
+// The page knows its address and the user's language, builds blobs from
+// buffers, views and text, and offers one for saving: the save dialog
+// writes exactly its bytes, a cancelled one writes nothing.
+TEST(EnginePageEnvironment, LocationLanguageAndBlobsSavedThroughTheSaveDialog) {
+  EnginePage page;
+  ASSERT_TRUE(page.Load("<p>save</p>"));
+  EXPECT_EQ(page.Eval("/^file:.*page\\.html$/.test(location.href)"), "true") << page.Eval("location.href");
+  EXPECT_EQ(page.Eval("/^[a-z]{2,3}(-|$)/i.test(navigator.language)"), "true") << page.Eval("navigator.language");
+  page.Eval(
+      "var buffer = new Uint8Array([80, 75, 0, 255]).buffer;"
+      "var blob = new Blob([buffer, '\u00e9', new Uint8Array([1, 2, 3]).subarray(1)], {type: 'Application/Zip'});");
+  EXPECT_EQ(page.Eval("blob.size + ' ' + blob.type"), "8 application/zip");
+
+  const std::wstring target = page.folder() + L"\\saved.zip";
+  std::thread answer([&] { AnswerSaveDialog(target); });
+  EXPECT_EQ(page.Eval("String(navigator.msSaveBlob(blob, '..\\\\evil/logs.zip'))"), "true");
+  answer.join();
+  EXPECT_EQ(ReadWholeFile(target), std::string("PK\0\xff\xc3\xa9\x02\x03", 8));
+
+  std::thread cancel([&] { AnswerSaveDialog(L""); });
+  EXPECT_EQ(page.Eval("String(navigator.msSaveBlob(new Blob(['other']), 'other.txt'))"), "false");
+  cancel.join();
+  EXPECT_EQ(page.Eval("var thrown = ''; try { navigator.msSaveBlob('text', 'a.txt'); } catch (e) { thrown = e.name; }"
+                      " thrown"),
+            "TypeError");
 }
 
 }  // namespace
