@@ -14,11 +14,15 @@ bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeout_ms) {
     if (now >= deadline) return false;
     ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)), QS_ALLINPUT,
                                   MWMO_INPUTAVAILABLE);
+    // A condition that itself posts work (evaluating script queues an
+    // engine task) would keep this queue from ever running dry: the
+    // deadline is checked here too, so such a wait fails instead of hanging.
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
       if (done()) return true;
+      if (::GetTickCount64() >= deadline) return false;
     }
   }
 }
