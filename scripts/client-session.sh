@@ -11,6 +11,7 @@
 #   client_caption              prints the caption
 #   client_wait_caption <extended regex> [seconds]
 #   client_click <x> <y>        one left click, window-relative
+#   client_log_since_start      prints what the client logged since it started
 # Needs WINELOADER and WINEPREFIX (as demo-env.sh) and DISPLAY.
 
 export LC_ALL=C.UTF-8 # the caption's middle dot, as xdotool prints it
@@ -19,11 +20,14 @@ CLIENT_PID=""
 CLIENT_WINDOW=""
 CLIENT_OUTPUT=""
 CLIENT_STARTED_NS=0
+CLIENT_LOG_LINES=0
 
 # The client's own log, which it writes to the temporary folder of the user.
 client_log() { echo "$WINEPREFIX/drive_c/users/$(id -un)/Temp/QuorVPN/quorvpn.log"; }
 
 client_now_ns() { date +%s%N; }
+
+client_log_since_start() { tail -n +"$((CLIENT_LOG_LINES + 1))" "$(client_log)" 2>/dev/null || true; }
 
 # Its main window: the window of its process whose name is the page's title
 # (the tray and the engine keep windows of their own).
@@ -33,6 +37,7 @@ client_find_window() {
 
 client_start() { # <bin folder>
   CLIENT_OUTPUT=$(mktemp)
+  CLIENT_LOG_LINES=$(wc -l <"$(client_log)" 2>/dev/null || echo 0)
   CLIENT_STARTED_NS=$(client_now_ns)
   # Its output goes to a file: Wine's desktop process, should the client be
   # the one to start it, inherits it and would hold a test runner's pipe.

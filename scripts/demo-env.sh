@@ -17,7 +17,8 @@
 # welcome text sealed with payload_tool as the real service seals them, and
 # three demo configurations. Every process it starts it ends by its id.
 # Afterwards DEMO_WORK is its scratch folder, DEMO_SERVICE_LOG the service's
-# log in it and DEMO_SERVERS the number of servers in the measured list.
+# log in it, DEMO_SERVERS the number of servers in the measured list and
+# DEMO_DEAD_SERVERS the number of them that never answer.
 
 demo_companion_pids=()
 demo_fds=()
@@ -25,13 +26,17 @@ demo_service_bin=""
 DEMO_WORK=""
 DEMO_SERVICE_LOG=""
 DEMO_SERVERS=0
+DEMO_DEAD_SERVERS=0
+demo_ports=""
 
 demo_wine() { "${WINELOADER:?demo: WINELOADER is not set}" "$@"; }
 
 # A companion prints its ports, then "ready"; its input stays open (a FIFO
 # this shell holds) for as long as it is to run, and its output goes to a
-# file, never to the caller's output, which a test runner waits on.
-demo_companion() { # <name> <program> [options...]; prints its ports, one a line
+# file, never to the caller's output, which a test runner waits on. Called in
+# this shell, not in a command substitution, whose end would close the FIFO
+# and so end the companion at once.
+demo_companion() { # <name> <program> [options...]; sets demo_ports
   local name=$1 program=$2 fd
   shift 2
   mkfifo "$DEMO_WORK/$name.in"
@@ -41,7 +46,7 @@ demo_companion() { # <name> <program> [options...]; prints its ports, one a line
   demo_fds+=("$fd")
   for _ in $(seq 300); do grep -q ready "$DEMO_WORK/$name.out" 2>/dev/null && break; sleep 0.1; done
   grep -q ready "$DEMO_WORK/$name.out" || { echo "demo: $program did not start" >&2; return 1; }
-  tr -d '\r' <"$DEMO_WORK/$name.out" | grep -v ready
+  demo_ports=$(tr -d '\r' <"$DEMO_WORK/$name.out" | grep -v ready | tr '\n' ' ')
 }
 
 # Installs and starts the stand-in service with `options`, replacing any
@@ -78,6 +83,8 @@ demo_env_start() { # <bin folder> [service options...]
   demo_bin=$1
   shift
   DEMO_WORK=$(mktemp -d)
+  DEMO_SERVERS=0
+  DEMO_DEAD_SERVERS=0
   demo_config_folder_reset
   demo_service_install "$@" || return 1
 
@@ -90,14 +97,15 @@ demo_env_start() { # <bin folder> [service options...]
     "180|0.25|S\\u00e3o Paulo|Santiago|Johannesburg|Cairo|Lagos"
     "0|1|Reykjavik|Anchorage|Honolulu"
   )
-  local servers="" index=0 group delay drop titles count ports port title i first_port=""
+  local servers="" index=0 group delay drop titles count port title i first_port=""
   for group in "${groups[@]}"; do
     IFS='|' read -r delay drop _ <<<"$group"
     IFS='|' read -r -a titles <<<"${group#*|*|}"
     count=${#titles[@]}
-    ports=$(demo_companion "echo$index" udp_echo.exe --sockets "$count" --delay-ms "$delay" --drop "$drop") || return 1
+    demo_companion "echo$index" udp_echo.exe --sockets "$count" --delay-ms "$delay" --drop "$drop" || return 1
+    [ "$drop" = 1 ] && DEMO_DEAD_SERVERS=$((DEMO_DEAD_SERVERS + count))
     i=0
-    for port in $ports; do
+    for port in $demo_ports; do
       title=${titles[$i]}
       i=$((i + 1))
       DEMO_SERVERS=$((DEMO_SERVERS + 1))
@@ -110,8 +118,10 @@ demo_env_start() { # <bin folder> [service options...]
   done
 
   local reachable unreachable media="" n=0
-  reachable=$(demo_companion http http_endpoint.exe --ports 4) || return 1
-  unreachable=$(demo_companion http-down http_endpoint.exe --status 200) || return 1
+  demo_companion http http_endpoint.exe --ports 4 || return 1
+  reachable=$demo_ports
+  demo_companion http-down http_endpoint.exe --status 200 || return 1
+  unreachable=$demo_ports
   local -a media_titles=("Video streaming" "Music" "Games store" "News" "Maps")
   for port in $reachable $unreachable; do
     [ -n "$media" ] && media+=","

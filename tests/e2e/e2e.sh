@@ -83,6 +83,10 @@ case $scenario in
     start_world
     client_wait_caption "^QuorVPN · Stopped · $DEMO_SERVERS/$DEMO_SERVERS servers\$" "$STEP_S" ||
       fail "the list was not measured"
+    # Only the servers that never answer were lost (the page counts a lost
+    # server as measured too).
+    lost=$(client_log_since_start | grep -c 'LatencyBenchmark: benchmark failed to' || true)
+    [ "$lost" -eq "$DEMO_DEAD_SERVERS" ] || fail "$lost servers lost, not the $DEMO_DEAD_SERVERS that never answer"
     client_click "$MEASURE_X" "$MEASURE_Y"
     # Three servers never answer and hold the run for a second past the
     # others, so the count is seen below the total meanwhile.
@@ -99,6 +103,8 @@ case $scenario in
     [ -n "$restarted" ] || fail "the measure button started no new measurement"
     client_wait_caption "^QuorVPN · Stopped · $DEMO_SERVERS/$DEMO_SERVERS servers\$" "$STEP_S" ||
       fail "the second measurement did not finish"
+    lost=$(client_log_since_start | grep -c 'LatencyBenchmark: benchmark failed to' || true)
+    [ "$lost" -eq $((2 * DEMO_DEAD_SERVERS)) ] || fail "$lost servers lost in two runs"
     ;;
 
   refused-start)
