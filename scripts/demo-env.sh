@@ -69,12 +69,12 @@ demo_seal() { # <text>; prints the sealed hex
 }
 
 # The client writes its configurations only into a "QuorVPN" folder under
-# the all-users folder that it creates itself or that SYSTEM or
+# the all-users folder that it created in this run or that SYSTEM or
 # Administrators own. Wine keeps no owners: every folder found there reads as
-# the user's, so the client can use only one it creates. Each demo therefore
-# starts without that folder (the build prefix's own: the configurations and
-# logs of earlier demos), and the stand-in logs to the demo's scratch folder
-# rather than to "QuorVPN\log", which would create it first.
+# the user's. Each demo therefore starts without that folder (the build
+# prefix's own: the configurations and logs of earlier demos), and the
+# stand-in logs to the demo's scratch folder rather than to "QuorVPN\log",
+# which would create it first.
 demo_config_folder_reset() {
   rm -rf "$WINEPREFIX/drive_c/ProgramData/QuorVPN"
 }

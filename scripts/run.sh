@@ -91,13 +91,10 @@ if [ -z "$had_display" ]; then
   sleep 0.5
   shoot connected
   # An error: the stand-in is registered again with a start it refuses, the
-  # client finds its new pipe, and a click meets the refusal. (Under Wine the
-  # client writes a second configuration only into a folder created afresh,
-  # see docs/wine.md.)
+  # client finds its new pipe, and a click meets the refusal.
   client_click 200 250
   client_wait_caption '^QuorVPN · Stopped' 30
   demo_service_install --fail-start 5
-  demo_config_folder_reset
   sleep 3 # the client's next polls reach the new service
   client_wait_caption '^QuorVPN · Stopped' 30
   client_click 200 250
