@@ -37,7 +37,7 @@ client_find_window() {
 
 client_start() { # <bin folder>
   CLIENT_OUTPUT=$(mktemp)
-  CLIENT_LOG_LINES=$(wc -l <"$(client_log)" 2>/dev/null || echo 0)
+  CLIENT_LOG_LINES=$(wc -l 2>/dev/null <"$(client_log)" || echo 0)
   CLIENT_STARTED_NS=$(client_now_ns)
   # Its output goes to a file: Wine's desktop process, should the client be
   # the one to start it, inherits it and would hold a test runner's pipe.

@@ -47,6 +47,9 @@ n=$DEMO_SERVERS
 starts=()
 connects=()
 for run in $(seq "$runs"); do
+  # Each client run creates its configuration folder afresh: under Wine it
+  # cannot tell the folder of an earlier run from a planted one.
+  demo_config_folder_reset
   client_start "$bin"
   client_wait_caption '^QuorVPN · Stopped' 60
   starts+=("$(ms_since "$CLIENT_STARTED_NS")")
@@ -63,6 +66,7 @@ done
 echo "process start to \"QuorVPN · Stopped\": $(printf '%s\n' "${starts[@]}" | summary)"
 echo "click on connect to \"QuorVPN · Connected\": $(printf '%s\n' "${connects[@]}" | summary)"
 
+demo_config_folder_reset
 client_start "$bin"
 client_wait_caption "^QuorVPN · Stopped · $n/$n servers\$" 60
 first=$(rss_kib)
