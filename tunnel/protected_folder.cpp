@@ -37,7 +37,9 @@ std::string SidText(PSID sid) {
 }
 
 // Folders this process created, known by volume and file index, which a
-// folder removed and planted again under the same name does not keep. Such a
+// folder removed and planted again under the same name does not keep (an
+// NTFS file index carries a sequence number; under Wine it is the inode
+// number, which a folder made after a removal may get again). Such a
 // folder is the client's own whatever owner it reads as: Wine records no
 // owners (every file reads as its user's), so without this the client's own
 // folder would be refused on every write after the one that created it. On

@@ -263,10 +263,12 @@ TEST(TunnelManagerConfig, FoldersItCreatedStayItsOwnForLaterWrites) {
   EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\QuorVPN\\conf\\home.conf"), "y\r\n");
   EXPECT_EQ(RequestsSent(log), 2u);
 
-  // The same name, planted anew: another folder.
-  ::DeleteFileW((c.root.path() + L"\\QuorVPN\\conf\\home.conf").c_str());
-  ASSERT_TRUE(::RemoveDirectoryW((c.root.path() + L"\\QuorVPN\\conf").c_str()));
-  ASSERT_TRUE(::CreateDirectoryW((c.root.path() + L"\\QuorVPN\\conf").c_str(), nullptr));
+  // Another folder under the same name: the client's own moved aside (kept,
+  // so its file index cannot pass to the new one) and a planted one in its
+  // place.
+  const std::wstring conf = c.root.path() + L"\\QuorVPN\\conf";
+  ASSERT_TRUE(::MoveFileW(conf.c_str(), (conf + L"-moved").c_str()));
+  ASSERT_TRUE(::CreateDirectoryW(conf.c_str(), nullptr));
   c.manager->LoadConfig("home", "z");
   EXPECT_EQ(c.recorder->events, std::vector<std::string>{R"({"type":"LoadConfig","result":2})"});
   EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf\\home.conf"));
