@@ -50,8 +50,8 @@ host_packages=(
 )
 if [ "$with_wine" -eq 1 ]; then
   # fonts-wqy-microhei: glyphs for the tray menu's Chinese texts, which Wine finds
-  # through fontconfig.
-  host_packages+=(wine xvfb xauth x11-apps netpbm fonts-wqy-microhei)
+  # through fontconfig. xdotool: the end-to-end tests' real X input.
+  host_packages+=(wine xvfb xauth x11-apps netpbm fonts-wqy-microhei xdotool)
   if [ "$arch" = i686 ]; then host_packages+=(wine32:i386); else host_packages+=(wine64); fi
 fi
 source_packages=(zlib libuv1 fmtlib spdlog tinyxml2 duktape)

@@ -6,6 +6,9 @@
 #include <sddl.h>
 
 #include <memory>
+#include <mutex>
+#include <set>
+#include <tuple>
 
 #include <spdlog/spdlog.h>
 
@@ -33,14 +36,51 @@ std::string SidText(PSID sid) {
   return result;
 }
 
-// The folder open without following a reparse point is a real folder owned
-// by an owner `trusted` accepts.
-bool CheckExistingFolder(const std::string& path, const TrustedOwner& trusted) {
+// Folders this process created, known by volume and file index, which a
+// folder removed and planted again under the same name does not keep (an
+// NTFS file index carries a sequence number; under Wine it is the inode
+// number, which a folder made after a removal may get again). Such a
+// folder is the client's own whatever owner it reads as: Wine records no
+// owners (every file reads as its user's), so without this the client's own
+// folder would be refused on every write after the one that created it. On
+// Windows the folder is owned by Administrators anyway.
+using FolderId = std::tuple<DWORD, DWORD, DWORD>;
+std::mutex g_createdMutex;
+std::set<FolderId> g_createdFolders;
+
+FolderId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+FileHandle OpenFolder(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   FileHandle folder(::CreateFileA(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (folder && !::GetFileInformationByHandle(folder.get(), &info)) {
+    PreserveLastError keep;  // for the caller's log line, past the close
+    folder.reset();
+  }
+  return folder;
+}
+
+void RememberCreated(const std::string& path) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) {
+  if (!OpenFolder(path, info)) return;  // then it is checked like any folder next time
+  std::lock_guard<std::mutex> lock(g_createdMutex);
+  g_createdFolders.insert(IdOf(info));
+}
+
+bool CreatedHere(const BY_HANDLE_FILE_INFORMATION& info) {
+  std::lock_guard<std::mutex> lock(g_createdMutex);
+  return g_createdFolders.count(IdOf(info)) != 0;
+}
+
+// The folder open without following a reparse point is a real folder created
+// by this process or owned by an owner `trusted` accepts.
+bool CheckExistingFolder(const std::string& path, const TrustedOwner& trusted) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  FileHandle folder = OpenFolder(path, info);
+  if (!folder) {
     spdlog::error("TunnelManager: cannot open folder {} ({:#x})", path, LastError());
     return false;
   }
@@ -52,6 +92,7 @@ bool CheckExistingFolder(const std::string& path, const TrustedOwner& trusted) {
     spdlog::error("TunnelManager: {} exists and is not a directory", path);
     return false;
   }
+  if (CreatedHere(info)) return true;
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD status = ::GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
@@ -91,7 +132,10 @@ bool EnsureProtectedFolder(const std::string& path, const TrustedOwner& trusted)
     }
     std::unique_ptr<void, LocalFreeDeleter> hold(descriptor);
     SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
-    if (::CreateDirectoryA(path.c_str(), &security)) return true;
+    if (::CreateDirectoryA(path.c_str(), &security)) {
+      RememberCreated(path);
+      return true;
+    }
     PreserveLastError error;
     // Anyone may have been quicker, the service (which creates "QuorVPN"
     // too) or a planter: checked like any folder found there.

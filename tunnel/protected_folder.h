@@ -4,8 +4,9 @@
 // A folder the client creates gets an explicit access list: SYSTEM and
 // Administrators full control, Users read. A folder found already there is
 // used only when it is a real folder (no junction or other reparse point)
-// owned by SYSTEM or Administrators: anyone else may have planted it, or may
-// still change what is inside. (Tests widen the owners trusted: Wine keeps no
+// owned by SYSTEM or Administrators, or one this process created itself
+// (known by its file index): anyone else may have planted it, or may still
+// change what is inside. (Tests widen the owners trusted: Wine keeps no
 // owners and reports every file as its user's.) A file is opened without following a reparse
 // point and refused when it is one or has a second name (a hard link), so the
 // client never writes through a link to a file it was not meant to touch.

@@ -188,6 +188,11 @@ json ControlServer::Answer(const json& request, bool& answered) {
   };
   answered = true;
   if (type == "StartTunnel") {
+    if (options_.startDelayMs) ::Sleep(options_.startDelayMs);
+    if (options_.failStart) {
+      spdlog::warn("QuorTunnel: StartTunnel refused with result {}", options_.failStart);
+      return {{"result", options_.failStart}, {"type", type}};
+    }
     running_ = true;
     spdlog::info("QuorTunnel: tunnel started with {}", config_);
     return {{"result", 0}, {"type", type}};

@@ -28,6 +28,8 @@ std::wstring StandInOptions::ToArguments() const {
   if (malformed) args += L" --malformed";
   if (oversized) args += L" --oversized";
   if (delayMs) args += L" --delay " + std::to_wstring(delayMs);
+  if (startDelayMs) args += L" --start-delay " + std::to_wstring(startDelayMs);
+  if (failStart) args += L" --fail-start " + std::to_wstring(failStart);
   if (dropAfter) args += L" --drop-after " + std::to_wstring(dropAfter);
   if (pushEveryMs) args += L" --push-every " + std::to_wstring(pushEveryMs);
   if (padding) args += L" --pad " + std::to_wstring(padding);
@@ -77,6 +79,10 @@ bool ParseOptions(const std::vector<std::wstring>& args, StandInOptions& options
       options.oversized = true;
     } else if (arg == L"--delay") {
       ok = number(options.delayMs);
+    } else if (arg == L"--start-delay") {
+      ok = number(options.startDelayMs);
+    } else if (arg == L"--fail-start") {
+      ok = number(options.failStart);
     } else if (arg == L"--drop-after") {
       ok = number(options.dropAfter);
     } else if (arg == L"--push-every") {

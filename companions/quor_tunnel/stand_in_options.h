@@ -29,6 +29,8 @@ struct StandInOptions {
   bool malformed = false;   // answers carry a payload that is not JSON
   bool oversized = false;   // answers announce a 4 GiB payload
   DWORD delayMs = 0;        // before each answer
+  DWORD startDelayMs = 0;   // before the answer to StartTunnel only (a visible "connecting")
+  int failStart = 0;        // StartTunnel answered with this result, the tunnel left down (0: never)
   int dropAfter = 0;        // drop the client after this many requests (0: never)
   DWORD pushEveryMs = 0;    // push a SetOutboundMode frame this often (0: never)
   std::size_t padding = 0;  // bytes of an extra "padding" member in each answer

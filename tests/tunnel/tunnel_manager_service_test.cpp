@@ -84,6 +84,36 @@ TEST(TunnelManagerService, ProxyToolAndDnsClientFailuresDoNotStopTheStart) {
   EXPECT_TRUE(manager.running());
 }
 
+// The stand-in's start faults: the answer to StartTunnel comes after its
+// start delay, carries the refusing code, and leaves the tunnel down, on the
+// client's side and in the service's own answers to the polls that follow.
+TEST(TunnelManagerService, RefusedStartArrivesLateWithItsCodeAndLeavesTheTunnelDown) {
+  RegisteredService tunnel(L"QuorTunnel", L"--fail-start 5 --start-delay 400");
+  ASSERT_TRUE(tunnel.installed());
+  ASSERT_TRUE(tunnel.Start());
+  ScopedTempDir root;
+  TunnelManager manager(StandInSettings("", root.path()));
+  EventRecorder recorder(manager);
+  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  const ULONGLONG sent = ::GetTickCount64();
+  manager.Start();
+  ASSERT_TRUE(RunUntil(manager, [&] { return recorder.Has(R"({"result":5,"type":"StartTunnel"})"); }));
+  EXPECT_GE(::GetTickCount64() - sent, 400u);
+  EXPECT_FALSE(manager.running());
+  recorder.events.clear();
+  ASSERT_TRUE(RunUntil(manager, [&] {
+    for (const auto& event : recorder.events) {
+      if (event.find("QueryTunnel") != std::string::npos) return true;
+    }
+    return false;
+  }));
+  for (const auto& event : recorder.events) {
+    if (event.find("QueryTunnel") == std::string::npos) continue;
+    EXPECT_FALSE(json::parse(event)["status"]["running"].get<bool>());
+  }
+  EXPECT_FALSE(manager.running());
+}
+
 // A tunnel service that is not installed reaches the page as the notice
 // {"type":"QueryTunnel","result":102}, once a tick.
 TEST(TunnelManagerService, MissingServiceRaisesTheQueryTunnelNotice) {

@@ -248,6 +248,32 @@ TEST(TunnelManagerConfig, FolderOwnedByAnotherUserIsRefused) {
   EXPECT_EQ(RequestsSent(log), 0u);
 }
 
+// A folder the manager created itself is written into again, whatever owner
+// it reads as (Wine reports every file as its user's), while one planted
+// beside it is still refused.
+TEST(TunnelManagerConfig, FoldersItCreatedStayItsOwnForLaterWrites) {
+  Connected c([](const std::wstring&, TunnelManager::Settings& settings) {
+    settings.trustedFolderOwner = [](PSID) { return false; };
+  });
+  ASSERT_TRUE(c.connected);
+  LogCapture log;
+  c.manager->LoadConfig("home", "x");
+  c.manager->LoadConfig("home", "y");
+  EXPECT_TRUE(c.recorder->events.empty()) << c.recorder->events[0];
+  EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\QuorVPN\\conf\\home.conf"), "y\r\n");
+  EXPECT_EQ(RequestsSent(log), 2u);
+
+  // Another folder under the same name: the client's own moved aside (kept,
+  // so its file index cannot pass to the new one) and a planted one in its
+  // place.
+  const std::wstring conf = c.root.path() + L"\\QuorVPN\\conf";
+  ASSERT_TRUE(::MoveFileW(conf.c_str(), (conf + L"-moved").c_str()));
+  ASSERT_TRUE(::CreateDirectoryW(conf.c_str(), nullptr));
+  c.manager->LoadConfig("home", "z");
+  EXPECT_EQ(c.recorder->events, std::vector<std::string>{R"({"type":"LoadConfig","result":2})"});
+  EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf\\home.conf"));
+}
+
 // Responses move `running` exactly as the state table says and are raised
 // as the service's JSON, whatever their result.
 TEST(TunnelManagerState, ResponsesMoveRunningAsTheStateTableSays) {

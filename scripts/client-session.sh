@@ -1,0 +1,87 @@
+# Sourced by run.sh, the end-to-end scenarios and the client benchmark: the real
+# QuorVPN.exe, started in the current Wine prefix and X display, and the means
+# to drive it as a person does, with real X input (xdotool), and to read what
+# it shows, through its window caption. The page keeps the caption equal to
+# its title, "QuorVPN · <state>[ · <measured>/<total> servers]", and lays its
+# controls out at fixed points of the 800 × 572 window:
+#   header 0–48, minimise (728, 24), close (772, 24), connect (200, 250),
+#   measure (740, 80), language (684, 24).
+#   client_start <bin folder>   starts it; sets CLIENT_PID, CLIENT_WINDOW
+#   client_stop                 ends it, by its id
+#   client_caption              prints the caption
+#   client_wait_caption <extended regex> [seconds]
+#   client_click <x> <y>        one left click, window-relative
+#   client_log_since_start      prints what the client logged since it started
+# Needs WINELOADER and WINEPREFIX (as demo-env.sh) and DISPLAY.
+
+export LC_ALL=C.UTF-8 # the caption's middle dot, as xdotool prints it
+
+CLIENT_PID=""
+CLIENT_WINDOW=""
+CLIENT_OUTPUT=""
+CLIENT_STARTED_NS=0
+CLIENT_LOG_LINES=0
+
+# The client's own log, which it writes to the temporary folder of the user.
+client_log() { echo "$WINEPREFIX/drive_c/users/$(id -un)/Temp/QuorVPN/quorvpn.log"; }
+
+client_now_ns() { date +%s%N; }
+
+client_log_since_start() { tail -n +"$((CLIENT_LOG_LINES + 1))" "$(client_log)" 2>/dev/null || true; }
+
+# Its main window: the window of its process whose name is the page's title
+# (the tray and the engine keep windows of their own).
+client_find_window() {
+  xdotool search --all --pid "$CLIENT_PID" --name '^QuorVPN' 2>/dev/null | head -n 1 || true
+}
+
+client_start() { # <bin folder>
+  CLIENT_OUTPUT=$(mktemp)
+  CLIENT_LOG_LINES=$(wc -l 2>/dev/null <"$(client_log)" || echo 0)
+  CLIENT_STARTED_NS=$(client_now_ns)
+  # Its output goes to a file: Wine's desktop process, should the client be
+  # the one to start it, inherits it and would hold a test runner's pipe.
+  "$WINELOADER" "$1/QuorVPN.exe" </dev/null >"$CLIENT_OUTPUT" 2>&1 &
+  CLIENT_PID=$!
+  local _
+  for _ in $(seq 600); do
+    CLIENT_WINDOW=$(client_find_window)
+    [ -n "$CLIENT_WINDOW" ] && return 0
+    kill -0 "$CLIENT_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "client: no main window (exit: $(kill -0 "$CLIENT_PID" 2>/dev/null && echo running || echo gone))" >&2
+  return 1
+}
+
+client_stop() {
+  if [ -n "$CLIENT_PID" ]; then
+    kill "$CLIENT_PID" 2>/dev/null || true
+    wait "$CLIENT_PID" 2>/dev/null || true
+  fi
+  CLIENT_PID=""
+  CLIENT_WINDOW=""
+  if [ -n "$CLIENT_OUTPUT" ]; then rm -f "$CLIENT_OUTPUT"; fi
+  CLIENT_OUTPUT=""
+}
+
+client_caption() { xdotool getwindowname "$CLIENT_WINDOW" 2>/dev/null || true; }
+
+client_wait_caption() { # <extended regex> [seconds]; true once the caption matches
+  local deadline=$(($(date +%s) + ${2:-20}))
+  while [ "$(date +%s)" -le "$deadline" ]; do
+    client_caption | grep -Eq -- "$1" && return 0
+    sleep 0.05
+  done
+  echo "client: the caption did not come to match '$1' within ${2:-20} s; it is '$(client_caption)'" >&2
+  return 1
+}
+
+client_click() { # <x> <y>
+  xdotool mousemove --window "$CLIENT_WINDOW" "$1" "$2" click 1
+}
+
+# Whether the main window is shown (mapped).
+client_visible() {
+  xdotool search --all --onlyvisible --pid "$CLIENT_PID" --name '^QuorVPN' 2>/dev/null | grep -qx "$CLIENT_WINDOW"
+}
