@@ -89,6 +89,40 @@ var Page = (function () {
     return node;
   }
 
+  // List rows are kept by server name and put back in order rather than
+  // made anew: the engine keeps every node a page has made, removed ones
+  // included, up to a limit, and the lists are drawn again on every result.
+  // A cache that somehow grows past any real list starts over.
+  function keptRows(make) {
+    var rows = {}, count = 0;
+    return function (name) {
+      var key = 'k' + name;
+      if (!rows.hasOwnProperty(key)) {
+        if (count >= 2000) { rows = {}; count = 0; }
+        var r = make();
+        r.row.setAttribute('data-name', name);
+        rows[key] = r;
+        count++;
+      }
+      return rows[key];
+    };
+  }
+  var serverRow = keptRows(function () {
+    var r = { row: element('div', 'row'), title: element('span', 'title'), mark: element('span', 'mark'),
+              name: element('span', 'name'), lag: element('span', 'lag'), loss: element('span', 'loss') };
+    r.title.appendChild(r.name);
+    r.row.appendChild(r.title);
+    r.row.appendChild(r.lag);
+    r.row.appendChild(r.loss);
+    return r;
+  });
+  var mediaRow = keptRows(function () {
+    var r = { row: element('div', 'row'), title: element('span', 'title'), status: element('span', 'status') };
+    r.row.appendChild(r.title);
+    r.row.appendChild(r.status);
+    return r;
+  });
+
   // ---- result codes as sentences ----
   function errorFor(type, code) {
     switch (code) {
@@ -410,17 +444,16 @@ var Page = (function () {
     for (var i = 0; i < sorted.length; i++) {
       var s = sorted[i];
       var lost = s.measured && s.dropRate >= 1;
-      var row = element('div', 'row' + (s === best ? ' best' : '') + (lost ? ' lost' : '') + (!s.measured ? ' waiting' : ''));
-      row.setAttribute('data-name', s.name);
-      var title = element('span', 'title');
-      if (s === best) title.appendChild(element('span', 'mark', S.best));
-      title.appendChild(document.createTextNode(s.title));
-      row.appendChild(title);
-      row.appendChild(element('span', 'lag' + (s.measured && !lost ? ' ' + lagClass(s.lag) : ''),
-                              !s.measured ? S.waitingForResult : lost ? S.lost : say('ms', { lag: s.lag })));
-      row.appendChild(element('span', 'loss',
-                              s.measured && !lost && s.dropRate > 0 ? say('loss', { loss: Math.round(s.dropRate * 100) }) : ''));
-      box.appendChild(row);
+      var r = serverRow(s.name);
+      setClass(r.row, 'row' + (s === best ? ' best' : '') + (lost ? ' lost' : '') + (!s.measured ? ' waiting' : ''));
+      setText(r.mark, S.best);
+      if (s === best && r.mark.parentNode !== r.title) r.title.insertBefore(r.mark, r.name);
+      if (s !== best && r.mark.parentNode === r.title) r.title.removeChild(r.mark);
+      setText(r.name, String(s.title));
+      setClass(r.lag, 'lag' + (s.measured && !lost ? ' ' + lagClass(s.lag) : ''));
+      setText(r.lag, !s.measured ? S.waitingForResult : lost ? S.lost : say('ms', { lag: s.lag }));
+      setText(r.loss, s.measured && !lost && s.dropRate > 0 ? say('loss', { loss: Math.round(s.dropRate * 100) }) : '');
+      box.appendChild(r.row);
     }
     updateTitle();
   }
@@ -470,12 +503,11 @@ var Page = (function () {
       var s = media.servers[i];
       // The client reports an unreachable server as "MAINTAIN".
       var up = s.checked && s.status !== 'MAINTAIN';
-      var row = element('div', 'row');
-      row.setAttribute('data-name', s.name);
-      row.appendChild(element('span', 'title', s.title));
-      row.appendChild(element('span', 'status ' + (!s.checked ? 'testing' : up ? 'up' : 'down'),
-                              !s.checked ? S.testing : up ? S.reachable : S.unreachable));
-      box.appendChild(row);
+      var r = mediaRow(s.name);
+      setText(r.title, String(s.title));
+      setClass(r.status, 'status ' + (!s.checked ? 'testing' : up ? 'up' : 'down'));
+      setText(r.status, !s.checked ? S.testing : up ? S.reachable : S.unreachable);
+      box.appendChild(r.row);
     }
   }
 

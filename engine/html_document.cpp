@@ -180,6 +180,14 @@ void HtmlDocument::SetTextContent(int element, const std::string& text) {
     return;
   }
   if (!IsElement(element)) return;
+  // Removed nodes stay in the table for good, so a page that sets a text
+  // again and again would fill it: an element holding one text node keeps
+  // that node and only its text changes.
+  const std::vector<int>& children = nodes_[static_cast<std::size_t>(element)].children;
+  if (!text.empty() && children.size() == 1 && IsText(children.front())) {
+    SetText(children.front(), text);
+    return;
+  }
   RemoveChildren(element);
   if (text.empty()) return;
   const int node_text = CreateText(text);

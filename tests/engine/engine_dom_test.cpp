@@ -175,5 +175,17 @@ TEST(EngineDom, HostileTreesAndSelectorsStayBounded) {
   EXPECT_TRUE(page.ElementRect("#deep", rect));
 }
 
+// A page that keeps rewriting a text, as a status line does every second,
+// never uses up the document's nodes.
+TEST(EngineDom, RewritingATextKeepsTheDocumentFromFillingUp) {
+  EnginePage page;
+  ASSERT_TRUE(page.Load("<p id=status>0</p>"));
+  EXPECT_EQ(page.Eval("var p = document.getElementById('status');"
+                      "for (var i = 1; i <= 210000; i++) p.textContent = 'tick ' + i;"
+                      "var made = document.createElement('div');"
+                      "(made ? 'made' : 'full') + ' ' + p.textContent"),
+            "made tick 210000");
+}
+
 }  // namespace
 }  // namespace halyx::testing
