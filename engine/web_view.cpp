@@ -937,9 +937,12 @@ int WebView::TabIndex(int element) const {
   }
   const std::string& tag = document_.node(element).tag;
   const bool natural = tag == "button" || tag == "select" || tag == "textarea" ||
-                       (tag == "input" && document_.Attribute(element, "type") != "hidden") ||
-                       (tag == "a" && document_.HasAttribute(element, "href"));
+                       (tag == "input" && document_.Attribute(element, "type") != "hidden") || IsLink(element);
   return natural ? 0 : -1;
+}
+
+bool WebView::IsLink(int element) const {
+  return document_.IsElement(element) && document_.node(element).tag == "a" && document_.HasAttribute(element, "href");
 }
 
 bool WebView::IsFocusable(int element) const {
@@ -953,7 +956,7 @@ bool WebView::KeyActivates(int element, unsigned code, bool repeat) const {
   const std::string type = tag == "input" ? document_.Attribute(element, "type") : std::string();
   const bool button = tag == "button" || type == "button" || type == "submit" || type == "reset" || type == "image";
   const bool toggle = type == "checkbox" || type == "radio";
-  const bool link = tag == "a" && document_.HasAttribute(element, "href");
+  const bool link = IsLink(element);
   // Enter clicks buttons and follows links; Space presses buttons and
   // toggles boxes, once per press rather than per repeat.
   if (code == VK_RETURN) return button || link;
@@ -1194,7 +1197,7 @@ int WebView::CursorId() const {
   } else {
     // A link's hand reaches the text and boxes inside it.
     for (int node = element; node > 0; node = document_.node(node).parent) {
-      if (document_.node(node).tag == "a" && document_.HasAttribute(node, "href")) {
+      if (IsLink(node)) {
         id = IDC_HAND;
         break;
       }
@@ -1349,7 +1352,7 @@ bool WebView::SaveFile(const std::string& name, const void* bytes, std::size_t s
     return false;
   }
   FileHandle file(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool written = file.get() != INVALID_HANDLE_VALUE;
+  bool written = static_cast<bool>(file);
   for (std::size_t done = 0; written && done < size;) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
     DWORD wrote = 0;

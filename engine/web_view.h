@@ -181,6 +181,8 @@ class WebView {
   // The element's place in the keyboard's focus order: its tabindex, 0 for
   // controls and links, -1 for none (not reached by Tab).
   int TabIndex(int element) const;
+  // An a element with an href: focusable, followed by Enter, shown with the hand.
+  bool IsLink(int element) const;
   // Whether a press (or script) can focus it: in the tab order, or with any
   // tabindex.
   bool IsFocusable(int element) const;
