@@ -1352,7 +1352,13 @@ bool WebView::SaveFile(const std::string& name, const void* bytes, std::size_t s
     return false;
   }
   FileHandle file(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool written = static_cast<bool>(file);
+  if (!file) {
+    // Nothing of ours is there: a file that could not be opened (one in
+    // use, say) is the person's and stays as it was.
+    AddConsoleLine(3, "Saving " + WideToUtf8(path) + " failed (" + std::to_string(::GetLastError()) + ")");
+    return false;
+  }
+  bool written = true;
   for (std::size_t done = 0; written && done < size;) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
     DWORD wrote = 0;
