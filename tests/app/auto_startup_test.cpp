@@ -25,8 +25,6 @@ namespace {
 using ::halyx::testing::LogCapture;
 using Microsoft::WRL::ComPtr;
 
-constexpr wchar_t kTestRoot[] = L"Software\\QuorVPN Tests";
-constexpr wchar_t kTestRunKey[] = L"Software\\QuorVPN Tests\\Run";
 constexpr wchar_t kTestValue[] = L"com.quorvpn.win32.test";
 
 // Whether the scheduler knows a task of that name, asked without our code.
@@ -74,28 +72,37 @@ RawValue ReadValue(const wchar_t* key, const wchar_t* name) {
 }
 
 // A Run key of the test's own, removed with everything in it, and settings
-// that name a value and a task of the test's own.
+// that name a value and a task of the test's own. The tests run as parallel
+// processes in one prefix, so each one's key and task carry its name.
 class AutoStartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    const char* test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::wstring name(test, test + std::char_traits<char>::length(test));
+    root_ = L"Software\\QuorVPN Tests\\" + name;
+    runKey_ = root_ + L"\\Run";
     HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kTestRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, runKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     ::RegCloseKey(key);
-    settings_.runKey = kTestRunKey;
+    settings_.runKey = runKey_;
     settings_.valueName = kTestValue;
     ASSERT_FALSE(settings_.userSid.empty());
-    settings_.taskName = std::wstring(kTestValue) + L" " + settings_.userSid;
+    settings_.taskName = std::wstring(kTestValue) + L" " + name + L" " + settings_.userSid;
     settings_.executable = L"C:\\Program Files\\Quor & VPN\\QuorVPN.exe";
   }
   void TearDown() override {
     LogOnTask::Remove(settings_.taskName);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestRoot);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QuorVPN Tests");  // only once the last test's key is gone
   }
   void WriteRaw(DWORD type, const void* data, DWORD size) {
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kTestRunKey, kTestValue, type, data, size), ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, runKey_.c_str(), kTestValue, type, data, size), ERROR_SUCCESS);
   }
 
+  std::wstring root_;
+  std::wstring runKey_;
   AutoStartup::Settings settings_;
 };
 
@@ -103,7 +110,7 @@ TEST_F(AutoStartupTest, EnablingWritesTheQuotedPathAndTheLogOnTaskDisablingRemov
   LogCapture log;
   AutoStartup::SetEnabled(true, settings_);
   EXPECT_TRUE(AutoStartup::GetEnabled(settings_));
-  const RawValue value = ReadValue(kTestRunKey, kTestValue);
+  const RawValue value = ReadValue(runKey_.c_str(), kTestValue);
   EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
   // The byte count holds the terminating zero, and nothing after it.
   EXPECT_EQ(value.Text(), std::wstring(L"\"C:\\Program Files\\Quor & VPN\\QuorVPN.exe\"") + L'\0');
@@ -111,7 +118,7 @@ TEST_F(AutoStartupTest, EnablingWritesTheQuotedPathAndTheLogOnTaskDisablingRemov
 
   AutoStartup::SetEnabled(false, settings_);
   EXPECT_FALSE(AutoStartup::GetEnabled(settings_));
-  EXPECT_EQ(ReadValue(kTestRunKey, kTestValue).type, static_cast<DWORD>(REG_NONE));
+  EXPECT_EQ(ReadValue(runKey_.c_str(), kTestValue).type, static_cast<DWORD>(REG_NONE));
   EXPECT_FALSE(TaskExists(settings_.taskName));
   EXPECT_EQ(log.CountAtLeast(spdlog::level::warn), 0u);
 }
@@ -141,7 +148,7 @@ TEST_F(AutoStartupTest, AValueOfAnyTypeByThatNameCountsAsEnabled) {
 TEST_F(AutoStartupTest, RefreshGivesAnEarlierSwitchItsTaskAndQuotes) {
   LogCapture log;
   AutoStartup::Refresh(settings_);
-  EXPECT_EQ(ReadValue(kTestRunKey, kTestValue).type, static_cast<DWORD>(REG_NONE));
+  EXPECT_EQ(ReadValue(runKey_.c_str(), kTestValue).type, static_cast<DWORD>(REG_NONE));
   EXPECT_FALSE(TaskExists(settings_.taskName));
   EXPECT_EQ(log.Records().size(), 0u);
 
@@ -149,7 +156,7 @@ TEST_F(AutoStartupTest, RefreshGivesAnEarlierSwitchItsTaskAndQuotes) {
   WriteRaw(REG_SZ, unquoted, sizeof unquoted);
   AutoStartup::Refresh(settings_);
   EXPECT_TRUE(TaskExists(settings_.taskName));
-  EXPECT_EQ(ReadValue(kTestRunKey, kTestValue).Text(),
+  EXPECT_EQ(ReadValue(runKey_.c_str(), kTestValue).Text(),
             std::wstring(L"\"C:\\Program Files\\Quor & VPN\\QuorVPN.exe\"") + L'\0');
 }
 
@@ -175,7 +182,7 @@ TEST_F(AutoStartupTest, FailuresAreOneErrorLineAndLeaveAutoStartOff) {
   }
   {
     AutoStartup::Settings missing = settings_;
-    missing.runKey = std::wstring(kTestRunKey) + L"\\Missing";
+    missing.runKey = runKey_ + L"\\Missing";
     LogCapture log;
     EXPECT_FALSE(AutoStartup::GetEnabled(missing));
     EXPECT_TRUE(log.Has(spdlog::level::err,
