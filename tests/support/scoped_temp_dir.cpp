@@ -36,9 +36,12 @@ ScopedTempDir::ScopedTempDir() {
   static std::atomic<unsigned> counter{0};
   wchar_t temp[MAX_PATH + 1] = {};
   ::GetTempPathW(MAX_PATH + 1, temp);
-  path_ =
-      std::wstring(temp) + L"quortest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
-  ::CreateDirectoryW(path_.c_str(), nullptr);
+  // Process ids come round again, and a folder an earlier test could not
+  // delete (a file still open) must not hand its content to this one.
+  const std::wstring stem = std::wstring(temp) + L"quortest-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
+  do {
+    path_ = stem + std::to_wstring(counter++);
+  } while (!::CreateDirectoryW(path_.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
 ScopedTempDir::~ScopedTempDir() { DeleteTree(path_); }
