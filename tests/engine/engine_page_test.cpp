@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/unique_handle.h"
 #include "support/engine_page.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
@@ -196,41 +197,58 @@ TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {
   EXPECT_EQ(page.Eval("String(jsonless = JSON.parse('{\"a\":[1,2]}').a[1])"), "2");
 }
 
-// Answers the next save dialog of this process from another thread (the
-// test's own thread runs the dialog's modal loop): types `path` and presses
-// Save, or cancels when `path` is empty. False when no dialog came.
-bool AnswerSaveDialog(const std::wstring& path) {
+// A visible dialog of this process other than `except`, waited for up to
+// 20 s; null when none came.
+HWND WaitForDialog(HWND except = nullptr) {
+  struct Search {
+    HWND except;
+    HWND found;
+  };
   for (int i = 0; i < 400; ++i) {
-    HWND dialog = nullptr;
+    Search search{except, nullptr};
     ::EnumWindows(
-        [](HWND window, LPARAM found) -> BOOL {
+        [](HWND window, LPARAM param) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(param);
           DWORD process = 0;
           ::GetWindowThreadProcessId(window, &process);
           wchar_t name[16] = {};
           ::GetClassNameW(window, name, 16);
-          if (process != ::GetCurrentProcessId() || std::wstring(name) != L"#32770" || !::IsWindowVisible(window)) {
+          if (window == s->except || process != ::GetCurrentProcessId() || std::wstring(name) != L"#32770" ||
+              !::IsWindowVisible(window)) {
             return TRUE;
           }
-          *reinterpret_cast<HWND*>(found) = window;
+          s->found = window;
           return FALSE;
         },
-        reinterpret_cast<LPARAM>(&dialog));
-    if (dialog != nullptr) {
-      if (path.empty()) {
-        ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        return true;
-      }
-      // The file name box: a combo box in the explorer-style dialog, an
-      // edit control in older templates.
-      ::SetDlgItemTextW(dialog, 0x47c, path.c_str());
-      ::SetDlgItemTextW(dialog, 0x480, path.c_str());
-      ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
-      return true;
-    }
+        reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) return search.found;
     ::Sleep(50);
   }
-  return false;
+  return nullptr;
+}
+
+// Answers the next save dialog of this process from another thread (the
+// test's own thread runs the dialog's modal loop): types `path` and presses
+// Save, or cancels when `path` is empty; `overwrite` also says yes to the
+// question whether to replace the file. False when no dialog came.
+bool AnswerSaveDialog(const std::wstring& path, bool overwrite = false) {
+  HWND dialog = WaitForDialog();
+  if (dialog == nullptr) return false;
+  if (path.empty()) {
+    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return true;
+  }
+  // The file name box: a combo box in the explorer-style dialog, an edit
+  // control in older templates.
+  ::SetDlgItemTextW(dialog, 0x47c, path.c_str());
+  ::SetDlgItemTextW(dialog, 0x480, path.c_str());
+  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+  if (!overwrite) return true;
+  HWND question = WaitForDialog(dialog);
+  if (question == nullptr) return false;
+  ::PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+  return true;
 }
 
 // The page knows its address and the user's language, builds blobs from
@@ -255,6 +273,21 @@ TEST(EnginePageEnvironment, LocationLanguageAndBlobsSavedThroughTheSaveDialog) {
   std::thread cancel([&] { AnswerSaveDialog(L""); });
   EXPECT_EQ(page.Eval("String(navigator.msSaveBlob(new Blob(['other']), 'other.txt'))"), "false");
   cancel.join();
+
+  // A file the person has open elsewhere, which may be deleted but not
+  // written: the save fails and the file is left as it was.
+  const std::wstring busy = page.folder() + L"\\busy.zip";
+  {
+    FileHandle other(::CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(other);
+    DWORD wrote = 0;
+    ASSERT_TRUE(::WriteFile(other.get(), "mine", 4, &wrote, nullptr));
+    std::thread replace([&] { EXPECT_TRUE(AnswerSaveDialog(busy, true)); });
+    EXPECT_EQ(page.Eval("String(navigator.msSaveBlob(new Blob(['new']), 'busy.zip'))"), "false");
+    replace.join();
+  }
+  EXPECT_EQ(ReadWholeFile(busy), "mine");
   EXPECT_EQ(page.Eval("var thrown = ''; try { navigator.msSaveBlob('text', 'a.txt'); } catch (e) { thrown = e.name; }"
                       " thrown"),
             "TypeError");
