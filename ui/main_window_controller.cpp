@@ -111,9 +111,7 @@ void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
       spdlog::debug("MainViewController: load url ({})", WideToUtf8(browser->GetUrl().str()));
       break;
     case DuiLib::kWebNotifyTitleChanged:
-      // The caption is what the taskbar, Alt+Tab and the X server show (and
-      // what scripts find the window by): it follows the page's title.
-      if (const HWND hwnd = WindowHandle()) ::SetWindowTextW(hwnd, browser->GetTitle().str().c_str());
+      CaptionFromTitle(*browser);
       break;
     default:
       break;

@@ -96,7 +96,9 @@ void WebWindowController::Notify(DuiLib::TNotifyUI& msg) {
       auto* dispatch = new HalyxDispatch(view, WindowHandle(), tunnel_);
       ::jsSetGlobal(::wkeGlobalExec(view), "HalyxDispatch", dispatch->value());
     } else if (msg.wParam == DuiLib::kWebNotifyUrlChanged) {
-      spdlog::debug("MainViewController: load url ({})", WideToUtf8(browser->GetUrl().str()));
+      spdlog::debug("WebWindowController: load url ({})", WideToUtf8(browser->GetUrl().str()));
+    } else if (msg.wParam == DuiLib::kWebNotifyTitleChanged) {
+      CaptionFromTitle(*browser);
     }
   }
 }

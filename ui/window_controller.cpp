@@ -1,5 +1,6 @@
 #include "ui/window_controller.h"
 
+#include <string>
 #include <utility>
 
 namespace halyx {
@@ -32,5 +33,12 @@ void WindowController::Hide() {
 }
 
 HWND WindowController::WindowHandle() const { return window_ ? window_->GetHWND() : nullptr; }
+
+void WindowController::CaptionFromTitle(DuiLib::CWkeBrowserUI& browser) const {
+  // The caption is what the taskbar, Alt+Tab and the X server show (and
+  // what scripts find the window by).
+  const std::wstring title = browser.GetTitle().str();
+  if (const HWND hwnd = WindowHandle(); hwnd != nullptr && !title.empty()) ::SetWindowTextW(hwnd, title.c_str());
+}
 
 }  // namespace halyx

@@ -17,6 +17,7 @@
 
 #include "ui/base_wnd.h"
 #include "ui/i_window_controller.h"
+#include "ui/wke_browser_ui.h"
 
 namespace halyx {
 
@@ -37,6 +38,9 @@ class WindowController : public IWindowController {
  protected:
   // The window's handle, or null when there is no window (any more).
   HWND WindowHandle() const;
+  // Makes the caption the page's title; a page without one keeps the
+  // caption it has.
+  void CaptionFromTitle(DuiLib::CWkeBrowserUI& browser) const;
 
   std::shared_ptr<BaseWnd> window_;
 };

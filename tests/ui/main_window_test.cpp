@@ -227,6 +227,12 @@ TEST_F(MainWindowTest, WebWindowsAreKeptReleasedAndFreeTheirMessages) {
   Eval("HalyxDispatch.NewWindow('about:blank', 300, 200)");
   ASSERT_TRUE(PumpMessagesUntil([&] { return controller_->openWebWindowCount() == 2; }));
   const HWND web = first->GetWindow()->GetHWND();
+  // Its caption is its own page's title.
+  EXPECT_TRUE(Settles([&] {
+    wchar_t text[256] = {};
+    ::GetWindowTextW(web, text, 256);
+    return WideToUtf8(text) == EvalIn(first->view(), "document.title");
+  }));
   RECT client{};
   ::GetClientRect(web, &client);
   EXPECT_EQ(client.right, 300);
