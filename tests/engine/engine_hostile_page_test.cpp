@@ -223,6 +223,22 @@ TEST(HostilePageStyles, LinkedSheetsFollowTheScriptRulesAndHugeSheetsStayBounded
   EXPECT_TRUE(page.ElementRect("#s", rect));
 }
 
+// Megabytes of text in a node stay whole for script, but layout reads only
+// its budget of text, so one script line cannot hold every later layout.
+TEST(HostilePageText, HugeTextIsKeptWholeButLaidOutOnlyWithinTheBudget) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<div id=big></div><script>var big = document.getElementById('big');"
+                "big.textContent = new Array(1 << 19).join('word ');</script>"));
+  wkeRect shorter{}, longer{};
+  ASSERT_TRUE(page.ElementRect("#big", shorter));
+  EXPECT_GT(shorter.h, 1000);
+  page.Eval("big.textContent = new Array(1 << 20).join('word ');");
+  EXPECT_EQ(page.Eval("String(big.textContent.length)"), "5242875");
+  ASSERT_TRUE(page.ElementRect("#big", longer));
+  EXPECT_EQ(longer.h, shorter.h);
+}
+
 // A view handle kept past its view addresses nothing, even when a new view
 // takes the old one's memory.
 TEST(HostilePageHandles, AStaleViewHandleNeverReachesALaterView) {
