@@ -88,12 +88,14 @@ std::vector<PageFiles> ReadSeedPages() {
   return seeds;
 }
 
-// Runs the thread's messages (timers, the engine's frame tasks) for `ms`.
+// Runs the thread's messages (timers, the engine's frame tasks) for `ms`,
+// as a message loop would between a person's inputs: a page whose timers are
+// always due still lets the next input come (input comes before WM_TIMER).
 void Pump(DWORD ms) {
   const ULONGLONG until = ::GetTickCount64() + ms;
   do {
     MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (::GetTickCount64() < until && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       ::TranslateMessage(&message);
       ::DispatchMessageW(&message);
     }
