@@ -1,6 +1,9 @@
 #include "engine/script_context.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -241,9 +244,59 @@ void ScriptContext::Fatal(void*, const char* message) {
   std::abort();
 }
 
+namespace {
+// Room in front of each interpreter block for its size, keeping the block
+// aligned as malloc's are.
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
+duk_size_t SizeOf(void* block) {
+  duk_size_t size = 0;
+  std::memcpy(&size, static_cast<unsigned char*>(block) - kBlockHeader, sizeof(size));
+  return size;
+}
+}  // namespace
+
+bool ScriptContext::Refuses(duk_size_t more) const {
+  return deadline_ != 0 && more >= kBigBlock && more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes);
+}
+
+void* ScriptContext::Allocate(void* udata, duk_size_t size) {
+  auto* self = static_cast<ScriptContext*>(udata);
+  if (self->Refuses(size) || size > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* block = static_cast<unsigned char*>(std::malloc(size + kBlockHeader));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, &size, sizeof(size));
+  self->heapBytes_ += size;
+  return block + kBlockHeader;
+}
+
+void* ScriptContext::Reallocate(void* udata, void* block, duk_size_t size) {
+  if (block == nullptr) return Allocate(udata, size);
+  auto* self = static_cast<ScriptContext*>(udata);
+  const duk_size_t old = SizeOf(block);
+  if (size == 0) {
+    Free(udata, block);
+    return nullptr;
+  }
+  if ((size > old && self->Refuses(size - old)) || size > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* moved =
+      static_cast<unsigned char*>(std::realloc(static_cast<unsigned char*>(block) - kBlockHeader, size + kBlockHeader));
+  if (moved == nullptr) return nullptr;
+  std::memcpy(moved, &size, sizeof(size));
+  self->heapBytes_ = self->heapBytes_ - old + size;
+  return moved + kBlockHeader;
+}
+
+void ScriptContext::Free(void* udata, void* block) {
+  if (block == nullptr) return;
+  static_cast<ScriptContext*>(udata)->heapBytes_ -= SizeOf(block);
+  std::free(static_cast<unsigned char*>(block) - kBlockHeader);
+}
+
 ScriptContext::ScriptContext(WebView& view, jsExecState es, unsigned time_limit_ms)
     : view_(view), es_(es), serial_(g_next_serial++), timeLimitMs_(time_limit_ms), storage_(view.storage()) {
-  ctx_ = duk_create_heap(nullptr, nullptr, nullptr, this, &ScriptContext::Fatal);
+  ctx_ = duk_create_heap(&ScriptContext::Allocate, &ScriptContext::Reallocate, &ScriptContext::Free, this,
+                         &ScriptContext::Fatal);
   if (ctx_ == nullptr) return;
   duk_push_global_stash(ctx_);
   duk_push_object(ctx_);
@@ -484,20 +537,28 @@ void ScriptContext::ReportError(duk_idx_t index) { view_.AddConsoleLine(3, "Unca
 
 void ScriptContext::RunScript(const std::string& source, const std::string& filename) {
   if (ctx_ == nullptr) return;
-  Depth depth(*this);
-  if (depth.refused()) return;
+  // The source goes on the stack before the entry's clock starts: a push
+  // outside a protected call must never be refused.
   duk_push_lstring(ctx_, source.data(), source.size());
   duk_push_lstring(ctx_, filename.data(), filename.size());
+  Depth depth(*this);
+  if (depth.refused()) {
+    duk_pop_2(ctx_);
+    return;
+  }
   if (duk_pcompile(ctx_, 0) != 0 || duk_pcall(ctx_, 0) != 0) ReportError(-1);
   duk_pop(ctx_);
 }
 
 jsValue ScriptContext::Eval(const std::string& source) {
   if (ctx_ == nullptr) return 0;
-  Depth depth(*this);
-  if (depth.refused()) return 0;
   duk_push_lstring(ctx_, source.data(), source.size());
   duk_push_string(ctx_, "eval");
+  Depth depth(*this);
+  if (depth.refused()) {
+    duk_pop_2(ctx_);
+    return 0;
+  }
   jsValue result = 0;
   if (duk_pcompile(ctx_, DUK_COMPILE_EVAL) != 0 || duk_pcall(ctx_, 0) != 0) {
     ReportError(-1);

@@ -149,6 +149,12 @@ class ScriptContext {
   static duk_ret_t CallNative(duk_context* ctx);
   static duk_ret_t FinalizeNative(duk_context* ctx);
   static void Fatal(void* udata, const char* message);
+  // The interpreter's heap functions: every block carries its size in front,
+  // so that the page's script can be refused a big block past kMaxHeapBytes.
+  static void* Allocate(void* udata, duk_size_t size);
+  static void* Reallocate(void* udata, void* block, duk_size_t size);
+  static void Free(void* udata, void* block);
+  bool Refuses(duk_size_t more) const;
   void InstallEnvironment();
 
   // Handle of the value at `index` (pooled), and the reverse.
@@ -180,6 +186,16 @@ class ScriptContext {
   unsigned timeLimitMs_;
   ULONGLONG deadline_ = 0;  // 0 while native code runs or no script does
   bool timedOut_ = false;
+  // A builtin such as Array.prototype.join runs to its end between the
+  // interpreter's deadline checks, so one call could copy gigabytes (and on
+  // i686 exhaust the address space): while page script runs, a block of at
+  // least kBigBlock bytes that would take the heap past kMaxHeapBytes is
+  // refused, which the interpreter throws as "Error: alloc failed". Small blocks and
+  // the engine's own pushes outside script are never refused, since a
+  // failure outside a protected call would be fatal.
+  static constexpr duk_size_t kMaxHeapBytes = duk_size_t{256} << 20;
+  static constexpr duk_size_t kBigBlock = duk_size_t{64} << 10;
+  duk_size_t heapBytes_ = 0;
   int hostCalls_ = 0;  // native callbacks from script now on the stack
   std::vector<std::uint64_t> deferredFinalize_;
   bool drainPosted_ = false;

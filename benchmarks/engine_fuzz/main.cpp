@@ -264,8 +264,10 @@ Batch WatchBatch(std::uint64_t seed, int first, int count) {
     }
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof(memory);
-    if (::GetProcessMemoryInfo(child.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)))
-      batch.peakBytes = std::max({batch.peakBytes, memory.PrivateUsage, memory.PagefileUsage});
+    ::GetProcessMemoryInfo(child.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
+    // Wine fills in the commit charge, not always the private bytes.
+    const SIZE_T used = std::max(memory.PrivateUsage, memory.PagefileUsage);
+    batch.peakBytes = std::max(batch.peakBytes, used);
     if (exited) {
       DWORD code = 0;
       ::GetExitCodeProcess(child.get(), &code);
@@ -278,8 +280,8 @@ Batch WatchBatch(std::uint64_t seed, int first, int count) {
       }
       return batch;
     }
-    if (memory.PrivateUsage > kRunawayBytes || ::GetTickCount64() - last > kHangMs) {
-      batch.failure = memory.PrivateUsage > kRunawayBytes ? "runaway memory" : "hang";
+    if (used > kRunawayBytes || ::GetTickCount64() - last > kHangMs) {
+      batch.failure = used > kRunawayBytes ? "runaway memory" : "hang";
       ::TerminateProcess(child.get(), 1);
       ::WaitForSingleObject(child.get(), INFINITE);
       return batch;

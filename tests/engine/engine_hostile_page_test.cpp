@@ -223,9 +223,10 @@ TEST(HostilePageStyles, LinkedSheetsFollowTheScriptRulesAndHugeSheetsStayBounded
   EXPECT_TRUE(page.ElementRect("#s", rect));
 }
 
-// Megabytes of text in a node stay whole for script, but layout reads only
-// its budget of text, so one script line cannot hold every later layout.
-TEST(HostilePageText, HugeTextIsKeptWholeButLaidOutOnlyWithinTheBudget) {
+// Size: megabytes of text in a node stay whole for script, but layout reads
+// only its budget of text, so one script line cannot hold every later
+// layout; a builtin asked for a gigabyte fails instead of copying it.
+TEST(HostilePageSize, HugeTextIsKeptWholeButLaidOutOnlyWithinTheBudget) {
   EnginePage page;
   ASSERT_TRUE(
       page.Load("<div id=big></div><script>var big = document.getElementById('big');"
@@ -237,6 +238,16 @@ TEST(HostilePageText, HugeTextIsKeptWholeButLaidOutOnlyWithinTheBudget) {
   EXPECT_EQ(page.Eval("String(big.textContent.length)"), "5242875");
   ASSERT_TRUE(page.ElementRect("#big", longer));
   EXPECT_EQ(longer.h, shorter.h);
+}
+
+TEST(HostilePageSize, AGigabyteStringFailsAsAnErrorAndThePageGoesOn) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<script>var result, kept = new Array(1 << 20).join('k');"
+                "try { result = new Array(1 << 14).join(new Array(1 << 16).join('x')).length; }"
+                "catch (e) { result = String(e); }</script>"));
+  EXPECT_EQ(page.Eval("result + ' ' + kept.length"), "Error: alloc failed 1048575");
+  EXPECT_EQ(page.Eval("String(new Array(1 << 20).join('y').length)"), "1048575");
 }
 
 // A view handle kept past its view addresses nothing, even when a new view
