@@ -256,8 +256,9 @@ duk_size_t SizeOf(void* block) {
 }
 }  // namespace
 
-bool ScriptContext::Refuses(duk_size_t more) const {
-  return deadline_ != 0 && more >= kBigBlock && more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes);
+bool ScriptContext::Refuses(duk_size_t more) {
+  return deadline_ != 0 && more >= kBigBlock &&
+         (more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes) || TimedOut());
 }
 
 void* ScriptContext::Allocate(void* udata, duk_size_t size) {

@@ -154,7 +154,7 @@ class ScriptContext {
   static void* Allocate(void* udata, duk_size_t size);
   static void* Reallocate(void* udata, void* block, duk_size_t size);
   static void Free(void* udata, void* block);
-  bool Refuses(duk_size_t more) const;
+  bool Refuses(duk_size_t more);
   void InstallEnvironment();
 
   // Handle of the value at `index` (pooled), and the reverse.
@@ -187,10 +187,11 @@ class ScriptContext {
   ULONGLONG deadline_ = 0;  // 0 while native code runs or no script does
   bool timedOut_ = false;
   // A builtin such as Array.prototype.join runs to its end between the
-  // interpreter's deadline checks, so one call could copy gigabytes (and on
-  // i686 exhaust the address space): while page script runs, a block of at
-  // least kBigBlock bytes that would take the heap past kMaxHeapBytes is
-  // refused, which the interpreter throws as "Error: alloc failed". Small blocks and
+  // interpreter's deadline checks, so one call could copy gigabytes for
+  // seconds (and on i686 exhaust the address space): while page script
+  // runs, a block of at least kBigBlock bytes is refused once the entry is
+  // past its deadline or when it would take the heap past kMaxHeapBytes,
+  // which the interpreter throws as "Error: alloc failed". Small blocks and
   // the engine's own pushes outside script are never refused, since a
   // failure outside a protected call would be fatal.
   static constexpr duk_size_t kMaxHeapBytes = duk_size_t{256} << 20;

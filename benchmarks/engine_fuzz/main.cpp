@@ -121,11 +121,13 @@ void RunPage(const HostilePage& page, const std::wstring& folder) {
   for (int waited = 0; ready == 0 && waited < 5000; waited += 10) Pump(10);
   const unsigned kKeys[] = {VK_TAB,    VK_TAB,   VK_RETURN, VK_LEFT,   VK_RIGHT, VK_UP,    VK_DOWN, VK_HOME, VK_END,
                             VK_ESCAPE, VK_SPACE, VK_BACK,   VK_DELETE, VK_F4,    VK_PRIOR, VK_NEXT, 'A'};
+  const auto query = reinterpret_cast<wkeQueryElementRectFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"wke.dll"), WKE_QUERY_ELEMENT_RECT_NAME)));
   const unsigned kChars[] = {'a', ' ', '\r', '\t', 0x8, 0xD800, 0xDC00, 0xFFFF, 0x4E2D, '<', 0};
   for (int actions = 30 + r.Below(60); actions > 0; --actions) {
     const int x = r.Below(width + 40) - 20, y = r.Below(height + 40) - 20;
     const unsigned flags = r.Chance(20) ? MK_SHIFT | MK_CONTROL : r.Chance(30) ? MK_LBUTTON : 0;
-    switch (r.Below(12)) {
+    switch (r.Below(13)) {
       case 0:
         width = r.Chance(10) ? r.Below(3) : 1 + r.Below(1600);
         height = r.Chance(10) ? r.Below(3) : 1 + r.Below(1200);
@@ -160,8 +162,16 @@ void RunPage(const HostilePage& page, const std::wstring& folder) {
       case 8:
         r.Chance(50) ? ::wkeKillFocus(view) : ::wkeSetFocus(view);
         break;
-      case 9:
+      case 9: {
         ::wkeGetCaretRect(view);
+        const char* const kSelectors[] = {"*", "select", "input:focus", "div > p", "#a .b", "[x]", "", ":hover *"};
+        wkeRect rect{};
+        if (query != nullptr) query(view, r.Pick(kSelectors), &rect);
+        break;
+      }
+      case 10:
+        // A reload while timers, a press or an open list are live.
+        if (r.Chance(20)) ::wkeLoadFileW(view, (folder + L"\\page.html").c_str());
         break;
       default:
         Pump(static_cast<DWORD>(r.Below(60)));

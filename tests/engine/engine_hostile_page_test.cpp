@@ -105,6 +105,17 @@ TEST(HostilePageTime, AnEndlessLoopIsStoppedAndTheNextScriptRuns) {
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
 }
 
+TEST(HostilePageTime, ABuiltinBuildingAHugeStringIsStoppedAtItsNextBlock) {
+  EnginePage page;
+  ::wkeSetDebugConfig(page.view(), "scriptTimeLimit", "200");
+  // Joined 4,096 items at a time, each round into a new string: 64 MB in
+  // all, under the heap's limit but past the time limit.
+  ASSERT_TRUE(page.Load("<script>var joined = new Array(1 << 16).join(new Array(1001).join('x'));</script>"));
+  EXPECT_EQ(page.Eval("typeof joined"), "undefined");
+  EXPECT_NE(Console(page).find("[error] Script stopped: it ran longer than 200 ms"), std::string::npos)
+      << Console(page);
+}
+
 TEST(HostilePageTime, AnEndlessIntervalIsStoppedOnceAndCancelled) {
   EnginePage page;
   ::wkeSetDebugConfig(page.view(), "scriptTimeLimit", "200");
