@@ -256,8 +256,15 @@ duk_size_t SizeOf(void* block) {
 }
 }  // namespace
 
+void ScriptContext::PushText(duk_context* ctx, std::string_view text) {
+  ScriptContext* self = From(ctx);
+  self->unrefused_ = true;
+  duk_push_lstring(ctx, text.data(), text.size());
+  self->unrefused_ = false;
+}
+
 bool ScriptContext::Refuses(duk_size_t more) {
-  return deadline_ != 0 && more >= kBigBlock &&
+  return deadline_ != 0 && !unrefused_ && more >= kBigBlock &&
          (more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes) || TimedOut());
 }
 
@@ -406,7 +413,7 @@ void ScriptContext::InstallEnvironment() {
            answered = self->view_.Prompt(text, default_text, result);
          }
          if (answered) {
-           duk_push_lstring(ctx, result.data(), result.size());
+           PushText(ctx, result);
          } else {
            duk_push_null(ctx);
          }
@@ -416,7 +423,7 @@ void ScriptContext::InstallEnvironment() {
       {"getTitle",
        [](duk_context* ctx) -> duk_ret_t {
          const std::string& title = From(ctx)->view_.document().title();
-         duk_push_lstring(ctx, title.data(), title.size());
+         PushText(ctx, title);
          return 1;
        },
        0},
@@ -438,7 +445,7 @@ void ScriptContext::InstallEnvironment() {
          if (!From(ctx)->storage_->Get(StringArg(ctx, 0), value)) {
            duk_push_null(ctx);
          } else {
-           duk_push_lstring(ctx, value.data(), value.size());
+           PushText(ctx, value);
          }
          return 1;
        },
@@ -464,14 +471,14 @@ void ScriptContext::InstallEnvironment() {
       {"getUrl",
        [](duk_context* ctx) -> duk_ret_t {
          const std::string& url = From(ctx)->view_.url();
-         duk_push_lstring(ctx, url.data(), url.size());
+         PushText(ctx, url);
          return 1;
        },
        0},
       {"language",
        [](duk_context* ctx) -> duk_ret_t {
          const std::string name = WebView::UserLanguage();
-         duk_push_lstring(ctx, name.data(), name.size());
+         PushText(ctx, name);
          return 1;
        },
        0},
@@ -639,7 +646,7 @@ void ScriptContext::Push(jsValue value) {
       return;
     case kString:
       if (slot == slots_.end()) break;
-      duk_push_lstring(ctx_, slot->second.text.data(), slot->second.text.size());
+      PushText(ctx_, slot->second.text);
       return;
     case kNumber:
       if (slot == slots_.end()) break;
@@ -791,7 +798,7 @@ bool ScriptContext::Set(jsValue object, const std::string& name, jsValue value) 
   auto write = [&](duk_context* ctx) -> duk_ret_t {
     if (target != nullptr) {
       duk_push_heapptr(ctx, target);
-      duk_push_lstring(ctx, name.data(), name.size());
+      PushText(ctx, name);
       Push(value);
       duk_def_prop(ctx, -3,
                    DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_ENUMERABLE |
@@ -934,7 +941,7 @@ int ScriptContext::Dispatch(int target, const char* type, const EventInit& init)
     if (init.char_code != 0) {
       const wchar_t text[2] = {static_cast<wchar_t>(init.char_code), 0};
       const std::string key = WideToUtf8(text);
-      duk_push_lstring(ctx_, key.data(), key.size());
+      PushText(ctx_, key);
       duk_put_prop_string(ctx_, object, "key");
     }
   }

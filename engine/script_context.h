@@ -32,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -125,6 +126,9 @@ class ScriptContext {
 
   // The context of an interpreter heap made by this class.
   static ScriptContext* From(duk_context* ctx);
+  // Pushes text that native code hands to script. Never refused by the heap
+  // limit below: a refusal would unwind through the native's C++ frames.
+  static void PushText(duk_context* ctx, std::string_view text);
   WebView& view() { return view_; }
 
  private:
@@ -191,13 +195,15 @@ class ScriptContext {
   // seconds (and on i686 exhaust the address space): while page script
   // runs, a block of at least kBigBlock bytes is refused once the entry is
   // past its deadline or when it would take the heap past kMaxHeapBytes,
-  // which the interpreter throws as "Error: alloc failed". Small blocks and
-  // the engine's own pushes outside script are never refused, since a
-  // failure outside a protected call would be fatal.
+  // which the interpreter throws as "Error: alloc failed". Small blocks, the
+  // engine's own pushes outside script and PushText are never refused: a
+  // failure outside a protected call would be fatal, and one inside a
+  // native call would unwind through its C++ frames.
   static constexpr duk_size_t kMaxHeapBytes = duk_size_t{256} << 20;
   static constexpr duk_size_t kBigBlock = duk_size_t{64} << 10;
   duk_size_t heapBytes_ = 0;
-  int hostCalls_ = 0;  // native callbacks from script now on the stack
+  bool unrefused_ = false;  // while PushText pushes
+  int hostCalls_ = 0;       // native callbacks from script now on the stack
   std::vector<std::uint64_t> deferredFinalize_;
   bool drainPosted_ = false;
   bool destroying_ = false;
