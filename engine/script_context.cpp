@@ -545,28 +545,21 @@ void ScriptContext::ReportError(duk_idx_t index) { view_.AddConsoleLine(3, "Unca
 
 void ScriptContext::RunScript(const std::string& source, const std::string& filename) {
   if (ctx_ == nullptr) return;
-  // The source goes on the stack before the entry's clock starts: a push
-  // outside a protected call must never be refused.
-  duk_push_lstring(ctx_, source.data(), source.size());
-  duk_push_lstring(ctx_, filename.data(), filename.size());
   Depth depth(*this);
-  if (depth.refused()) {
-    duk_pop_2(ctx_);
-    return;
-  }
+  if (depth.refused()) return;
+  // Outside a protected call: a push that may not be refused.
+  PushText(ctx_, source);
+  PushText(ctx_, filename);
   if (duk_pcompile(ctx_, 0) != 0 || duk_pcall(ctx_, 0) != 0) ReportError(-1);
   duk_pop(ctx_);
 }
 
 jsValue ScriptContext::Eval(const std::string& source) {
   if (ctx_ == nullptr) return 0;
-  duk_push_lstring(ctx_, source.data(), source.size());
-  duk_push_string(ctx_, "eval");
   Depth depth(*this);
-  if (depth.refused()) {
-    duk_pop_2(ctx_);
-    return 0;
-  }
+  if (depth.refused()) return 0;
+  PushText(ctx_, source);
+  duk_push_string(ctx_, "eval");
   jsValue result = 0;
   if (duk_pcompile(ctx_, DUK_COMPILE_EVAL) != 0 || duk_pcall(ctx_, 0) != 0) {
     ReportError(-1);
