@@ -1,6 +1,8 @@
 #include "benchmarks/engine_fuzz/hostile_page_maker.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace halyx::bench {
 namespace {
@@ -19,74 +21,19 @@ const char* const kEvents[] = {
     "blur",  "dblclick",  "contextmenu", "load",      "DOMContentLoaded", "x"};
 const char* const kInputTypes[] = {"text", "password", "checkbox", "radio", "button", "hidden", "number", "file"};
 const char* const kWords[] = {"a", "b", "row", "x", "on", "selected", "c-1", "app"};
-const char* const kProperties[] = {"display",
-                                   "position",
-                                   "top",
-                                   "right",
-                                   "bottom",
-                                   "left",
-                                   "inset",
-                                   "z-index",
-                                   "margin",
-                                   "margin-left",
-                                   "padding",
-                                   "padding-top",
-                                   "border",
-                                   "border-left",
-                                   "border-width",
-                                   "border-color",
-                                   "border-style",
-                                   "border-radius",
-                                   "width",
-                                   "height",
-                                   "min-width",
-                                   "max-width",
-                                   "min-height",
-                                   "max-height",
-                                   "box-sizing",
-                                   "overflow",
-                                   "overflow-y",
-                                   "flex-direction",
-                                   "flex-wrap",
-                                   "flex-flow",
-                                   "justify-content",
-                                   "align-items",
-                                   "align-self",
-                                   "gap",
-                                   "row-gap",
-                                   "column-gap",
-                                   "flex",
-                                   "flex-grow",
-                                   "flex-shrink",
-                                   "flex-basis",
-                                   "color",
-                                   "background",
-                                   "background-color",
-                                   "background-image",
-                                   "opacity",
-                                   "box-shadow",
-                                   "visibility",
-                                   "font-family",
-                                   "font-size",
-                                   "font-weight",
-                                   "font-style",
-                                   "font",
-                                   "line-height",
-                                   "text-align",
-                                   "white-space",
-                                   "text-overflow",
-                                   "text-decoration",
-                                   "text-transform",
-                                   "cursor",
-                                   "grid-gap"};
-const char* const kKeywords[] = {
-    "none",       "block",     "inline",        "inline-block", "flex",       "inline-flex",  "list-item",
-    "table-cell", "static",    "relative",      "absolute",     "fixed",      "sticky",       "auto",
-    "hidden",     "scroll",    "row",           "column",       "wrap",       "wrap-reverse", "center",
-    "stretch",    "baseline",  "space-between", "space-evenly", "flex-start", "nowrap",       "pre",
-    "ellipsis",   "underline", "uppercase",     "bold",         "italic",     "inherit",      "initial",
-    "border-box", "solid",     "dashed",        "transparent",  "serif",      "monospace",    "larger",
-    "!important", "to",        "inset"};
+const char kProperties[] =
+    "display position top right bottom left inset z-index margin margin-left padding padding-top "
+    "border border-left border-width border-color border-style border-radius width height min-width "
+    "max-width min-height max-height box-sizing overflow overflow-y flex-direction flex-wrap "
+    "flex-flow justify-content align-items align-self gap row-gap column-gap flex flex-grow "
+    "flex-shrink flex-basis color background background-color background-image opacity box-shadow "
+    "visibility font-family font-size font-weight font-style font line-height text-align white-space "
+    "text-overflow text-decoration text-transform cursor grid-gap";
+const char kKeywords[] =
+    "none block inline inline-block flex inline-flex list-item table-cell static relative absolute "
+    "fixed sticky auto hidden scroll row column wrap wrap-reverse center stretch baseline "
+    "space-between space-evenly flex-start nowrap pre ellipsis underline uppercase bold italic "
+    "inherit initial border-box solid dashed transparent serif monospace larger !important to inset";
 const char* const kNumbers[] = {"0",   "1",      "-1",         "50",          "100",  "3.5",   "-0",
                                 ".5",  "5.",     "+7",         "1e9",         "-1e9", "1e309", "99999999999999999999",
                                 "NaN", "0.0001", "2147483648", "-2147483649", "1e-9", "e5"};
@@ -99,6 +46,16 @@ const char* const kPseudo[] = {":hover",      ":active",  ":focus",  ":disabled"
 const char* const kCombinators[] = {" ", ">", " > ", "+", "~", ",", " , "};
 const char* const kJunk[] = {"{", "}", ";",  ":",    "(((",  ")", "/*", "*/",   "'",        "\"",       "\\",
                              "<", "&", "\0", "\xff", "\xc3", "@", "!",  "url(", "</style>", "</script>"};
+
+// A word of a list of words separated by spaces.
+std::string Word(Random& r, std::string_view list) {
+  std::vector<std::string_view> words;
+  for (std::size_t at = 0, end; at < list.size(); at = end + 1) {
+    end = std::min(list.find(' ', at), list.size());
+    words.push_back(list.substr(at, end - at));
+  }
+  return std::string(words[static_cast<std::size_t>(r.Below(static_cast<int>(words.size())))]);
+}
 
 std::string Number(Random& r) { return r.Pick(kNumbers); }
 
@@ -129,7 +86,7 @@ std::string CssValue(Random& r) {
         value += Length(r);
         break;
       case 2:
-        value += r.Pick(kKeywords);
+        value += Word(r, kKeywords);
         break;
       case 3:
         value += r.Pick(kColors);
@@ -157,7 +114,7 @@ std::string CssValue(Random& r) {
 std::string Declarations(Random& r, int count) {
   std::string text;
   for (; count > 0; --count) {
-    text += r.Chance(95) ? r.Pick(kProperties) : r.Pick(kJunk);
+    text += r.Chance(95) ? Word(r, kProperties) : r.Pick(kJunk);
     text += r.Chance(95) ? ": " : " ";
     text += CssValue(r);
     if (r.Chance(10)) text += " !important";
@@ -365,13 +322,13 @@ std::string Statement(Random& r, int depth) {
       return "E().addEventListener(" + event +
              ", function (e) { e.target.remove(); E().innerHTML = ''; e.stopPropagation(); });";
     case 7:
-      return "E().style.setProperty(" + Quoted(r.Pick(kProperties)) + ", " + Quoted(CssValue(r)) + ");";
+      return "E().style.setProperty(" + Quoted(Word(r, kProperties)) + ", " + Quoted(CssValue(r)) + ");";
     case 8:
       return "E().style.cssText = " + Quoted(Declarations(r, 1 + r.Below(5))) + ";";
     case 9: {
+      const std::string property = Word(r, kProperties);
       std::string camel;
-      for (const char* p = r.Pick(kProperties); *p; ++p)
-        camel += p[0] == '-' && p[1] ? static_cast<char>(*++p - 32) : *p;
+      for (const char* p = property.c_str(); *p; ++p) camel += p[0] == '-' && p[1] ? static_cast<char>(*++p - 32) : *p;
       return "E().style." + camel + " = " + (r.Chance(80) ? Quoted(CssValue(r)) : Argument(r)) + ";";
     }
     case 10: {
