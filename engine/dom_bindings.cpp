@@ -449,7 +449,7 @@ std::string StringArg(duk_context* ctx, duk_idx_t index) {
 WebView& View(duk_context* ctx) { return ScriptContext::From(ctx)->view(); }
 HtmlDocument& Doc(duk_context* ctx) { return View(ctx).document(); }
 
-void PushString(duk_context* ctx, const std::string& text) { duk_push_lstring(ctx, text.data(), text.size()); }
+void PushString(duk_context* ctx, const std::string& text) { ScriptContext::PushText(ctx, text); }
 
 void PushIndices(duk_context* ctx, const std::vector<int>& indices) {
   const duk_idx_t array = duk_push_array(ctx);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "base/utf8.h"
 
@@ -194,6 +195,7 @@ LayoutResult LayoutEngine::Run(float width, float height) {
   intrinsic_.assign(count, Intrinsic{});
   intrinsicDone_.assign(count, 0);
   budget_ = static_cast<long long>(count) * 6 + 2000;
+  textBudget_ = kTextBudget;
   viewWidth_ = width;
   viewHeight_ = height;
   absolutes_.assign(1, {});
@@ -304,12 +306,19 @@ LayoutEngine::Intrinsic LayoutEngine::IntrinsicWidths(int element) {
   return result;
 }
 
+std::wstring LayoutEngine::TextOf(int node) {
+  const std::string_view text = doc_.node(node).text;
+  const std::size_t take = std::min(textBudget_, text.size());
+  textBudget_ -= take;
+  return Utf8ToWide(text.substr(0, take));
+}
+
 void LayoutEngine::InlineIntrinsic(int node, float& line, Intrinsic& out) {
   if (doc_.IsText(node)) {
     const int parent = doc_.node(node).parent;
     const ComputedStyle& s = Style(parent);
     FontCache::Font& font = fonts_.Get(s);
-    const std::wstring text = Utf8ToWide(doc_.node(node).text);
+    const std::wstring text = TextOf(node);
     std::wstring word;
     const float space = static_cast<float>(fonts_.Measure(font, L" "));
     bool pending_space = false;
@@ -655,7 +664,7 @@ float LayoutEngine::LayoutInline(int container, const std::vector<int>& nodes, f
       const int owner = doc_.node(node).parent;
       const ComputedStyle& s = Style(owner);
       FontCache::Font& font = fonts_.Get(s);
-      std::wstring text = Utf8ToWide(doc_.node(node).text);
+      std::wstring text = TextOf(node);
       if (s.uppercase) {
         for (wchar_t& c : text) c = static_cast<wchar_t>(::towupper(c));
       }

@@ -15,7 +15,9 @@
 // HtmlDocument::kMaxNesting deep, and the passes that lay an item out a
 // second time (flex measuring, stretching) stop once a work budget
 // proportional to the node count is spent; the page is then laid out in one
-// pass per box, less exactly but in linear time.
+// pass per box, less exactly but in linear time. The passes read at most
+// kTextBudget bytes of text together; text past that is not laid out (a page
+// that puts megabytes into its nodes shows their start).
 //
 //   LayoutEngine layout(doc, styles, fonts, scrolls);
 //   LayoutResult result = layout.Run(width, height);
@@ -113,6 +115,10 @@ class LayoutEngine {
   // The border box width of a shrink-to-fit element given the room.
   float ShrinkToFit(int element, float available);
   bool Spend() { return --budget_ > 0; }
+  // The text of a text node, as far as the layout's text budget reaches:
+  // every pass that measures or places text reads it again, so one node of
+  // megabytes would hold the GUI thread for seconds on every layout.
+  std::wstring TextOf(int node);
   // The picture an img element shows, or null.
   const DecodedImage* ImageOf(int element) const;
   // The content width of an img whose CSS width is auto: its own, or scaled
@@ -131,6 +137,8 @@ class LayoutEngine {
   std::vector<Absolute> fixed_;
   float viewWidth_ = 0, viewHeight_ = 0;
   long long budget_ = 0;
+  static constexpr std::size_t kTextBudget = std::size_t{1} << 20;  // UTF-8 bytes read per Run
+  std::size_t textBudget_ = 0;
 };
 
 }  // namespace halyx::engine

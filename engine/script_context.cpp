@@ -1,6 +1,9 @@
 #include "engine/script_context.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -241,9 +244,67 @@ void ScriptContext::Fatal(void*, const char* message) {
   std::abort();
 }
 
+namespace {
+// Room in front of each interpreter block for its size, keeping the block
+// aligned as malloc's are.
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
+duk_size_t SizeOf(void* block) {
+  duk_size_t size = 0;
+  std::memcpy(&size, static_cast<unsigned char*>(block) - kBlockHeader, sizeof(size));
+  return size;
+}
+}  // namespace
+
+void ScriptContext::PushText(duk_context* ctx, std::string_view text) {
+  ScriptContext* self = From(ctx);
+  self->unrefused_ = true;
+  duk_push_lstring(ctx, text.data(), text.size());
+  self->unrefused_ = false;
+}
+
+bool ScriptContext::Refuses(duk_size_t more) {
+  return deadline_ != 0 && !unrefused_ && more >= kBigBlock &&
+         (more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes) || TimedOut());
+}
+
+void* ScriptContext::Allocate(void* udata, duk_size_t size) {
+  auto* self = static_cast<ScriptContext*>(udata);
+  if (self->Refuses(size) || size > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* block = static_cast<unsigned char*>(std::malloc(size + kBlockHeader));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, &size, sizeof(size));
+  self->heapBytes_ += size;
+  return block + kBlockHeader;
+}
+
+void* ScriptContext::Reallocate(void* udata, void* block, duk_size_t size) {
+  if (block == nullptr) return Allocate(udata, size);
+  auto* self = static_cast<ScriptContext*>(udata);
+  const duk_size_t old = SizeOf(block);
+  if (size == 0) {
+    Free(udata, block);
+    return nullptr;
+  }
+  if ((size > old && self->Refuses(size - old)) || size > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* moved =
+      static_cast<unsigned char*>(std::realloc(static_cast<unsigned char*>(block) - kBlockHeader, size + kBlockHeader));
+  if (moved == nullptr) return nullptr;
+  std::memcpy(moved, &size, sizeof(size));
+  self->heapBytes_ = self->heapBytes_ - old + size;
+  return moved + kBlockHeader;
+}
+
+void ScriptContext::Free(void* udata, void* block) {
+  if (block == nullptr) return;
+  static_cast<ScriptContext*>(udata)->heapBytes_ -= SizeOf(block);
+  std::free(static_cast<unsigned char*>(block) - kBlockHeader);
+}
+
 ScriptContext::ScriptContext(WebView& view, jsExecState es, unsigned time_limit_ms)
     : view_(view), es_(es), serial_(g_next_serial++), timeLimitMs_(time_limit_ms), storage_(view.storage()) {
-  ctx_ = duk_create_heap(nullptr, nullptr, nullptr, this, &ScriptContext::Fatal);
+  ctx_ = duk_create_heap(&ScriptContext::Allocate, &ScriptContext::Reallocate, &ScriptContext::Free, this,
+                         &ScriptContext::Fatal);
   if (ctx_ == nullptr) return;
   duk_push_global_stash(ctx_);
   duk_push_object(ctx_);
@@ -352,7 +413,7 @@ void ScriptContext::InstallEnvironment() {
            answered = self->view_.Prompt(text, default_text, result);
          }
          if (answered) {
-           duk_push_lstring(ctx, result.data(), result.size());
+           PushText(ctx, result);
          } else {
            duk_push_null(ctx);
          }
@@ -362,7 +423,7 @@ void ScriptContext::InstallEnvironment() {
       {"getTitle",
        [](duk_context* ctx) -> duk_ret_t {
          const std::string& title = From(ctx)->view_.document().title();
-         duk_push_lstring(ctx, title.data(), title.size());
+         PushText(ctx, title);
          return 1;
        },
        0},
@@ -384,7 +445,7 @@ void ScriptContext::InstallEnvironment() {
          if (!From(ctx)->storage_->Get(StringArg(ctx, 0), value)) {
            duk_push_null(ctx);
          } else {
-           duk_push_lstring(ctx, value.data(), value.size());
+           PushText(ctx, value);
          }
          return 1;
        },
@@ -410,14 +471,14 @@ void ScriptContext::InstallEnvironment() {
       {"getUrl",
        [](duk_context* ctx) -> duk_ret_t {
          const std::string& url = From(ctx)->view_.url();
-         duk_push_lstring(ctx, url.data(), url.size());
+         PushText(ctx, url);
          return 1;
        },
        0},
       {"language",
        [](duk_context* ctx) -> duk_ret_t {
          const std::string name = WebView::UserLanguage();
-         duk_push_lstring(ctx, name.data(), name.size());
+         PushText(ctx, name);
          return 1;
        },
        0},
@@ -486,8 +547,9 @@ void ScriptContext::RunScript(const std::string& source, const std::string& file
   if (ctx_ == nullptr) return;
   Depth depth(*this);
   if (depth.refused()) return;
-  duk_push_lstring(ctx_, source.data(), source.size());
-  duk_push_lstring(ctx_, filename.data(), filename.size());
+  // Outside a protected call: a push that may not be refused.
+  PushText(ctx_, source);
+  PushText(ctx_, filename);
   if (duk_pcompile(ctx_, 0) != 0 || duk_pcall(ctx_, 0) != 0) ReportError(-1);
   duk_pop(ctx_);
 }
@@ -496,7 +558,7 @@ jsValue ScriptContext::Eval(const std::string& source) {
   if (ctx_ == nullptr) return 0;
   Depth depth(*this);
   if (depth.refused()) return 0;
-  duk_push_lstring(ctx_, source.data(), source.size());
+  PushText(ctx_, source);
   duk_push_string(ctx_, "eval");
   jsValue result = 0;
   if (duk_pcompile(ctx_, DUK_COMPILE_EVAL) != 0 || duk_pcall(ctx_, 0) != 0) {
@@ -577,7 +639,7 @@ void ScriptContext::Push(jsValue value) {
       return;
     case kString:
       if (slot == slots_.end()) break;
-      duk_push_lstring(ctx_, slot->second.text.data(), slot->second.text.size());
+      PushText(ctx_, slot->second.text);
       return;
     case kNumber:
       if (slot == slots_.end()) break;
@@ -729,7 +791,7 @@ bool ScriptContext::Set(jsValue object, const std::string& name, jsValue value) 
   auto write = [&](duk_context* ctx) -> duk_ret_t {
     if (target != nullptr) {
       duk_push_heapptr(ctx, target);
-      duk_push_lstring(ctx, name.data(), name.size());
+      PushText(ctx, name);
       Push(value);
       duk_def_prop(ctx, -3,
                    DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_ENUMERABLE |
@@ -872,7 +934,7 @@ int ScriptContext::Dispatch(int target, const char* type, const EventInit& init)
     if (init.char_code != 0) {
       const wchar_t text[2] = {static_cast<wchar_t>(init.char_code), 0};
       const std::string key = WideToUtf8(text);
-      duk_push_lstring(ctx_, key.data(), key.size());
+      PushText(ctx_, key);
       duk_put_prop_string(ctx_, object, "key");
     }
   }

@@ -32,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -125,6 +126,9 @@ class ScriptContext {
 
   // The context of an interpreter heap made by this class.
   static ScriptContext* From(duk_context* ctx);
+  // Pushes text that native code hands to script. Never refused by the heap
+  // limit below: a refusal would unwind through the native's C++ frames.
+  static void PushText(duk_context* ctx, std::string_view text);
   WebView& view() { return view_; }
 
  private:
@@ -149,6 +153,12 @@ class ScriptContext {
   static duk_ret_t CallNative(duk_context* ctx);
   static duk_ret_t FinalizeNative(duk_context* ctx);
   static void Fatal(void* udata, const char* message);
+  // The interpreter's heap functions: every block carries its size in front,
+  // so that the page's script can be refused a big block past kMaxHeapBytes.
+  static void* Allocate(void* udata, duk_size_t size);
+  static void* Reallocate(void* udata, void* block, duk_size_t size);
+  static void Free(void* udata, void* block);
+  bool Refuses(duk_size_t more);
   void InstallEnvironment();
 
   // Handle of the value at `index` (pooled), and the reverse.
@@ -180,7 +190,20 @@ class ScriptContext {
   unsigned timeLimitMs_;
   ULONGLONG deadline_ = 0;  // 0 while native code runs or no script does
   bool timedOut_ = false;
-  int hostCalls_ = 0;  // native callbacks from script now on the stack
+  // A builtin such as Array.prototype.join runs to its end between the
+  // interpreter's deadline checks, so one call could copy gigabytes for
+  // seconds (and on i686 exhaust the address space): while page script
+  // runs, a block of at least kBigBlock bytes is refused once the entry is
+  // past its deadline or when it would take the heap past kMaxHeapBytes,
+  // which the interpreter throws as "Error: alloc failed". Small blocks, the
+  // engine's own pushes outside script and PushText are never refused: a
+  // failure outside a protected call would be fatal, and one inside a
+  // native call would unwind through its C++ frames.
+  static constexpr duk_size_t kMaxHeapBytes = duk_size_t{256} << 20;
+  static constexpr duk_size_t kBigBlock = duk_size_t{64} << 10;
+  duk_size_t heapBytes_ = 0;
+  bool unrefused_ = false;  // while PushText pushes
+  int hostCalls_ = 0;       // native callbacks from script now on the stack
   std::vector<std::uint64_t> deferredFinalize_;
   bool drainPosted_ = false;
   bool destroying_ = false;

@@ -105,6 +105,17 @@ TEST(HostilePageTime, AnEndlessLoopIsStoppedAndTheNextScriptRuns) {
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
 }
 
+TEST(HostilePageTime, ABuiltinBuildingAHugeStringIsStoppedAtItsNextBlock) {
+  EnginePage page;
+  ::wkeSetDebugConfig(page.view(), "scriptTimeLimit", "200");
+  // Joined 4,096 items at a time, each round into a new string: 64 MB in
+  // all, under the heap's limit but past the time limit.
+  ASSERT_TRUE(page.Load("<script>var joined = new Array(1 << 16).join(new Array(1001).join('x'));</script>"));
+  EXPECT_EQ(page.Eval("typeof joined"), "undefined");
+  EXPECT_NE(Console(page).find("[error] Script stopped: it ran longer than 200 ms"), std::string::npos)
+      << Console(page);
+}
+
 TEST(HostilePageTime, AnEndlessIntervalIsStoppedOnceAndCancelled) {
   EnginePage page;
   ::wkeSetDebugConfig(page.view(), "scriptTimeLimit", "200");
@@ -221,6 +232,33 @@ TEST(HostilePageStyles, LinkedSheetsFollowTheScriptRulesAndHugeSheetsStayBounded
   for (int i = 0; i < 250; ++i) deep += "<div>";
   ASSERT_TRUE(page.Load("<style>" + sheet + "</style>" + deep + "<span id=s>x</span>"));
   EXPECT_TRUE(page.ElementRect("#s", rect));
+}
+
+// Size: megabytes of text in a node stay whole for script, but layout reads
+// only its budget of text, so one script line cannot hold every later
+// layout; a builtin asked for a gigabyte fails instead of copying it.
+TEST(HostilePageSize, HugeTextIsKeptWholeButLaidOutOnlyWithinTheBudget) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<div id=big></div><script>var big = document.getElementById('big');"
+                "big.textContent = new Array(1 << 19).join('word ');</script>"));
+  wkeRect shorter{}, longer{};
+  ASSERT_TRUE(page.ElementRect("#big", shorter));
+  EXPECT_GT(shorter.h, 1000);
+  page.Eval("big.textContent = new Array(1 << 20).join('word ');");
+  EXPECT_EQ(page.Eval("String(big.textContent.length)"), "5242875");
+  ASSERT_TRUE(page.ElementRect("#big", longer));
+  EXPECT_EQ(longer.h, shorter.h);
+}
+
+TEST(HostilePageSize, AGigabyteStringFailsAsAnErrorAndThePageGoesOn) {
+  EnginePage page;
+  ASSERT_TRUE(
+      page.Load("<script>var result, kept = new Array(1 << 20).join('k');"
+                "try { result = new Array(1 << 14).join(new Array(1 << 16).join('x')).length; }"
+                "catch (e) { result = String(e); }</script>"));
+  EXPECT_EQ(page.Eval("result + ' ' + kept.length"), "Error: alloc failed 1048575");
+  EXPECT_EQ(page.Eval("String(new Array(1 << 20).join('y').length)"), "1048575");
 }
 
 // A view handle kept past its view addresses nothing, even when a new view
