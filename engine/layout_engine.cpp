@@ -196,6 +196,7 @@ LayoutResult LayoutEngine::Run(float width, float height) {
   intrinsicDone_.assign(count, 0);
   budget_ = static_cast<long long>(count) * 6 + 2000;
   textBudget_ = kTextBudget;
+  textTaken_.assign(count, kTextNotRead);
   viewWidth_ = width;
   viewHeight_ = height;
   absolutes_.assign(1, {});
@@ -308,8 +309,16 @@ LayoutEngine::Intrinsic LayoutEngine::IntrinsicWidths(int element) {
 
 std::wstring LayoutEngine::TextOf(int node) {
   const std::string_view text = doc_.node(node).text;
-  const std::size_t take = std::min(textBudget_, text.size());
-  textBudget_ -= take;
+  // A node's share is fixed at its first reading, so that measuring and
+  // placing see the same text and a node read twice is not cut the second
+  // time.
+  std::size_t& take = textTaken_[static_cast<std::size_t>(node)];
+  if (take == kTextNotRead) {
+    take = std::min(textBudget_, text.size());
+    // A cut inside a character would show as a replacement mark.
+    while (take > 0 && take < text.size() && (static_cast<unsigned char>(text[take]) & 0xC0) == 0x80) --take;
+    textBudget_ -= take;
+  }
   return Utf8ToWide(text.substr(0, take));
 }
 

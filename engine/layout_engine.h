@@ -115,7 +115,8 @@ class LayoutEngine {
   // The border box width of a shrink-to-fit element given the room.
   float ShrinkToFit(int element, float available);
   bool Spend() { return --budget_ > 0; }
-  // The text of a text node, as far as the layout's text budget reaches:
+  // The text of a text node, as far as the layout's text budget reached at
+  // its first reading:
   // every pass that measures or places text reads it again, so one node of
   // megabytes would hold the GUI thread for seconds on every layout.
   std::wstring TextOf(int node);
@@ -139,6 +140,8 @@ class LayoutEngine {
   long long budget_ = 0;
   static constexpr std::size_t kTextBudget = std::size_t{1} << 20;  // UTF-8 bytes read per Run
   std::size_t textBudget_ = 0;
+  static constexpr std::size_t kTextNotRead = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> textTaken_;  // per node: bytes of its text laid out
 };
 
 }  // namespace halyx::engine

@@ -90,7 +90,7 @@ TEST(HostilePageInterpreter, TheDuktapeObjectIsNotVisible) {
 }
 
 // A script that runs too long is stopped, catch blocks or not, reported, and
-// the page and the loop go on.
+// the page and the loop go on; a regular expression's matcher included.
 TEST(HostilePageTime, AnEndlessLoopIsStoppedAndTheNextScriptRuns) {
   EnginePage page;
   ::wkeSetDebugConfig(page.view(), "scriptTimeLimit", "300");
@@ -102,6 +102,10 @@ TEST(HostilePageTime, AnEndlessLoopIsStoppedAndTheNextScriptRuns) {
   EXPECT_EQ(page.Eval("for (;;) {}"), "undefined");
   const std::string console = Console(page);
   EXPECT_NE(console.find("[error] Script stopped: it ran longer than 300 ms"), std::string::npos) << console;
+  EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
+  // A pattern that backtracks for half a minute on 28 characters: the
+  // matcher, too, ends with the time limit.
+  EXPECT_EQ(page.Eval("String(/(a+)+$/.test(new Array(28).join('a') + '!'))"), "undefined");
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
 }
 
@@ -249,6 +253,16 @@ TEST(HostilePageSize, HugeTextIsKeptWholeButLaidOutOnlyWithinTheBudget) {
   EXPECT_EQ(page.Eval("String(big.textContent.length)"), "5242875");
   ASSERT_TRUE(page.ElementRect("#big", longer));
   EXPECT_EQ(longer.h, shorter.h);
+
+  // Within the budget, a box that is measured before it is laid out shows
+  // all of its text: twice the text, twice the height.
+  page.Eval(
+      "big.style.display = 'inline-block'; big.style.maxWidth = '300px';"
+      "big.textContent = new Array(70000).join('word ');");
+  ASSERT_TRUE(page.ElementRect("#big", shorter));
+  page.Eval("big.textContent = new Array(140000).join('word ');");
+  ASSERT_TRUE(page.ElementRect("#big", longer));
+  EXPECT_NEAR(longer.h, 2 * shorter.h, shorter.h / 50.0);
 }
 
 TEST(HostilePageSize, AGigabyteStringFailsAsAnErrorAndThePageGoesOn) {
