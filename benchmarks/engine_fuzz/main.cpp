@@ -60,16 +60,23 @@ std::string ReadBytes(const std::wstring& path) {
   return bytes;
 }
 
-// The files of a folder, "page.html" among them.
-PageFiles ReadFolder(const std::wstring& folder) {
-  PageFiles files;
+// Calls `each` with the name of every file (not folder) in `folder`.
+template <typename Each>
+void ForEachFile(const std::wstring& folder, Each each) {
   WIN32_FIND_DATAW found;
   HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found)) {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-      files.emplace_back(WideToUtf8(found.cFileName), ReadBytes(folder + L"\\" + found.cFileName));
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) each(std::wstring(found.cFileName));
   }
   if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+}
+
+// The files of a folder, "page.html" among them.
+PageFiles ReadFolder(const std::wstring& folder) {
+  PageFiles files;
+  ForEachFile(folder, [&](const std::wstring& name) {
+    files.emplace_back(WideToUtf8(name), ReadBytes(folder + L"\\" + name));
+  });
   return files;
 }
 
@@ -214,11 +221,7 @@ int RunPages(const HostilePageMaker& maker, std::uint64_t seed, int first, int c
   }
   std::printf("batch done\n");
   std::fflush(stdout);
-  WIN32_FIND_DATAW found;
-  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-  for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found))
-    ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+  ForEachFile(folder, [&](const std::wstring& name) { ::DeleteFileW((folder + L"\\" + name).c_str()); });
   ::RemoveDirectoryW(folder.c_str());
   return 0;
 }
