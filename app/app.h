@@ -34,6 +34,7 @@
 
 #include "app/tray_icon.h"
 #include "base/unique_handle.h"
+#include "base/version.h"
 #include "ui/main_window_controller.h"
 
 namespace halyx {
@@ -46,7 +47,7 @@ class App {
   static constexpr std::size_t kLogRotatedFiles = 3;
   static constexpr const char* kLoggerName = "QUOR";
 
-  static constexpr const char* kVersion = "6.0.8";
+  static constexpr const char* kVersion = QUOR_VERSION;
   static constexpr const wchar_t* kAppUserModelId = L"com.quorvpn.app";
   static constexpr const wchar_t* kLockFileName = L"quorvpn.lock";
   static constexpr const char* kCrashHandlerPath = "bin\\crashpad_handler.exe";

@@ -27,7 +27,7 @@ quor_pick_test_arch() {
     echo "arch: testing i686 (what ships): this host runs 32-bit programs" >&2
   else
     QUOR_ARCH=x86_64
-    echo "arch: testing x86_64: this host cannot run 32-bit programs (no 32-bit emulation in its kernel); the shipped i686 targets are still built" >&2
+    echo "arch: testing x86_64: this host cannot run 32-bit programs (no 32-bit emulation in its kernel); the whole i686 tree is still built, tests included" >&2
   fi
 }
 

@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 
+#include "base/version.h"
 #include "diag/md5_hasher.h"
 #include "diag/wmi_helper.h"
 #include "net/io_loop.h"
@@ -39,7 +40,7 @@ namespace halyx {
 class HalyxDispatch : public BridgeObject {
  public:
   // The program's version; also the fixed key text of key mode 3.
-  static constexpr const char* kVersion = "6.0.8";
+  static constexpr const char* kVersion = QUOR_VERSION;
 
   // The protected-data arguments of SetAdInfo, SetAdGlobal and SetAdLocal.
   struct ProtectedArgs {

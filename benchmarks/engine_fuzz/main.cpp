@@ -191,6 +191,13 @@ void RunPage(const HostilePage& page, const std::wstring& folder) {
   Pump(10);
 }
 
+LONG WINAPI ExitOnCrash(EXCEPTION_POINTERS* e) {
+  std::printf("exception %08lx\n", e->ExceptionRecord->ExceptionCode);
+  std::fflush(stdout);
+  ::TerminateProcess(::GetCurrentProcess(), e->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 // The child's part: pages first..first+count-1, each named before it starts.
 // With `replay`, the files of that folder stand in for the page's own (the
 // input played on them is still the page's), to minimise a failing page.
@@ -198,12 +205,7 @@ int RunPages(const HostilePageMaker& maker, std::uint64_t seed, int first, int c
   // A crash ends the process at once with its exception code for the parent
   // to see, rather than in a debugger or an error box.
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* e) -> LONG {
-    std::printf("exception %08lx\n", e->ExceptionRecord->ExceptionCode);
-    std::fflush(stdout);
-    ::TerminateProcess(::GetCurrentProcess(), e->ExceptionRecord->ExceptionCode);
-    return EXCEPTION_EXECUTE_HANDLER;
-  });
+  ::SetUnhandledExceptionFilter(&ExitOnCrash);
   if (!wkeInitialize()) {
     std::printf("cannot bind wke.dll\n");
     return 1;

@@ -2,7 +2,7 @@
 // thread unhandled, write a minidump of the process into a folder, then let
 // the process end with the exception's code. Nothing is sent anywhere.
 //
-//   if (!CrashHandler::Install(L"C:\\...\\minidumps", "quorvpn-win32@6.0.8")) { ... }
+//   if (!CrashHandler::Install(L"C:\\...\\minidumps", "quorvpn-win32@" QUOR_VERSION)) { ... }
 //   ...
 //   CrashHandler::Uninstall();   // the previous filter is back
 //

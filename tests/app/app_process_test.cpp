@@ -109,23 +109,25 @@ TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
   EXPECT_NE(log.find("IoLoop: stop", start), std::string::npos) << log;
 }
 
+struct TraySearch {
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK FindTrayWindow(HWND hwnd, LPARAM param) {
+  auto* s = reinterpret_cast<TraySearch*>(param);
+  wchar_t name[32] = {};
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != s->pid || !::GetClassNameW(hwnd, name, 32) || std::wstring(name) != L"TrayIconWindow") return TRUE;
+  s->found = hwnd;
+  return FALSE;
+}
+
 // The client's hidden tray window; none when the process has none.
 HWND TrayWindowOf(const ProcessHandle& process) {
-  struct Search {
-    DWORD pid;
-    HWND found;
-  } search{::GetProcessId(process.get()), nullptr};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        wchar_t name[32] = {};
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(hwnd, &pid);
-        if (pid != s->pid || !::GetClassNameW(hwnd, name, 32) || std::wstring(name) != L"TrayIconWindow") return TRUE;
-        s->found = hwnd;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TraySearch search{::GetProcessId(process.get()), nullptr};
+  ::EnumWindows(&FindTrayWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

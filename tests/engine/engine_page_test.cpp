@@ -197,30 +197,31 @@ TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {
   EXPECT_EQ(page.Eval("String(jsonless = JSON.parse('{\"a\":[1,2]}').a[1])"), "2");
 }
 
+struct DialogSearch {
+  HWND except;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
+  auto* s = reinterpret_cast<DialogSearch*>(param);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  wchar_t name[16] = {};
+  ::GetClassNameW(window, name, 16);
+  if (window == s->except || process != ::GetCurrentProcessId() || std::wstring(name) != L"#32770" ||
+      !::IsWindowVisible(window)) {
+    return TRUE;
+  }
+  s->found = window;
+  return FALSE;
+}
+
 // A visible dialog of this process other than `except`, waited for up to
 // 20 s; null when none came.
 HWND WaitForDialog(HWND except = nullptr) {
-  struct Search {
-    HWND except;
-    HWND found;
-  };
   for (int i = 0; i < 400; ++i) {
-    Search search{except, nullptr};
-    ::EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(param);
-          DWORD process = 0;
-          ::GetWindowThreadProcessId(window, &process);
-          wchar_t name[16] = {};
-          ::GetClassNameW(window, name, 16);
-          if (window == s->except || process != ::GetCurrentProcessId() || std::wstring(name) != L"#32770" ||
-              !::IsWindowVisible(window)) {
-            return TRUE;
-          }
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{except, nullptr};
+    ::EnumWindows(&FindDialog, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) return search.found;
     ::Sleep(50);
   }

@@ -4,6 +4,17 @@
 #include "support/message_pump.h"
 
 namespace halyx::testing {
+namespace {
+
+BOOL CALLBACK FindDevTools(HWND window, LPARAM found) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  if (std::wstring(name) != WKE_DEVTOOLS_WINDOW_CLASS) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+}  // namespace
 
 EnginePage::EnginePage() {
   if (!::wkeInitialize()) return;
@@ -25,16 +36,7 @@ void EnginePage::DestroyView() {
 
 HWND EnginePage::DevToolsWindow() const {
   HWND tools = nullptr;
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND window, LPARAM found) -> BOOL {
-        wchar_t name[64] = {};
-        ::GetClassNameW(window, name, 64);
-        if (std::wstring(name) != WKE_DEVTOOLS_WINDOW_CLASS) return TRUE;
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&tools));
+  ::EnumThreadWindows(::GetCurrentThreadId(), &FindDevTools, reinterpret_cast<LPARAM>(&tools));
   return tools;
 }
 

@@ -6,9 +6,12 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/module_path.h"
+#include "base/utf8.h"
 #include "base/window_messages.h"
 #include "payload_sealer.h"
 #include "support/engine_page.h"
@@ -119,7 +122,50 @@ TEST_F(HalyxDispatchTest, BadArgumentsAreReportedAndGoNoFurther) {
   };
   for (const Case& c : cases) EXPECT_EQ(Run(c.call), c.expected) << c.call;
   EXPECT_TRUE(sink_.newWindowUrl.empty());
-  EXPECT_EQ(page_.Eval("String(HalyxDispatch.GetVersion())"), "6.0.8");
+}
+
+// One string value of a version block's English (US, Unicode) table.
+std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* name) {
+  void* value = nullptr;
+  UINT length = 0;
+  const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+  if (!::VerQueryValueW(block.data(), query.c_str(), &value, &length) || length == 0) return {};
+  return static_cast<const wchar_t*>(value);
+}
+
+// What the page is told, what Windows shows in the file's properties and
+// what the manifest declares are one version, read from the built client.
+TEST_F(HalyxDispatchTest, GetVersionIsTheExecutablesVersion) {
+  const std::wstring exe = BesideExecutable(L"QuorVPN.exe");
+  const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), nullptr);
+  ASSERT_NE(size, 0u) << "no version block in QuorVPN.exe";
+  std::vector<BYTE> block(size);
+  ASSERT_TRUE(::GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
+
+  const std::string version = page_.Eval("String(HalyxDispatch.GetVersion())");
+  EXPECT_EQ(WideToUtf8(VersionString(block, L"ProductVersion")), version);
+  EXPECT_EQ(WideToUtf8(VersionString(block, L"FileVersion")), version + ".0");
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  const std::string numbers =
+      std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+      std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+  EXPECT_EQ(numbers, version + ".0");
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+
+  // Loaded as data only: nothing of the client runs.
+  const HMODULE image =
+      ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr);
+  const HRSRC found = ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+  ASSERT_NE(found, nullptr);
+  const char* text = static_cast<const char*>(::LockResource(::LoadResource(image, found)));
+  const std::string manifest(text, ::SizeofResource(image, found));
+  ::FreeLibrary(image);
+  EXPECT_NE(manifest.find("name=\"com.quorvpn.app\" version=\"" + version + ".0\""), std::string::npos) << manifest;
 }
 
 // Tunnel operations reach the manager, and its events reach the page (here
@@ -150,7 +196,7 @@ TEST_F(HalyxDispatchTest, TunnelOperationsAndEventsGoThroughTheManager) {
 TEST_F(HalyxDispatchTest, ProtectedDataIsDecryptedOrRefusedWithNotice3) {
   LogCapture log;
   const std::string mode1 = Sealed(1, "", "plain one");
-  const std::string mode3 = Sealed(3, "6.0.8", "plain three");
+  const std::string mode3 = Sealed(3, HalyxDispatch::kVersion, "plain three");
   EXPECT_EQ(Run("HalyxDispatch.SetAdLocal('i1', '" + mode1 + "')"),
             R"({"data":"plain one","id":"i1","result":0,"type":"SetAdLocal"} | )");
   EXPECT_EQ(Run("HalyxDispatch.SetAdLocal('i3', '" + mode3 + "', 3)"),
