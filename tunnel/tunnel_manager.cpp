@@ -164,6 +164,10 @@ void TunnelManager::OnTimer() {
     ipc_->Disconnect();
     return;
   }
+  SendPoll(now);
+}
+
+void TunnelManager::SendPoll(ULONGLONG now) {
   if (ipc_->SendQueryTunnel()) {
     pollOutstanding_ = true;
     pollSentAt_ = now;
@@ -226,6 +230,9 @@ void TunnelManager::OnConnected() {
   // Replaced, not appended: handles of an earlier connection are closed and
   // must never reach the wait.
   waitHandles_ = {ipc_->ReadEvent(), ipc_->WriteEvent()};
+  // The page shows nothing of the tunnel until the first answer; asking now
+  // rather than at the next tick shows its state a poll interval sooner.
+  SendPoll(::GetTickCount64());
 }
 
 void TunnelManager::OnConnectFailed(DWORD error) {

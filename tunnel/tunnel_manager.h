@@ -125,6 +125,8 @@ class TunnelManager : public IpcClientDelegate {
  private:
   static void CALLBACK TimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
   void OnTimer();
+  // Sends QueryTunnel and notes it as the one outstanding poll.
+  void SendPoll(ULONGLONG now);
   void ServeHandle(HANDLE signalled);
   // Takes every waiting message; true, with WM_QUIT's wParam, when it ends
   // the loop.

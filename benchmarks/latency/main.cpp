@@ -2,6 +2,7 @@
 // real IoLoop against UDP echo stand-ins on loopback.
 //
 //   scripts/bench.sh latency_bench [servers] [probes] [spacing-ms] [echo-processes]
+//   scripts/bench.sh latency_bench --sweep [probes] [spacing-ms] [echo-processes]
 //
 // Accuracy: one server whose echo is delayed by 20 ms, then by 50 ms, 10
 // probes each; prints the reported lag and its error (target: within 1 ms).
@@ -17,6 +18,11 @@
 // PASS or FAIL. Last, the floor: what a bare libuv prober (one socket per
 // server, nothing else done) sees on the same schedule and stand-ins, so
 // the client's own share of the lag shows apart from the platform's.
+// --sweep runs the scale part at 500, 1,000, 2,000, 3,000, 4,000 and 5,000
+// datagrams a second (servers x probes / spacing, so servers = rate x
+// spacing) and ends with one line per rate: the client's and the floor's
+// mean, the difference, lost and partly lost, and the wall time against
+// its bound.
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
@@ -137,7 +143,19 @@ bool Accuracy(int delayMs) {
   return ok;
 }
 
-bool Scale(int servers, int probes, double spacing, int processes) {
+// What one scale run found, for the sweep's table.
+struct ScaleSummary {
+  int rate = 0;
+  double clientMs = 0.0;
+  double floorMs = 0.0;
+  int lost = 0;
+  int partial = 0;
+  double wallMs = 0.0;
+  double boundMs = 0.0;
+  bool complete = false;
+};
+
+bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary& summary) {
   std::vector<std::unique_ptr<EchoServer>> echoes;
   std::vector<Server> list;
   for (int p = 0; p < processes; ++p) {
@@ -239,6 +257,8 @@ bool Scale(int servers, int probes, double spacing, int processes) {
       "  floor, a bare libuv prober on the same schedule: %lld of %lld echoes in time, mean %.2f ms;"
       " the client adds %+.2f ms\n",
       floor.received, floor.sent, floor.meanMs, meanLag - floor.meanMs);
+  summary = {
+      static_cast<int>(servers / spacing + 0.5), meanLag, floor.meanMs, lost, partial, wallMs, boundMs, complete};
   const bool noLoss = complete && lost == 0 && partial == 0;
   const bool lagOk = bare.first >= 0 && meanLag <= bare.first + 2.0;
   const bool inBound = wallMs <= boundMs;
@@ -253,19 +273,63 @@ bool Scale(int servers, int probes, double spacing, int processes) {
 
 }  // namespace
 
+// The client against the floor at each rate. Up to 3,000 datagrams a second
+// the client should lag the bare prober by at most 2 ms; above, where the
+// platform itself is noisy, by at most a tenth of the bare prober's mean.
+bool Sweep(int probes, double spacing, int processes) {
+  std::vector<ScaleSummary> rows;
+  for (const int rate : {500, 1000, 2000, 3000, 4000, 5000}) {
+    const int servers = std::max(1, static_cast<int>(rate * spacing + 0.5));
+    std::printf("\n--- %d datagrams a second ---\n", rate);
+    ScaleSummary row;
+    Scale(servers, probes, spacing, processes, row);
+    rows.push_back(row);
+  }
+  std::printf("\nsweep: %d probes per server at spacing %.0f ms, one run per rate\n", probes, spacing * 1000.0);
+  std::printf("  %6s %10s %10s %9s %5s %8s %9s %9s  %s\n", "rate/s", "client ms", "floor ms", "diff ms", "lost",
+              "partly", "wall ms", "bound ms", "verdict");
+  bool ok = true;
+  for (const ScaleSummary& row : rows) {
+    const double diff = row.clientMs - row.floorMs;
+    const double allowed = row.rate <= 3000 ? 2.0 : 0.1 * row.floorMs;
+    const bool good = row.complete && row.lost == 0 && row.partial == 0 && diff <= allowed && row.wallMs <= row.boundMs;
+    ok = ok && good;
+    std::printf("  %6d %10.2f %10.2f %+9.2f %5d %8d %9.0f %9.0f  [%s diff <= %.1f ms, nothing lost, in bound]\n",
+                row.rate, row.clientMs, row.floorMs, diff, row.lost, row.partial, row.wallMs, row.boundMs,
+                Verdict(good), allowed);
+  }
+  return ok;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  const int servers = argc > 1 ? std::atoi(argv[1]) : 500;
-  const int probes = argc > 2 ? std::atoi(argv[2]) : 10;
-  const double spacing = (argc > 3 ? std::atof(argv[3]) : 100.0) / 1000.0;
-  const int processes = argc > 4 ? std::atoi(argv[4]) : 4;
+  const bool sweep = argc > 1 && std::string(argv[1]) == "--sweep";
+  // The numbers after the optional --sweep; the sweep sets the servers itself.
+  std::vector<const char*> numbers(argv + (sweep ? 2 : 1), argv + argc);
+  if (sweep) numbers.insert(numbers.begin(), "1");
+  const auto number = [&](std::size_t i, double fallback) {
+    return i < numbers.size() ? std::atof(numbers[i]) : fallback;
+  };
+  const int servers = static_cast<int>(number(0, 500));
+  const int probes = static_cast<int>(number(1, 10));
+  const double spacing = number(2, 100.0) / 1000.0;
+  const int processes = static_cast<int>(number(3, 4));
   if (servers <= 0 || probes <= 0 || spacing <= 0.0 || processes <= 0) {
-    std::printf("usage: latency_bench [servers] [probes] [spacing-ms] [echo-processes]\n");
+    std::printf(
+        "usage: latency_bench [servers] [probes] [spacing-ms] [echo-processes]\n"
+        "       latency_bench --sweep [probes] [spacing-ms] [echo-processes]\n");
     return 2;
   }
   // The per-probe lines would drown the figures.
   spdlog::set_level(spdlog::level::err);
   bool ok = Accuracy(20);
   ok = Accuracy(50) && ok;
-  ok = Scale(servers, probes, spacing, processes) && ok;
+  if (sweep) {
+    ok = Sweep(probes, spacing, processes) && ok;
+  } else {
+    ScaleSummary summary;
+    ok = Scale(servers, probes, spacing, processes, summary) && ok;
+  }
   return ok ? 0 : 1;
 }

@@ -363,14 +363,32 @@ TEST(TunnelManagerState, RequestsLostWithTheConnectionRaiseNotConnected) {
   EXPECT_TRUE(log.Has(spdlog::level::warn, "TunnelManager: StopTunnel request lost with the connection"));
 }
 
+// The first poll goes out with the connection, not a tick later, so the
+// page learns the tunnel's state as soon as the service can answer.
+TEST(TunnelManagerPoll, FirstPollGoesOutOnConnect) {
+  LogCapture log;
+  Connected c;
+  ASSERT_TRUE(c.connected);
+  EXPECT_EQ(LinesStartingWith(log, "IpcClient: sending QueryTunnel"), 1u);
+  const std::string poll = Frame(R"({"type":"QueryTunnel"})");
+  // Already in the pipe: no loop turn or tick came between.
+  ASSERT_EQ(c.server.Available(), poll.size());
+  const std::vector<uint8_t> sent = c.server.ReadExactly(poll.size());
+  EXPECT_EQ(std::string(sent.begin(), sent.end()), poll);
+  ASSERT_TRUE(c.server.Write(
+      Frame(R"({"result":0,"status":{"config":"c","outbound":"o","running":true},"type":"QueryTunnel"})")));
+  EXPECT_TRUE(RunUntil(*c.manager, [&] { return c.manager->running(); }));
+}
+
 // A poll goes out only once the one before has been answered, and a service
 // that answers none within the bound is dropped and connected again.
 TEST(TunnelManagerPoll, OnePollAtATimeAndASilentServiceIsDropped) {
+  LogCapture log;
   Connected c([](const std::wstring&, TunnelManager::Settings& settings) { settings.answerTimeoutMs = 2500; });
   ASSERT_TRUE(c.connected);
-  LogCapture log;
   ASSERT_TRUE(RunUntil(
       *c.manager, [&] { return !c.manager->connected(); }, 8000));
+  // The one sent with the connection; no tick sent another.
   EXPECT_EQ(LinesStartingWith(log, "IpcClient: sending QueryTunnel"), 1u);
   EXPECT_EQ(LinesStartingWith(log, "TunnelManager: service has not answered for 2500 ms, dropping the connection"), 1u);
   EXPECT_TRUE(log.Has(spdlog::level::warn, "TunnelManager: IPC connection lost"));
