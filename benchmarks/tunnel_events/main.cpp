@@ -4,9 +4,14 @@
 //      service registered as "QuorTunnel" with a stand-in "DnsCache"
 //      running and the stand-in proxy tool in bin\ (each Start runs the
 //      tool, checks the DNS client, then writes the request);
-//   2. a frame the service pushes to its event (SetOutboundMode), from a
+//   2. Start()'s own steps, each timed alone as Start() takes it: the proxy
+//      tool's run, the DNS client check, and the floor for the first, the
+//      same launch (standard error captured, the exit waited for) of a
+//      trivial executable that only exits (fake_tool);
+//   3. a frame the service pushes to its event (SetOutboundMode), from a
 //      pipe server on a thread of this process that stamps each write.
-// Each figure is the median (and 99th percentile) over `count` samples.
+// Each figure is the median (and 99th percentile) over `count` samples, the
+// steps over a tenth of them (at least 20).
 //
 //   scripts/bench.sh tunnel_events [count]     (default 1000)
 //
@@ -25,8 +30,11 @@
 
 #include "benchmarks/bench_figures.h"
 #include "platform/duilib/event_source.h"
+#include "base/module_path.h"
 #include "base/unique_handle.h"
 #include "tunnel/frame.h"
+#include "tunnel/proxy_tool.h"
+#include "tunnel/service_supervision.h"
 #include "tunnel/tunnel_manager.h"
 #include "support/tunnel_stand_ins.h"
 
@@ -118,6 +126,27 @@ class StartStopDriver {
   double startedAt_ = 0;
 };
 
+// Start()'s steps one by one, with the services Start() meets.
+bool MeasureSteps(std::size_t count) {
+  std::vector<double> tool, trivial, dns;
+  const std::wstring trivialPath = BesideExecutable(L"fake_tool.exe");
+  for (std::size_t i = 0; i < count; ++i) {
+    double start = NowUs();
+    if (!RunProxyTool(ProxyToolPath())) return false;
+    tool.push_back(NowUs() - start);
+    start = NowUs();
+    if (!RunProxyTool(trivialPath)) return false;
+    trivial.push_back(NowUs() - start);
+    start = NowUs();
+    if (!CheckDnsCacheService()) return false;
+    dns.push_back(NowUs() - start);
+  }
+  Print("  step: proxy tool run (bin\\sysproxy.exe off)", tool);
+  Print("  step: DNS client check (DnsCache running)", dns);
+  Print("  floor: a trivial executable launched the same way", trivial);
+  return true;
+}
+
 bool MeasureStart(std::size_t count) {
   RegisteredService tunnel(L"QuorTunnel", L"");
   if (!tunnel.installed()) {
@@ -147,7 +176,8 @@ bool MeasureStart(std::size_t count) {
   const int code = manager.Run();
   Print("Start() to StartTunnel response event", driver.startToEvent);
   Print("  of which inside Start() (proxy tool, DNS client check, write)", driver.insideStart);
-  return code == 0;
+  const bool steps = MeasureSteps(std::max<std::size_t>(20, count / 10));
+  return code == 0 && steps;
 }
 
 // The service's side for pushes: accepts the manager, then writes one
