@@ -8,8 +8,8 @@
 // its own window's commands and the version, and only when it comes from the
 // application folder or from one of the product's own origins, compiled in
 // and compared exactly (scheme, host and port). The URL decided on is the one
-// the engine reports after the load, which is where the page came from once
-// redirects were followed.
+// the engine reports after the load; the engine follows no redirect, so that
+// is the address that answered.
 //
 //   const UrlPolicy policy;   // the product's origins, the executable's folder
 //   if (policy.WebPageAccess(url) == PageAccess::kWindow) { ... }

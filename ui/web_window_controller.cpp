@@ -40,8 +40,8 @@ void WebWindowController::Notify(DuiLib::TNotifyUI& msg) {
     const wkeWebView view = browser->GetView();
     if (msg.wParam == DuiLib::kWebNotifyDocumentReady) {
       ::wkeSetDragEnable(view, false);
-      // The address the engine reports is the one the page came from, after
-      // any redirect.
+      // The engine follows no redirect: the address it reports is the one
+      // that answered.
       const std::wstring url = browser->GetUrl().str();
       UpdateCaption(*browser);
       if (policy_.WebPageAccess(url) == PageAccess::kNone) {

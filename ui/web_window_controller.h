@@ -3,8 +3,8 @@
 // and raises onClose (with itself as parameter) when its window closes.
 //
 // Only a page that UrlPolicy trusts (a file inside the application folder,
-// or a page of one of the product's own origins, as the engine reports the
-// address after redirects) gets that dispatch object, and then only its
+// or a page of one of the product's own origins, at the address the engine
+// reports after the load) gets that dispatch object, and then only its
 // window commands and the version: the tunnel, configuration files, the
 // shell and the measurements are the main page's alone. Any other page is
 // shown without it (one info line). The caption names the page's origin
