@@ -160,6 +160,14 @@ bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::strin
                                                    WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                    parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0)
                             : nullptr);
+  // Redirects are not followed: what a page may load, and what its window
+  // trusts it with, is decided on the address asked for, so that must be
+  // the address that answers.
+  DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  if (request && !::WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof(redirects))) {
+    error = "cannot turn redirects off (" + std::to_string(::GetLastError()) + ")";
+    return false;
+  }
   if (!request ||
       !::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !::WinHttpReceiveResponse(request.get(), nullptr)) {
@@ -170,6 +178,10 @@ bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::strin
   DWORD status_size = sizeof(status);
   ::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX);
+  if (status >= 300 && status < 400) {
+    error = "HTTP status " + std::to_string(status) + ": redirects are not followed";
+    return false;
+  }
   body.clear();
   for (;;) {
     char buffer[16384];
@@ -226,6 +238,10 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
   } else {
     base = StartsWith(url, L"file:") ? PathOfFileUrl(url) : url;
     page.url = WideToUtf8(FileUrl(base));
+    if (IsNetworkPath(base) || (StartsWith(url, L"file://") && !StartsWith(url, L"file:///"))) {
+      page.error = "network paths are never loaded";
+      return page;
+    }
     page.ok = ReadFile(base, html);
     if (!page.ok) page.error = "cannot read the file";
   }

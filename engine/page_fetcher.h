@@ -1,5 +1,8 @@
 // Reads a page and the script and style sheet files it names: from disk for file paths and
-// file:// URLs, over WinHTTP for http and https.
+// file:// URLs, over WinHTTP for http and https, without following
+// redirects: the rules below and the trust a window gives a page are
+// decided on the address asked for, which is therefore the one that
+// answers (a redirect fails the fetch).
 //
 // What a page may pull in is limited, since its scripts get the bridge to
 // the elevated client: a remote page only scripts of its own origin over
@@ -8,7 +11,8 @@
 // folder) and https scripts. Network shares (UNC paths, file://host/...) and
 // file: URLs are never fetched for a remote page, and neither are shares for
 // a local one: opening one would hand the user's NTLM credentials to the
-// share's host.
+// share's host; the same holds for the page itself, which is never read
+// from a share or a device path.
 //
 // Thread: any; Fetch blocks, so views run network fetches on a worker.
 #pragma once
@@ -54,7 +58,7 @@ class PageFetcher {
   static Page Fetch(const std::wstring& url, const std::wstring& local_root);
 
  private:
-  // Both fail on a body longer than `limit`.
+  // Both fail on a body longer than `limit`; HttpGet also on a redirect.
   static bool ReadFile(const std::wstring& path, std::string& body, std::size_t limit = SIZE_MAX);
   static bool HttpGet(const std::wstring& url, std::string& body, std::string& error, std::size_t limit = SIZE_MAX);
   // `src` resolved against the page's URL or folder.

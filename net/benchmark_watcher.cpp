@@ -28,7 +28,8 @@ void to_json(json& out, const LatencyResult& in) {
   out = json{{"name", in.name}, {"title", in.title}, {"lag", in.lag}, {"dropRate", in.dropRate}};
 }
 
-BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow) : loop_(loop), resultWindow_(resultWindow) {}
+BenchmarkWatcher::BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow, ServerAddressPolicy policy)
+    : loop_(loop), resultWindow_(resultWindow), policy_(policy) {}
 
 BenchmarkWatcher::~BenchmarkWatcher() {
   OrphanLookups();
@@ -83,6 +84,12 @@ void BenchmarkWatcher::Begin() {
   for (const ServerEntry& server : config_->servers) {
     if (!pending_.emplace(server.name, server).second) {
       spdlog::warn("BenchmarkWatcher: duplicate server {}, only the first is measured", server.name);
+      continue;
+    }
+    if (const std::string refusal = policy_.HostRefusal(server.host); !refusal.empty()) {
+      spdlog::warn("BenchmarkWatcher: server {} not measured: {} is {}", server.name, server.host, refusal);
+      PostAdInfo({server.name, server.title, 0, 1.0});
+      pending_.erase(server.name);
       continue;
     }
     if (!hosts.insert(server.host).second) continue;
@@ -149,6 +156,10 @@ void BenchmarkWatcher::OnResolved(uv_getaddrinfo_t* request, int status, addrinf
 
 void BenchmarkWatcher::HandleLookupFailed(const std::string& host, int status) {
   spdlog::warn("BenchmarkWatcher: getaddrinfo failed for {}: {}", host, uv_strerror(status));
+  ReportHostLost(host);
+}
+
+void BenchmarkWatcher::ReportHostLost(const std::string& host) {
   for (auto it = pending_.begin(); it != pending_.end();) {
     if (it->second.host == host) {
       PostAdInfo({it->second.name, it->second.title, 0, 1.0});
@@ -171,6 +182,12 @@ void BenchmarkWatcher::HandleResolved(const std::string& host, const addrinfo* r
   if (!chosen) chosen = results;
   if (!chosen || !chosen->ai_addr || (chosen->ai_family != AF_INET && chosen->ai_family != AF_INET6)) {
     HandleLookupFailed(host, UV_EAI_ADDRFAMILY);
+    return;
+  }
+  // A public name may resolve to this machine or its network.
+  if (const std::string refusal = policy_.AddressRefusal(chosen->ai_addr); !refusal.empty()) {
+    spdlog::warn("BenchmarkWatcher: {} not measured: it resolves to {}", host, refusal);
+    ReportHostLost(host);
     return;
   }
   sockaddr_storage address{};

@@ -6,9 +6,10 @@
 // interface, and once the resolved servers' sockets are all set up starts
 // them with their first probes spread evenly over the first interval, and posts each server's result as soon as it is
 // in ("AdInfo", 0x8067). Every configured server gets exactly one "AdInfo" per run: a server whose name cannot be
-// resolved, or whose probe cannot be set up, is reported lost (lag 0, dropRate 1.0). A run ends when nothing is pending
-// or running; a Start during a run is rejected, and so is a run that RefusalReason finds fault with (with a warning). A
-// run that breaks off on an unexpected failure is abandoned, so the watcher never stays busy.
+// resolved, or whose probe cannot be set up, is reported lost (lag 0, dropRate 1.0), and so is one that the
+// ServerAddressPolicy refuses, by its host as listed or by the address it resolves to (one warning each). A run ends
+// when nothing is pending or running; a Start during a run is rejected, and so is a run that RefusalReason finds fault
+// with (with a warning). A run that breaks off on an unexpected failure is abandoned, so the watcher never stays busy.
 //
 // Owned by the IoLoop, which creates it with the loop and the result window,
 // calls Start on each benchmark wake-up and destroys it on the loop thread:
@@ -35,6 +36,7 @@
 #include "net/benchmark_task_delegate.h"
 #include "net/measure_config.h"
 #include "net/run_messages.h"
+#include "net/server_address_policy.h"
 
 namespace halyx {
 
@@ -61,7 +63,7 @@ void to_json(json& out, const LatencyResult& in);
 
 class BenchmarkWatcher : public BenchmarkTaskDelegate {
  public:
-  BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow);
+  BenchmarkWatcher(uv_loop_t* loop, HWND resultWindow, ServerAddressPolicy policy);
   BenchmarkWatcher(const BenchmarkWatcher&) = delete;
   BenchmarkWatcher& operator=(const BenchmarkWatcher&) = delete;
   virtual ~BenchmarkWatcher();
@@ -89,6 +91,8 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
   void OrphanLookups();
   static void OnResolved(uv_getaddrinfo_t* request, int status, addrinfo* results);
   void HandleLookupFailed(const std::string& host, int status);
+  // Reports every pending server of `host` lost.
+  void ReportHostLost(const std::string& host);
   void HandleResolved(const std::string& host, const addrinfo* results);
   // Sets the queued servers' probes up, a batch per loop pass, and once the
   // queue is empty starts them all, their first probes spread over the
@@ -111,6 +115,7 @@ class BenchmarkWatcher : public BenchmarkTaskDelegate {
   int32_t interfaceIndex_ = -1;
   uv_loop_t* loop_;
   HWND resultWindow_;
+  const ServerAddressPolicy policy_;
   std::set<Lookup*> lookups_;  // in flight; orphaned on destruction
   UvHandle<uv_timer_t> starter_;
 };

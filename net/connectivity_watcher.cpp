@@ -16,8 +16,8 @@ void to_json(json& out, const ServerStatus& in) {
   out = json{{"name", in.name}, {"title", in.title}, {"status", in.status}};
 }
 
-ConnectivityWatcher::ConnectivityWatcher(uv_loop_t* loop, HWND resultWindow)
-    : loop_(loop), resultWindow_(resultWindow) {}
+ConnectivityWatcher::ConnectivityWatcher(uv_loop_t* loop, HWND resultWindow, ServerAddressPolicy policy)
+    : loop_(loop), resultWindow_(resultWindow), policy_(policy) {}
 
 // Tests still queued are cancelled and those running abandoned as running_
 // goes: none of them reports.
@@ -60,6 +60,11 @@ void ConnectivityWatcher::Begin() {
   // ended while later servers are still to be queued.
   starting_ = true;
   for (const ServerEntry& server : config_->servers) {
+    if (const std::string refusal = policy_.HostRefusal(server.host); !refusal.empty()) {
+      spdlog::warn("ConnectivityWatcher: server {} not tested: {} is {}", server.name, server.host, refusal);
+      PostAdGlobal({server.name, server.title, HttpConnectivity::kUnreachableStatus});
+      continue;
+    }
     const std::string url = fmt::format("{}://{}:{}", server.protocol, server.host, server.port);
     auto test = std::make_shared<HttpConnectivity>(loop_, url, server.name, server.title, server.status, this);
     if (test->Start()) running_.emplace(server.name, std::move(test));

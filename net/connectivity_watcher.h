@@ -5,7 +5,8 @@
 // up to 8 requests at once) and posts each server's result as soon as it is
 // in ("AdGlobal", 0x8069): the status the page gave the server when it
 // answered as expected, "MAINTAIN" otherwise. Every configured server gets
-// exactly one "AdGlobal" per run, also when several share a name. A run ends
+// exactly one "AdGlobal" per run, also when several share a name; a server
+// whose host the ServerAddressPolicy refuses gets "MAINTAIN" untested. A run ends
 // when no test is left; a Start during a run is rejected and the run goes on,
 // and a run that RefusalReason finds fault with is refused with a warning. A
 // run that breaks off on an unexpected failure is abandoned, so the watcher
@@ -33,6 +34,7 @@
 #include "net/connect_task_delegate.h"
 #include "net/measure_config.h"
 #include "net/run_messages.h"
+#include "net/server_address_policy.h"
 #include "net/media_watcher.h"
 
 namespace halyx {
@@ -58,7 +60,7 @@ void to_json(json& out, const ServerStatus& in);
 
 class ConnectivityWatcher : public ConnectTaskDelegate, public MediaWatcher {
  public:
-  ConnectivityWatcher(uv_loop_t* loop, HWND resultWindow);
+  ConnectivityWatcher(uv_loop_t* loop, HWND resultWindow, ServerAddressPolicy policy);
   ConnectivityWatcher(const ConnectivityWatcher&) = delete;
   ConnectivityWatcher& operator=(const ConnectivityWatcher&) = delete;
   ~ConnectivityWatcher() override;
@@ -85,6 +87,7 @@ class ConnectivityWatcher : public ConnectTaskDelegate, public MediaWatcher {
   bool starting_ = false;  // inside Start: the run cannot have ended yet
   uv_loop_t* loop_;
   HWND resultWindow_;
+  const ServerAddressPolicy policy_;
 };
 
 }  // namespace halyx

@@ -96,16 +96,21 @@ void SetThreadPoolSize() {
 
 }  // namespace
 
-IoLoop::IoLoop(HWND resultWindow) : IoLoop(resultWindow, &IoLoop::MakeConnectivityWatcher) {}
+IoLoop::IoLoop(HWND resultWindow) : IoLoop(resultWindow, ServerAddressPolicy::ForThisMachine()) {}
 
-IoLoop::IoLoop(HWND resultWindow, const MediaWatcherFactory& makeMediaWatcher) : core_(std::make_shared<Core>()) {
-  core_->game.watcher = std::make_unique<BenchmarkWatcher>(&core_->loop, resultWindow);
-  if (makeMediaWatcher) core_->media.watcher = makeMediaWatcher(&core_->loop, resultWindow);
+IoLoop::IoLoop(HWND resultWindow, const ServerAddressPolicy& policy)
+    : IoLoop(resultWindow, policy, &IoLoop::MakeConnectivityWatcher) {}
+
+IoLoop::IoLoop(HWND resultWindow, const ServerAddressPolicy& policy, const MediaWatcherFactory& makeMediaWatcher)
+    : core_(std::make_shared<Core>()) {
+  core_->game.watcher = std::make_unique<BenchmarkWatcher>(&core_->loop, resultWindow, policy);
+  if (makeMediaWatcher) core_->media.watcher = makeMediaWatcher(&core_->loop, resultWindow, policy);
   SetThreadPoolSize();
 }
 
-std::unique_ptr<MediaWatcher> IoLoop::MakeConnectivityWatcher(uv_loop_t* loop, HWND resultWindow) {
-  return std::make_unique<ConnectivityWatcher>(loop, resultWindow);
+std::unique_ptr<MediaWatcher> IoLoop::MakeConnectivityWatcher(uv_loop_t* loop, HWND resultWindow,
+                                                              const ServerAddressPolicy& policy) {
+  return std::make_unique<ConnectivityWatcher>(loop, resultWindow, policy);
 }
 
 IoLoop::~IoLoop() {

@@ -43,6 +43,7 @@
 
 #include "net/measure_config.h"
 #include "net/media_watcher.h"
+#include "net/server_address_policy.h"
 
 namespace halyx {
 
@@ -50,16 +51,20 @@ class IoLoop {
  public:
   // Creates the media watcher on the loop's behalf; may return null when
   // there is none, and then media records are logged and dropped.
-  using MediaWatcherFactory = std::function<std::unique_ptr<MediaWatcher>(uv_loop_t* loop, HWND resultWindow)>;
+  using MediaWatcherFactory = std::function<std::unique_ptr<MediaWatcher>(uv_loop_t* loop, HWND resultWindow,
+                                                                          const ServerAddressPolicy& policy)>;
 
   static constexpr const char* kThreadPoolSizeVariable = "UV_THREADPOOL_SIZE";
   static constexpr const char* kThreadPoolSize = "8";
   // How long destruction may block the GUI thread.
   static constexpr int kStopWaitMs = 500;
 
-  // Creates both watchers and sizes libuv's work pool; starts nothing.
+  // Creates both watchers and sizes libuv's work pool; starts nothing. The
+  // watchers measure the servers `policy` allows; IoLoop(HWND) asks this
+  // machine's setting (ServerAddressPolicy::ForThisMachine).
   explicit IoLoop(HWND resultWindow);
-  IoLoop(HWND resultWindow, const MediaWatcherFactory& makeMediaWatcher);
+  IoLoop(HWND resultWindow, const ServerAddressPolicy& policy);
+  IoLoop(HWND resultWindow, const ServerAddressPolicy& policy, const MediaWatcherFactory& makeMediaWatcher);
   IoLoop(const IoLoop&) = delete;
   IoLoop& operator=(const IoLoop&) = delete;
   ~IoLoop();
@@ -76,7 +81,8 @@ class IoLoop {
   void PostMediaConfig(std::shared_ptr<ConnectMediaConfig> config);
 
   // The media watcher factory used by IoLoop(HWND).
-  static std::unique_ptr<MediaWatcher> MakeConnectivityWatcher(uv_loop_t* loop, HWND resultWindow);
+  static std::unique_ptr<MediaWatcher> MakeConnectivityWatcher(uv_loop_t* loop, HWND resultWindow,
+                                                               const ServerAddressPolicy& policy);
 
  private:
   struct Core;

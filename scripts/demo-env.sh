@@ -15,7 +15,11 @@
 #     as an unreachable server does (200 instead of the expected 400);
 # and writes the page's app/demo.js beside the page: both server lists and a
 # welcome text sealed with payload_tool as the real service seals them, and
-# three demo configurations. Every process it starts it ends by its id.
+# three demo configurations. Since every demo server runs on this machine,
+# it sets the machine's debug value that lets the client measure local
+# servers (HKLM\SOFTWARE\QuorVPN MeasureLocalServers = 1, which only an
+# administrator can write) and removes it again on stop. Every process it
+# starts it ends by its id.
 # Afterwards DEMO_WORK is its scratch folder, DEMO_SERVICE_LOG the service's
 # log in it, DEMO_SERVERS the number of servers in the measured list and
 # DEMO_DEAD_SERVERS the number of them that never answer.
@@ -64,6 +68,21 @@ demo_service_install() { # [options...]
     echo "demo: QuorTunnel did not start; the client starts it itself" >&2
 }
 
+# The client refuses to measure loopback servers unless an administrator
+# allowed it for the machine; the demo's servers are all on loopback.
+demo_local_servers_key='HKLM\SOFTWARE\QuorVPN'
+demo_local_servers_set=""
+demo_local_servers_allow() {
+  demo_wine reg.exe add "$demo_local_servers_key" /v MeasureLocalServers /t REG_DWORD /d 1 /f \
+    </dev/null >/dev/null 2>&1 || { echo "demo: the local-servers value could not be set" >&2; return 1; }
+  demo_local_servers_set=1
+}
+demo_local_servers_remove() {
+  [ -n "$demo_local_servers_set" ] || return 0
+  demo_wine reg.exe delete "$demo_local_servers_key" /v MeasureLocalServers /f </dev/null >/dev/null 2>&1 || true
+  demo_local_servers_set=""
+}
+
 demo_seal() { # <text>; prints the sealed hex
   demo_wine "$demo_bin/payload_tool.exe" 1 --text "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^payload=//p'
 }
@@ -86,6 +105,7 @@ demo_env_start() { # <bin folder> [service options...]
   DEMO_SERVERS=0
   DEMO_DEAD_SERVERS=0
   demo_config_folder_reset
+  demo_local_servers_allow || return 1
   demo_service_install "$@" || return 1
 
   # Six groups of servers: title prefix, delay (ms), share of datagrams lost.
@@ -161,6 +181,7 @@ demo_env_start() { # <bin folder> [service options...]
 
 demo_env_stop() {
   local pid fd
+  demo_local_servers_remove
   if [ -n "$demo_service_bin" ]; then
     demo_wine "$demo_service_bin/quortunnel.exe" uninstall --log-dir "Z:${DEMO_WORK//\//\\}\\service" \
       </dev/null >/dev/null 2>&1 || true

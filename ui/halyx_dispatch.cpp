@@ -19,6 +19,7 @@
 #include "ui/bridge_function.h"
 #include "ui/page_script.h"
 #include "ui/updater.h"
+#include "ui/url_policy.h"
 
 namespace halyx {
 namespace {
@@ -32,31 +33,34 @@ using Function = jsValue (HalyxDispatch::*)(jsExecState, jsValue*, int);
 struct Entry {
   const char* name;
   Function function;
+  // Offered to a page with window access too: nothing beyond its own window
+  // and the version.
+  bool windowPages;
 };
 
 // Registration order is part of the page contract (enumeration order).
 const Entry kFunctions[] = {
-    {"GetVersion", &HalyxDispatch::GetVersion},
-    {"SetConfig", &HalyxDispatch::SetConfig},
-    {"StartTunnel", &HalyxDispatch::StartTunnel},
-    {"StopTunnel", &HalyxDispatch::StopTunnel},
-    {"OpenUrl", &HalyxDispatch::OpenUrl},
-    {"LogJSConsole", &HalyxDispatch::LogJSConsole},
-    {"GetLogFiles", &HalyxDispatch::GetLogFiles},
-    {"PostNotification", &HalyxDispatch::PostNotification},
-    {"MinimizeWindow", &HalyxDispatch::MinimizeWindow},
-    {"CloseWindow", &HalyxDispatch::CloseWindow},
-    {"MoveWindow", &HalyxDispatch::MoveWindow},
-    {"GetDeviceName", &HalyxDispatch::GetDeviceName},
-    {"GetDeviceId", &HalyxDispatch::GetDeviceId},
-    {"StartTracing", &HalyxDispatch::StartTracing},
-    {"StopTracing", &HalyxDispatch::StopTracing},
-    {"SetAdInfo", &HalyxDispatch::SetAdInfo},
-    {"SetAdGlobal", &HalyxDispatch::SetAdGlobal},
-    {"SetAdLocal", &HalyxDispatch::SetAdLocal},
-    {"NewWindow", &HalyxDispatch::NewWindow},
-    {"CheckUpdate", &HalyxDispatch::CheckUpdate},
-    {"LoadConfig", &HalyxDispatch::LoadConfig},
+    {"GetVersion", &HalyxDispatch::GetVersion, true},
+    {"SetConfig", &HalyxDispatch::SetConfig, false},
+    {"StartTunnel", &HalyxDispatch::StartTunnel, false},
+    {"StopTunnel", &HalyxDispatch::StopTunnel, false},
+    {"OpenUrl", &HalyxDispatch::OpenUrl, false},
+    {"LogJSConsole", &HalyxDispatch::LogJSConsole, false},
+    {"GetLogFiles", &HalyxDispatch::GetLogFiles, false},
+    {"PostNotification", &HalyxDispatch::PostNotification, false},
+    {"MinimizeWindow", &HalyxDispatch::MinimizeWindow, true},
+    {"CloseWindow", &HalyxDispatch::CloseWindow, true},
+    {"MoveWindow", &HalyxDispatch::MoveWindow, true},
+    {"GetDeviceName", &HalyxDispatch::GetDeviceName, false},
+    {"GetDeviceId", &HalyxDispatch::GetDeviceId, false},
+    {"StartTracing", &HalyxDispatch::StartTracing, false},
+    {"StopTracing", &HalyxDispatch::StopTracing, false},
+    {"SetAdInfo", &HalyxDispatch::SetAdInfo, false},
+    {"SetAdGlobal", &HalyxDispatch::SetAdGlobal, false},
+    {"SetAdLocal", &HalyxDispatch::SetAdLocal, false},
+    {"NewWindow", &HalyxDispatch::NewWindow, false},
+    {"CheckUpdate", &HalyxDispatch::CheckUpdate, false},
+    {"LoadConfig", &HalyxDispatch::LoadConfig, false},
 };
 
 // The engine's temporary strings live until its next conversion: copied at
@@ -82,20 +86,29 @@ bool LeadingStrings(jsValue* args, int argc, int count) {
 
 }  // namespace
 
-HalyxDispatch::HalyxDispatch(wkeWebView view, HWND hwnd, TunnelManager& tunnel)
-    : BridgeObject(::wkeGlobalExec(view), "HalyxDispatch"), view_(view), hwnd_(hwnd), tunnel_(tunnel) {
+HalyxDispatch::HalyxDispatch(wkeWebView view, HWND hwnd, TunnelManager& tunnel, PageAccess access)
+    : BridgeObject(::wkeGlobalExec(view), "HalyxDispatch"),
+      view_(view),
+      hwnd_(hwnd),
+      tunnel_(tunnel),
+      full_(access == PageAccess::kFull) {
   jsExecState es = ::wkeGlobalExec(view);
-  ioLoop_ = std::make_unique<IoLoop>(hwnd);
-  ioLoop_->Start();
+  // A window page measures nothing and hears no tunnel events: they carry
+  // the configuration's texts.
+  if (full_) {
+    ioLoop_ = std::make_unique<IoLoop>(hwnd);
+    ioLoop_->Start();
+  }
   for (const Entry& entry : kFunctions) {
+    if (!full_ && !entry.windowPages) continue;
     // The engine owns each function object from here.
     AddFunction(es, *new BridgeFunction<HalyxDispatch>(es, entry.name, this, entry.function));
   }
-  tunnel_.OnTunnelEvent += DuiLib::MakeDelegate(this, &HalyxDispatch::PostJson);
+  if (full_) tunnel_.OnTunnelEvent += DuiLib::MakeDelegate(this, &HalyxDispatch::PostJson);
 }
 
 HalyxDispatch::~HalyxDispatch() {
-  tunnel_.OnTunnelEvent -= DuiLib::MakeDelegate(this, &HalyxDispatch::PostJson);
+  if (full_) tunnel_.OnTunnelEvent -= DuiLib::MakeDelegate(this, &HalyxDispatch::PostJson);
   hasher_.reset();
   wmi_.reset();
   ioLoop_.reset();  // joins the loop thread; logs "IoLoop: stop"
@@ -113,27 +126,6 @@ bool HalyxDispatch::PostJson(void* text) {
 void HalyxDispatch::PostJson(const std::string& json) { PageScript::PostJson(view_, json); }
 
 void HalyxDispatch::ReportError(jsExecState es, const std::string& text) { PageScript::ReportError(es, text); }
-
-bool HalyxDispatch::IsWebUrl(const std::wstring& url) {
-  std::size_t hostStart = 0;
-  auto startsWith = [&](const wchar_t* scheme) {
-    const std::size_t length = std::wcslen(scheme);
-    if (url.size() < length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-      if (std::towlower(url[i]) != scheme[i]) return false;
-    }
-    hostStart = length;
-    return true;
-  };
-  if (!startsWith(L"https://") && !startsWith(L"http://")) return false;
-  // A host, and nothing the shell could split into a second argument.
-  const std::size_t hostEnd = url.find_first_of(L"/?#", hostStart);
-  if ((hostEnd == std::wstring::npos ? url.size() : hostEnd) == hostStart) return false;
-  for (wchar_t c : url) {
-    if (c <= L' ' || c == L'"' || c == 0x7F) return false;
-  }
-  return true;
-}
 
 jsValue HalyxDispatch::GetVersion(jsExecState es, jsValue*, int) { return ::jsString(es, kVersion); }
 
@@ -171,7 +163,7 @@ jsValue HalyxDispatch::OpenUrl(jsExecState es, jsValue* args, int argc) {
     return ::jsUndefined();
   }
   const std::wstring url = WideArg(es, args[0]);
-  if (!IsWebUrl(url)) {
+  if (!UrlPolicy::MayOpenInBrowser(url)) {
     // This process is elevated: a path or a program would run with
     // administrator rights.
     spdlog::warn("OpenUrl: not an http or https URL, not opened");

@@ -1,9 +1,11 @@
 // The native API of a page: the script global "HalyxDispatch" with its 21
 // functions (tunnel control and configuration, tracing, measurements, logs,
-// device identity, window commands, version and update check).
+// device identity, window commands, version and update check) for the main
+// page, and only the version and the window commands for a page in a web
+// window that UrlPolicy trusts.
 //
 //   // on document-ready, by the page's window controller:
-//   auto* dispatch = new HalyxDispatch(view, hwnd, TunnelManager::Instance());
+//   auto* dispatch = new HalyxDispatch(view, hwnd, TunnelManager::Instance(), PageAccess::kFull);
 //   jsSetGlobal(wkeGlobalExec(view), "HalyxDispatch", dispatch->value());
 //
 // Answers: a synchronous result for GetVersion, GetDeviceName, GetDeviceId;
@@ -33,6 +35,7 @@
 #include "net/io_loop.h"
 #include "tunnel/tunnel_manager.h"
 #include "ui/bridge_object.h"
+#include "ui/url_policy.h"
 #include "ui/wke_binding.h"
 
 namespace halyx {
@@ -50,7 +53,9 @@ class HalyxDispatch : public BridgeObject {
     std::string keyText;
   };
 
-  HalyxDispatch(wkeWebView view, HWND hwnd, TunnelManager& tunnel);
+  // `access` kFull: all 21 functions, an I/O loop and the tunnel's events;
+  // kWindow: GetVersion and the three window commands only.
+  HalyxDispatch(wkeWebView view, HWND hwnd, TunnelManager& tunnel, PageAccess access);
   ~HalyxDispatch() override;
 
   // {"type":"<type>","result":<code>} to this page.
@@ -61,11 +66,6 @@ class HalyxDispatch : public BridgeObject {
   void PostJson(const std::string& json);
   // console.error('<text>') in the calling context.
   static void ReportError(jsExecState es, const std::string& text);
-
-  // True when `url` is an absolute http or https URL with a host: the only
-  // thing OpenUrl hands to the shell, since this process runs elevated and
-  // the shell would run any program or document it is given.
-  static bool IsWebUrl(const std::wstring& url);
 
   // The page's functions.
   jsValue GetVersion(jsExecState es, jsValue* args, int argc);
@@ -112,6 +112,7 @@ class HalyxDispatch : public BridgeObject {
   wkeWebView view_;
   HWND hwnd_;
   TunnelManager& tunnel_;
+  const bool full_;
 };
 
 }  // namespace halyx

@@ -29,13 +29,7 @@ using DropHandle = UniqueHandle<NullHandleTraits<HDROP, ::DragFinish>>;
 
 // Longer dropped paths are left out without a log line.
 constexpr UINT kMaxDroppedPath = 258;
-// Longer URLs are no page address but an attempt to exhaust something.
-constexpr std::size_t kMaxWebWindowUrl = 8192;
 constexpr int kMaxWebWindowSide = 4096;
-
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
-  return ::StrCmpNIW(text.c_str(), prefix, static_cast<int>(wcslen(prefix))) == 0;
-}
 
 // Every path the drop holds, in drop order.
 std::vector<std::wstring> DroppedPaths(HDROP drop) {
@@ -74,8 +68,8 @@ std::wstring JsonStringBody(const std::wstring& text) {
 
 }  // namespace
 
-MainWindowController::MainWindowController(std::shared_ptr<MainWnd> window, TunnelManager& tunnel)
-    : WindowController(std::move(window)), tunnel_(tunnel) {}
+MainWindowController::MainWindowController(std::shared_ptr<MainWnd> window, TunnelManager& tunnel, UrlPolicy policy)
+    : WindowController(std::move(window)), tunnel_(tunnel), policy_(std::move(policy)) {}
 
 MainWindowController::~MainWindowController() {
   if (window_ && filterAdded_) window_->GetPaintManager()->RemoveMessageFilter(this);
@@ -102,8 +96,13 @@ void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
   switch (msg.wParam) {
     case DuiLib::kWebNotifyDocumentReady: {
       ::wkeSetDragEnable(view, false);
+      if (policy_.MainPageAccess(browser->GetUrl().str()) != PageAccess::kFull) {
+        spdlog::warn("MainWindowController: no HalyxDispatch for a page other than the main page ({})",
+                     WideToUtf8(browser->GetUrl().str()));
+        break;
+      }
       // The engine owns it from here; a reload makes a new one.
-      auto* dispatch = new HalyxDispatch(view, WindowHandle(), tunnel_);
+      auto* dispatch = new HalyxDispatch(view, WindowHandle(), tunnel_, PageAccess::kFull);
       ::jsSetGlobal(::wkeGlobalExec(view), "HalyxDispatch", dispatch->value());
       break;
     }
@@ -239,35 +238,16 @@ bool MainWindowController::ResolveLink(std::wstring& path) {
   return true;
 }
 
-bool MainWindowController::MayOpenWebPage(const std::wstring& url, std::string& why) {
-  if (url.size() > kMaxWebWindowUrl) {
-    why = "the URL is longer than " + std::to_string(kMaxWebWindowUrl) + " characters";
-    return false;
-  }
-  if (std::any_of(url.begin(), url.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; })) {
-    why = "the URL holds control characters";
-    return false;
-  }
-  // Anything else the engine would read as a path relative to the current
-  // folder (a "javascript:" URL included).
-  if (!url.empty() && !StartsWithNoCase(url, L"https://") && !StartsWithNoCase(url, L"http://") &&
-      !StartsWithNoCase(url, L"file:///")) {
-    why = "only http, https and local file URLs open";
-    return false;
-  }
-  return true;
-}
-
 void MainWindowController::OpenWebWindow(const std::wstring& url, int width, int height) {
   const std::wstring page = url == L"about:blank" ? std::wstring() : url;
   std::string why;
-  if (!MayOpenWebPage(page, why)) {
+  if (!UrlPolicy::MayOpenWebWindow(page, why)) {
     spdlog::warn("MainWindowController: NewWindow not opened: {}", why);
     return;
   }
   auto window = std::make_shared<WebWnd>();
   if (window->Create(nullptr, L"QuorVPNWeb", BaseWnd::kDialogStyle, 0, 0, 0, 375, 600) == nullptr) return;
-  auto controller = std::make_shared<WebWindowController>(window, tunnel_);
+  auto controller = std::make_shared<WebWindowController>(window, tunnel_, policy_);
   // A page's numbers, not the window system's: no side beyond a large screen.
   controller->SetSize(std::clamp(width, 1, kMaxWebWindowSide), std::clamp(height, 1, kMaxWebWindowSide));
   controller->SetUrl(page);

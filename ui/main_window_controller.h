@@ -29,6 +29,7 @@
 #include "platform/duilib/message_filter_ui.h"
 #include "tunnel/tunnel_manager.h"
 #include "ui/main_wnd.h"
+#include "ui/url_policy.h"
 #include "ui/web_window_controller.h"
 #include "ui/window_controller.h"
 #include "ui/wke_binding.h"
@@ -37,9 +38,11 @@ namespace halyx {
 
 class MainWindowController : public WindowController, public DuiLib::IMessageFilterUI {
  public:
-  static constexpr const wchar_t* kPage = L"app\\main.html";
+  static constexpr const wchar_t* kPage = UrlPolicy::kMainPage;
 
-  MainWindowController(std::shared_ptr<MainWnd> window, TunnelManager& tunnel);
+  // `policy` decides which page gets which dispatch object, here and in the
+  // web windows.
+  MainWindowController(std::shared_ptr<MainWnd> window, TunnelManager& tunnel, UrlPolicy policy = UrlPolicy());
   ~MainWindowController() override;
 
   void Notify(DuiLib::TNotifyUI& msg) override;
@@ -56,12 +59,11 @@ class MainWindowController : public WindowController, public DuiLib::IMessageFil
   // Replaces a shell link's path by its target's; false (path unchanged)
   // after one warning. The shell may show its own search dialog.
   bool ResolveLink(std::wstring& path);
-  // Opens a web window for an empty URL ("about:blank" too), an http, https
-  // or local file URL, of at most 8192 characters without control
-  // characters; anything else is refused with one warning. Sizes are held to
-  // 1..4096. Which pages get a dispatch object is the web window's decision.
+  // Opens a web window for what UrlPolicy::MayOpenWebWindow allows ("about:blank"
+  // is an empty URL); anything else is refused with one warning. Sizes are
+  // held to 1..4096. Which pages get a dispatch object is the web window's
+  // decision.
   void OpenWebWindow(const std::wstring& url, int width, int height);
-  static bool MayOpenWebPage(const std::wstring& url, std::string& why);
   // A web window's onClose subscriber (param: its controller).
   bool OnWebWindowClosed(void* param);
   // Logs "QuorDispatch: <type>:\n<json>" and hands the text to the page.
@@ -79,6 +81,7 @@ class MainWindowController : public WindowController, public DuiLib::IMessageFil
   std::vector<std::shared_ptr<WebWindowController>> openWebWindows_;
   std::vector<std::shared_ptr<WebWindowController>> closedWebWindows_;
   TunnelManager& tunnel_;
+  const UrlPolicy policy_;
   bool filterAdded_ = false;
 };
 

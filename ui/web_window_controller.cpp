@@ -1,67 +1,22 @@
 #include "ui/web_window_controller.h"
 
 #include <shellapi.h>
-#include <shlwapi.h>
 
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <spdlog/spdlog.h>
 
-#include "base/module_path.h"
 #include "base/utf8.h"
 #include "base/window_messages.h"
 #include "ui/halyx_dispatch.h"
 #include "ui/page_storage.h"
 
 namespace halyx {
-namespace {
 
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
-  return ::StrCmpNIW(text.c_str(), prefix, static_cast<int>(wcslen(prefix))) == 0;
-}
-
-// The absolute form of `path` ("." and ".." resolved); empty when it cannot
-// be had.
-std::wstring FullPath(const std::wstring& path) {
-  const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return {};
-  std::wstring full(size, L'\0');
-  const DWORD written = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  if (written == 0 || written >= size) return {};
-  full.resize(written);
-  return full;
-}
-
-}  // namespace
-
-bool WebWindowController::IsTrustedPage(const std::wstring& url, const std::wstring& appFolder) {
-  if (StartsWithNoCase(url, L"https://")) {
-    const std::size_t hostEnd = url.find_first_of(L"/\\?#", 8);
-    return (hostEnd == std::wstring::npos ? url.size() : hostEnd) > 8;
-  }
-  // "file://host/..." would be a share: its files are anybody's.
-  if (!StartsWithNoCase(url, L"file:///") || appFolder.empty()) return false;
-  wchar_t path[MAX_PATH * 4] = {};
-  DWORD size = static_cast<DWORD>(std::size(path));
-  if (FAILED(::PathCreateFromUrlW(url.c_str(), path, &size, 0))) return false;
-  const std::wstring full = FullPath(path);
-  std::wstring folder = FullPath(appFolder);
-  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-  if (full.empty() || folder.empty() || full.size() <= folder.size() + 1) return false;
-  if (::PathIsUNCW(full.c_str()) || full[folder.size()] != L'\\') return false;
-  if (::CompareStringOrdinal(full.c_str(), static_cast<int>(folder.size()), folder.c_str(),
-                             static_cast<int>(folder.size()), TRUE) != CSTR_EQUAL) {
-    return false;
-  }
-  // The engine names a page it failed to read by a file URL as well.
-  return ::PathFileExistsW(full.c_str()) && !::PathIsDirectoryW(full.c_str());
-}
-
-WebWindowController::WebWindowController(std::shared_ptr<WebWnd> window, TunnelManager& tunnel)
-    : WindowController(std::move(window)), tunnel_(tunnel) {}
+WebWindowController::WebWindowController(std::shared_ptr<WebWnd> window, TunnelManager& tunnel, UrlPolicy policy)
+    : WindowController(std::move(window)), tunnel_(tunnel), policy_(std::move(policy)) {}
 
 WebWindowController::~WebWindowController() {
   if (WebWnd* window = webWindow()) {
@@ -85,22 +40,35 @@ void WebWindowController::Notify(DuiLib::TNotifyUI& msg) {
     const wkeWebView view = browser->GetView();
     if (msg.wParam == DuiLib::kWebNotifyDocumentReady) {
       ::wkeSetDragEnable(view, false);
+      // The engine follows no redirect: the address it reports is the one
+      // that answered.
       const std::wstring url = browser->GetUrl().str();
-      if (!IsTrustedPage(url, ModuleFolder())) {
+      UpdateCaption(*browser);
+      if (policy_.WebPageAccess(url) == PageAccess::kNone) {
         spdlog::info(
-            "WebWindowController: no HalyxDispatch for a page outside the application folder and not "
-            "over https ({})",
+            "WebWindowController: no HalyxDispatch for a page outside the application folder and the "
+            "product's origins ({})",
             WideToUtf8(url));
         return;
       }
-      auto* dispatch = new HalyxDispatch(view, WindowHandle(), tunnel_);
+      auto* dispatch = new HalyxDispatch(view, WindowHandle(), tunnel_, PageAccess::kWindow);
       ::jsSetGlobal(::wkeGlobalExec(view), "HalyxDispatch", dispatch->value());
     } else if (msg.wParam == DuiLib::kWebNotifyUrlChanged) {
       spdlog::debug("WebWindowController: load url ({})", WideToUtf8(browser->GetUrl().str()));
+      UpdateCaption(*browser);
     } else if (msg.wParam == DuiLib::kWebNotifyTitleChanged) {
-      CaptionFromTitle(*browser);
+      UpdateCaption(*browser);
     }
   }
+}
+
+void WebWindowController::UpdateCaption(DuiLib::CWkeBrowserUI& browser) const {
+  const HWND hwnd = WindowHandle();
+  if (hwnd == nullptr) return;
+  std::wstring caption = UrlPolicy::CaptionOrigin(browser.GetUrl().str());
+  const std::wstring title = browser.GetTitle().str();
+  if (!title.empty()) caption += caption.empty() ? title : L" \u2014 " + title;
+  ::SetWindowTextW(hwnd, caption.c_str());
 }
 
 void WebWindowController::Show() {

@@ -2,12 +2,14 @@
 // the size it asked for, publishes a dispatch object on every document-ready
 // and raises onClose (with itself as parameter) when its window closes.
 //
-// Only a page from the application folder (a local file inside the
-// executable's folder) or one fetched over https gets that dispatch object:
-// it controls the tunnel, writes configuration files with administrator
-// rights and opens URLs, and a page over plain http or from anywhere else on
-// the disk can be rewritten by whoever sits on the path or the folder. Such a
-// page is shown without it (one info line). Drops are released unread.
+// Only a page that UrlPolicy trusts (a file inside the application folder,
+// or a page of one of the product's own origins, at the address the engine
+// reports after the load) gets that dispatch object, and then only its
+// window commands and the version: the tunnel, configuration files, the
+// shell and the measurements are the main page's alone. Any other page is
+// shown without it (one info line). The caption names the page's origin
+// before its title, so a page cannot pass itself off as another. Drops are
+// released unread.
 //
 // Results that the web page's dispatch object posts to its own window
 // (measurements, log archives, "NewWindow") have no page to go to here; the
@@ -25,6 +27,7 @@
 #include "platform/duilib/event_source.h"
 #include "platform/duilib/message_filter_ui.h"
 #include "tunnel/tunnel_manager.h"
+#include "ui/url_policy.h"
 #include "ui/web_wnd.h"
 #include "ui/window_controller.h"
 #include "ui/wke_binding.h"
@@ -33,7 +36,7 @@ namespace halyx {
 
 class WebWindowController : public WindowController, public DuiLib::IMessageFilterUI {
  public:
-  WebWindowController(std::shared_ptr<WebWnd> window, TunnelManager& tunnel);
+  WebWindowController(std::shared_ptr<WebWnd> window, TunnelManager& tunnel, UrlPolicy policy = UrlPolicy());
   ~WebWindowController() override;
 
   void Notify(DuiLib::TNotifyUI& msg) override;
@@ -51,23 +54,22 @@ class WebWindowController : public WindowController, public DuiLib::IMessageFilt
 
   LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
-  // True for an https URL with a host, and for a file URL (no host) naming
-  // an existing file inside `appFolder` once "..", escapes and case are
-  // taken into account.
-  static bool IsTrustedPage(const std::wstring& url, const std::wstring& appFolder);
-
   wkeWebView view() const { return view_; }
 
   DuiLib::CEventSource onClose;
 
  private:
   WebWnd* webWindow() const { return static_cast<WebWnd*>(window_.get()); }
+  // "<origin> — <title>": the origin first, where a long title cannot push
+  // it out of sight.
+  void UpdateCaption(DuiLib::CWkeBrowserUI& browser) const;
 
   wkeWebView view_ = nullptr;
   int width_ = 0;
   int height_ = 0;
   std::wstring url_;
   TunnelManager& tunnel_;
+  const UrlPolicy policy_;
   bool filterAdded_ = false;
 };
 

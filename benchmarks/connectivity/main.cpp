@@ -30,6 +30,7 @@ namespace {
 using halyx::ConnectMediaConfig;
 using halyx::IoLoop;
 using halyx::kAdGlobalMessage;
+using halyx::ServerAddressPolicy;
 using halyx::testing::HttpEndpoint;
 using halyx::testing::ResultWindow;
 
@@ -48,7 +49,7 @@ std::shared_ptr<ConnectMediaConfig> Config(const std::string& id, const HttpEndp
 
 bool Run(int run, const HttpEndpoint& endpoint, int servers, double idealMs) {
   ResultWindow window;
-  IoLoop ioLoop(window.get());
+  IoLoop ioLoop(window.get(), ServerAddressPolicy::AllowingLocalServers());
   ioLoop.Start();
   LARGE_INTEGER frequency, begin, end;
   ::QueryPerformanceFrequency(&frequency);

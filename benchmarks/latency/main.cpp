@@ -51,6 +51,7 @@ namespace {
 using halyx::BenchmarkGameConfig;
 using halyx::IoLoop;
 using halyx::kAdInfoMessage;
+using halyx::ServerAddressPolicy;
 using halyx::testing::EchoServer;
 using halyx::testing::ResultWindow;
 
@@ -120,7 +121,7 @@ bool Accuracy(int delayMs) {
     return false;
   }
   ResultWindow window;
-  IoLoop ioLoop(window.get());
+  IoLoop ioLoop(window.get(), ServerAddressPolicy::AllowingLocalServers());
   ioLoop.Start();
   ioLoop.PostGameConfig(Config("accuracy", {{&echo, 0}}, 10, 0.1));
   if (!window.PumpUntil([&] { return window.Count(kAdInfoMessage) == 1; }, 10000)) {
@@ -179,7 +180,7 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
   bool complete = false;
   double cpu = 0, wallMs = 0;
   {
-    IoLoop ioLoop(window.get());
+    IoLoop ioLoop(window.get(), ServerAddressPolicy::AllowingLocalServers());
     ioLoop.Start();
     auto config = Config("scale", list, probes, spacing);
     const double cpuBefore = CpuMs();

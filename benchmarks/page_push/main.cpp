@@ -113,7 +113,7 @@ bool Measure(std::size_t count) {
   // The client's dispatch object, published as the main window's controller
   // does, and the stamp function beside it.
   const HWND sink = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  auto* dispatch = new HalyxDispatch(view, sink, manager);
+  auto* dispatch = new HalyxDispatch(view, sink, manager, PageAccess::kFull);
   ::jsSetGlobal(::wkeGlobalExec(view), "HalyxDispatch", dispatch->value());
   static jsData stamp{"BenchStamp", nullptr, nullptr, nullptr, &OnStamp};
   ::jsSetGlobal(::wkeGlobalExec(view), "benchStamp", ::jsFunction(::wkeGlobalExec(view), &stamp));

@@ -6,6 +6,7 @@
 //   http_endpoint [--ports N] [--port P]... [--status CODE] [--lower-case]
 //                 [--body TEXT] [--charset NAME|none] [--non-ascii] [--split]
 //                 [--delay-ms MS] [--close] [--pad BYTES] [--trickle-ms MS]
+//                 [--location URL]
 //
 // Listens on 127.0.0.1 at N ephemeral ports (default 1, unless ports are
 // given) and at each port given with --port, prints every port on a line of
@@ -25,6 +26,7 @@
 //   --pad BYTES      append that many bytes of filler to the body
 //   --trickle-ms MS  send the head, then the body one byte every MS
 //                    milliseconds, announcing a body that never ends
+//   --location URL   add a Location header (with --status 302, a redirect)
 //
 // GET /stats answers, at once and whatever the variant, with the figures so
 // far, not counting itself: {"requests":N,"maxConcurrent":M,"last":"<the last
@@ -56,6 +58,7 @@ struct Options {
   int status = 400;
   bool lowerCase = false;
   bool hasBody = false;
+  std::string location;
   std::string body;
   std::string charset = "UTF-8";
   bool nonAscii = false;
@@ -154,6 +157,8 @@ const char* Reason(int status) {
   switch (status) {
     case 200:
       return "OK";
+    case 302:
+      return "Found";
     case 400:
       return "Bad Request";
     case 404:
@@ -179,6 +184,7 @@ std::string Body() {
 std::string Head(int status, const std::string& contentType, std::size_t length) {
   return "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) +
          "\r\nServer: http_endpoint\r\nContent-Type: " + contentType + "\r\nContent-Length: " + std::to_string(length) +
+         (options.location.empty() ? std::string() : "\r\nLocation: " + options.location) +
          "\r\nConnection: close\r\n\r\n";
 }
 
@@ -311,6 +317,8 @@ bool ParseOptions(int argc, char** argv) {
     } else if (arg == "--body" && hasValue) {
       options.hasBody = true;
       options.body = argv[++i];
+    } else if (arg == "--location" && hasValue) {
+      options.location = argv[++i];
     } else if (arg == "--charset" && hasValue) {
       options.charset = argv[++i];
     } else if (arg == "--non-ascii") {

@@ -11,13 +11,15 @@
 #include "support/engine_page.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
+#include "base/utf8.h"
 
 namespace halyx::testing {
 namespace {
 
 // A one-thread HTTP server on an ephemeral loopback port that answers GETs
-// of the paths it knows with 200 and anything else with 404, one request per
-// connection, until `requests` connections were served.
+// of the paths it knows with 200 (or, for a body "redirect:<url>", with a
+// 302 to that URL) and anything else with 404, one request per connection,
+// until `requests` connections were served.
 class TinyHttpServer {
  public:
   TinyHttpServer(std::map<std::string, std::string> files, int requests) : files_(std::move(files)) {
@@ -56,10 +58,14 @@ class TinyHttpServer {
       const std::size_t start = request.find(' ') + 1;
       const std::string path = request.substr(start, request.find(' ', start) - start);
       const auto found = files_.find(path);
-      const std::string body = found != files_.end() ? found->second : "not here";
-      const std::string response = std::string(found != files_.end() ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
-                                   "\r\nContent-Length: " + std::to_string(body.size()) +
-                                   "\r\nConnection: close\r\n\r\n" + body;
+      std::string body = found != files_.end() ? found->second : "not here";
+      std::string status = found != files_.end() ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found";
+      if (body.rfind("redirect:", 0) == 0) {
+        status = "HTTP/1.1 302 Found\r\nLocation: " + body.substr(9);
+        body.clear();
+      }
+      const std::string response =
+          status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
       ::send(client, response.data(), static_cast<int>(response.size()), 0);
       ::shutdown(client, SD_SEND);
       ::closesocket(client);
@@ -148,6 +154,58 @@ TEST(EngineHttpLoad, AnErrorStatusShowsAnErrorPageAndStillCompletes) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1], L"[error] Failed to load http://127.0.0.1:" + std::to_wstring(server.port()) +
                           L"/absent.html: HTTP status 404");
+}
+
+// Redirects are not followed, so a page and its scripts are judged on the
+// address that answered: a redirected page is an error page that runs
+// nothing of where it pointed, a redirected script is not run.
+TEST(EngineHttpLoad, RedirectedPagesAndScriptsAreNotFollowed) {
+  TinyHttpServer landing({{"/page.html", "<script>var landed = 1;</script>"}, {"/evil.js", "loaded.push('evil');"}}, 2);
+  const std::string landing_url = "http://127.0.0.1:" + std::to_string(landing.port());
+  TinyHttpServer start({{"/start", "redirect:" + landing_url + "/page.html"},
+                        {"/page.html", "<script>var loaded = [];</script><script src=\"s.js\"></script>"},
+                        {"/s.js", "redirect:" + landing_url + "/evil.js"}},
+                       3);
+  const std::wstring start_url = L"http://127.0.0.1:" + std::to_wstring(start.port());
+  EnginePage page;
+  ::wkeLoadURLW(page.view(), (start_url + L"/start").c_str());
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == 1; }, 15000));
+  EXPECT_EQ(page.Eval("typeof landed"), "undefined");
+  std::vector<std::wstring> lines = page.ConsoleLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(),
+            L"[error] Failed to load " + start_url + L"/start: HTTP status 302: redirects are not followed");
+
+  ::wkeLoadURLW(page.view(), (start_url + L"/page.html").c_str());
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == 2; }, 15000));
+  EXPECT_EQ(page.Eval("loaded.join()"), "");
+  lines = page.ConsoleLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), L"[error] Failed to load script s.js");
+}
+
+// A page on a share or a device path is never read at top level either:
+// opening "\\host\share" would hand the user's credentials to that host.
+// Each load ends in the error page with the reason; a local file reached by
+// a "\\?\" path does not run.
+TEST(EngineFileLoad, APageOnAShareOrDevicePathIsNeverRead) {
+  EnginePage page;
+  ASSERT_TRUE(page.WriteFile(L"local.html", "<script>var ran = 1;</script>"));
+  const std::vector<std::wstring> urls = {
+      L"file://evil-host.invalid/share/x.html", L"file:////evil-host.invalid/share/x.html",
+      L"\\\\evil-host.invalid\\share\\x.html",  L"\\\\?\\UNC\\evil-host.invalid\\share\\x.html",
+      L"//evil-host.invalid/share/x.html",      L"\\\\?\\" + page.folder() + L"\\local.html"};
+  int loads = 0;
+  for (const std::wstring& url : urls) {
+    ::wkeLoadURLW(page.view(), url.c_str());
+    ++loads;
+    ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() == loads; }, 15000)) << WideToUtf8(url);
+    EXPECT_EQ(page.Eval("typeof ran"), "undefined") << WideToUtf8(url);
+    const std::vector<std::wstring> lines = page.ConsoleLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().find(L"[error] Failed to load "), 0u) << WideToUtf8(lines.back());
+    EXPECT_NE(lines.back().find(L": network paths are never loaded"), std::wstring::npos) << WideToUtf8(lines.back());
+  }
 }
 
 }  // namespace

@@ -155,7 +155,7 @@ TEST(BenchmarkWatcher, FailedProbeSetUpReportsLostAndEndsTheRun) {
   ResultWindow window;
   LogCapture log;
   UvTestLoop loop;
-  BenchmarkWatcher watcher(loop.get(), window.get());
+  BenchmarkWatcher watcher(loop.get(), window.get(), ServerAddressPolicy::AllowingLocalServers());
   testing::WithoutWinsock([&] {
     watcher.Start(Config("f", {{"a", "127.0.0.1", echo.Port()}}, 3));
     loop.RunUntil([&] { return !watcher.busy(); }, 10000);
@@ -176,7 +176,7 @@ TEST(BenchmarkWatcher, FailedPostsAreLoggedAndFreed) {
   HWND gone = ResultWindow().get();
   LogCapture log;
   UvTestLoop loop;
-  BenchmarkWatcher watcher(loop.get(), gone);
+  BenchmarkWatcher watcher(loop.get(), gone, ServerAddressPolicy::AllowingLocalServers());
   watcher.Start(Config("p", {{"a", "127.0.0.1", echo.Port()}}, 2));
   ASSERT_TRUE(loop.RunUntil([&] { return !watcher.busy(); }, 10000));
   EXPECT_EQ(CountLinesStarting(log, spdlog::level::warn, "PostMessageW from benchmark failed: 0x578"), 2u);

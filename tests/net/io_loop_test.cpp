@@ -49,7 +49,9 @@ struct RecordingMediaWatcher : MediaWatcher {
 };
 
 IoLoop::MediaWatcherFactory Recording(std::shared_ptr<MediaLog> log) {
-  return [log](uv_loop_t* loop, HWND) { return std::make_unique<RecordingMediaWatcher>(loop, log); };
+  return [log](uv_loop_t* loop, HWND, const ServerAddressPolicy&) {
+    return std::make_unique<RecordingMediaWatcher>(loop, log);
+  };
 }
 
 std::shared_ptr<ConnectMediaConfig> Media(const std::string& id) {
@@ -68,7 +70,7 @@ TEST(IoLoop, PostsReachTheWatcherAndCollapseWhileBusy) {
     ::SetEvent(entered.get());
     ::WaitForSingleObject(release.get(), 30000);
   };
-  IoLoop ioLoop(nullptr, Recording(media));
+  IoLoop ioLoop(nullptr, ServerAddressPolicy::AllowingLocalServers(), Recording(media));
   ASSERT_TRUE(ioLoop.Start());
   ioLoop.PostMediaConfig(Media("hold"));
   ASSERT_EQ(::WaitForSingleObject(entered.get(), 10000), WAIT_OBJECT_0);
@@ -86,7 +88,7 @@ TEST(IoLoop, PostBeforeStartRunsNothing) {
   auto media = std::make_shared<MediaLog>();
   LogCapture log;
   {
-    IoLoop ioLoop(nullptr, Recording(media));
+    IoLoop ioLoop(nullptr, ServerAddressPolicy::AllowingLocalServers(), Recording(media));
     ioLoop.PostMediaConfig(Media("early"));
   }
   EXPECT_TRUE(media->starts.empty());
@@ -102,7 +104,7 @@ TEST(IoLoop, DestructionMidRunRunsNoCallbackAfterwards) {
   LogCapture log;
   auto media = std::make_shared<MediaLog>();
   {
-    IoLoop ioLoop(window.get(), Recording(media));
+    IoLoop ioLoop(window.get(), ServerAddressPolicy::AllowingLocalServers(), Recording(media));
     ASSERT_TRUE(ioLoop.Start());
     auto config = std::make_shared<BenchmarkGameConfig>();
     config->id = "mid";
@@ -129,7 +131,7 @@ TEST(IoLoop, DestructionMidRunRunsNoCallbackAfterwards) {
 
 // The work pool is sized where libuv reads it: the C runtime's environment, and the process's.
 TEST(IoLoop, SetsTheWorkPoolSize) {
-  IoLoop ioLoop(nullptr, nullptr);
+  IoLoop ioLoop(nullptr, ServerAddressPolicy::AllowingLocalServers(), nullptr);
   const char* value = std::getenv("UV_THREADPOOL_SIZE");
   EXPECT_STREQ(value ? value : "", "8");
   char process[8] = {};
@@ -154,7 +156,7 @@ TEST(IoLoop, FailedStopSignalLeavesTheThreadRunning) {
   };
   LogCapture log;
   {
-    IoLoop ioLoop(nullptr, Recording(media));
+    IoLoop ioLoop(nullptr, ServerAddressPolicy::AllowingLocalServers(), Recording(media));
     ASSERT_TRUE(ioLoop.Start());
     ioLoop.PostMediaConfig(Media("break"));
     ASSERT_TRUE(media->WaitForStarts(1));

@@ -38,7 +38,8 @@ class UvTestLoop {
 
 // A started IoLoop whose results go to a ResultWindow, with the log captured.
 struct WatcherRun {
-  WatcherRun() : ioLoop(std::in_place, window.get()) { ioLoop->Start(); }
+  // The servers are this machine's echo and HTTP stand-ins.
+  WatcherRun() : ioLoop(std::in_place, window.get(), ServerAddressPolicy::AllowingLocalServers()) { ioLoop->Start(); }
   // Pumps until an info line reads `line`, then collects what was posted before it.
   bool WaitForLine(const std::string& line, DWORD timeoutMs = 30000);
 

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <cwctype>
@@ -27,6 +28,7 @@
 #include "tunnel/tunnel_manager.h"
 #include "ui/main_window_controller.h"
 #include "ui/main_wnd.h"
+#include "ui/url_policy.h"
 #include "ui/wke_binding.h"
 
 namespace halyx::testing {
@@ -92,13 +94,25 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
+// The functions of the page's "HalyxDispatch", in table order.
+std::string Offered(wkeWebView view) {
+  return EvalIn(view,
+                "typeof HalyxDispatch !== 'object' ? 'none' : ['GetVersion', 'SetConfig', 'StartTunnel', "
+                "'StopTunnel', 'OpenUrl', 'LogJSConsole', 'GetLogFiles', 'PostNotification', 'MinimizeWindow', "
+                "'CloseWindow', 'MoveWindow', 'GetDeviceName', 'GetDeviceId', 'StartTracing', 'StopTracing', "
+                "'SetAdInfo', 'SetAdGlobal', 'SetAdLocal', 'NewWindow', 'CheckUpdate', 'LoadConfig']"
+                ".filter(function (n) { return typeof HalyxDispatch[n] === 'function'; }).join()");
+}
+
+constexpr const char* kWindowFunctions = "GetVersion,MinimizeWindow,CloseWindow,MoveWindow";
+
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(::wkeInitialize());
     window_ = std::make_shared<MainWnd>();
     ASSERT_NE(window_->Create(nullptr, L"QuorVPN", BaseWnd::kDialogStyle, 0, 0, 0, 800, 572), nullptr);
-    controller_ = std::make_shared<MainWindowController>(window_, manager_);
+    controller_ = std::make_shared<MainWindowController>(window_, manager_, UrlPolicy(policy_));
     hwnd_ = window_->GetHWND();
     ASSERT_TRUE(PumpMessagesUntil(
         [&] { return controller_->view() != nullptr && Eval("typeof HalyxDispatch") == "object"; }, 15000));
@@ -118,6 +132,11 @@ class MainWindowTest : public ::testing::Test {
     return done();
   }
   HWND WebWindow() const { return ::FindWindowW(WebWnd::kClassName, nullptr); }
+  static std::string Caption(HWND hwnd) {
+    wchar_t text[512] = {};
+    ::GetWindowTextW(hwnd, text, 512);
+    return WideToUtf8(text);
+  }
 
   // Asks the main page for a web window and waits until the web page ran its
   // scripts, which define the global `marker` (by then the controller has
@@ -145,6 +164,8 @@ class MainWindowTest : public ::testing::Test {
     return Eval("lastDrop.files.join('\\n')");
   }
 
+  // Which page gets which object; set before SetUp to trust other origins.
+  UrlPolicy::Settings policy_ = UrlPolicy::ProductSettings();
   ScopedTempDir configRoot_;
   TunnelManager manager_{StandInSettings(UniquePipeName(), configRoot_.path())};
   std::shared_ptr<MainWnd> window_;
@@ -221,18 +242,16 @@ TEST_F(MainWindowTest, ThePageFillsTheWholeWindow) {
 // only (and stops its own I/O loop); a closed window is kept until the next
 // request; whatever is posted to a web window is freed there.
 TEST_F(MainWindowTest, WebWindowsAreKeptReleasedAndFreeTheirMessages) {
+  LogCapture started;
   auto first = OpenLoaded(FileUrl(BesideExecutable(MainWindowController::kPage)), "HalyxBridge");
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(EvalIn(first->view(), "typeof HalyxDispatch"), "object");
   Eval("HalyxDispatch.NewWindow('about:blank', 300, 200)");
   ASSERT_TRUE(PumpMessagesUntil([&] { return controller_->openWebWindowCount() == 2; }));
   const HWND web = first->GetWindow()->GetHWND();
-  // Its caption is its own page's title.
-  EXPECT_TRUE(Settles([&] {
-    wchar_t text[256] = {};
-    ::GetWindowTextW(web, text, 256);
-    return WideToUtf8(text) == EvalIn(first->view(), "document.title");
-  }));
+  // Its caption is its own page's origin and title.
+  EXPECT_TRUE(Settles([&] { return Caption(web) == "file:// \u2014 " + EvalIn(first->view(), "document.title"); }))
+      << Caption(web);
   RECT client{};
   ::GetClientRect(web, &client);
   EXPECT_EQ(client.right, 300);
@@ -254,15 +273,14 @@ TEST_F(MainWindowTest, WebWindowsAreKeptReleasedAndFreeTheirMessages) {
       << "payloads posted to a web window were not freed";
   EXPECT_EQ(controller_->openWebWindowCount(), 2u);  // its own NewWindow messages open nothing
 
-  LogCapture log;
   EvalIn(first->view(), "HalyxDispatch.CloseWindow()");
   ASSERT_TRUE(PumpMessagesUntil([&] { return !::IsWindow(web); }));
   EXPECT_TRUE(::IsWindowVisible(hwnd_));
   EXPECT_NE(WebWindow(), nullptr);
   EXPECT_EQ(controller_->openWebWindowCount(), 1u);
   EXPECT_EQ(controller_->closedWebWindowCount(), 1u);
-  EXPECT_TRUE(PumpMessagesUntil([&] { return log.Has(spdlog::level::info, "IoLoop: stop"); }))
-      << "the web page's I/O loop went on after its window closed";
+  // A web page's object measures nothing: no loop thread was started for it.
+  EXPECT_FALSE(started.Has(spdlog::level::info, "IoLoop: start"));
   first.reset();
 
   Eval("HalyxDispatch.NewWindow('about:blank', 300, 200)");
@@ -310,41 +328,18 @@ TEST_F(MainWindowTest, DroppedFilesReachThePageExactly) {
   if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
-// A page from the application folder or over https gets the dispatch object;
-// plain http, a file elsewhere and other schemes do not, whatever the
-// string's case, escapes or "..".
-TEST(WebWindowTrust, OnlyApplicationFolderAndHttpsPagesAreTrusted) {
-  ScopedTempDir root;
-  const std::wstring app = root.path() + L"\\app";
-  for (const wchar_t* folder : {L"\\app", L"\\app\\sub", L"\\appx"}) {
-    ASSERT_TRUE(::CreateDirectoryW((root.path() + folder).c_str(), nullptr));
-  }
-  for (const wchar_t* file : {L"\\app\\page.html", L"\\appx\\page.html", L"\\appx.html"}) {
-    ASSERT_TRUE(WriteWholeFile(root.path() + file, "x"));
-  }
-  const std::wstring base = FileUrl(app);
-  for (const std::wstring& trusted : {base + L"/page.html", Lower(base) + L"/PAGE.HTML", base + L"/sub/../page.html",
-                                      std::wstring(L"https://example.com/a"), std::wstring(L"HTTPS://Example.com")}) {
-    EXPECT_TRUE(WebWindowController::IsTrustedPage(trusted, app)) << WideToUtf8(trusted);
-  }
-  // A folder or file whose name only starts like the application folder's,
-  // ".." out of it, escaped or not, a missing file, a folder, a share.
-  for (const std::wstring& refused :
-       {base + L"x.html", base + L"x/page.html", base + L"/../appx/page.html", base + L"/%2e%2e/appx/page.html",
-        base + L"/missing.html", base + L"/sub", std::wstring(L"file://server/share/page.html"),
-        std::wstring(L"http://example.com/"), std::wstring(L"https:///page.html"),
-        std::wstring(L"javascript:HalyxDispatch.StartTunnel()"), std::wstring(L"about:blank"),
-        std::wstring(L"page.html"), std::wstring()}) {
-    EXPECT_FALSE(WebWindowController::IsTrustedPage(refused, app)) << WideToUtf8(refused);
-  }
-  EXPECT_FALSE(WebWindowController::IsTrustedPage(base + L"/page.html", L""));
-}
-
-// Real web windows: a page over http or from outside the application folder
-// runs without the dispatch object (one info line each); a URL that is not
-// http, https or a local file, or that is absurdly long, opens nothing; a
-// drop on a web window is released unread.
+// Real web windows: the main page keeps all 21 functions; the help page gets
+// its window commands and the version only; a page of an untrusted origin or
+// from outside the application folder runs without the object (one info
+// line each); a URL that is not http, https or a local file, or that is
+// absurdly long, opens nothing; a drop on a web window is released unread.
 TEST_F(MainWindowTest, WebWindowsGiveTheDispatchObjectOnlyToTrustedPages) {
+  const std::string main = Offered(controller_->view());
+  EXPECT_EQ(std::count(main.begin(), main.end(), ',') + 1, 21) << main;
+  auto help = OpenLoaded(FileUrl(BesideExecutable(L"app\\help.html")), "HELP");
+  ASSERT_NE(help, nullptr);
+  EXPECT_EQ(Offered(help->view()), kWindowFunctions);
+
   const std::string page = "<html><body><script>var pageLoaded = 1;</script></body></html>";
   HttpEndpoint http({"--status", "200", "--body", page});
   ASSERT_TRUE(http.ok());
@@ -379,6 +374,45 @@ TEST_F(MainWindowTest, WebWindowsGiveTheDispatchObjectOnlyToTrustedPages) {
            log.Has(spdlog::level::warn, refused + "the URL is longer than 8192 characters");
   }));
   EXPECT_EQ(controller_->openWebWindowCount(), open);
+}
+
+// A web window trusts exact origins: a trusted origin's page gets the
+// window commands and its caption names that origin; a trusted origin that
+// redirects elsewhere hands over nothing (the redirect is not followed, the
+// page it points to is never asked for).
+class MainWindowOriginTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(trusted_.ok() && elsewhere_.ok());
+    redirector_ = std::make_unique<HttpEndpoint>(
+        std::vector<std::string>{"--status", "302", "--location", elsewhere_.Url() + "/page.html", "--body", ""});
+    ASSERT_TRUE(redirector_->ok());
+    policy_.trustedOrigins = {Utf8ToWide(trusted_.Url()), Utf8ToWide(redirector_->Url())};
+    MainWindowTest::SetUp();
+  }
+
+  static constexpr const char* kPageText = "<html><body><script>var pageLoaded = 1;</script></body></html>";
+  HttpEndpoint trusted_{{"--status", "200", "--body", kPageText}};
+  HttpEndpoint elsewhere_{{"--status", "200", "--body", kPageText}};
+  std::unique_ptr<HttpEndpoint> redirector_;
+};
+
+TEST_F(MainWindowOriginTest, TrustIsForExactOriginsThatAnswerThemselves) {
+  auto trusted = OpenLoaded(Utf8ToWide(trusted_.Url()) + L"/page.html");
+  ASSERT_NE(trusted, nullptr);
+  EXPECT_EQ(Offered(trusted->view()), kWindowFunctions);
+  const HWND trustedWindow = trusted->GetWindow()->GetHWND();
+  EXPECT_TRUE(Settles([&] { return Caption(trustedWindow) == trusted_.Url(); })) << Caption(trustedWindow);
+
+  auto redirected = OpenLoaded(Utf8ToWide(redirector_->Url()) + L"/start.html", "document.body");
+  ASSERT_NE(redirected, nullptr);
+  EXPECT_TRUE(Settles([&] {
+    return EvalIn(redirected->view(), "document.body.textContent").find("cannot be shown") != std::string::npos;
+  }));
+  EXPECT_EQ(EvalIn(redirected->view(), "typeof pageLoaded"), "undefined");
+  EXPECT_EQ(elsewhere_.Stats().requests, 0);
+  const HWND redirectedWindow = redirected->GetWindow()->GetHWND();
+  EXPECT_TRUE(Settles([&] { return Caption(redirectedWindow) == redirector_->Url(); })) << Caption(redirectedWindow);
 }
 
 }  // namespace
