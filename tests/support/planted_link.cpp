@@ -62,7 +62,7 @@ bool RunUnixTool(const wchar_t* tool, const std::wstring& options, const std::ve
   using UnixName = char*(CDECL*)(const wchar_t*);
   const auto unixName = reinterpret_cast<UnixName>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (unixName == nullptr) return false;
+  if (unixName == nullptr) return false;  // not Wine
   std::wstring command = std::wstring(tool) + L" " + options;
   for (const std::wstring& path : paths) {
     char* name = unixName(path.c_str());
@@ -97,9 +97,11 @@ bool PlantFileLink(const std::wstring& link, const std::wstring& target) {
 
 bool RemoveLink(const std::wstring& link) {
   if (!IsLink(link)) return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES;
-  if (::RemoveDirectoryW(link.c_str()) || ::DeleteFileW(link.c_str())) return true;
-  return RunUnixTool(L"rm", L"-f", {link},
-                     [&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+  const auto gone = [&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; };
+  // Wine removes the folder a Unix link names, not the link: there the link
+  // goes through the Unix tool alone.
+  if (RunUnixTool(L"rm", L"-f", {link}, gone)) return true;
+  return ::RemoveDirectoryW(link.c_str()) || ::DeleteFileW(link.c_str());
 }
 
 }  // namespace halyx::testing
