@@ -6,11 +6,11 @@
 #include <shlwapi.h>
 #include <userenv.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
 #include "app/auto_startup.h"
@@ -19,6 +19,9 @@
 #include "app/process_values.h"
 #include "base/error_code.h"
 #include "base/module_path.h"
+#include "base/protected_folder.h"
+#include "base/utf8.h"
+#include "diag/rotating_log_sink.h"
 #include "platform/duilib/dpi.h"
 #include "platform/duilib/paint_manager_ui.h"
 #include "tunnel/tunnel_manager.h"
@@ -37,12 +40,12 @@ App::~App() {
 }
 
 void App::StartCrashReporter() {
-  char folder[MAX_PATH] = {};
+  // The dumps go to the user's protected folder; the reporter makes and
+  // checks "minidumps" in it. Nothing logs yet, so a failure only leaves
+  // the reporter its own default.
+  std::wstring folder;
   std::string database;
-  if (SUCCEEDED(::SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder)) &&
-      ::PathAppendA(folder, "QuorVPN") && ::PathAppendA(folder, "minidumps")) {
-    database = folder;
-  }
+  if (UserDataFolder::Ensure(L"", folder, "App")) database = WideToUtf8(folder + L"\\" + UserDataFolder::kMinidumps);
   CrashReporter::Start(kCrashReporterDsn, kCrashHandlerPath, std::string("quorvpn-win32@") + kVersion, database);
 }
 
@@ -76,34 +79,48 @@ void App::EnsureLspCategory() {
   LspCategory::Ensure(LspCategory::System(), path);
 }
 
-bool App::AcquireInstanceLock() {
-  HANDLE rawToken = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
-    spdlog::error("App: OpenProcessToken failed ({:#x})", LastError());
-    return false;
-  }
-  const ProcessHandle token(rawToken);
-  wchar_t profile[MAX_PATH + 1] = {};
-  DWORD size = MAX_PATH + 1;
-  if (!::GetUserProfileDirectoryW(token.get(), profile, &size)) {
-    spdlog::error("App: GetUserProfileDirectory failed ({:#x})", LastError());
-    return false;
-  }
-  const std::wstring path = std::wstring(profile) + L"\\" + kLockFileName;
-  // No sharing: a second open fails with a sharing violation for as long as
-  // this handle lives, and the file's mere presence blocks nothing.
-  instanceLock_.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_HIDDEN, nullptr));
+bool App::AcquireInstanceLock(const UserDataFolder::Settings& folders) {
+  std::wstring folder;
+  if (!UserDataFolder::Ensure(L"", folder, "App", folders)) return false;
+  // Writing shared with no one: a second open for writing fails with a
+  // sharing violation for as long as this handle lives, and the file's mere
+  // presence blocks nothing. Reading is shared, so a second instance can
+  // learn whom to let come to the front.
+  instanceLock_ = OpenProtectedFile(folder + L"\\" + kLockFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    OPEN_ALWAYS, nullptr);
   if (!instanceLock_) {
     PreserveLastError keep;
     spdlog::error("App: CreateFile failed ({:#x})", keep.code());
     if (keep.error() == ERROR_SHARING_VIOLATION) {
       spdlog::debug("App: main app is already running");
+      // A background process may not take the foreground by itself; the
+      // process that holds it (this one, started by the user) may pass
+      // that right on.
+      if (const DWORD running = RunningInstanceId(folders)) ::AllowSetForegroundWindow(running);
       ::PostMessageW(HWND_BROADCAST, ShowRequestMessage, 0, 0);
     }
     return false;
   }
+  const std::string id = std::to_string(::GetCurrentProcessId());
+  DWORD written = 0;
+  // Without the id a second instance still shows this one, only perhaps
+  // behind others: no reason to refuse the start.
+  if (!::SetEndOfFile(instanceLock_.get()) ||
+      !::WriteFile(instanceLock_.get(), id.data(), static_cast<DWORD>(id.size()), &written, nullptr)) {
+    spdlog::warn("App: cannot write the lock file ({:#x})", LastError());
+  }
   return true;
+}
+
+DWORD App::RunningInstanceId(const UserDataFolder::Settings& folders) {
+  std::wstring folder;
+  if (!UserDataFolder::Ensure(L"", folder, "App", folders)) return 0;
+  const FileHandle lock = OpenProtectedFile(folder + L"\\" + kLockFileName, GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, nullptr);
+  char text[16] = {};
+  DWORD read = 0;
+  if (!lock || !::ReadFile(lock.get(), text, sizeof(text) - 1, &read, nullptr)) return 0;
+  return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
 }
 
 std::shared_ptr<MainWindowController> App::GetMainWindowController() {
@@ -203,31 +220,17 @@ void App::Shutdown() {
   CrashReporter::Shutdown();
 }
 
-bool App::SetupLogging() {
-  wchar_t folder[MAX_PATH + 1] = {};
-  // PathAppendW both fails on an over-long result and, depending on the
-  // Windows version, may drop the trailing separator, so it is restored.
-  bool ok = ::GetTempPathW(MAX_PATH + 1, folder) != 0 && ::PathAppendW(folder, L"QuorVPN\\") &&
-            ::PathAddBackslashW(folder) != nullptr;
-  if (ok && !::PathFileExistsW(folder) && !::CreateDirectoryW(folder, nullptr)) {
-    PreserveLastError keep;
-    spdlog::error("util: CreateDirectory failed ({:#x})", keep.code());
-    ok = false;
-  }
-  if (!ok) {
+bool App::SetupLogging(const UserDataFolder::Settings& folders) {
+  std::wstring folder;
+  if (!UserDataFolder::Ensure(UserDataFolder::kLogs, folder, "util", folders)) {
     PreserveLastError keep;
     spdlog::error("App: temp_path failed ({:#x})", keep.code());
     return false;
   }
-
-  const std::wstring file = std::wstring(folder) + L"quorvpn.log";
-  std::shared_ptr<spdlog::sinks::rotating_file_sink_mt> sink;
-  try {
-    sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file, kLogMaxSize, kLogRotatedFiles);
-  } catch (const spdlog::spdlog_ex& e) {
-    // The file may be a folder, or locked or denied to this user; the process
-    // must fail its start-up cleanly rather than die on the exception.
-    spdlog::error("App: open log file failed ({})", e.what());
+  auto sink = std::make_shared<RotatingLogSink>(folder, kLogFileName, kLogMaxSize, kLogRotatedFiles);
+  if (!sink->Open("util")) {
+    PreserveLastError keep;
+    spdlog::error("App: open log file failed ({:#x})", keep.code());
     return false;
   }
   std::vector<spdlog::sink_ptr> sinks{sink};

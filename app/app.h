@@ -14,12 +14,15 @@
 // icon out of the notification area, finalises the engine, COM, the log and
 // the crash reporter, in that order.
 //
-// Single instance: the lock is the file "quorvpn.lock" in the user's profile,
-// held open without sharing for the life of the process. A second instance
-// of the same user fails to open it, broadcasts ShowRequestMessage (which
-// the first instance's tray window turns into showing the main window) and
-// exits with 1. The file is never deleted: one left behind by a crash does
-// not block.
+// Single instance: the lock is the file "quorvpn.lock" in the user's own
+// protected folder (base/user_data_folder.h), which no unelevated program
+// can open, held for the life of the process with its writing shared with no
+// one, and holding the process id. A second instance of the same user fails
+// to open it for writing, reads that id and lets that process take the
+// foreground (Windows otherwise lets a background process only flash its
+// taskbar button), broadcasts ShowRequestMessage (which the first instance's
+// tray window turns into showing the main window) and exits with 1. The file
+// is never deleted: one left behind by a crash does not block.
 //
 // Ownership: App owns the main window controller, the tray icon and the lock
 // handle.
@@ -34,6 +37,7 @@
 
 #include "app/tray_icon.h"
 #include "base/unique_handle.h"
+#include "base/user_data_folder.h"
 #include "base/version.h"
 #include "ui/main_window_controller.h"
 
@@ -41,14 +45,15 @@ namespace halyx {
 
 class App {
  public:
-  // The one log of the process: "<temp>\QuorVPN\quorvpn.log", rotated at
-  // 20 MiB into "quorvpn.1.log" .. "quorvpn.3.log".
+  // The one log of the process: "quorvpn.log" in the user's protected
+  // "log" folder, rotated at 20 MiB into "quorvpn.1.log" .. "quorvpn.3.log".
   static constexpr std::size_t kLogMaxSize = 0x1400000;
   static constexpr std::size_t kLogRotatedFiles = 3;
   static constexpr const char* kLoggerName = "QUOR";
 
   static constexpr const char* kVersion = QUOR_VERSION;
   static constexpr const wchar_t* kAppUserModelId = L"com.quorvpn.app";
+  static constexpr const wchar_t* kLogFileName = L"quorvpn.log";
   static constexpr const wchar_t* kLockFileName = L"quorvpn.lock";
   static constexpr const char* kCrashHandlerPath = "bin\\crashpad_handler.exe";
   static constexpr const char* kCrashReporterDsn = "https://5f0c3e9a7b214d6c8e1f2a3b4c5d6e7f@crash.quorvpn.com/4";
@@ -94,11 +99,12 @@ class App {
   // Ends the message loop; safe on any thread (it only posts).
   static void RequestQuit();
 
-  // Creates the log folder in the user's temporary folder, opens the
-  // rotating file logger "QUOR" (flushed on every info record) and installs
-  // it as the default logger. False, after one error line through the
-  // library's initial logger, when the folder or the file cannot be had.
-  static bool SetupLogging();
+  // Makes or checks the user's protected log folder, opens the rotating file
+  // logger "QUOR" (flushed on every info record) and installs it as the
+  // default logger. False, after the folder's or the file's error line and
+  // one of its own through the library's initial logger, when the folder or
+  // the file cannot be had. `folders`: tests point them elsewhere.
+  static bool SetupLogging(const UserDataFolder::Settings& folders = UserDataFolder::Settings());
   // Flushes the log and shuts the logging library down; nothing may log
   // afterwards.
   static void ShutdownLogging();
@@ -107,7 +113,10 @@ class App {
   static void EnsureLspCategory();
   // Opens the lock file; false (logged, and the show request broadcast when
   // another instance holds it) when it cannot.
-  bool AcquireInstanceLock();
+  bool AcquireInstanceLock(const UserDataFolder::Settings& folders = UserDataFolder::Settings());
+  // The process id the running instance wrote into its lock file; 0 when
+  // none can be read.
+  static DWORD RunningInstanceId(const UserDataFolder::Settings& folders = UserDataFolder::Settings());
 
  private:
   static void StartCrashReporter();

@@ -11,6 +11,9 @@
 #include "diag/memory_zip_archive.h"
 #include "diag/text_file_reader.h"
 #include "base/all_users_directory.h"
+#include "base/protected_folder.h"
+#include "base/user_data_folder.h"
+#include "base/utf8.h"
 #include "base/guard.h"
 
 namespace halyx {
@@ -31,7 +34,11 @@ bool AddFile(MemoryZipArchive& zip, const std::string& path, const std::string& 
   if (!::PathFileExistsA(path.c_str())) return false;
   TextFileReader reader;
   if (!reader.Open(path)) {
-    spdlog::warn("LogZipper: cannot open {} ({:#x})", path, LastError());
+    if (::GetLastError() == ERROR_CANT_ACCESS_FILE) {
+      spdlog::warn("LogZipper: {} is a link, left out", path);
+    } else {
+      spdlog::warn("LogZipper: cannot open {} ({:#x})", path, LastError());
+    }
     return false;
   }
   if (!zip.AddEntry(name, reader) && reader.failed()) {
@@ -40,19 +47,29 @@ bool AddFile(MemoryZipArchive& zip, const std::string& path, const std::string& 
   return true;
 }
 
+// A missing folder is not worth a line: the service may never have run.
+bool CheckFolder(const std::string& folder, const TrustedOwner& trusted) {
+  if (!::PathFileExistsA(folder.c_str())) return false;
+  std::wstring wide;
+  AppendDecoded(CP_ACP, 0, folder, wide);
+  return CheckProtectedFolder(wide, "LogZipper", trusted);
+}
+
+std::string Narrow(const std::wstring& path) {
+  const int size = ::WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+  narrow.resize(static_cast<std::size_t>(size) - 1);
+  return narrow;
+}
+
 }  // namespace
 
 LogZipper::Folders LogZipper::SystemFolders() {
   Folders folders;
-  char temp[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathA(MAX_PATH + 1, temp);
-  // A longer temp path than the buffer returns its size and fills nothing.
-  if (length > MAX_PATH) ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  if (length == 0 || length > MAX_PATH) {
-    spdlog::error("LogZipper: GetTempPathA failed ({:#x})", LastError());
-  } else {
-    folders.client = Join(temp, "QuorVPN");
-  }
+  std::wstring client;
+  if (UserDataFolder::Ensure(UserDataFolder::kLogs, client, "LogZipper")) folders.client = Narrow(client);
   std::string allUsers;
   if (!GetAllUsersDirectory(allUsers)) {
     spdlog::error("LogZipper: GetAllUsersProfileDirectoryA failed ({:#x})", LastError());
@@ -67,10 +84,13 @@ bool LogZipper::Zip(std::vector<uint8_t>& buffer, const std::string& extraPath) 
   MemoryZipArchive zip(maxArchiveSize_);
   const Folders folders = folders_ ? *folders_ : SystemFolders();
   bool any = false;
-  if (folders.client) {
+  // A folder is read only when it is a real one (no junction) that only
+  // SYSTEM or Administrators can have made; the service's is made by the
+  // service, which runs as SYSTEM.
+  if (folders.client && CheckFolder(*folders.client, folders.trusted)) {
     for (const char* name : kClientLogs) any |= AddFile(zip, Join(*folders.client, name), name);
   }
-  if (folders.service) {
+  if (folders.service && CheckFolder(*folders.service, folders.trusted)) {
     for (const char* name : kServiceLogs) any |= AddFile(zip, Join(*folders.service, name), name);
     if (!extraPath.empty()) AddFile(zip, extraPath, ::PathFindFileNameA(extraPath.c_str()));
   }

@@ -10,8 +10,8 @@
 //
 // Entries, in this order, each under its bare file name and left out when
 // missing: "quorvpn.log", "quorvpn.1.log", "quorvpn.2.log" from the client's
-// log folder, "quor-svc.log", "quor-svc.1.log" from the service's, then the
-// extra file. Logs are read as text (CR LF as LF).
+// log folder (the user's protected one, base/user_data_folder.h), "quor-svc.log", "quor-svc.1.log" from the service's,
+// then the extra file. Logs are read as text (CR LF as LF).
 //
 // Thread: Zip() runs on a worker thread and touches no shared state;
 // ZipLogsWorker() is a thread's whole body.
@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "base/protected_folder.h"
 #include "base/window_messages.h"
 
 namespace halyx {
@@ -34,9 +35,13 @@ class LogZipper {
  public:
   // Where the logs are, in the ANSI code page. An absent folder is one that
   // could not be resolved: its files are left out.
+  // A folder is read only when it is a real folder (no junction) owned by
+  // an owner `trusted` accepts; its files only when they are not links and
+  // have one name.
   struct Folders {
-    std::optional<std::string> client;   // "<temp>\QuorVPN"
+    std::optional<std::string> client;   // "<all users>\QuorVPN\users\<SID>\log"
     std::optional<std::string> service;  // "<all users>\QuorVPN\log"
+    TrustedOwner trusted = IsTrustedOwner;
   };
 
   // This machine's folders, resolved when Zip() runs; an unresolvable folder

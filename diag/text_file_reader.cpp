@@ -1,10 +1,15 @@
 #include "diag/text_file_reader.h"
 
+#include "base/protected_folder.h"
+#include "base/utf8.h"
+
 namespace halyx {
 
 bool TextFileReader::Open(const std::string& path) {
-  file_.reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  std::wstring wide;
+  AppendDecoded(CP_ACP, 0, path, wide);
+  file_ = OpenProtectedFile(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                            nullptr);
   if (!file_) return false;
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file_.get(), &size)) {

@@ -2,7 +2,9 @@
 // as it is on disk. Logs are read while their writers (the client's own
 // logger, the tunnel service) still hold them open for writing, so the file
 // is opened sharing read, write and delete, and the read takes whatever has
-// been written so far.
+// been written so far. It is opened without following a reparse point and
+// refused when it is one or has a second name: the elevated reader must not
+// be pointed at another file by a link planted in a log folder.
 //
 // The C runtime's text mode would do the CR LF part too, but it also ends the
 // file at the first Ctrl-Z byte, and a log line that quotes one (text from
@@ -28,7 +30,8 @@ class TextFileReader {
   static constexpr DWORD kChunkSize = 8192;
 
   // False, with the reason in the thread's last error, when the file cannot
-  // be opened (missing, a folder, locked by a writer that shares nothing).
+  // be opened (missing, a folder, locked by a writer that shares nothing) or
+  // is a link (ERROR_CANT_ACCESS_FILE). `path` is in the ANSI code page.
   bool Open(const std::string& path);
 
   // The file's size on disk when it was opened.

@@ -2,17 +2,19 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
+#include "base/protected_folder.h"
 #include "base/unique_handle.h"
 
 namespace halyx::engine {
 namespace {
+
+constexpr const char* kLogPrefix = "LocalStorage";
 
 std::wstring FileName(const std::string& origin) {
   std::wstring name = L"localstorage-";
@@ -57,13 +59,11 @@ std::shared_ptr<LocalStorage> LocalStorage::Open(const std::wstring& folder, con
   std::weak_ptr<LocalStorage>& slot = Registry()[key];
   if (std::shared_ptr<LocalStorage> live = slot.lock()) return live;
   auto store = std::make_shared<LocalStorage>();
-  if (!dir.empty()) {
-    // Create every missing level; existing ones answer ERROR_ALREADY_EXISTS.
-    for (std::size_t at = dir.find_first_of(L"\\/", 3); at != std::wstring::npos;
-         at = dir.find_first_of(L"\\/", at + 1)) {
-      ::CreateDirectoryW(dir.substr(0, at).c_str(), nullptr);
-    }
-    ::CreateDirectoryW(dir.c_str(), nullptr);
+  // A folder that is not fit to write into (a junction, one someone else
+  // owns) leaves the store in memory: the elevated engine writes nothing
+  // where another program chooses the target.
+  std::replace(dir.begin(), dir.end(), L'/', L'\\');
+  if (!dir.empty() && EnsureProtectedFolderTree(dir, kLogPrefix)) {
     store->file_ = key;
     store->Load();
   }
@@ -72,8 +72,11 @@ std::shared_ptr<LocalStorage> LocalStorage::Open(const std::wstring& folder, con
 }
 
 void LocalStorage::Load() {
-  std::ifstream in(file_.c_str(), std::ios::binary);
-  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string data;
+  const FileHandle file = OpenProtectedFile(file_, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kLogPrefix);
+  char chunk[8192];
+  DWORD read = 0;
+  while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) data.append(chunk, read);
   std::size_t at = 0;
   while (at < data.size()) {
     char* end = nullptr;
@@ -114,21 +117,10 @@ void LocalStorage::Save() const {
   for (const auto& item : items_) {
     out << item.first.size() << ' ' << item.second.size() << '\n' << item.first << item.second << '\n';
   }
-  const std::string data = out.str();
-  // Written beside, flushed to the disk, then moved over the old file: a
-  // crash at any point leaves either the old content or the new, whole.
-  const std::wstring temp = file_ + L".tmp";
-  {
-    FileHandle file(
-        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) ||
-        written != data.size() || !::FlushFileBuffers(file.get())) {
-      return;
-    }
-  }
-  ::MoveFileExW(temp.c_str(), file_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  // Written beside, flushed to the disk, then renamed over the old file
+  // through its handle: a crash at any point leaves either the old content
+  // or the new, whole.
+  ReplaceProtectedFile(file_, out.str(), kLogPrefix);
 }
 
 }  // namespace halyx::engine

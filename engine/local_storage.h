@@ -11,8 +11,14 @@
 // File: "localstorage-<origin>.dat", the origin with every byte other than
 // letters, digits and '.' written as "_XX" (hex). For each pair,
 // "<key bytes> <value bytes>\n", then the key and the value as raw UTF-8,
-// then "\n". Written beside and renamed over the old file, so a crash
-// mid-write leaves the previous content whole.
+// then "\n". Written beside and renamed over the old file through its
+// handle, so a crash mid-write leaves the previous content whole.
+//
+// The engine runs elevated: the folder is made with an access list of
+// SYSTEM and Administrators only, or, when it exists, used only when it is a
+// real folder (no junction) owned by them; files are opened without following
+// links and refused with a second name (base/protected_folder.h). A folder
+// that fails keeps the store in memory.
 //
 // Thread: GUI thread; shared by the views and pages that use it.
 #pragma once
@@ -25,8 +31,8 @@ namespace halyx::engine {
 
 class LocalStorage {
  public:
-  // The store of `origin` in `folder` (created when missing; empty: kept in
-  // memory only), shared with every other user of the same pair.
+  // The store of `origin` in `folder` (created when missing; empty or not
+  // fit to write into: kept in memory only), shared with every other user of the same pair.
   static std::shared_ptr<LocalStorage> Open(const std::wstring& folder, const std::string& origin);
   // The origin of a page's URL, as the store is keyed.
   static std::string OriginOf(const std::string& url);

@@ -22,8 +22,9 @@ CLIENT_OUTPUT=""
 CLIENT_STARTED_NS=0
 CLIENT_LOG_LINES=0
 
-# The client's own log, which it writes to the temporary folder of the user.
-client_log() { echo "$WINEPREFIX/drive_c/users/$(id -un)/Temp/QuorVPN/quorvpn.log"; }
+# The client's own log, in the user's protected folder under the all-users
+# folder, named by the user's SID (under Wine always S-1-5-21-0-0-0-1000).
+client_log() { echo "$WINEPREFIX/drive_c/ProgramData/QuorVPN/users/S-1-5-21-0-0-0-1000/log/quorvpn.log"; }
 
 client_now_ns() { date +%s%N; }
 

@@ -87,13 +87,11 @@ demo_seal() { # <text>; prints the sealed hex
   demo_wine "$demo_bin/payload_tool.exe" 1 --text "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^payload=//p'
 }
 
-# The client writes its configurations only into a "QuorVPN" folder under
-# the all-users folder that it created in this run or that SYSTEM or
-# Administrators own. Wine keeps no owners: every folder found there reads as
-# the user's. Each demo therefore starts without that folder (the build
-# prefix's own: the configurations and logs of earlier demos), and the
-# stand-in logs to the demo's scratch folder rather than to "QuorVPN\log",
-# which would create it first.
+# The client keeps its configurations, logs and page storage in a "QuorVPN"
+# folder under the all-users folder. Each demo starts without it (the build
+# prefix's own: the configurations, logs and storage of earlier demos), so
+# what a demo shows is its own; the stand-in logs to the demo's scratch
+# folder rather than to "QuorVPN\log".
 demo_config_folder_reset() {
   rm -rf "$WINEPREFIX/drive_c/ProgramData/QuorVPN"
 }

@@ -17,8 +17,8 @@
 #include "platform/duilib/paint_manager_ui.h"
 #include "base/all_users_directory.h"
 #include "base/unique_handle.h"
+#include "base/utf8.h"
 #include "tunnel/frame.h"
-#include "tunnel/protected_folder.h"
 #include "tunnel/proxy_tool.h"
 #include "tunnel/service_supervision.h"
 
@@ -97,6 +97,14 @@ bool AppendPath(std::string& folder, const std::string& name) {
   return true;
 }
 
+// The narrow (ANSI code page) paths the service is sent, for the wide file
+// functions.
+std::wstring Wide(const std::string& path) {
+  std::wstring wide;
+  AppendDecoded(CP_ACP, 0, path, wide);
+  return wide;
+}
+
 }  // namespace
 
 TunnelManager::Settings::Settings()
@@ -104,7 +112,7 @@ TunnelManager::Settings::Settings()
       serverCheck(IpcClient::RequireService(kTunnelServiceName)),
       configRoot(GetAllUsersDirectory),
       proxyToolPath(ProxyToolPath()),
-      trustedFolderOwner(IsSystemOrAdministrators) {}
+      trustedFolderOwner(IsTrustedOwner) {}
 
 TunnelManager& TunnelManager::Instance() {
   static TunnelManager manager{Settings()};
@@ -376,12 +384,27 @@ bool TunnelManager::WriteConfigFile(const std::string& name, const std::string& 
     spdlog::error("TunnelManager: GetAllUsersProfileDirectory failed ({:#x})", LastError());
     return false;
   }
-  for (const char* folder : {kProductFolder, kConfigFolder}) {
+  // "QuorVPN" lets Users list it (the service's log folder is inside);
+  // "conf" and the user's own folder below it admit SYSTEM and
+  // Administrators alone: the configs hold the user's server keys, and a
+  // folder per user keeps another administrator's client from overwriting
+  // them.
+  const std::string sid = WideToUtf8(CurrentUserSid());
+  if (sid.empty()) {
+    spdlog::error("TunnelManager: cannot read the user's SID ({:#x})", LastError());
+    return false;
+  }
+  const std::pair<std::string, FolderReaders> levels[] = {
+      {kProductFolder, FolderReaders::kUsers},
+      {kConfigFolder, FolderReaders::kAdministratorsOnly},
+      {sid, FolderReaders::kAdministratorsOnly},
+  };
+  for (const auto& [folder, readers] : levels) {
     if (!AppendPath(path, folder)) {
       spdlog::error("TunnelManager: config folder under {} is too long", path);
       return false;
     }
-    if (!EnsureProtectedFolder(path, settings_.trustedFolderOwner)) return false;
+    if (!EnsureProtectedFolder(Wide(path), "TunnelManager", readers, settings_.trustedFolderOwner)) return false;
   }
   const bool appended = AppendPath(path, name);
   // The page may choose the extension; only a bare name gets ".conf".
@@ -391,7 +414,7 @@ bool TunnelManager::WriteConfigFile(const std::string& name, const std::string& 
     return false;
   }
 
-  if (!WriteProtectedFile(path, WithCrLf(conf))) return false;
+  if (!WriteProtectedFile(Wide(path), WithCrLf(conf), "TunnelManager")) return false;
   // Closed again before the request goes out, so the service never finds it held.
   return true;
 }

@@ -7,7 +7,8 @@
 // answerTimeoutMs is dropped and reconnected), brings
 // the "QuorTunnel" service up when its pipe is missing, carries out the six
 // operations the page may call, writes the service's config files under
-// "<all users>\QuorVPN\conf", and reports every outcome as one JSON text on
+// "<all users>\QuorVPN\conf\<user's SID>" (SYSTEM and Administrators
+// only), and reports every outcome as one JSON text on
 // OnTunnelEvent:
 //
 //   TunnelManager& tunnel = TunnelManager::Instance();   // on the GUI thread
@@ -48,7 +49,7 @@
 #include "platform/duilib/event_source.h"
 #include "tunnel/ipc_client.h"
 #include "tunnel/messages.h"
-#include "tunnel/protected_folder.h"
+#include "base/protected_folder.h"
 
 namespace halyx {
 
@@ -60,12 +61,12 @@ class TunnelManager : public IpcClientDelegate {
 
     std::string pipeName;                // the service-control pipe
     IpcClient::ServerCheck serverCheck;  // who may serve it: the running "QuorTunnel" service
-    // The folder holding "QuorVPN\conf"; false with the reason in the last
+    // The folder holding "QuorVPN\conf\<SID>"; false with the reason in the last
     // error. Default: GetAllUsersDirectory.
     std::function<bool(std::string& folder)> configRoot;
     std::wstring proxyToolPath;  // "<exe folder>\bin\sysproxy.exe"
-    // Who may own an existing "QuorVPN" or "conf" folder that config files
-    // are written into. Default: SYSTEM or Administrators.
+    // Who may own an existing "QuorVPN", "conf" or per-user folder that
+    // config files are written into. Default: IsTrustedOwner.
     TrustedOwner trustedFolderOwner;
     // A connected service that has not answered a poll for this long is
     // taken as lost.

@@ -2,12 +2,13 @@
 
 #include <windows.h>
 #include <dbghelp.h>
-#include <shlobj.h>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
+#include "base/protected_folder.h"
 #include "base/system_library.h"
 #include "base/unique_handle.h"
 
@@ -33,6 +34,7 @@ struct Installation {
   // crashed thread may hold the heap's lock.
   std::wstring path;
   std::wstring partPath;
+  std::vector<ULONGLONG> renameScratch;
   EventHandle crashed;  // a crash has been handed over
   EventHandle written;  // manual reset: the writer is done, every crashing thread may go on
   EventHandle stop;
@@ -76,20 +78,22 @@ bool WriteDump(Installation& in) noexcept {
   in.path.append(L".dmp");
   in.partPath.assign(in.path).append(L".part");
 
-  FileHandle file(
-      ::CreateFileW(in.partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  // Opened without following a link and refused with a second name, then
+  // truncated and, once whole, renamed through its handle: nothing planted
+  // under either name is written through or replaced. None of it allocates.
+  FileHandle file = OpenProtectedFile(in.partPath, GENERIC_WRITE | DELETE, 0, OPEN_ALWAYS, nullptr);
+  if (!file || !::SetEndOfFile(file.get())) return false;
   MINIDUMP_EXCEPTION_INFORMATION exception{in.threadId, in.exception, FALSE};
   MINIDUMP_USER_STREAM comment{CommentStreamA, static_cast<ULONG>(in.comment.size() + 1), in.comment.data()};
   MINIDUMP_USER_STREAM_INFORMATION streams{1, &comment};
   const BOOL written = in.writeDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.get(), MiniDumpNormal,
                                     &exception, &streams, nullptr);
-  file.reset();
   if (!written) {
-    ::DeleteFileW(in.partPath.c_str());
+    FILE_DISPOSITION_INFO remove{TRUE};
+    ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &remove, sizeof(remove));
     return false;
   }
-  return ::MoveFileExW(in.partPath.c_str(), in.path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  return RenameOpenFile(file.get(), in.path, in.renameScratch);
 }
 
 DWORD WINAPI WriterThread(void* param) {
@@ -117,14 +121,6 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
   // own crash reporting (a dialog, or Wine's debugger) would add nothing.
   if (done && in->dumped) return EXCEPTION_EXECUTE_HANDLER;
   return in->previous != nullptr ? in->previous(exception) : EXCEPTION_CONTINUE_SEARCH;
-}
-
-// Creates `folder` with its parents; true when it is a folder afterwards.
-bool EnsureFolder(const std::wstring& folder) {
-  const int created = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS && created != ERROR_FILE_EXISTS) return false;
-  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -156,7 +152,9 @@ bool CrashHandler::Install(const std::wstring& folder, const std::string& releas
   UninstallLocked();
   auto in = std::make_unique<Installation>();
   in->folder = FullPath(folder);
-  if (in->folder.empty() || !EnsureFolder(in->folder)) return false;
+  // The client names a folder in its own protected one; the missing levels
+  // are made, and the last one checked, the same way.
+  if (in->folder.empty() || !EnsureProtectedFolderTree(in->folder, nullptr)) return false;
   // From the system folder: the application folder of an elevated program is
   // no place to look for it.
   in->dbghelp = LoadSystemLibrary(L"dbghelp.dll");
@@ -167,6 +165,7 @@ bool CrashHandler::Install(const std::wstring& folder, const std::string& releas
   in->comment = "release=" + release;
   in->path.reserve(in->folder.size() + kNameRoom);
   in->partPath.reserve(in->folder.size() + kNameRoom);
+  in->renameScratch.reserve(RenameScratchSize(in->folder.size() + kNameRoom));
   in->crashed.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   in->written.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   in->stop.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -10,8 +10,11 @@
 // for a crash: the crashing thread may have no stack left (a stack overflow)
 // or hold the heap's lock, so it only hands over its exception and waits.
 // Each dump is named "crash-<UTC date>-<UTC time>-<process id>.dmp"; it is
-// written under a ".part" name and renamed once complete, so a ".dmp" file is
-// always a whole dump. The release text goes into the dump's comment stream.
+// written under a ".part" name and renamed through its handle once complete,
+// so a ".dmp" file is always a whole dump. The program is elevated: the
+// folder is made or checked as a protected one (base/protected_folder.h) and
+// the file is opened without following links, so nothing planted in the
+// folder is written through. The release text goes into the dump's comment stream.
 //
 // Thread: Install and Uninstall on one thread at a time (the client's GUI
 // thread); the filter runs on whichever thread crashed.
@@ -23,7 +26,8 @@ namespace halyx::crash {
 
 class CrashHandler {
  public:
-  // Creates `folder` (and its parents) if need be, loads dbghelp from the
+  // Creates `folder` (and its missing parents) as protected folders, or
+  // checks the existing one, loads dbghelp from the
   // system folder, starts the writer thread and installs the filter. False,
   // with nothing installed, when a step fails. Installing again replaces the
   // earlier installation.

@@ -11,8 +11,9 @@
 //
 // The DSN and the handler path are kept but unused: this reporter sends
 // nothing anywhere and starts no handler process; it writes the dump itself
-// (crash_handler.h). Without a database path the dumps go to the folder
-// "crash-reports" of the temporary folder. Paths are UTF-8; a path that is
+// (crash_handler.h). Without a database path the dumps go to "minidumps" in
+// the user's protected folder (base/user_data_folder.h), never to the
+// temporary folder, which a program of the same user may turn into a link. Paths are UTF-8; a path that is
 // not valid UTF-8 is read in the ANSI code page, which is what a caller
 // holding SHGetFolderPathA's result passes.
 //
@@ -24,6 +25,7 @@
 #include <string>
 
 #include "base/guard.h"
+#include "base/user_data_folder.h"
 #include "base/utf8.h"
 #include "crash_handler.h"
 
@@ -51,10 +53,9 @@ std::wstring DecodePath(const std::string& path) {
 }
 
 std::wstring DefaultDatabase() {
-  wchar_t temp[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-  if (length == 0 || length > MAX_PATH) return {};
-  return std::wstring(temp, length) + L"crash-reports";
+  std::wstring folder;
+  if (!halyx::UserDataFolder::Ensure(halyx::UserDataFolder::kMinidumps, folder, "CrashReporter")) return {};
+  return folder;
 }
 
 }  // namespace

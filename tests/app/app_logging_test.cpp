@@ -1,6 +1,8 @@
-// The process log: one rotating, always-flushed file in <temp>\QuorVPN.
+// The process log: one rotating, always-flushed file in the user's protected
+// folder, "<all users>\QuorVPN\users\<SID>\log".
 #include <windows.h>
 
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -8,7 +10,11 @@
 #include <spdlog/spdlog.h>
 
 #include "app/app.h"
+#include "base/protected_folder.h"
+#include "base/unique_handle.h"
+#include "base/utf8.h"
 #include "support/log_capture.h"
+#include "support/planted_link.h"
 #include "support/scoped_temp_dir.h"
 
 namespace halyx {
@@ -17,50 +23,51 @@ namespace {
 using ::halyx::testing::FileExists;
 using ::halyx::testing::FileSize;
 using ::halyx::testing::LogCapture;
+using ::halyx::testing::PlantFileLink;
+using ::halyx::testing::PlantFolderLink;
 using ::halyx::testing::ReadWholeFile;
+using ::halyx::testing::RemoveLink;
 using ::halyx::testing::ScopedTempDir;
 
-// Points the temporary folder (TMP, then TEMP) at a fresh folder of the test's
-// own and puts everything back afterwards, the default logger included, so the
-// log file is closed before the folder is deleted.
+// Points the all-users folder at a fresh folder of the test's own and puts
+// the default logger back afterwards, so the log file is closed before the
+// folder is deleted.
 class AppLoggingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     previous_ = spdlog::default_logger();
-    SaveAndSet(L"TMP", savedTmp_);
-    SaveAndSet(L"TEMP", savedTemp_);
+    PointRootAt(temp_.path());
   }
 
-  void TearDown() override {
-    spdlog::set_default_logger(previous_);
-    ::SetEnvironmentVariableW(L"TMP", savedTmp_.empty() ? nullptr : savedTmp_.c_str());
-    ::SetEnvironmentVariableW(L"TEMP", savedTemp_.empty() ? nullptr : savedTemp_.c_str());
+  void TearDown() override { spdlog::set_default_logger(previous_); }
+
+  void PointRootAt(const std::wstring& folder) {
+    folders_.root = [folder](std::string& root) {
+      root = WideToUtf8(folder);
+      return true;
+    };
   }
 
-  void PointTempAt(const std::wstring& folder) {
-    ::SetEnvironmentVariableW(L"TMP", folder.c_str());
-    ::SetEnvironmentVariableW(L"TEMP", folder.c_str());
+  std::wstring LogFolder() const { return temp_.path() + L"\\QuorVPN\\users\\" + CurrentUserSid() + L"\\log"; }
+  std::wstring LogFile(const wchar_t* name = L"quorvpn.log") const { return LogFolder() + L"\\" + name; }
+  void MakeLogFolder() const {
+    std::wstring path = temp_.path();
+    for (const std::wstring& level :
+         {std::wstring(L"QuorVPN"), std::wstring(L"users"), CurrentUserSid(), std::wstring(L"log")}) {
+      path += L"\\" + level;
+      ::CreateDirectoryW(path.c_str(), nullptr);
+    }
   }
-
-  std::wstring LogFile(const wchar_t* name = L"quorvpn.log") const { return temp_.path() + L"\\QuorVPN\\" + name; }
 
   ScopedTempDir temp_;
+  UserDataFolder::Settings folders_;
 
  private:
-  void SaveAndSet(const wchar_t* name, std::wstring& saved) {
-    wchar_t value[32768];
-    const DWORD n = ::GetEnvironmentVariableW(name, value, 32768);
-    saved.assign(value, n < 32768 ? n : 0);
-    ::SetEnvironmentVariableW(name, temp_.path().c_str());
-  }
-
   std::shared_ptr<spdlog::logger> previous_;
-  std::wstring savedTmp_;
-  std::wstring savedTemp_;
 };
 
 TEST_F(AppLoggingTest, WritesInfoAndAboveAtOnceAndDropsDebug) {
-  ASSERT_TRUE(App::SetupLogging());
+  ASSERT_TRUE(App::SetupLogging(folders_));
   spdlog::debug("App: main app is already running");
   spdlog::info("App: started {}", 1);
   spdlog::warn("App: careful");
@@ -77,7 +84,7 @@ TEST_F(AppLoggingTest, WritesInfoAndAboveAtOnceAndDropsDebug) {
 }
 
 TEST_F(AppLoggingTest, ReusesAnExistingFolderAndAppendsToItsLog) {
-  ASSERT_TRUE(::CreateDirectoryW((temp_.path() + L"\\QuorVPN").c_str(), nullptr));
+  MakeLogFolder();
   {
     HANDLE file = ::CreateFileW(LogFile().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -85,7 +92,7 @@ TEST_F(AppLoggingTest, ReusesAnExistingFolderAndAppendsToItsLog) {
     ::WriteFile(file, "earlier run\n", 12, &written, nullptr);
     ::CloseHandle(file);
   }
-  ASSERT_TRUE(App::SetupLogging());
+  ASSERT_TRUE(App::SetupLogging(folders_));
   spdlog::info("App: second run");
   const std::string text = ReadWholeFile(LogFile());
   EXPECT_EQ(text.rfind("earlier run\n", 0), 0u) << text;
@@ -93,7 +100,7 @@ TEST_F(AppLoggingTest, ReusesAnExistingFolderAndAppendsToItsLog) {
 }
 
 TEST_F(AppLoggingTest, RotatesPast20MiBKeepingThreeOlderFiles) {
-  ASSERT_TRUE(App::SetupLogging());
+  ASSERT_TRUE(App::SetupLogging(folders_));
   const std::string mebibyte(1 << 20, 'x');
   // 20 records of 1 MiB and their prefixes fit one file; 4 files' worth makes
   // the chain shift three times and the oldest file fall off.
@@ -116,9 +123,9 @@ TEST_F(AppLoggingTest, RotatesPast20MiBKeepingThreeOlderFiles) {
 }
 
 TEST_F(AppLoggingTest, FailsWhenTheFolderCannotBeCreated) {
-  PointTempAt(temp_.path() + L"\\missing\\deeper");
+  PointRootAt(temp_.path() + L"\\missing\\deeper");
   LogCapture log;
-  EXPECT_FALSE(App::SetupLogging());
+  EXPECT_FALSE(App::SetupLogging(folders_));
   EXPECT_TRUE(log.Has(spdlog::level::err, "util: CreateDirectory failed (0x3)"));
   EXPECT_TRUE(log.Has(spdlog::level::err, "App: temp_path failed (0x3)"));
   EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 2u);
@@ -126,12 +133,47 @@ TEST_F(AppLoggingTest, FailsWhenTheFolderCannotBeCreated) {
 
 TEST_F(AppLoggingTest, FailsCleanlyWhenTheLogFileCannotBeOpened) {
   // A folder where the log file belongs makes the sink unable to open it.
-  ASSERT_TRUE(::CreateDirectoryW((temp_.path() + L"\\QuorVPN").c_str(), nullptr));
+  MakeLogFolder();
   ASSERT_TRUE(::CreateDirectoryW(LogFile().c_str(), nullptr));
   LogCapture log;
-  EXPECT_FALSE(App::SetupLogging());
-  ASSERT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
-  EXPECT_EQ(log.Records().back().text.rfind("App: open log file failed (", 0), 0u);
+  EXPECT_FALSE(App::SetupLogging(folders_));
+  ASSERT_EQ(log.CountAtLeast(spdlog::level::err), 2u);
+  EXPECT_EQ(log.Records().front().text.rfind("util: cannot open " + WideToUtf8(LogFile()), 0), 0u);
+  EXPECT_EQ(log.Records().back().text, "App: open log file failed (0x5)");
+}
+
+// Links planted where the log goes make start-up fail rather than write
+// through them: a log file with a second name or a link, a log folder that
+// is a link. What they name stays as it was.
+TEST_F(AppLoggingTest, LinksWhereTheLogGoesAreRefusedAndWhatTheyNameIsUntouched) {
+  ScopedTempDir outside;
+  const std::wstring target = outside.path() + L"\\victim.dll";
+  {
+    FileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(file.get(), "keep", 4, &written, nullptr);
+  }
+  MakeLogFolder();
+  // A link to a file cannot be planted under Wine (docs/wine.md).
+  const std::pair<std::function<bool()>, bool> plants[] = {
+      {[&] { return ::CreateHardLinkW(LogFile().c_str(), target.c_str(), nullptr) != FALSE; }, true},
+      {[&] { return PlantFileLink(LogFile(), target); }, false},
+      {[&] { return ::RemoveDirectoryW(LogFolder().c_str()) && PlantFolderLink(LogFolder(), outside.path()); }, true},
+  };
+  for (const auto& [plant, everywhere] : plants) {
+    if (!plant()) {
+      ASSERT_FALSE(everywhere);
+      continue;
+    }
+    LogCapture log;
+    EXPECT_FALSE(App::SetupLogging(folders_));
+    EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 2u);
+    spdlog::info("App: after the refusal");
+    EXPECT_EQ(ReadWholeFile(target), "keep");
+    EXPECT_FALSE(FileExists(outside.path() + L"\\quorvpn.log"));
+    if (!RemoveLink(LogFile())) ::DeleteFileW(LogFile().c_str());
+  }
+  EXPECT_TRUE(RemoveLink(LogFolder()));
 }
 
 }  // namespace

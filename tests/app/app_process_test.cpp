@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/all_users_directory.h"
 #include "base/module_path.h"
 #include "base/process_launch.h"
+#include "base/protected_folder.h"
 #include "base/unique_handle.h"
+#include "base/utf8.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
 
@@ -21,26 +24,54 @@ namespace {
 
 constexpr DWORD kStartTimeoutMs = 30000;
 
-// Points the children's temporary folder (and so their log) at a folder of
-// the test's own while it lives.
-class ChildTempFolder {
+// The children's log: "quorvpn.log" in the user's protected folder under
+// the all-users folder, which every client of this user shares. What a test
+// reads is what was appended since it began; the folders it made are
+// removed again (each only when empty).
+class ChildLog {
  public:
-  ChildTempFolder() {
-    for (auto* name : {L"TMP", L"TEMP"}) {
-      wchar_t value[MAX_PATH] = {};
-      saved_.push_back(::GetEnvironmentVariableW(name, value, MAX_PATH) ? value : L"");
-      ::SetEnvironmentVariableW(name, dir_.path().c_str());
+  ChildLog() {
+    std::string allUsers;
+    GetAllUsersDirectory(allUsers);
+    users_ = Utf8ToWide(allUsers) + L"\\QuorVPN\\users";
+    mine_ = users_ + L"\\" + CurrentUserSid();
+    existed_ = FileExists(mine_);
+    start_ = ReadWholeFile(File()).size();
+  }
+  ~ChildLog() {
+    if (existed_) return;
+    for (const wchar_t* name : {L"quorvpn.log", L"quorvpn.lock", L"cookies.dat"}) {
+      ::DeleteFileW((mine_ + L"\\" + name).c_str());
     }
+    for (const std::wstring& folder : {mine_ + L"\\log", mine_ + L"\\LocalStorage", mine_ + L"\\minidumps"}) {
+      DeleteFilesIn(folder);
+      ::RemoveDirectoryW(folder.c_str());
+    }
+    ::RemoveDirectoryW(mine_.c_str());
+    ::RemoveDirectoryW(users_.c_str());
   }
-  ~ChildTempFolder() {
-    ::SetEnvironmentVariableW(L"TMP", saved_[0].empty() ? nullptr : saved_[0].c_str());
-    ::SetEnvironmentVariableW(L"TEMP", saved_[1].empty() ? nullptr : saved_[1].c_str());
+  std::wstring File() const { return mine_ + L"\\log\\quorvpn.log"; }
+  std::string Log() const {
+    const std::string text = ReadWholeFile(File());
+    return text.size() >= start_ ? text.substr(start_) : text;
   }
-  std::string Log() const { return ReadWholeFile(dir_.path() + L"\\QuorVPN\\quorvpn.log"); }
 
  private:
-  ScopedTempDir dir_;
-  std::vector<std::wstring> saved_;
+  static void DeleteFilesIn(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        ::DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+  }
+
+  std::wstring users_;
+  std::wstring mine_;
+  bool existed_ = false;
+  std::size_t start_ = 0;
 };
 
 HWND MainWindow() { return ::FindWindowW(L"QuorMainFrame", nullptr); }
@@ -59,7 +90,7 @@ DWORD ExitCode(const ProcessHandle& process, DWORD timeoutMs = kStartTimeoutMs) 
   return code;
 }
 
-std::wstring LockFilePath() {
+std::wstring ProfileLockPath() {
   HANDLE raw = nullptr;
   ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw);
   const ProcessHandle token(raw);
@@ -70,16 +101,16 @@ std::wstring LockFilePath() {
 }
 
 // A second start of the same user exits with 1 and brings the first
-// instance's window back; the lock file a crash leaves behind blocks nothing;
-// a WM_QUIT from another thread ends the first with 0 after its shutdown.
+// instance's window back; a lock file in the user's profile, where any
+// program of the user may hold it open, blocks nothing; a WM_QUIT from
+// another thread ends the first with 0 after its shutdown.
 TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
   ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
-  ChildTempFolder temp;
-  {
-    const FileHandle leftBehind(
-        ::CreateFileW(LockFilePath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
-    ASSERT_TRUE(leftBehind.valid());
-  }
+  ChildLog temp;
+  const bool profileLockExisted = FileExists(ProfileLockPath());
+  FileHandle squatter(::CreateFileW(ProfileLockPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_HIDDEN, nullptr));
+  ASSERT_TRUE(squatter.valid());
   const std::wstring exe = BesideExecutable(L"QuorVPN.exe");
   ProcessHandle first = StartProcess(L"\"" + exe + L"\"");
   ASSERT_TRUE(first.valid());
@@ -107,6 +138,8 @@ TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
   const auto start = log.find("IoLoop: start");
   ASSERT_NE(start, std::string::npos) << log;
   EXPECT_NE(log.find("IoLoop: stop", start), std::string::npos) << log;
+  squatter.reset();
+  if (!profileLockExisted) ::DeleteFileW(ProfileLockPath().c_str());
 }
 
 struct TraySearch {
@@ -145,7 +178,7 @@ bool InNotificationArea(HWND window, UINT id) {
 // out of the notification area on the way.
 TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
   ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
-  ChildTempFolder temp;
+  ChildLog temp;
   ProcessHandle client = StartProcess(L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"");
   ASSERT_TRUE(client.valid());
   ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
@@ -169,7 +202,7 @@ TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
 
 // Without its engine the client stops at its log line, before any window.
 TEST(AppProcessTest, AMissingEngineEndsStartUpWithExitCode1) {
-  ChildTempFolder temp;
+  ChildLog temp;
   ScopedTempDir alone;
   const std::wstring exe = alone.path() + L"\\QuorVPN.exe";
   ASSERT_TRUE(::CopyFileW(BesideExecutable(L"QuorVPN.exe").c_str(), exe.c_str(), FALSE));

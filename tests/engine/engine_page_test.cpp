@@ -9,6 +9,7 @@
 #include "base/unique_handle.h"
 #include "support/engine_page.h"
 #include "support/message_pump.h"
+#include "support/planted_link.h"
 #include "support/scoped_temp_dir.h"
 
 namespace halyx::testing {
@@ -178,6 +179,47 @@ TEST(EnginePageEnvironment, LocalStorageIsSharedLiveBetweenViewsOfOneOrigin) {
   ASSERT_TRUE(later.Load("<p>later</p>"));
   EXPECT_EQ(later.Eval("['server', 'token', 'mode'].map(function (k) { return localStorage.getItem(k); }).join()"),
             "tokyo,abc,fast");
+}
+
+// The engine runs elevated: a storage folder that is a link keeps the store
+// in memory, and a second name planted where the store's temporary file goes
+// is refused; neither writes to the file or folder it names.
+TEST(EnginePageEnvironment, LocalStorageIsNeverWrittenThroughALink) {
+  ScopedTempDir storage;
+  ScopedTempDir outside;
+  const std::wstring linked = storage.path() + L"\\linked";
+  ASSERT_TRUE(PlantFolderLink(linked, outside.path()));
+  {
+    EnginePage page;
+    ::wkeSetLocalStorageFullPath(page.view(), linked.c_str());
+    ASSERT_TRUE(page.Load("<p>linked</p>"));
+    page.Eval("localStorage.setItem('server', 'tokyo');");
+    EXPECT_EQ(page.Eval("localStorage.getItem('server')"), "tokyo");
+  }
+  WIN32_FIND_DATAW entry;
+  EXPECT_EQ(::FindFirstFileW((outside.path() + L"\\*.dat*").c_str(), &entry), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(RemoveLink(linked));
+
+  const std::wstring folder = storage.path() + L"\\LocalStorage";
+  EnginePage page;
+  ::wkeSetLocalStorageFullPath(page.view(), folder.c_str());
+  ASSERT_TRUE(page.Load("<p>own</p>"));
+  page.Eval("localStorage.setItem('server', 'tokyo');");
+  const HANDLE find = ::FindFirstFileW((folder + L"\\localstorage-*.dat").c_str(), &entry);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  ::FindClose(find);
+  const std::wstring store = folder + L"\\" + entry.cFileName;
+  const std::string saved = ReadWholeFile(store);
+  const std::wstring target = outside.path() + L"\\victim";
+  {
+    FileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(file.get(), "keep", 4, &written, nullptr);
+  }
+  ASSERT_TRUE(::CreateHardLinkW((store + L".tmp").c_str(), target.c_str(), nullptr));
+  page.Eval("localStorage.setItem('server', 'osaka');");
+  EXPECT_EQ(ReadWholeFile(target), "keep");
+  EXPECT_EQ(ReadWholeFile(store), saved);
 }
 
 TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {

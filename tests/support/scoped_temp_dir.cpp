@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/unique_handle.h"
+#include "support/planted_link.h"
 
 namespace halyx::testing {
 namespace {
@@ -18,7 +19,10 @@ void DeleteTree(const std::wstring& folder) {
       const std::wstring name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring child = folder + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A planted link goes, never what it names.
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveLink(child);
+      } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         DeleteTree(child);
       } else {
         ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -7,6 +7,9 @@
 #include <atomic>
 #include <thread>
 
+#include "base/protected_folder.h"
+#include "base/utf8.h"
+#include "support/folder_access.h"
 #include "support/log_capture.h"
 #include "support/scoped_temp_dir.h"
 #include "support/test_pipe_server.h"
@@ -70,6 +73,11 @@ struct Connected {
   std::unique_ptr<EventRecorder> recorder;
   bool connected = false;
 };
+
+std::string Sid() { return WideToUtf8(CurrentUserSid()); }
+
+// The folder of this user's configs under the manager's root.
+std::wstring ConfFolder(const Connected& c) { return c.root.path() + L"\\QuorVPN\\conf\\" + CurrentUserSid(); }
 
 // Without a connection every operation answers 102 and writes nothing.
 TEST(TunnelManagerChecks, EveryOperationWhileDisconnectedRaisesNotConnected) {
@@ -146,20 +154,41 @@ TEST(TunnelManagerConfig, ConfigIsWrittenAndItsFullPathSent) {
   for (const auto& [name, conf, file, content] : cases) {
     SCOPED_TRACE(name);
     c.manager->LoadConfig(name, conf);
-    const std::string path = Narrow(c.root.path()) + "\\QuorVPN\\conf\\" + file;
+    const std::string path = Narrow(c.root.path()) + "\\QuorVPN\\conf\\" + Sid() + "\\" + file;
     EXPECT_EQ(ReadWholeFile(Widen(path)), content);
     EXPECT_EQ(c.manager->ConfigPath(), path);
     EXPECT_EQ(NextRequest(c.server), json({{"path", path}, {"type", "LoadConfig"}}).dump());
   }
-  EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf\\home.txt.conf"));
+  EXPECT_FALSE(FileExists(ConfFolder(c) + L"\\home.txt.conf"));
   c.manager->SetConfig("office", "[Interface]", "tok", 3, "info");
-  EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\QuorVPN\\conf\\office.conf"), "[Interface]\r\n");
+  EXPECT_EQ(ReadWholeFile(ConfFolder(c) + L"\\office.conf"), "[Interface]\r\n");
   EXPECT_EQ(NextRequest(c.server), json({{"adInfo", "info"},
                                          {"adToken", "tok"},
                                          {"adType", 3},
                                          {"path", c.manager->ConfigPath()},
                                          {"type", "SetConfig"}})
                                        .dump());
+}
+
+// Configs hold the user's server keys: "conf" and the user's folder in it
+// admit SYSTEM and Administrators alone (Users may only list "QuorVPN"), and
+// each user's configs are apart, so one administrator's client does not
+// overwrite another's "home.conf".
+TEST(TunnelManagerConfig, ConfigsAreReadableByAdministratorsOnlyAndKeptPerUser) {
+  Connected c([](const std::wstring& root, TunnelManager::Settings&) {
+    // As an earlier version left it: readable by every user.
+    ::CreateDirectoryW((root + L"\\QuorVPN").c_str(), nullptr);
+    ::CreateDirectoryW((root + L"\\QuorVPN\\conf").c_str(), nullptr);
+  });
+  ASSERT_TRUE(c.connected);
+  const std::wstring conf = c.root.path() + L"\\QuorVPN\\conf";
+  ASSERT_NE(GrantedToOthers(conf), 0u);
+  c.manager->LoadConfig("home", "x");
+  EXPECT_EQ(ReadWholeFile(ConfFolder(c) + L"\\home.conf"), "x\r\n");
+  EXPECT_FALSE(FileExists(conf + L"\\home.conf"));
+  EXPECT_EQ(GrantedToOthers(conf), 0u);
+  EXPECT_EQ(GrantedToOthers(ConfFolder(c)), 0u);
+  EXPECT_EQ(GrantedToOthers(c.root.path() + L"\\QuorVPN") & ~static_cast<ACCESS_MASK>(0x1200a9), 0u);
 }
 
 // A config file that cannot be had is code 2 and no request: the service
@@ -176,11 +205,13 @@ TEST(TunnelManagerConfig, UnwritableConfigRaisesCodeTwoAndSendsNothing) {
        },
        "TunnelManager: %ROOT%\\QuorVPN exists and is not a directory", "home"},
       {[](const std::wstring& root, TunnelManager::Settings&) {
-         for (const wchar_t* folder : {L"\\QuorVPN", L"\\QuorVPN\\conf", L"\\QuorVPN\\conf\\home.conf"}) {
+         const std::wstring sid = L"\\" + CurrentUserSid();
+         for (const std::wstring& folder : {std::wstring(L"\\QuorVPN"), std::wstring(L"\\QuorVPN\\conf"),
+                                            L"\\QuorVPN\\conf" + sid, L"\\QuorVPN\\conf" + sid + L"\\home.conf"}) {
            ::CreateDirectoryW((root + folder).c_str(), nullptr);
          }
        },
-       "TunnelManager: cannot open config file %ROOT%\\QuorVPN\\conf\\home.conf (0x5)", "home"},
+       "TunnelManager: cannot open %ROOT%\\QuorVPN\\conf\\" + Sid() + "\\home.conf (0x5)", "home"},
       {[](const std::wstring&, TunnelManager::Settings& settings) {
          settings.configRoot = [](std::string&) {
            ::SetLastError(ERROR_ENVVAR_NOT_FOUND);
@@ -214,17 +245,19 @@ TEST(TunnelManagerConfig, ConfigFileWithASecondNameIsRefused) {
   Connected c([](const std::wstring& root, TunnelManager::Settings&) {
     ::CreateDirectoryW((root + L"\\QuorVPN").c_str(), nullptr);
     ::CreateDirectoryW((root + L"\\QuorVPN\\conf").c_str(), nullptr);
+    ::CreateDirectoryW((root + L"\\QuorVPN\\conf\\" + CurrentUserSid()).c_str(), nullptr);
     FileHandle target(::CreateFileW((root + L"\\target").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     DWORD written = 0;
     ::WriteFile(target.get(), "keep", 4, &written, nullptr);
-    ::CreateHardLinkW((root + L"\\QuorVPN\\conf\\home.conf").c_str(), (root + L"\\target").c_str(), nullptr);
+    ::CreateHardLinkW((root + L"\\QuorVPN\\conf\\" + CurrentUserSid() + L"\\home.conf").c_str(),
+                      (root + L"\\target").c_str(), nullptr);
   });
   ASSERT_TRUE(c.connected);
   LogCapture log;
   c.manager->LoadConfig("home", "x");
   EXPECT_EQ(c.recorder->events, std::vector<std::string>{R"({"type":"LoadConfig","result":2})"});
-  EXPECT_TRUE(log.Has(spdlog::level::err, "TunnelManager: config file " + Narrow(c.root.path()) +
-                                              "\\QuorVPN\\conf\\home.conf is a link, not written"));
+  EXPECT_TRUE(
+      log.Has(spdlog::level::err, "TunnelManager: " + Narrow(ConfFolder(c)) + "\\home.conf is a link, not used"));
   EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\target"), "keep");
   EXPECT_EQ(RequestsSent(log), 0u);
 }
@@ -260,18 +293,18 @@ TEST(TunnelManagerConfig, FoldersItCreatedStayItsOwnForLaterWrites) {
   c.manager->LoadConfig("home", "x");
   c.manager->LoadConfig("home", "y");
   EXPECT_TRUE(c.recorder->events.empty()) << c.recorder->events[0];
-  EXPECT_EQ(ReadWholeFile(c.root.path() + L"\\QuorVPN\\conf\\home.conf"), "y\r\n");
+  EXPECT_EQ(ReadWholeFile(ConfFolder(c) + L"\\home.conf"), "y\r\n");
   EXPECT_EQ(RequestsSent(log), 2u);
 
   // Another folder under the same name: the client's own moved aside (kept,
   // so its file index cannot pass to the new one) and a planted one in its
   // place.
-  const std::wstring conf = c.root.path() + L"\\QuorVPN\\conf";
+  const std::wstring conf = ConfFolder(c);
   ASSERT_TRUE(::MoveFileW(conf.c_str(), (conf + L"-moved").c_str()));
   ASSERT_TRUE(::CreateDirectoryW(conf.c_str(), nullptr));
   c.manager->LoadConfig("home", "z");
   EXPECT_EQ(c.recorder->events, std::vector<std::string>{R"({"type":"LoadConfig","result":2})"});
-  EXPECT_FALSE(FileExists(c.root.path() + L"\\QuorVPN\\conf\\home.conf"));
+  EXPECT_FALSE(FileExists(conf + L"\\home.conf"));
 }
 
 // Responses move `running` exactly as the state table says and are raised
