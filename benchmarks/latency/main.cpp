@@ -272,8 +272,6 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
   return noLoss && lagOk && inBound && memoryOk;
 }
 
-}  // namespace
-
 // The client against the floor at each rate. Up to 3,000 datagrams a second
 // the client should lag the bare prober by at most 2 ms; above, where the
 // platform itself is noisy, by at most a tenth of the bare prober's mean.
