@@ -264,8 +264,8 @@ void ScriptContext::PushText(duk_context* ctx, std::string_view text) {
 }
 
 bool ScriptContext::Refuses(duk_size_t more) {
-  return deadline_ != 0 && !unrefused_ && more >= kBigBlock &&
-         (more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes) || TimedOut());
+  if (deadline_ == 0 || unrefused_) return false;
+  return more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes) || (more >= kBigBlock && TimedOut());
 }
 
 void* ScriptContext::Allocate(void* udata, duk_size_t size) {
@@ -345,6 +345,14 @@ void ScriptContext::InstallEnvironment() {
          ScriptContext* self = From(ctx);
          EngineHost* host = EngineHost::Instance();
          if (!duk_is_function(ctx, 0) || host == nullptr) return 0;
+         if (self->timers_.size() >= kMaxTimers) {
+           if (!self->timersRefused_) {
+             self->view_.AddConsoleLine(
+                 3, "Timer refused: a page may have at most " + std::to_string(kMaxTimers) + " timers pending");
+           }
+           self->timersRefused_ = true;
+           return 0;
+         }
          const int id = self->nextTimer_++;
          const bool repeat = duk_to_boolean(ctx, 2) != 0;
          duk_push_global_stash(ctx);

@@ -172,6 +172,9 @@ class WebView {
   void LoadStyleSheets(const PageFetcher::Page& page);
   // Decodes the pictures the fetcher brought, within a pixel budget per page.
   void LoadImages(const PageFetcher::Page& page);
+  // The element's computed style; the initial style for an index the styles
+  // have no entry for.
+  const ComputedStyle& StyleOf(int element) const;
   // The topmost element under the point, or -1.
   int HitTest(float x, float y);
   int HitTestIn(int element, float x, float y, const Painter::Clip& clip);

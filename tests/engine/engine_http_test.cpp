@@ -1,6 +1,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <thread>
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/unique_handle.h"
 #include "support/engine_page.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
@@ -20,7 +22,9 @@ namespace {
 // connection, until `requests` connections were served.
 class TinyHttpServer {
  public:
-  TinyHttpServer(std::map<std::string, std::string> files, int requests) : files_(std::move(files)) {
+  // With a `gate`, each answer waits for it to be set, at most 5 s.
+  TinyHttpServer(std::map<std::string, std::string> files, int requests, HANDLE gate = nullptr)
+      : files_(std::move(files)), gate_(gate) {
     WSADATA wsa;
     ::WSAStartup(MAKEWORD(2, 2), &wsa);
     listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -40,6 +44,8 @@ class TinyHttpServer {
     ::WSACleanup();
   }
   int port() const { return port_; }
+  // Whether every answer found its gate set in time.
+  bool gate_opened() const { return gateOpened_; }
 
  private:
   void Serve(int requests) {
@@ -53,6 +59,7 @@ class TinyHttpServer {
         if (got <= 0) break;
         request.append(buffer, static_cast<std::size_t>(got));
       }
+      if (gate_ != nullptr && ::WaitForSingleObject(gate_, 5000) != WAIT_OBJECT_0) gateOpened_ = false;
       const std::size_t start = request.find(' ') + 1;
       const std::string path = request.substr(start, request.find(' ', start) - start);
       const auto found = files_.find(path);
@@ -67,6 +74,8 @@ class TinyHttpServer {
   }
 
   std::map<std::string, std::string> files_;
+  HANDLE gate_ = nullptr;
+  std::atomic<bool> gateOpened_{true};
   SOCKET listener_ = INVALID_SOCKET;
   int port_ = 0;
   std::thread thread_;
@@ -74,6 +83,26 @@ class TinyHttpServer {
 
 // Pages over HTTP load on a worker and complete from the message loop, with
 // their scripts fetched relative to the page's URL.
+TEST(EngineHttpLoad, AnUpperCaseSchemeIsFetchedOffTheGuiThreadToo) {
+  EventHandle gate(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(gate);
+  TinyHttpServer server({{"/p.html", "<title>Shouted</title><p>x</p>"}}, 1, gate.get());
+  EnginePage page;
+  PumpMessagesFor(100);  // nothing of the view's own is left queued before the load's task
+  const int before = page.ready_count();
+  ::wkeLoadURLW(page.view(), (L"HTTP://127.0.0.1:" + std::to_wstring(server.port()) + L"/p.html").c_str());
+  // The server answers once this thread has served a message after the
+  // load call; a fetch on this thread would wait out the gate.
+  ASSERT_TRUE(PumpMessagesUntil(
+      [&] {
+        ::SetEvent(gate.get());
+        return page.ready_count() > before;
+      },
+      15000));
+  EXPECT_TRUE(server.gate_opened());
+  EXPECT_EQ(page.Eval("document.title"), "Shouted");
+}
+
 TEST(EngineHttpLoad, PageAndItsRelativeAndRootScriptsArriveOverHttp) {
   TinyHttpServer server({{"/app/main.html",
                           "<title>Remote</title><script src=\"lib.js\"></script>"
