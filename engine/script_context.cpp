@@ -118,13 +118,15 @@ const char kPrelude[] = R"JS((function (global, N, makeDom) {
   global.navigator = {
     language: N.language(),
     userAgent: 'wke',
-    // Offers the blob for saving: the person picks the file in the save
-    // dialog; true once it is written.
-    msSaveBlob: function (blob, name) {
-      if (!(blob instanceof Blob)) throw new TypeError('msSaveBlob needs a Blob');
-      return N.saveFile(name === undefined ? '' : String(name), blob._bytes);
-    }
   };
+  // Offers the blob for saving: the person picks the file in the save
+  // dialog; true once it is written. The client's own page only.
+  if (N.mainView()) {
+    global.navigator.msSaveBlob = function (blob, name) {
+      if (!(blob instanceof Blob)) throw new TypeError('msSaveBlob needs a Blob');
+      return N.saveFile(name === undefined ? '' : String(name), blob.type, blob._bytes);
+    };
+  }
   global.navigator.languages = [global.navigator.language];
 
   return {
@@ -494,17 +496,24 @@ void ScriptContext::InstallEnvironment() {
        [](duk_context* ctx) -> duk_ret_t {
          ScriptContext* self = From(ctx);
          const std::string name = StringArg(ctx, 0);
+         const std::string type = StringArg(ctx, 1);
          duk_size_t size = 0;
-         const void* bytes = duk_get_buffer_data(ctx, 1, &size);
+         const void* bytes = duk_get_buffer_data(ctx, 2, &size);
          bool saved = false;
          {
            HostCall call(*self);
-           saved = self->view_.SaveFile(name, bytes, size);
+           saved = self->view_.SaveFile(name, type, bytes, size);
          }
          duk_push_boolean(ctx, saved);
          return 1;
        },
-       2},
+       3},
+      {"mainView",
+       [](duk_context* ctx) -> duk_ret_t {
+         duk_push_boolean(ctx, From(ctx)->view_.main_view());
+         return 1;
+       },
+       0},
   };
 
   // The interpreter's own object reaches coroutines (whose native calls
@@ -978,9 +987,13 @@ bool ScriptContext::FireTimer(int id, bool repeat) {
     timers_.erase(id);
   }
   duk_remove(ctx_, -2);
+  // A timer set inside a click handler, or one that fires in a dialog's
+  // message loop opened from one, acts for no one.
+  const bool activation = view_.TakeActivation();
   if (duk_is_function(ctx_, -1)) {
     if (duk_pcall(ctx_, 0) != 0) ReportError(-1);
   }
+  view_.RestoreActivation(activation);
   duk_pop(ctx_);
   if (repeat && timedOut_) {
     // An interval that had to be stopped would only freeze the loop again.

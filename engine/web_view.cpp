@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 
 #include "engine/css_parser.h"
 #include "engine/engine_host.h"
+#include "engine/save_target.h"
 #include "base/gdi_selection.h"
 #include "base/utf8.h"
 
@@ -451,7 +453,21 @@ int WebView::HitTest(float x, float y) {
 
 int WebView::Fire(int target, const char* type, const ScriptContext::EventInit& init) {
   if (!script_ || target < -1) return 0;
-  return script_->Dispatch(target, type, init);
+  // A person's click or key: its handlers may do what a page may do only
+  // when asked (save a file). Events a script dispatches do not come here.
+  const bool gesture = std::strcmp(type, "click") == 0 || std::strcmp(type, "keydown") == 0 ||
+                       std::strcmp(type, "keyup") == 0 || std::strcmp(type, "keypress") == 0;
+  const bool outer = activation_;
+  if (gesture) activation_ = true;
+  const int result = script_->Dispatch(target, type, init);
+  activation_ = outer;
+  return result;
+}
+
+bool WebView::TakeActivation() {
+  const bool had = activation_;
+  activation_ = false;
+  return had;
 }
 
 void WebView::SetHover(int element) {
@@ -1332,51 +1348,67 @@ bool WebView::Prompt(const std::string& text, const std::string& default_text, s
   return true;
 }
 
-bool WebView::SaveFile(const std::string& name, const void* bytes, std::size_t size) {
+bool WebView::SaveFile(const std::string& name, const std::string& type, const void* bytes, std::size_t size) {
+  // Only the client's own page saves, and only for a person's click or key:
+  // a page offering a file on a timer waits for the one click on Save.
+  if (!mainView_) {
+    AddConsoleLine(3, "msSaveBlob refused: only the main page may save files");
+    return false;
+  }
+  if (!activation_) {
+    AddConsoleLine(3, "msSaveBlob refused: a file is saved only from a click or key handler");
+    return false;
+  }
+  activation_ = false;  // one dialog per click or key
+  std::wstring extension, description;
+  if (!SaveTarget::FileTypeOf(type, extension, description)) {
+    AddConsoleLine(3, "msSaveBlob refused: no file type for a blob of type \"" + type + "\"");
+    return false;
+  }
   // The page names the file, never its folder: only the name part is kept,
-  // without the characters a file name cannot hold.
+  // without the characters a file name cannot hold, and with its type's
+  // extension.
   std::wstring suggested = Utf8ToWide(name);
   const std::size_t slash = suggested.find_last_of(L"\\/");
   if (slash != std::wstring::npos) suggested.erase(0, slash + 1);
   suggested.erase(std::remove_if(suggested.begin(), suggested.end(),
                                  [](wchar_t c) { return c < 0x20 || std::wcschr(L"<>:\"|?*", c) != nullptr; }),
                   suggested.end());
+  const std::wstring dot_extension = L"." + extension;
+  if (suggested.size() < dot_extension.size() ||
+      ::CompareStringOrdinal(suggested.c_str() + suggested.size() - dot_extension.size(),
+                             static_cast<int>(dot_extension.size()), dot_extension.c_str(),
+                             static_cast<int>(dot_extension.size()), TRUE) != CSTR_EQUAL) {
+    suggested += dot_extension;
+  }
   wchar_t path[MAX_PATH] = {};
   suggested.copy(path, MAX_PATH - 1);
+  // "Zip archive (*.zip)", then the pattern, each ended by a null.
+  const std::wstring filter =
+      description + L" (*." + extension + L")" + std::wstring(1, L'\0') + L"*." + extension + std::wstring(2, L'\0');
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof(dialog);
   // The view has no window of its own: the dialog belongs to whichever
   // window of this thread is active, so it stays in front of the page.
   dialog.hwndOwner = ::GetActiveWindow();
-  dialog.lpstrFilter = L"*.*\0*.*\0";
+  dialog.lpstrFilter = filter.c_str();
+  dialog.lpstrDefExt = extension.c_str();
   dialog.lpstrFile = path;
   dialog.nMaxFile = MAX_PATH;
-  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
+                 OFN_NODEREFERENCELINKS;
   if (!::GetSaveFileNameW(&dialog)) {
     const DWORD error = ::CommDlgExtendedError();
     if (error != 0) AddConsoleLine(3, "Save dialog failed (" + std::to_string(error) + ")");
     return false;
   }
-  FileHandle file(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    // Nothing of ours is there: a file that could not be opened (one in
-    // use, say) is the person's and stays as it was.
-    AddConsoleLine(3, "Saving " + WideToUtf8(path) + " failed (" + std::to_string(::GetLastError()) + ")");
+  SaveTarget target;
+  std::string why;
+  if (!target.Open(path, why) || !target.Write(bytes, size, why)) {
+    AddConsoleLine(3, "Saving " + WideToUtf8(path) + " failed: " + why);
     return false;
   }
-  bool written = true;
-  for (std::size_t done = 0; written && done < size;) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
-    DWORD wrote = 0;
-    written = ::WriteFile(file.get(), static_cast<const char*>(bytes) + done, chunk, &wrote, nullptr) && wrote > 0;
-    done += wrote;
-  }
-  if (!written) {
-    AddConsoleLine(3, "Saving " + WideToUtf8(path) + " failed (" + std::to_string(::GetLastError()) + ")");
-    file.reset();
-    ::DeleteFileW(path);
-  }
-  return written;
+  return true;
 }
 
 std::string WebView::UserLanguage() {

@@ -92,17 +92,17 @@ TEST(HostilePageLimits, APageHasAtMostAThousandTimersPending) {
 TEST(HostilePageLimits, ObjectsMadeOneByOneStopAtTheHeapCapAsAScriptError) {
   EnginePage page;
   ::wkeSetDebugConfig(page.view(), "scriptTimeLimit", "120000");
-  // Strings of 32 KiB, each under the size from which a single block was
-  // always weighed against the cap.
+  // Strings of 60,000 bytes, each under the size from which a single block
+  // was always weighed against the cap.
   ASSERT_TRUE(
-      page.Load("<script>var made = 0, piece = new Array(32768).join('x');"
+      page.Load("<script>var made = 0, piece = new Array(60001).join('x');"
                 "(function () { var head = null;"
                 "  for (;;) { head = {next: head, text: piece + made}; made++; } })();</script>"));
   const std::string console = Console(page);
   EXPECT_TRUE(console.find("alloc failed") != std::string::npos || console.find("DoubleError") != std::string::npos)
       << console;
-  // A 256 MiB heap holds fewer than 8,192 such strings.
-  EXPECT_EQ(page.Eval("String(made > 1000 && made < 8192)"), "true") << page.Eval("String(made)");
+  // A 256 MiB heap holds fewer than 4,474 such strings.
+  EXPECT_EQ(page.Eval("String(made > 1000 && made < 4474)"), "true") << page.Eval("String(made)");
   EXPECT_EQ(page.Eval("String(6 * 7)"), "42");
 }
 

@@ -83,24 +83,29 @@ class TinyHttpServer {
 
 // Pages over HTTP load on a worker and complete from the message loop, with
 // their scripts fetched relative to the page's URL.
+// Set by a thread timer of the test's thread: its message comes only when
+// the thread is back in its loop after the load call.
+HANDLE g_gate = nullptr;
+void CALLBACK OpenGate(HWND, UINT, UINT_PTR id, DWORD) {
+  ::KillTimer(nullptr, id);
+  ::SetEvent(g_gate);
+}
+
 TEST(EngineHttpLoad, AnUpperCaseSchemeIsFetchedOffTheGuiThreadToo) {
   EventHandle gate(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ASSERT_TRUE(gate);
+  g_gate = gate.get();
   TinyHttpServer server({{"/p.html", "<title>Shouted</title><p>x</p>"}}, 1, gate.get());
   EnginePage page;
-  PumpMessagesFor(100);  // nothing of the view's own is left queued before the load's task
   const int before = page.ready_count();
   ::wkeLoadURLW(page.view(), (L"HTTP://127.0.0.1:" + std::to_wstring(server.port()) + L"/p.html").c_str());
-  // The server answers once this thread has served a message after the
-  // load call; a fetch on this thread would wait out the gate.
-  ASSERT_TRUE(PumpMessagesUntil(
-      [&] {
-        ::SetEvent(gate.get());
-        return page.ready_count() > before;
-      },
-      15000));
+  // The server answers once this thread has served its timer; a fetch on
+  // this thread would hold it until the server gave up waiting.
+  ASSERT_NE(::SetTimer(nullptr, 0, 1, &OpenGate), 0u);
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() > before; }, 15000));
   EXPECT_TRUE(server.gate_opened());
   EXPECT_EQ(page.Eval("document.title"), "Shouted");
+  g_gate = nullptr;
 }
 
 TEST(EngineHttpLoad, PageAndItsRelativeAndRootScriptsArriveOverHttp) {
