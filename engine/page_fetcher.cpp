@@ -199,7 +199,15 @@ bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::strin
       return false;
     }
     ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof(wait));
-    if (!::WinHttpReadData(request.get(), buffer, sizeof(buffer), &read)) {
+    // Only what has arrived: a read for a full buffer waits until it is
+    // full, and a byte now and then keeps each of its waits short.
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(request.get(), &available)) {
+      error = "read failed";
+      return false;
+    }
+    if (available == 0) break;
+    if (!::WinHttpReadData(request.get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read)) {
       error = "read failed";
       return false;
     }

@@ -162,6 +162,47 @@ TEST(EngineHttpLoad, ARemotePageLoadsOnlyItsOwnOriginsScriptsAndStorage) {
   EXPECT_NE(console.find(L"Refused to load script file://evil-host/share/x.js"), std::wstring::npos);
 }
 
+// A server that promises a page and sends it a byte at a time, each within
+// any per-read time-out, never finishing: the load ends at its deadline.
+TEST(EngineHttpLoad, AServerThatDripsItsPageIsGivenUpAtTheDeadline) {
+  WSADATA wsa;
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  int size = sizeof(address);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  ::listen(listener, 1);
+  std::atomic<bool> stop{false};
+  std::thread drip([&] {
+    SOCKET client = ::accept(listener, nullptr, nullptr);
+    if (client == INVALID_SOCKET) return;
+    char request[2048];
+    ::recv(client, request, sizeof(request), 0);
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n<p>";
+    ::send(client, head.data(), static_cast<int>(head.size()), 0);
+    while (!stop && ::send(client, "x", 1, 0) == 1) ::Sleep(250);
+    ::closesocket(client);
+  });
+  EnginePage page;
+  const int before = page.ready_count();
+  const ULONGLONG start = ::GetTickCount64();
+  ::wkeLoadURLW(page.view(), (L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/").c_str());
+  const bool ended = PumpMessagesUntil([&] { return page.ready_count() > before; }, 60000);
+  const ULONGLONG elapsed = ::GetTickCount64() - start;
+  stop = true;
+  ::closesocket(listener);
+  drip.join();
+  ::WSACleanup();
+  ASSERT_TRUE(ended);
+  EXPECT_GE(elapsed, 29000u);
+  std::wstring console;
+  for (const std::wstring& line : page.ConsoleLines()) console += line + L"\n";
+  EXPECT_NE(console.find(L"the load took longer than 30 s"), std::wstring::npos) << console.size();
+}
+
 TEST(EngineHttpLoad, AnErrorStatusShowsAnErrorPageAndStillCompletes) {
   TinyHttpServer server({}, 1);
   EnginePage page;
