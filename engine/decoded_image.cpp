@@ -41,6 +41,18 @@ class ComRef {
   T* ptr_ = nullptr;
 };
 
+// The built-in decoder for the format the bytes start with, or null. A
+// decoder found by asking WIC for one would be any codec installed on the
+// machine (and loaded into this elevated process) that claims the bytes.
+const CLSID* DecoderFor(const std::string& bytes) {
+  auto starts = [&bytes](const char* magic, std::size_t size) { return bytes.compare(0, size, magic, size) == 0; };
+  if (starts("\x89PNG\r\n\x1a\n", 8)) return &CLSID_WICPngDecoder;
+  if (starts("\xff\xd8\xff", 3)) return &CLSID_WICJpegDecoder;
+  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return &CLSID_WICGifDecoder;
+  if (starts("BM", 2)) return &CLSID_WICBmpDecoder;
+  return nullptr;
+}
+
 std::string Failed(const char* step, HRESULT hr) {
   char code[16];
   wsprintfA(code, "0x%08lX", static_cast<unsigned long>(hr));
@@ -58,6 +70,11 @@ bool DecodedImage::Decode(const std::string& bytes, std::string& error) {
   }
   if (bytes.size() > kMaxEncodedBytes) {
     error = "the file is larger than " + std::to_string(kMaxEncodedBytes) + " bytes";
+    return false;
+  }
+  const CLSID* format = DecoderFor(bytes);
+  if (format == nullptr) {
+    error = "not a PNG, JPEG, GIF or BMP file";
     return false;
   }
   ComScope com;
@@ -78,8 +95,10 @@ bool DecodedImage::Decode(const std::string& bytes, std::string& error) {
   }
   ComRef<IWICBitmapDecoder> decoder;
   if (SUCCEEDED(hr)) {
-    hr = factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.out());
+    hr = ::CoCreateInstance(*format, nullptr, CLSCTX_INPROC_SERVER, IID_IWICBitmapDecoder,
+                            reinterpret_cast<void**>(decoder.out()));
   }
+  if (SUCCEEDED(hr)) hr = decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand);
   ComRef<IWICBitmapFrameDecode> frame;
   if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, frame.out());
   if (FAILED(hr)) {

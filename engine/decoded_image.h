@@ -2,6 +2,10 @@
 // decoded through the Windows Imaging Component into 32-bit premultiplied
 // BGRA, top-down, `width * 4` bytes a row.
 //
+// The decoder is Windows' own for the format the file's first bytes name;
+// any other file is refused, so no codec installed on the machine ever
+// reads a page's bytes in this elevated process.
+//
 // The bytes come from the page, so decoding refuses what would cost more
 // than a page deserves: an encoded file over kMaxEncodedBytes, or a picture
 // wider or taller than kMaxSide pixels. A damaged or truncated file fails

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <set>
+#include <string_view>
 
 namespace halyx::engine {
 namespace {
@@ -42,6 +43,10 @@ void AppendUtf8(std::string& out, unsigned long code) {
   }
 }
 
+// The farthest a reference's ';' may lie from its '&': the longest number,
+// "&#1114111;", with a digit to spare; every name is shorter.
+constexpr std::size_t kReferenceReach = 10;
+
 std::string DecodeEntities(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -50,8 +55,11 @@ std::string DecodeEntities(const std::string& text) {
       out += text[i];
       continue;
     }
-    const std::size_t end = text.find(';', i);
-    if (end == std::string::npos || end - i > 10) {
+    // A reference ends within a few characters or is none: searching the
+    // rest of the text for every '&' made a page of ampersands quadratic.
+    const std::size_t reach = std::string_view(text).substr(i, kReferenceReach + 1).find(';');
+    const std::size_t end = reach == std::string_view::npos ? std::string::npos : i + reach;
+    if (end == std::string::npos) {
       out += '&';
       continue;
     }

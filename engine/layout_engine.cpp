@@ -43,12 +43,32 @@ struct PlacedLine {
 
 }  // namespace
 
+const LayoutBox& LayoutResult::Box(int node) const {
+  static const LayoutBox kNoBox;
+  if (node < 0 || static_cast<std::size_t>(node) >= boxes.size()) return kNoBox;
+  return boxes[static_cast<std::size_t>(node)];
+}
+
+int LayoutResult::RunCount(int node) const {
+  if (node < 0 || static_cast<std::size_t>(node) >= runCount.size() ||
+      static_cast<std::size_t>(node) >= firstRun.size()) {
+    return 0;
+  }
+  return runCount[static_cast<std::size_t>(node)];
+}
+
+void LayoutResult::Fit(std::size_t nodes) {
+  if (boxes.size() < nodes) boxes.resize(nodes);
+  if (firstRun.size() < nodes) firstRun.resize(nodes, 0);
+  if (runCount.size() < nodes) runCount.resize(nodes, 0);
+}
+
 int LayoutEngine::RunAt(const LayoutResult& layout, int element, int offset) {
-  const auto index = static_cast<std::size_t>(element);
-  if (index >= layout.runCount.size() || layout.runCount[index] == 0) return -1;
-  int found = layout.firstRun[index];
-  for (int k = 1; k < layout.runCount[index]; ++k) {
-    const int at = layout.firstRun[index] + k;
+  const int count = layout.RunCount(element);
+  if (count == 0) return -1;
+  int found = layout.FirstRun(element);
+  for (int k = 1; k < count; ++k) {
+    const int at = layout.FirstRun(element) + k;
     if (layout.runs[static_cast<std::size_t>(at)].offset > offset) break;
     found = at;
   }
@@ -865,7 +885,7 @@ float LayoutEngine::LayoutInline(int container, const std::vector<int>& nodes, f
           // The rest of the line does not fit: cut this word and end with
           // an ellipsis.
           const float ellipsis_w = static_cast<float>(fonts_.Measure(*item.font, kEllipsis));
-          const int room = static_cast<int>(x + width - pen - ellipsis_w);
+          const int room = PixelOf(x + width - pen - ellipsis_w);
           text = text.substr(0, fonts_.Fit(*item.font, text, room)) + kEllipsis;
           w = static_cast<float>(fonts_.Measure(*item.font, text));
           stop = true;

@@ -54,11 +54,36 @@ struct TextRun {
   int offset = 0;  // of a control's run: where its text starts in the value
 };
 
+// A layout coordinate as a whole pixel, truncated. Lengths are bounded but
+// their sums are not (a hundred thousand tall boxes in a row), and a float
+// past an int's range has no defined conversion, so coordinates are held to
+// +-kMaxPixel first (NaN to 0); that is far past any screen either way.
+constexpr float kMaxPixel = 1073741824.0f;  // 2^30
+inline int PixelOf(float value) {
+  if (!(value > -kMaxPixel)) return value != value ? 0 : -static_cast<int>(kMaxPixel);
+  if (value > kMaxPixel) return static_cast<int>(kMaxPixel);
+  return static_cast<int>(value);
+}
+
+// Boxes and runs by node index. A node made after the layout ran, or a
+// stale or hostile index, is outside the arrays: readers outside the layout
+// go through Box() and RunCount(), which answer "no box" for it.
 struct LayoutResult {
   std::vector<LayoutBox> boxes;  // by node index
   std::vector<TextRun> runs;
   std::vector<int> firstRun, runCount;  // by node index
   float document_height = 0;
+
+  // The node's border box; an empty box, never laid, for a node the layout
+  // has no entry for.
+  const LayoutBox& Box(int node) const;
+  // How many runs the node has, the first at runs[FirstRun(node)]; 0 for a
+  // node the layout has no entry for.
+  int RunCount(int node) const;
+  int FirstRun(int node) const { return RunCount(node) > 0 ? firstRun[static_cast<std::size_t>(node)] : 0; }
+  // Gives nodes made since the layout ran their (empty) entries, so that the
+  // arrays keep the document's size between layouts.
+  void Fit(std::size_t nodes);
 };
 
 class LayoutEngine {

@@ -21,7 +21,7 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
   return ::StrCmpNIW(text.c_str(), prefix, static_cast<int>(wcslen(prefix))) == 0;
 }
 
-bool IsHttp(const std::wstring& url) { return StartsWith(url, L"http://") || StartsWith(url, L"https://"); }
+bool IsHttp(const std::wstring& url) { return PageFetcher::IsRemote(url); }
 
 std::wstring PathOfFileUrl(const std::wstring& url) {
   wchar_t path[MAX_PATH * 4] = {};
@@ -120,12 +120,20 @@ std::wstring PageFetcher::FileUrl(const std::wstring& path) {
   return url;
 }
 
-bool PageFetcher::ReadFile(const std::wstring& path, std::string& body, std::size_t limit) {
+bool PageFetcher::IsRemote(const std::wstring& url) {
+  return StartsWith(url, L"http://") || StartsWith(url, L"https://");
+}
+
+bool PageFetcher::ReadFile(const std::wstring& path, std::string& body, std::size_t limit, std::string* error) {
   std::ifstream in(path.c_str(), std::ios::binary);
   if (!in) return false;
   in.seekg(0, std::ios::end);
   const std::streamoff size = in.tellg();
-  if (size < 0 || static_cast<unsigned long long>(size) > limit) return false;
+  if (size < 0) return false;
+  if (static_cast<unsigned long long>(size) > limit) {
+    if (error != nullptr) *error = "larger than " + std::to_string(limit) + " bytes";
+    return false;
+  }
   in.seekg(0, std::ios::beg);
   body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   // A UTF-8 byte-order mark is not part of the text.
@@ -133,7 +141,18 @@ bool PageFetcher::ReadFile(const std::wstring& path, std::string& body, std::siz
   return true;
 }
 
-bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::string& error, std::size_t limit) {
+bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::string& error, std::size_t limit,
+                          ULONGLONG deadline) {
+  // Each wait ends with the load's deadline, so a server that sends a byte
+  // now and then cannot hold the load open for good.
+  auto left = [deadline]() {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= deadline ? 0 : static_cast<int>(std::min<ULONGLONG>(deadline - now, kHttpTimeoutMs));
+  };
+  if (left() == 0) {
+    error = "the load took longer than " + std::to_string(kDeadlineMs / 1000) + " s";
+    return false;
+  }
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -153,7 +172,7 @@ bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::strin
     error = "WinHttpOpen failed";
     return false;
   }
-  ::WinHttpSetTimeouts(session.get(), kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs);
+  ::WinHttpSetTimeouts(session.get(), left(), left(), left(), left());
   WinHttpHandle connection(::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
   WinHttpHandle request(connection
                             ? ::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
@@ -186,7 +205,21 @@ bool PageFetcher::HttpGet(const std::wstring& url, std::string& body, std::strin
   for (;;) {
     char buffer[16384];
     DWORD read = 0;
-    if (!::WinHttpReadData(request.get(), buffer, sizeof(buffer), &read)) {
+    DWORD wait = static_cast<DWORD>(left());
+    if (wait == 0) {
+      error = "the load took longer than " + std::to_string(kDeadlineMs / 1000) + " s";
+      return false;
+    }
+    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof(wait));
+    // Only what has arrived: a read for a full buffer waits until it is
+    // full, and a byte now and then keeps each of its waits short.
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(request.get(), &available)) {
+      error = "read failed";
+      return false;
+    }
+    if (available == 0) break;
+    if (!::WinHttpReadData(request.get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read)) {
       error = "read failed";
       return false;
     }
@@ -231,10 +264,11 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
   Page page;
   std::string html;
   std::wstring base;
+  const ULONGLONG deadline = ::GetTickCount64() + kDeadlineMs;
   if (IsHttp(url)) {
     page.url = WideToUtf8(url);
     base = url;
-    page.ok = HttpGet(url, html, page.error);
+    page.ok = HttpGet(url, html, page.error, kMaxPageBytes, deadline);
   } else {
     base = StartsWith(url, L"file:") ? PathOfFileUrl(url) : url;
     page.url = WideToUtf8(FileUrl(base));
@@ -242,14 +276,13 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
       page.error = "network paths are never loaded";
       return page;
     }
-    page.ok = ReadFile(base, html);
-    if (!page.ok) page.error = "cannot read the file";
+    page.ok = ReadFile(base, html, kMaxPageBytes, &page.error);
+    if (!page.ok && page.error.empty()) page.error = "cannot read the file";
   }
   if (!page.ok) return page;
   page.document = HtmlDocument::Parse(html);
   // Scripts and linked style sheets come under the same rules.
-  auto fetch = [&](const std::string& src, std::vector<std::pair<std::string, std::string>>& into,
-                   std::size_t limit = SIZE_MAX) {
+  auto fetch = [&](const std::string& src, std::vector<std::pair<std::string, std::string>>& into, std::size_t limit) {
     const std::wstring target = Resolve(base, Utf8ToWide(src));
     std::string why;
     if (!MayLoad(IsHttp(url) ? url : base, target, local_root, why)) {
@@ -260,17 +293,23 @@ PageFetcher::Page PageFetcher::Fetch(const std::wstring& url, const std::wstring
     std::string error;
     bool fetched = false;
     if (IsHttp(target)) {
-      fetched = HttpGet(target, body, error, limit);
+      fetched = HttpGet(target, body, error, limit, deadline);
     } else {
-      fetched = ReadFile(StartsWith(target, L"file:") ? PathOfFileUrl(target) : target, body, limit);
+      fetched = ReadFile(StartsWith(target, L"file:") ? PathOfFileUrl(target) : target, body, limit, &error);
     }
-    if (fetched) into.emplace_back(src, std::move(body));
+    // Too large or too late is a refusal worth its reason; a file that is
+    // not there is just absent.
+    if (fetched) {
+      into.emplace_back(src, std::move(body));
+    } else if (error.compare(0, 11, "larger than") == 0 || error.compare(0, 8, "the load") == 0) {
+      page.refused.emplace_back(src, error);
+    }
   };
   for (const HtmlDocument::Script& script : page.document.scripts()) {
-    if (!script.src.empty()) fetch(script.src, page.scripts);
+    if (!script.src.empty()) fetch(script.src, page.scripts, kMaxFileBytes);
   }
   for (const HtmlDocument::StyleSource& sheet : page.document.styles()) {
-    if (!sheet.href.empty()) fetch(sheet.href, page.stylesheets);
+    if (!sheet.href.empty()) fetch(sheet.href, page.stylesheets, kMaxFileBytes);
   }
   // Images by src: a page that shows one picture many times fetches it once.
   for (std::size_t i = 0; i < page.document.size(); ++i) {

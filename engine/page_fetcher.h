@@ -17,6 +17,8 @@
 // Thread: any; Fetch blocks, so views run network fetches on a worker.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -48,6 +50,16 @@ class PageFetcher {
     std::string error;
   };
 
+  // What one load may bring: the page's body, and each script's and style
+  // sheet's; a larger body is refused whole. A load that takes longer than
+  // kDeadlineMs, page and files together, ends with what it has.
+  static constexpr std::size_t kMaxPageBytes = std::size_t{4} << 20;
+  static constexpr std::size_t kMaxFileBytes = std::size_t{1} << 20;
+  static constexpr unsigned kDeadlineMs = 30000;
+
+  // An http or https URL, the scheme in any case: fetched over the network,
+  // so never on the GUI thread.
+  static bool IsRemote(const std::wstring& url);
   // The file:// URL of a local path.
   static std::wstring FileUrl(const std::wstring& path);
   // The folder of the running program: local pages' default local root.
@@ -58,9 +70,12 @@ class PageFetcher {
   static Page Fetch(const std::wstring& url, const std::wstring& local_root);
 
  private:
-  // Both fail on a body longer than `limit`; HttpGet also on a redirect.
-  static bool ReadFile(const std::wstring& path, std::string& body, std::size_t limit = SIZE_MAX);
-  static bool HttpGet(const std::wstring& url, std::string& body, std::string& error, std::size_t limit = SIZE_MAX);
+  // Both fail on a body longer than `limit`, saying so in `error`; HttpGet
+  // also on a redirect.
+  static bool ReadFile(const std::wstring& path, std::string& body, std::size_t limit, std::string* error = nullptr);
+  // Gives up at `deadline` (a GetTickCount64 time).
+  static bool HttpGet(const std::wstring& url, std::string& body, std::string& error, std::size_t limit,
+                      ULONGLONG deadline);
   // `src` resolved against the page's URL or folder.
   static std::wstring Resolve(const std::wstring& base, const std::wstring& src);
   // Whether a page at `base` may load `target` (resolved); else why not.

@@ -67,10 +67,10 @@ void Painter::FillRoundRect(float left, float top, float right, float bottom, fl
                             const Clip& clip) {
   if (!color.visible() || right <= left || bottom <= top) return;
   radius = std::min({radius, (right - left) / 2, (bottom - top) / 2});
-  const int x0 = std::max(clip.left, static_cast<int>(std::floor(left)));
-  const int x1 = std::min(clip.right, static_cast<int>(std::ceil(right)));
-  const int y0 = std::max(clip.top, static_cast<int>(std::floor(top)));
-  const int y1 = std::min(clip.bottom, static_cast<int>(std::ceil(bottom)));
+  const int x0 = std::max(clip.left, PixelOf(std::floor(left)));
+  const int x1 = std::min(clip.right, PixelOf(std::ceil(right)));
+  const int y0 = std::max(clip.top, PixelOf(std::floor(top)));
+  const int y1 = std::min(clip.bottom, PixelOf(std::ceil(bottom)));
   for (int y = y0; y < y1; ++y) {
     const float py = static_cast<float>(y) + 0.5f;
     const bool middle_row = py - 0.5f >= top + radius && py + 0.5f <= bottom - radius;
@@ -95,10 +95,10 @@ void Painter::FillGradient(float left, float top, float right, float bottom, flo
   const float w = right - left, h = bottom - top;
   const float length = std::max(1.0f, std::fabs(w * dir_x) + std::fabs(h * dir_y));
   const float cx = (left + right) / 2, cy = (top + bottom) / 2;
-  const int x0 = std::max(clip.left, static_cast<int>(std::floor(left)));
-  const int x1 = std::min(clip.right, static_cast<int>(std::ceil(right)));
-  const int y0 = std::max(clip.top, static_cast<int>(std::floor(top)));
-  const int y1 = std::min(clip.bottom, static_cast<int>(std::ceil(bottom)));
+  const int x0 = std::max(clip.left, PixelOf(std::floor(left)));
+  const int x1 = std::min(clip.right, PixelOf(std::ceil(right)));
+  const int y0 = std::max(clip.top, PixelOf(std::floor(top)));
+  const int y1 = std::min(clip.bottom, PixelOf(std::ceil(bottom)));
   const auto& stops = gradient.stops;
   for (int y = y0; y < y1; ++y) {
     const float py = static_cast<float>(y) + 0.5f;
@@ -127,10 +127,10 @@ void Painter::FillRing(float left, float top, float right, float bottom, float r
   radius = std::min({radius, (right - left) / 2, (bottom - top) / 2});
   const float il = left + widths[3], it = top + widths[0], ir = right - widths[1], ib = bottom - widths[2];
   const float inner_radius = std::max(0.0f, radius - std::max({widths[0], widths[1], widths[2], widths[3]}));
-  const int x0 = std::max(clip.left, static_cast<int>(std::floor(left)));
-  const int x1 = std::min(clip.right, static_cast<int>(std::ceil(right)));
-  const int y0 = std::max(clip.top, static_cast<int>(std::floor(top)));
-  const int y1 = std::min(clip.bottom, static_cast<int>(std::ceil(bottom)));
+  const int x0 = std::max(clip.left, PixelOf(std::floor(left)));
+  const int x1 = std::min(clip.right, PixelOf(std::ceil(right)));
+  const int y0 = std::max(clip.top, PixelOf(std::floor(top)));
+  const int y1 = std::min(clip.bottom, PixelOf(std::ceil(bottom)));
   for (int y = y0; y < y1; ++y) {
     const float py = static_cast<float>(y) + 0.5f;
     for (int x = x0; x < x1; ++x) {
@@ -150,10 +150,10 @@ void Painter::FillRing(float left, float top, float right, float bottom, float r
 
 void Painter::StrokeSegment(float x0, float y0, float x1, float y1, float thickness, Color color, const Clip& clip) {
   const float half = thickness / 2;
-  const int left = std::max(clip.left, static_cast<int>(std::floor(std::min(x0, x1) - half - 1)));
-  const int right = std::min(clip.right, static_cast<int>(std::ceil(std::max(x0, x1) + half + 1)));
-  const int top = std::max(clip.top, static_cast<int>(std::floor(std::min(y0, y1) - half - 1)));
-  const int bottom = std::min(clip.bottom, static_cast<int>(std::ceil(std::max(y0, y1) + half + 1)));
+  const int left = std::max(clip.left, PixelOf(std::floor(std::min(x0, x1) - half - 1)));
+  const int right = std::min(clip.right, PixelOf(std::ceil(std::max(x0, x1) + half + 1)));
+  const int top = std::max(clip.top, PixelOf(std::floor(std::min(y0, y1) - half - 1)));
+  const int bottom = std::min(clip.bottom, PixelOf(std::ceil(std::max(y0, y1) + half + 1)));
   const float vx = x1 - x0, vy = y1 - y0;
   const float length2 = std::max(vx * vx + vy * vy, 1e-6f);
   for (int y = top; y < bottom; ++y) {
@@ -218,7 +218,7 @@ void Painter::Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& s
       PaintRuns(child, 1, all);
     }
   }
-  PaintScrollBar(layout.boxes[0], all);
+  PaintScrollBar(layout.Box(0), all);
   ::SelectClipRgn(dc_, nullptr);
   gdiClip_ = Clip{0, 0, 0, 0};
   ::GdiFlush();
@@ -244,10 +244,10 @@ void Painter::PaintShadow(const LayoutBox& box, const ComputedStyle& s, float op
   const float blur = std::max(shadow.blur, 0.5f);
   const Color color = WithOpacity(shadow.color, opacity);
   const float radius = std::min({s.radius + shadow.spread, (right - left) / 2, (bottom - top) / 2});
-  const int x0 = std::max(clip.left, static_cast<int>(std::floor(left - blur)));
-  const int x1 = std::min(clip.right, static_cast<int>(std::ceil(right + blur)));
-  const int y0 = std::max(clip.top, static_cast<int>(std::floor(top - blur)));
-  const int y1 = std::min(clip.bottom, static_cast<int>(std::ceil(bottom + blur)));
+  const int x0 = std::max(clip.left, PixelOf(std::floor(left - blur)));
+  const int x1 = std::min(clip.right, PixelOf(std::ceil(right + blur)));
+  const int y0 = std::max(clip.top, PixelOf(std::floor(top - blur)));
+  const int y1 = std::min(clip.bottom, PixelOf(std::ceil(bottom + blur)));
   for (int y = y0; y < y1; ++y) {
     for (int x = x0; x < x1; ++x) {
       const float d = RoundRectDistance(static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f, left, top, right,
@@ -317,24 +317,24 @@ void Painter::PaintControl(int element, const LayoutBox& box, float opacity, con
 
 void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
   const LayoutResult& layout = *layout_;
-  const auto index = static_cast<std::size_t>(node);
-  if (index >= layout.runCount.size() || layout.runCount[index] == 0 || clip.empty()) return;
+  const int count = layout.RunCount(node);
+  if (count == 0 || clip.empty()) return;
   auto outside = [&clip](const TextRun& run) {
     return run.y > static_cast<float>(clip.bottom) || run.y + run.h < static_cast<float>(clip.top) ||
            run.x > static_cast<float>(clip.right) || run.x + run.w < static_cast<float>(clip.left);
   };
-  const auto first = layout.runs.begin() + layout.firstRun[index];
+  const auto first = layout.runs.begin() + layout.FirstRun(node);
   // Most runs of a partial repaint lie outside it; GDI calls are what a
   // repaint costs, so none is made for them.
-  if (std::all_of(first, first + layout.runCount[index], outside)) return;
+  if (std::all_of(first, first + count, outside)) return;
   if (clip.left != gdiClip_.left || clip.top != gdiClip_.top || clip.right != gdiClip_.right ||
       clip.bottom != gdiClip_.bottom) {
     RegionHandle region(::CreateRectRgn(clip.left, clip.top, clip.right, clip.bottom));
     ::SelectClipRgn(dc_, region.get());
     gdiClip_ = clip;
   }
-  for (int k = 0; k < layout.runCount[index]; ++k) {
-    const TextRun& run = layout.runs[static_cast<std::size_t>(layout.firstRun[index] + k)];
+  for (int k = 0; k < count; ++k) {
+    const TextRun& run = layout.runs[static_cast<std::size_t>(layout.FirstRun(node) + k)];
     if (outside(run)) continue;
     const ComputedStyle& s = (*styles_)[static_cast<std::size_t>(run.element)];
     if (!s.visible) continue;
@@ -342,8 +342,8 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
     GdiSelection selected(dc_, font.handle.get());
     Color color = s.color;
     if (run.placeholder) color = Color{0x80, 0x80, 0x80, 255};
-    const int x = static_cast<int>(std::lround(run.x));
-    const int y = static_cast<int>(std::lround(run.y));
+    const int x = PixelOf(std::round(run.x));
+    const int y = PixelOf(std::round(run.y));
     ::SetTextColor(dc_, TextColor(color, opacity, x, y + run.ascent / 2));
     ::ExtTextOutW(dc_, x, y, 0, nullptr, run.text.c_str(), static_cast<UINT>(run.text.size()), nullptr);
     if (s.underline) {
@@ -365,7 +365,7 @@ void Painter::PaintText(float x, float y, const std::wstring& text, const Comput
   FontCache::Font& font = fonts_.Get(style);
   GdiSelection selected(dc_, font.handle.get());
   ::SetTextColor(dc_, RGB(color.r, color.g, color.b));
-  ::ExtTextOutW(dc_, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), 0, nullptr, text.c_str(),
+  ::ExtTextOutW(dc_, PixelOf(std::round(x)), PixelOf(std::round(y)), 0, nullptr, text.c_str(),
                 static_cast<UINT>(text.size()), nullptr);
   ::SelectClipRgn(dc_, nullptr);
   gdiClip_ = Clip{0, 0, 0, 0};
@@ -385,8 +385,8 @@ void Painter::PaintImage(int element, const LayoutBox& box, float opacity, const
   const float left = box.x + inset[3], top = box.y + inset[0];
   const float w = box.w - inset[1] - inset[3], h = box.h - inset[0] - inset[2];
   if (w <= 0 || h <= 0) return;
-  const Clip area = Intersect(clip, Clip{static_cast<int>(std::floor(left)), static_cast<int>(std::floor(top)),
-                                         static_cast<int>(std::ceil(left + w)), static_cast<int>(std::ceil(top + h))});
+  const Clip area = Intersect(clip, Clip{PixelOf(std::floor(left)), PixelOf(std::floor(top)),
+                                         PixelOf(std::ceil(left + w)), PixelOf(std::ceil(top + h))});
   const Clip bounds = Intersect(area, Clip{0, 0, width_, height_});
   const float alpha = Clamp01(opacity);
   // Nearest sample at each pixel centre; the source is premultiplied, so
@@ -417,7 +417,7 @@ void Painter::PaintImage(int element, const LayoutBox& box, float opacity, const
 void Painter::PaintElement(int element, float opacity, const Clip& clip) {
   const auto index = static_cast<std::size_t>(element);
   const ComputedStyle& s = (*styles_)[index];
-  const LayoutBox& box = layout_->boxes[index];
+  const LayoutBox& box = layout_->Box(element);
   if (s.display == ComputedStyle::Display::kNone || !box.laid) return;
   opacity *= s.opacity;
   if (opacity <= 0.001f) return;
@@ -437,15 +437,15 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
       doc_->node(element).tag == "textarea") {
     const float bl = s.border_visible[3] ? s.border_width[3] : 0, bt = s.border_visible[0] ? s.border_width[0] : 0;
     const float br = s.border_visible[1] ? s.border_width[1] : 0, bb = s.border_visible[2] ? s.border_width[2] : 0;
-    inner = Intersect(clip, Clip{static_cast<int>(std::floor(box.x + bl)), static_cast<int>(std::floor(box.y + bt)),
-                                 static_cast<int>(std::ceil(right - br)), static_cast<int>(std::ceil(bottom - bb))});
+    inner = Intersect(clip, Clip{PixelOf(std::floor(box.x + bl)), PixelOf(std::floor(box.y + bt)),
+                                 PixelOf(std::ceil(right - br)), PixelOf(std::ceil(bottom - bb))});
   }
   // A focused field's selection lies under its text, its caret over it.
-  const bool editing = edit_.focus == element && layout_->runCount[index] > 0;
+  const bool editing = edit_.focus == element && layout_->RunCount(element) > 0;
   if (editing && edit_.anchor != edit_.caret) {
     FontCache::Font& font = fonts_.Get(s);
-    for (int k = 0; k < layout_->runCount[index]; ++k) {
-      const TextRun& run = layout_->runs[static_cast<std::size_t>(layout_->firstRun[index] + k)];
+    for (int k = 0; k < layout_->RunCount(element); ++k) {
+      const TextRun& run = layout_->runs[static_cast<std::size_t>(layout_->FirstRun(element) + k)];
       if (run.placeholder) break;
       const int size = static_cast<int>(run.text.size());
       const int from = std::clamp(std::min(edit_.anchor, edit_.caret) - run.offset, 0, size);

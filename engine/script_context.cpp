@@ -118,13 +118,15 @@ const char kPrelude[] = R"JS((function (global, N, makeDom) {
   global.navigator = {
     language: N.language(),
     userAgent: 'wke',
-    // Offers the blob for saving: the person picks the file in the save
-    // dialog; true once it is written.
-    msSaveBlob: function (blob, name) {
-      if (!(blob instanceof Blob)) throw new TypeError('msSaveBlob needs a Blob');
-      return N.saveFile(name === undefined ? '' : String(name), blob._bytes);
-    }
   };
+  // Offers the blob for saving: the person picks the file in the save
+  // dialog; true once it is written. The client's own page only.
+  if (N.mainView()) {
+    global.navigator.msSaveBlob = function (blob, name) {
+      if (!(blob instanceof Blob)) throw new TypeError('msSaveBlob needs a Blob');
+      return N.saveFile(name === undefined ? '' : String(name), blob.type, blob._bytes);
+    };
+  }
   global.navigator.languages = [global.navigator.language];
 
   return {
@@ -264,8 +266,8 @@ void ScriptContext::PushText(duk_context* ctx, std::string_view text) {
 }
 
 bool ScriptContext::Refuses(duk_size_t more) {
-  return deadline_ != 0 && !unrefused_ && more >= kBigBlock &&
-         (more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes) || TimedOut());
+  if (deadline_ == 0 || unrefused_) return false;
+  return more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes) || (more >= kBigBlock && TimedOut());
 }
 
 void* ScriptContext::Allocate(void* udata, duk_size_t size) {
@@ -345,6 +347,14 @@ void ScriptContext::InstallEnvironment() {
          ScriptContext* self = From(ctx);
          EngineHost* host = EngineHost::Instance();
          if (!duk_is_function(ctx, 0) || host == nullptr) return 0;
+         if (self->timers_.size() >= kMaxTimers) {
+           if (!self->timersRefused_) {
+             self->view_.AddConsoleLine(
+                 3, "Timer refused: a page may have at most " + std::to_string(kMaxTimers) + " timers pending");
+           }
+           self->timersRefused_ = true;
+           return 0;
+         }
          const int id = self->nextTimer_++;
          const bool repeat = duk_to_boolean(ctx, 2) != 0;
          duk_push_global_stash(ctx);
@@ -486,17 +496,24 @@ void ScriptContext::InstallEnvironment() {
        [](duk_context* ctx) -> duk_ret_t {
          ScriptContext* self = From(ctx);
          const std::string name = StringArg(ctx, 0);
+         const std::string type = StringArg(ctx, 1);
          duk_size_t size = 0;
-         const void* bytes = duk_get_buffer_data(ctx, 1, &size);
+         const void* bytes = duk_get_buffer_data(ctx, 2, &size);
          bool saved = false;
          {
            HostCall call(*self);
-           saved = self->view_.SaveFile(name, bytes, size);
+           saved = self->view_.SaveFile(name, type, bytes, size);
          }
          duk_push_boolean(ctx, saved);
          return 1;
        },
-       2},
+       3},
+      {"mainView",
+       [](duk_context* ctx) -> duk_ret_t {
+         duk_push_boolean(ctx, From(ctx)->view_.main_view());
+         return 1;
+       },
+       0},
   };
 
   // The interpreter's own object reaches coroutines (whose native calls
@@ -970,9 +987,13 @@ bool ScriptContext::FireTimer(int id, bool repeat) {
     timers_.erase(id);
   }
   duk_remove(ctx_, -2);
+  // A timer set inside a click handler, or one that fires in a dialog's
+  // message loop opened from one, acts for no one.
+  const bool activation = view_.TakeActivation();
   if (duk_is_function(ctx_, -1)) {
     if (duk_pcall(ctx_, 0) != 0) ReportError(-1);
   }
+  view_.RestoreActivation(activation);
   duk_pop(ctx_);
   if (repeat && timedOut_) {
     // An interval that had to be stopped would only freeze the loop again.

@@ -53,6 +53,10 @@ class ScriptContext {
   static constexpr unsigned kDefaultTimeLimitMs = 5000;
   // How deep native code may re-enter script that called it.
   static constexpr int kMaxDepth = 32;
+  // Timers a page may have pending at once; each holds a host timer, and a
+  // page that makes them by the ten thousand would keep the GUI thread
+  // serving them.
+  static constexpr std::size_t kMaxTimers = 1000;
 
   ScriptContext(WebView& view, jsExecState es, unsigned time_limit_ms = kDefaultTimeLimitMs);
   ~ScriptContext();
@@ -194,8 +198,9 @@ class ScriptContext {
   // interpreter's deadline checks, so one call could copy gigabytes for
   // seconds (and on i686 exhaust the address space): while page script
   // runs, a block of at least kBigBlock bytes is refused once the entry is
-  // past its deadline or when it would take the heap past kMaxHeapBytes,
-  // which the interpreter throws as "Error: alloc failed". Small blocks, the
+  // past its deadline, and any block that would take the heap past
+  // kMaxHeapBytes is refused, small ones too (a page making objects one by
+  // one), which the interpreter throws as "Error: alloc failed". The
   // engine's own pushes outside script and PushText are never refused: a
   // failure outside a protected call would be fatal, and one inside a
   // native call would unwind through its C++ frames.
@@ -213,6 +218,7 @@ class ScriptContext {
   std::unordered_map<void*, std::uint64_t> recordByHeapptr_;
   std::uint64_t nextRecord_ = 1;
   std::map<int, UINT_PTR> timers_;  // script timer id -> host timer
+  bool timersRefused_ = false;      // the console has said so once
   int nextTimer_ = 1;
   std::shared_ptr<LocalStorage> storage_;
   std::string temp_;

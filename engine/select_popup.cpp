@@ -45,10 +45,10 @@ void SelectPopup::Open(const HtmlDocument& doc, int select, const LayoutBox& box
   rowHeight_ = std::max(font_height, 8) + 4;
   const int rows = std::min(static_cast<int>(options_.size()), kVisibleItems);
   const int height = rows * rowHeight_ + 2 * kBorder;
-  width_ = std::max(static_cast<int>(std::lround(box.w)), 40);
-  left_ = std::clamp(static_cast<int>(std::lround(box.x)), 0, std::max(0, view_width - width_));
-  const int below = static_cast<int>(std::lround(box.y + box.h));
-  const int above = static_cast<int>(std::lround(box.y)) - height;
+  width_ = std::max(PixelOf(std::round(box.w)), 40);
+  left_ = std::clamp(PixelOf(std::round(box.x)), 0, std::max(0, view_width - width_));
+  const int below = PixelOf(std::round(box.y + box.h));
+  const int above = PixelOf(std::round(box.y)) - height;
   top_ = below + height <= view_height || above < 0 ? below : above;
   top_ = std::clamp(top_, 0, std::max(0, view_height - height));
   KeepInView();

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 
 #include "engine/css_parser.h"
 #include "engine/engine_host.h"
+#include "engine/save_target.h"
 #include "base/gdi_selection.h"
 #include "base/utf8.h"
 
@@ -174,11 +176,23 @@ void WebView::UpdateLayout() {
   // Nodes created since the last style pass have the default style until
   // they are inserted.
   if (computed_.size() < document_.size()) computed_.resize(document_.size());
-  if (!layoutDirty_) return;
+  // Nor have they a box: a script may read one's scroll metrics, or focus
+  // one, before anything lays it out.
+  if (!layoutDirty_) {
+    layout_.Fit(document_.size());
+    return;
+  }
   LayoutEngine layout(document_, computed_, fonts_, scrolls_, &images_);
   layout_ = layout.Run(static_cast<float>(width_), static_cast<float>(height_));
+  layout_.Fit(document_.size());
   layoutDirty_ = false;
   compareAll_ = true;
+}
+
+const ComputedStyle& WebView::StyleOf(int element) const {
+  static const ComputedStyle kNoStyle{};
+  if (element < 0 || static_cast<std::size_t>(element) >= computed_.size()) return kNoStyle;
+  return computed_[static_cast<std::size_t>(element)];
 }
 
 void WebView::Restyle(int element, bool alone) {
@@ -243,7 +257,7 @@ const LayoutResult& WebView::CurrentLayout() {
 bool WebView::ElementRect(int element, float rect[4]) {
   UpdateLayout();
   if (!document_.IsElement(element) || !document_.Contains(0, element)) return false;
-  const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(element)];
+  const LayoutBox& box = layout_.Box(element);
   if (!box.laid) return false;
   rect[0] = box.x;
   rect[1] = box.y;
@@ -260,7 +274,6 @@ Painter::Clip WebView::Damage() const {
     right = std::max(right, x + w + reach + 1);
     bottom = std::max(bottom, y + h + reach + 1);
   };
-  static const LayoutBox kNoBox{};
   static const ComputedStyle kNoStyle{};
   if (!compareAll_) {
     // The layout is the painted one: only the restyled elements (and, when
@@ -268,33 +281,32 @@ Painter::Clip WebView::Damage() const {
     std::vector<int> stack;
     for (int element : repaint_) {
       const auto k = static_cast<std::size_t>(element);
-      if (k >= layout_.boxes.size() || !document_.Contains(0, element)) continue;
-      const ComputedStyle& style_now = k < computed_.size() ? computed_[k] : kNoStyle;
+      if (!document_.IsNode(element) || !document_.Contains(0, element)) continue;
+      const ComputedStyle& style_now = StyleOf(element);
       const ComputedStyle& style_then = k < paintedStyles_.size() ? paintedStyles_[k] : kNoStyle;
-      const LayoutBox& box = layout_.boxes[k];
+      const LayoutBox& box = layout_.Box(element);
       if (box.laid) add(box.x, box.y, box.w, box.h, std::max(style_now.PaintOverflow(), style_then.PaintOverflow()));
       if (style_now.opacity == style_then.opacity) continue;
       stack.assign(document_.node(element).children.begin(), document_.node(element).children.end());
       while (!stack.empty()) {
-        const auto at = static_cast<std::size_t>(stack.back());
+        const int at = stack.back();
         stack.pop_back();
-        const LayoutBox& inner = layout_.boxes[at];
-        if (inner.laid)
-          add(inner.x, inner.y, inner.w, inner.h, at < computed_.size() ? computed_[at].PaintOverflow() : 0);
-        for (int r = 0; r < layout_.runCount[at]; ++r) {
-          const TextRun& run = layout_.runs[static_cast<std::size_t>(layout_.firstRun[at] + r)];
+        const LayoutBox& inner = layout_.Box(at);
+        if (inner.laid) add(inner.x, inner.y, inner.w, inner.h, StyleOf(at).PaintOverflow());
+        for (int r = 0; r < layout_.RunCount(at); ++r) {
+          const TextRun& run = layout_.runs[static_cast<std::size_t>(layout_.FirstRun(at) + r)];
           add(run.x, run.y, run.w, run.h, 2);
         }
-        stack.insert(stack.end(), document_.node(static_cast<int>(at)).children.begin(),
-                     document_.node(static_cast<int>(at)).children.end());
+        stack.insert(stack.end(), document_.node(at).children.begin(), document_.node(at).children.end());
       }
     }
   }
   const std::size_t count = compareAll_ ? std::max(layout_.boxes.size(), paintedLayout_.boxes.size()) : 0;
   for (std::size_t k = 0; k < count; ++k) {
-    const LayoutBox& now = k < layout_.boxes.size() ? layout_.boxes[k] : kNoBox;
-    const LayoutBox& then = k < paintedLayout_.boxes.size() ? paintedLayout_.boxes[k] : kNoBox;
-    const ComputedStyle& style_now = k < computed_.size() ? computed_[k] : kNoStyle;
+    const int node = static_cast<int>(k);
+    const LayoutBox& now = layout_.Box(node);
+    const LayoutBox& then = paintedLayout_.Box(node);
+    const ComputedStyle& style_now = StyleOf(node);
     const ComputedStyle& style_then = k < paintedStyles_.size() ? paintedStyles_[k] : kNoStyle;
     const bool box_changed = now.laid != then.laid || now.x != then.x || now.y != then.y || now.w != then.w ||
                              now.h != then.h || now.scroll_top != then.scroll_top ||
@@ -303,21 +315,21 @@ Painter::Clip WebView::Damage() const {
       if (then.laid) add(then.x, then.y, then.w, then.h, style_then.PaintOverflow());
       if (now.laid) add(now.x, now.y, now.w, now.h, style_now.PaintOverflow());
     }
-    const int runs_now = k < layout_.runCount.size() ? layout_.runCount[k] : 0;
-    const int runs_then = k < paintedLayout_.runCount.size() ? paintedLayout_.runCount[k] : 0;
+    const int runs_now = layout_.RunCount(node);
+    const int runs_then = paintedLayout_.RunCount(node);
     bool runs_changed = runs_now != runs_then;
     for (int r = 0; r < runs_now && !runs_changed; ++r) {
-      const TextRun& a = layout_.runs[static_cast<std::size_t>(layout_.firstRun[k] + r)];
-      const TextRun& b = paintedLayout_.runs[static_cast<std::size_t>(paintedLayout_.firstRun[k] + r)];
+      const TextRun& a = layout_.runs[static_cast<std::size_t>(layout_.FirstRun(node) + r)];
+      const TextRun& b = paintedLayout_.runs[static_cast<std::size_t>(paintedLayout_.FirstRun(node) + r)];
       runs_changed = a.x != b.x || a.y != b.y || a.w != b.w || a.text != b.text || a.placeholder != b.placeholder;
     }
     if (runs_changed) {
       for (int r = 0; r < runs_then; ++r) {
-        const TextRun& b = paintedLayout_.runs[static_cast<std::size_t>(paintedLayout_.firstRun[k] + r)];
+        const TextRun& b = paintedLayout_.runs[static_cast<std::size_t>(paintedLayout_.FirstRun(node) + r)];
         add(b.x, b.y, b.w, b.h, 2);
       }
       for (int r = 0; r < runs_now; ++r) {
-        const TextRun& a = layout_.runs[static_cast<std::size_t>(layout_.firstRun[k] + r)];
+        const TextRun& a = layout_.runs[static_cast<std::size_t>(layout_.FirstRun(node) + r)];
         add(a.x, a.y, a.w, a.h, 2);
       }
     }
@@ -328,15 +340,14 @@ Painter::Clip WebView::Damage() const {
                           edit_.anchor != paintedEdit_.anchor || focusRing_ != paintedEdit_.ring;
   for (int field : {interaction_.focus, paintedEdit_.focus}) {
     if (!edit_moved) break;
-    if (field >= 0 && static_cast<std::size_t>(field) < layout_.boxes.size() &&
-        layout_.boxes[static_cast<std::size_t>(field)].laid) {
-      const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(field)];
+    const LayoutBox& box = layout_.Box(field);
+    if (box.laid) {
       add(box.x, box.y, box.w, box.h, 4);  // the focus ring lies outside the box
     }
   }
   if (right <= left || bottom <= top) return Painter::Clip{0, 0, 0, 0};
-  return Painter::Clip{static_cast<int>(std::floor(left)), static_cast<int>(std::floor(top)),
-                       static_cast<int>(std::ceil(right)), static_cast<int>(std::ceil(bottom))};
+  return Painter::Clip{PixelOf(std::floor(left)), PixelOf(std::floor(top)), PixelOf(std::ceil(right)),
+                       PixelOf(std::ceil(bottom))};
 }
 
 void WebView::Render() {
@@ -374,7 +385,7 @@ void WebView::Render() {
   if (damage.right > damage.left && damage.bottom > damage.top) {
     Painter painter(dc_.get(), bits_, width_, height_, fonts_, &images_);
     painter.Paint(document_, computed_, layout_, edit, transparent_, damage);
-    if (popup_.open()) popup_.Paint(painter, computed_[static_cast<std::size_t>(popup_.select())], damage);
+    if (popup_.open()) popup_.Paint(painter, StyleOf(popup_.select()), damage);
   }
   paintedPopup_ = popup_;
   if (compareAll_) {
@@ -393,36 +404,33 @@ void WebView::Render() {
 }
 
 int WebView::HitTestIn(int element, float x, float y, const Painter::Clip& clip) {
-  const auto index = static_cast<std::size_t>(element);
-  const ComputedStyle& s = computed_[index];
-  const LayoutBox& box = layout_.boxes[index];
+  const ComputedStyle& s = StyleOf(element);
+  const LayoutBox& box = layout_.Box(element);
   if (s.display == ComputedStyle::Display::kNone || !box.laid) return -1;
   const bool inside = x >= box.x && x < box.x + box.w && y >= box.y && y < box.y + box.h &&
                       x >= static_cast<float>(clip.left) && x < static_cast<float>(clip.right) &&
                       y >= static_cast<float>(clip.top) && y < static_cast<float>(clip.bottom);
   Painter::Clip inner = clip;
   if (s.overflow != ComputedStyle::Overflow::kVisible) {
-    inner = Painter::Clip{std::max(clip.left, static_cast<int>(box.x)), std::max(clip.top, static_cast<int>(box.y)),
-                          std::min(clip.right, static_cast<int>(box.x + box.w)),
-                          std::min(clip.bottom, static_cast<int>(box.y + box.h))};
+    inner = Painter::Clip{std::max(clip.left, PixelOf(box.x)), std::max(clip.top, PixelOf(box.y)),
+                          std::min(clip.right, PixelOf(box.x + box.w)), std::min(clip.bottom, PixelOf(box.y + box.h))};
   }
   // The same order as painting: later and positioned boxes lie on top.
   int hit = -1;
   std::vector<int> positioned;
   for (int child : document_.node(element).children) {
     if (!document_.IsElement(child)) continue;
-    if (computed_[static_cast<std::size_t>(child)].position != ComputedStyle::Position::kStatic) {
+    if (StyleOf(child).position != ComputedStyle::Position::kStatic) {
       positioned.push_back(child);
       continue;
     }
     const int found = HitTestIn(child, x, y, inner);
     if (found >= 0) hit = found;
   }
-  std::stable_sort(positioned.begin(), positioned.end(), [this](int a, int b) {
-    return computed_[static_cast<std::size_t>(a)].z_index < computed_[static_cast<std::size_t>(b)].z_index;
-  });
+  std::stable_sort(positioned.begin(), positioned.end(),
+                   [this](int a, int b) { return StyleOf(a).z_index < StyleOf(b).z_index; });
   for (int child : positioned) {
-    const bool fixed = computed_[static_cast<std::size_t>(child)].position == ComputedStyle::Position::kFixed;
+    const bool fixed = StyleOf(child).position == ComputedStyle::Position::kFixed;
     const int found = HitTestIn(child, x, y, fixed ? Painter::Clip{0, 0, width_, height_} : inner);
     if (found >= 0) hit = found;
   }
@@ -445,7 +453,21 @@ int WebView::HitTest(float x, float y) {
 
 int WebView::Fire(int target, const char* type, const ScriptContext::EventInit& init) {
   if (!script_ || target < -1) return 0;
-  return script_->Dispatch(target, type, init);
+  // A person's click or key: its handlers may do what a page may do only
+  // when asked (save a file). Events a script dispatches do not come here.
+  const bool gesture = std::strcmp(type, "click") == 0 || std::strcmp(type, "keydown") == 0 ||
+                       std::strcmp(type, "keyup") == 0 || std::strcmp(type, "keypress") == 0;
+  const bool outer = activation_;
+  if (gesture) activation_ = true;
+  const int result = script_->Dispatch(target, type, init);
+  activation_ = outer;
+  return result;
+}
+
+bool WebView::TakeActivation() {
+  const bool had = activation_;
+  activation_ = false;
+  return had;
 }
 
 void WebView::SetHover(int element) {
@@ -474,7 +496,9 @@ void WebView::SetHover(int element) {
 }
 
 void WebView::Focus(int element) {
-  if (element >= 0 && !document_.IsElement(element)) return;
+  // Out of the tree an element has no box for a caret or a ring, and no
+  // place in the tab order; removal already takes the focus away.
+  if (element >= 0 && (!document_.IsElement(element) || !document_.Contains(0, element))) return;
   if (element == interaction_.focus) return;
   if (popup_.open() && element != popup_.select()) ClosePopup();
   focusRing_ = false;
@@ -547,18 +571,17 @@ void WebView::SetFieldText(const std::wstring& text) {
 
 int WebView::CaretFromPoint(int element, float x, float y) {
   const LayoutResult& layout = CurrentLayout();
-  const auto index = static_cast<std::size_t>(element);
-  if (layout.runCount[index] == 0) return 0;
+  if (layout.RunCount(element) == 0) return 0;
   // The line under the point: the last that starts above it.
-  int line = layout.firstRun[index];
-  for (int k = 1; k < layout.runCount[index]; ++k) {
-    const int at = layout.firstRun[index] + k;
+  int line = layout.FirstRun(element);
+  for (int k = 1; k < layout.RunCount(element); ++k) {
+    const int at = layout.FirstRun(element) + k;
     if (layout.runs[static_cast<std::size_t>(at)].y > y) break;
     line = at;
   }
   const TextRun& run = layout.runs[static_cast<std::size_t>(line)];
   if (run.placeholder) return 0;
-  FontCache::Font& font = fonts_.Get(computed_[index]);
+  FontCache::Font& font = fonts_.Get(StyleOf(element));
   // The boundary nearest the point.
   int best = 0;
   float distance = std::fabs(x - run.x);
@@ -641,8 +664,8 @@ bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
       const LayoutResult& layout = CurrentLayout();
       const int run = LayoutEngine::RunAt(layout, interaction_.focus, edit_.caret);
       if (run < 0) return true;
-      const int first = layout.firstRun[static_cast<std::size_t>(interaction_.focus)];
-      const int last = first + layout.runCount[static_cast<std::size_t>(interaction_.focus)] - 1;
+      const int first = layout.FirstRun(interaction_.focus);
+      const int last = first + layout.RunCount(interaction_.focus) - 1;
       const int target = run + (code == VK_UP ? -1 : 1);
       if (target < first || target > last) {
         move(code == VK_UP ? 0 : size);
@@ -650,7 +673,7 @@ bool WebView::EditKey(unsigned code, bool shift, bool ctrl) {
       }
       const TextRun& from = layout.runs[static_cast<std::size_t>(run)];
       const TextRun& to = layout.runs[static_cast<std::size_t>(target)];
-      FontCache::Font& font = fonts_.Get(computed_[static_cast<std::size_t>(interaction_.focus)]);
+      FontCache::Font& font = fonts_.Get(StyleOf(interaction_.focus));
       const int column = std::clamp(edit_.caret - from.offset, 0, static_cast<int>(from.text.size()));
       const float x =
           from.x + static_cast<float>(fonts_.Measure(font, from.text.substr(0, static_cast<std::size_t>(column))));
@@ -810,9 +833,9 @@ int WebView::Activate(int target, const ScriptContext::EventInit& init) {
 void WebView::OpenPopup(int select) {
   if (document_.HasAttribute(select, "disabled")) return;
   UpdateLayout();
-  const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(select)];
+  const LayoutBox& box = layout_.Box(select);
   if (!box.laid) return;
-  const FontCache::Font& font = fonts_.Get(computed_[static_cast<std::size_t>(select)]);
+  const FontCache::Font& font = fonts_.Get(StyleOf(select));
   popup_.Open(document_, select, box, font.height, width_, height_);
   SchedulePaint();
 }
@@ -921,7 +944,7 @@ bool WebView::SelectKey(int select, unsigned code, bool alt, bool repeat) {
   // Closed, the arrows choose the neighbouring option at once.
   UpdateLayout();
   SelectPopup probe;
-  probe.Open(document_, select, layout_.boxes[static_cast<std::size_t>(select)], 16, width_, height_);
+  probe.Open(document_, select, layout_.Box(select), 16, width_, height_);
   probe.Move(code == VK_UP || code == VK_HOME ? -1 : 1, code == VK_HOME || code == VK_END);
   ChooseOption(select, probe.Highlighted());
   return true;
@@ -974,10 +997,9 @@ void WebView::MoveFocus(bool backward) {
   while (!stack.empty()) {
     const int at = stack.back();
     stack.pop_back();
-    const auto k = static_cast<std::size_t>(at);
-    if (!document_.IsElement(at) || k >= layout_.boxes.size() || !layout_.boxes[k].laid) continue;
+    if (!document_.IsElement(at) || !layout_.Box(at).laid) continue;
     const int index = TabIndex(at);
-    if (index >= 0 && computed_[k].visible) order.emplace_back(index > 0 ? index : 1 << 16, at);
+    if (index >= 0 && StyleOf(at).visible) order.emplace_back(index > 0 ? index : 1 << 16, at);
     const auto& children = document_.node(at).children;
     stack.insert(stack.end(), children.rbegin(), children.rend());
   }
@@ -1005,10 +1027,10 @@ void WebView::MoveFocus(bool backward) {
 
 void WebView::ScrollIntoView(int element) {
   for (int at = document_.node(element).parent; at >= 0; at = at > 0 ? document_.node(at).parent : -1) {
-    if (at > 0 && computed_[static_cast<std::size_t>(at)].overflow != ComputedStyle::Overflow::kAuto) continue;
+    if (at > 0 && StyleOf(at).overflow != ComputedStyle::Overflow::kAuto) continue;
     UpdateLayout();
-    const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(element)];
-    const LayoutBox& port = layout_.boxes[static_cast<std::size_t>(at)];
+    const LayoutBox& box = layout_.Box(element);
+    const LayoutBox& port = layout_.Box(at);
     const float top = at > 0 ? port.y : 0;
     const float height = at > 0 ? port.client_height : static_cast<float>(height_);
     if (height <= 0) continue;
@@ -1030,7 +1052,7 @@ void WebView::ScrollMetrics(int element, float& top, float& height) {
   const auto found = scrolls_.find(element);
   top = found == scrolls_.end() ? 0 : found->second;
   height = 0;
-  if (document_.IsNode(element)) height = layout_.boxes[static_cast<std::size_t>(element)].content_height;
+  if (document_.IsNode(element)) height = layout_.Box(element).content_height;
 }
 
 void WebView::ScrollTo(int element, float top) {
@@ -1039,9 +1061,10 @@ void WebView::ScrollTo(int element, float top) {
   if (element == document_.Body() || (document_.IsElement(element) && document_.node(element).tag == "html")) {
     element = 0;
   }
-  const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(element)];
+  const LayoutBox& box = layout_.Box(element);
   const float limit = std::max(0.0f, box.content_height - box.client_height);
-  const float clamped = std::clamp(top, 0.0f, limit);
+  // NaN passes every comparison, so clamp would keep it and move every box.
+  const float clamped = std::isnan(top) ? 0.0f : std::clamp(top, 0.0f, limit);
   const auto found = scrolls_.find(element);
   if ((found == scrolls_.end() ? 0 : found->second) == clamped) return;
   scrolls_[element] = clamped;
@@ -1075,8 +1098,8 @@ bool WebView::MouseWheel(int x, int y, int delta, unsigned flags) {
   const float step = -static_cast<float>(delta) * kWheelLines * kWheelLineHeight / WHEEL_DELTA;
   int target = hit;
   for (; target > 0; target = document_.node(target).parent) {
-    const ComputedStyle& s = computed_[static_cast<std::size_t>(target)];
-    const LayoutBox& box = layout_.boxes[static_cast<std::size_t>(target)];
+    const ComputedStyle& s = StyleOf(target);
+    const LayoutBox& box = layout_.Box(target);
     if (s.overflow != ComputedStyle::Overflow::kAuto || box.content_height <= box.client_height + 0.5f) continue;
     const auto found = scrolls_.find(target);
     const float now = found == scrolls_.end() ? 0 : found->second;
@@ -1187,7 +1210,7 @@ int WebView::CursorId() const {
       {"no-drop", IDC_NO},          {"ew-resize", IDC_SIZEWE},     {"col-resize", IDC_SIZEWE},
       {"ns-resize", IDC_SIZENS},    {"row-resize", IDC_SIZENS},    {"nwse-resize", IDC_SIZENWSE},
       {"nesw-resize", IDC_SIZENESW}};
-  const std::string& cursor = computed_[static_cast<std::size_t>(element)].cursor;
+  const std::string& cursor = StyleOf(element).cursor;
   LPCWSTR id = IDC_ARROW;
   const auto known = kCursors.find(cursor);
   if (known != kCursors.end()) {
@@ -1210,15 +1233,14 @@ wkeRect WebView::CaretRect() {
   const int field = interaction_.focus;
   if (IsTextField(field)) {
     const LayoutResult& layout = CurrentLayout();
-    const auto index = static_cast<std::size_t>(field);
-    if (layout.runCount[index] > 0) {
+    if (layout.RunCount(field) > 0) {
       const TextRun& run = layout.runs[static_cast<std::size_t>(LayoutEngine::RunAt(layout, field, edit_.caret))];
-      FontCache::Font& font = fonts_.Get(computed_[index]);
+      FontCache::Font& font = fonts_.Get(StyleOf(field));
       const int caret =
           run.placeholder ? 0 : std::clamp(edit_.caret - run.offset, 0, static_cast<int>(run.text.size()));
       const float x =
           run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(caret))));
-      return wkeRect{static_cast<int>(x), static_cast<int>(run.y), 1, static_cast<int>(run.h)};
+      return wkeRect{PixelOf(x), PixelOf(run.y), 1, PixelOf(run.h)};
     }
   }
   return wkeRect{0, 0, 1, 16};
@@ -1326,51 +1348,67 @@ bool WebView::Prompt(const std::string& text, const std::string& default_text, s
   return true;
 }
 
-bool WebView::SaveFile(const std::string& name, const void* bytes, std::size_t size) {
+bool WebView::SaveFile(const std::string& name, const std::string& type, const void* bytes, std::size_t size) {
+  // Only the client's own page saves, and only for a person's click or key:
+  // a page offering a file on a timer waits for the one click on Save.
+  if (!mainView_) {
+    AddConsoleLine(3, "msSaveBlob refused: only the main page may save files");
+    return false;
+  }
+  if (!activation_) {
+    AddConsoleLine(3, "msSaveBlob refused: a file is saved only from a click or key handler");
+    return false;
+  }
+  activation_ = false;  // one dialog per click or key
+  std::wstring extension, description;
+  if (!SaveTarget::FileTypeOf(type, extension, description)) {
+    AddConsoleLine(3, "msSaveBlob refused: no file type for a blob of type \"" + type + "\"");
+    return false;
+  }
   // The page names the file, never its folder: only the name part is kept,
-  // without the characters a file name cannot hold.
+  // without the characters a file name cannot hold, and with its type's
+  // extension.
   std::wstring suggested = Utf8ToWide(name);
   const std::size_t slash = suggested.find_last_of(L"\\/");
   if (slash != std::wstring::npos) suggested.erase(0, slash + 1);
   suggested.erase(std::remove_if(suggested.begin(), suggested.end(),
                                  [](wchar_t c) { return c < 0x20 || std::wcschr(L"<>:\"|?*", c) != nullptr; }),
                   suggested.end());
+  const std::wstring dot_extension = L"." + extension;
+  if (suggested.size() < dot_extension.size() ||
+      ::CompareStringOrdinal(suggested.c_str() + suggested.size() - dot_extension.size(),
+                             static_cast<int>(dot_extension.size()), dot_extension.c_str(),
+                             static_cast<int>(dot_extension.size()), TRUE) != CSTR_EQUAL) {
+    suggested += dot_extension;
+  }
   wchar_t path[MAX_PATH] = {};
   suggested.copy(path, MAX_PATH - 1);
+  // "Zip archive (*.zip)", then the pattern, each ended by a null.
+  const std::wstring filter =
+      description + L" (*." + extension + L")" + std::wstring(1, L'\0') + L"*." + extension + std::wstring(2, L'\0');
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof(dialog);
   // The view has no window of its own: the dialog belongs to whichever
   // window of this thread is active, so it stays in front of the page.
   dialog.hwndOwner = ::GetActiveWindow();
-  dialog.lpstrFilter = L"*.*\0*.*\0";
+  dialog.lpstrFilter = filter.c_str();
+  dialog.lpstrDefExt = extension.c_str();
   dialog.lpstrFile = path;
   dialog.nMaxFile = MAX_PATH;
-  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
+                 OFN_NODEREFERENCELINKS;
   if (!::GetSaveFileNameW(&dialog)) {
     const DWORD error = ::CommDlgExtendedError();
     if (error != 0) AddConsoleLine(3, "Save dialog failed (" + std::to_string(error) + ")");
     return false;
   }
-  FileHandle file(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    // Nothing of ours is there: a file that could not be opened (one in
-    // use, say) is the person's and stays as it was.
-    AddConsoleLine(3, "Saving " + WideToUtf8(path) + " failed (" + std::to_string(::GetLastError()) + ")");
+  SaveTarget target;
+  std::string why;
+  if (!target.Open(path, why) || !target.Write(bytes, size, why)) {
+    AddConsoleLine(3, "Saving " + WideToUtf8(path) + " failed: " + why);
     return false;
   }
-  bool written = true;
-  for (std::size_t done = 0; written && done < size;) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
-    DWORD wrote = 0;
-    written = ::WriteFile(file.get(), static_cast<const char*>(bytes) + done, chunk, &wrote, nullptr) && wrote > 0;
-    done += wrote;
-  }
-  if (!written) {
-    AddConsoleLine(3, "Saving " + WideToUtf8(path) + " failed (" + std::to_string(::GetLastError()) + ")");
-    file.reset();
-    ::DeleteFileW(path);
-  }
-  return written;
+  return true;
 }
 
 std::string WebView::UserLanguage() {
@@ -1413,7 +1451,7 @@ void WebView::Load(const std::wstring& url) {
     // A later load of the same view supersedes this one.
     if (view != nullptr && view->loadSerial_ == serial) view->CommitPage(*page);
   };
-  const bool remote = url.compare(0, 7, L"http://") == 0 || url.compare(0, 8, L"https://") == 0;
+  const bool remote = PageFetcher::IsRemote(url);
   const std::wstring root = localRoot_;
   if (remote) {
     host->RunInBackground([url, root, commit]() {

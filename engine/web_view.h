@@ -138,9 +138,19 @@ class WebView {
   bool Confirm(const std::string& text);
   bool Prompt(const std::string& text, const std::string& default_text, std::string& result);
   // The save dialog (owned by the thread's active window), suggesting
-  // `name`; writes `bytes` to the file the person picks. False when
+  // `name` with the extension of the blob's MIME `type`; writes `bytes` to
+  // the file the person picks (see SaveTarget). Only for the main view and
+  // from a click or key handler, once per click or key. False when refused,
   // cancelled or not written (one console line).
-  bool SaveFile(const std::string& name, const void* bytes, std::size_t size);
+  bool SaveFile(const std::string& name, const std::string& type, const void* bytes, std::size_t size);
+  // The view of the client's own page, which may save files; for pages
+  // loaded from now on.
+  void SetMainView(bool main) { mainView_ = main; }
+  bool main_view() const { return mainView_; }
+  // Ends the current click's or key's permission (timers run without one),
+  // answering whether there was one; RestoreActivation gives it back.
+  bool TakeActivation();
+  void RestoreActivation(bool activation) { activation_ = activation; }
   // The user's interface language as a locale name ("en-US", "zh-CN").
   static std::string UserLanguage();
   void SetTitle(const std::string& title);
@@ -172,6 +182,9 @@ class WebView {
   void LoadStyleSheets(const PageFetcher::Page& page);
   // Decodes the pictures the fetcher brought, within a pixel budget per page.
   void LoadImages(const PageFetcher::Page& page);
+  // The element's computed style; the initial style for an index the styles
+  // have no entry for.
+  const ComputedStyle& StyleOf(int element) const;
   // The topmost element under the point, or -1.
   int HitTest(float x, float y);
   int HitTestIn(int element, float x, float y, const Painter::Clip& clip);
@@ -271,6 +284,8 @@ class WebView {
   bool focusRing_ = false;       // the focus came from the keyboard: it shows a ring
   bool focused_ = false;
   bool loaded_ = false;
+  bool mainView_ = false;
+  bool activation_ = false;  // a click or key handler runs
 
   std::vector<std::string> console_;
   std::unique_ptr<DevToolsWindow> devTools_;

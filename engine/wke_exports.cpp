@@ -197,6 +197,10 @@ void WKE_CALL_TYPE wkeSetDebugConfig(wkeWebView webView, const char* debugString
     }
     // The folder whose files local pages may load (UTF-8), for later loads.
     if (setting == "localFileRoot" && param != nullptr) view->SetLocalFileRoot(Utf8ToWide(param));
+    // "1": the view shows the client's own page, which may offer files for
+    // saving (navigator.msSaveBlob); other views' pages cannot. For later
+    // loads.
+    if (setting == "mainView" && param != nullptr) view->SetMainView(std::strcmp(param, "1") == 0);
   });
 }
 

@@ -157,6 +157,9 @@ void MainWindowController::OnWindowInit() {
   if (browser == nullptr || browser->GetView() == nullptr) return;
   view_ = browser->GetView();
   ApplyPageStorage(view_, "MainWindowController");
+  // The client's own page is the one that may offer files for saving (the
+  // log archive); web windows' pages may not.
+  ::wkeSetDebugConfig(view_, "mainView", "1");
   // A missing page leaves the window empty; nothing to report.
   if (!page.empty() && ::PathFileExistsW(page.c_str())) ::wkeLoadFileW(view_, page.c_str());
 }

@@ -180,8 +180,16 @@ std::string Text(Random& r) {
     case 0:
       return "";
     case 1:
-      return std::string(r.Chance(20) ? 70000 : 300, r.Chance(50) ? 'x' : ' ');
+      return std::string(r.Chance(3) ? 3000000 : r.Chance(20) ? 70000 : 300, r.Chance(50) ? 'x' : ' ');
     case 2:
+      if (r.Chance(10)) {
+        // Ampersands by the hundred thousand, none of them ended.
+        const char* const kRepeated[] = {"&", "&amp", "&#", "&#x1", "& ;"};
+        std::string text;
+        const std::string piece = r.Pick(kRepeated);
+        for (int count = 100000 + r.Below(300000); count > 0; --count) text += piece;
+        return text;
+      }
       return "&amp;&lt;&#0;&#x110000;&#99999999999;&#xD800;&bogus;&#;&#x;&";
     case 3:
       return "\xff\xfe\xc3\x28\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82";
@@ -299,7 +307,7 @@ std::string Statement(Random& r, int depth) {
   const std::string tag = Quoted(r.Pick(kTags));
   const std::string event = Quoted(r.Pick(kEvents));
   auto nested = [&] { return depth > 0 ? Script(r, 1 + r.Below(3), depth - 1) : std::string("E().remove();"); };
-  switch (r.Below(30)) {
+  switch (r.Below(35)) {
     case 0:
       return "E().appendChild(document.createElement(" + tag + "));";
     case 1:
@@ -387,6 +395,32 @@ std::string Statement(Random& r, int depth) {
       return r.Chance(50) ? "document.body.innerHTML = '';" : "document.documentElement.removeChild(document.body);";
     case 28:
       return "E().appendChild(E()); E().appendChild(E().parentNode);";
+    case 29:
+    case 30: {
+      // Layout reads on a node made since the last layout, or taken out of
+      // the tree: it has no box of its own.
+      const char* const kReads[] = {"scrollTop", "scrollHeight", "offsetWidth", "clientHeight", "innerText"};
+      const std::string node = r.Chance(50) ? "document.createElement(" + tag + ")" : "E().parentNode.removeChild(E())";
+      return "var n = " + node + "; n.value = " + Quoted(Text(r)) + "; n." + r.Pick(kReads) + "; n." + r.Pick(kReads) +
+             "; n.scrollTop = " + Number(r) + "; n.getBoundingClientRect(); getComputedStyle(n);" +
+             (r.Chance(50) ? " n.focus(); n.select && n.select();" : "") + (r.Chance(30) ? " E().appendChild(n);" : "");
+    }
+    case 31:
+      // A text field focused while out of the tree: the caret and keys then
+      // address a field without a box.
+      return "var f = document.createElement(" + Quoted(r.Chance(50) ? "input" : "textarea") +
+             "); f.value = " + Quoted(Text(r)) + "; f.focus(); document.activeElement === f && f.scrollTop;" +
+             (r.Chance(50) ? " E().appendChild(f); f.focus(); f.remove();" : "");
+    case 32:
+      return "for (var t = 0; t < " + std::to_string(r.Chance(50) ? 2000 + r.Below(20000) : r.Below(1500)) +
+             "; t++) { " + (r.Chance(50) ? "setTimeout" : "setInterval") + "(function () { " + nested() + " }, t % " +
+             std::to_string(1 + r.Below(50)) + "); }";
+    case 33:
+      return "E().innerHTML = new Array(" + std::to_string(r.Below(400000)) + ").join(" +
+             Quoted(r.Chance(50)   ? "&"
+                    : r.Chance(50) ? "&amp"
+                                   : "&#") +
+             ");";
     default:
       return "document.createElement(" + Quoted(r.Chance(50) ? Text(r) : std::string("a b")) + ");";
   }

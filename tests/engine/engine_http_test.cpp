@@ -1,6 +1,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <thread>
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/unique_handle.h"
 #include "support/engine_page.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
@@ -22,7 +24,9 @@ namespace {
 // until `requests` connections were served.
 class TinyHttpServer {
  public:
-  TinyHttpServer(std::map<std::string, std::string> files, int requests) : files_(std::move(files)) {
+  // With a `gate`, each answer waits for it to be set, at most 5 s.
+  TinyHttpServer(std::map<std::string, std::string> files, int requests, HANDLE gate = nullptr)
+      : files_(std::move(files)), gate_(gate) {
     WSADATA wsa;
     ::WSAStartup(MAKEWORD(2, 2), &wsa);
     listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -42,6 +46,8 @@ class TinyHttpServer {
     ::WSACleanup();
   }
   int port() const { return port_; }
+  // Whether every answer found its gate set in time.
+  bool gate_opened() const { return gateOpened_; }
 
  private:
   void Serve(int requests) {
@@ -55,6 +61,7 @@ class TinyHttpServer {
         if (got <= 0) break;
         request.append(buffer, static_cast<std::size_t>(got));
       }
+      if (gate_ != nullptr && ::WaitForSingleObject(gate_, 5000) != WAIT_OBJECT_0) gateOpened_ = false;
       const std::size_t start = request.find(' ') + 1;
       const std::string path = request.substr(start, request.find(' ', start) - start);
       const auto found = files_.find(path);
@@ -73,6 +80,8 @@ class TinyHttpServer {
   }
 
   std::map<std::string, std::string> files_;
+  HANDLE gate_ = nullptr;
+  std::atomic<bool> gateOpened_{true};
   SOCKET listener_ = INVALID_SOCKET;
   int port_ = 0;
   std::thread thread_;
@@ -80,6 +89,31 @@ class TinyHttpServer {
 
 // Pages over HTTP load on a worker and complete from the message loop, with
 // their scripts fetched relative to the page's URL.
+// Set by a thread timer of the test's thread: its message comes only when
+// the thread is back in its loop after the load call.
+HANDLE g_gate = nullptr;
+void CALLBACK OpenGate(HWND, UINT, UINT_PTR id, DWORD) {
+  ::KillTimer(nullptr, id);
+  ::SetEvent(g_gate);
+}
+
+TEST(EngineHttpLoad, AnUpperCaseSchemeIsFetchedOffTheGuiThreadToo) {
+  EventHandle gate(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(gate);
+  g_gate = gate.get();
+  TinyHttpServer server({{"/p.html", "<title>Shouted</title><p>x</p>"}}, 1, gate.get());
+  EnginePage page;
+  const int before = page.ready_count();
+  ::wkeLoadURLW(page.view(), (L"HTTP://127.0.0.1:" + std::to_wstring(server.port()) + L"/p.html").c_str());
+  // The server answers once this thread has served its timer; a fetch on
+  // this thread would hold it until the server gave up waiting.
+  ASSERT_NE(::SetTimer(nullptr, 0, 1, &OpenGate), 0u);
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.ready_count() > before; }, 15000));
+  EXPECT_TRUE(server.gate_opened());
+  EXPECT_EQ(page.Eval("document.title"), "Shouted");
+  g_gate = nullptr;
+}
+
 TEST(EngineHttpLoad, PageAndItsRelativeAndRootScriptsArriveOverHttp) {
   TinyHttpServer server({{"/app/main.html",
                           "<title>Remote</title><script src=\"lib.js\"></script>"
@@ -132,6 +166,47 @@ TEST(EngineHttpLoad, ARemotePageLoadsOnlyItsOwnOriginsScriptsAndStorage) {
       << console.c_str();
   EXPECT_NE(console.find(L"Refused to load script file:///C:/windows/win.ini"), std::wstring::npos);
   EXPECT_NE(console.find(L"Refused to load script file://evil-host/share/x.js"), std::wstring::npos);
+}
+
+// A server that promises a page and sends it a byte at a time, each within
+// any per-read time-out, never finishing: the load ends at its deadline.
+TEST(EngineHttpLoad, AServerThatDripsItsPageIsGivenUpAtTheDeadline) {
+  WSADATA wsa;
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  int size = sizeof(address);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  ::listen(listener, 1);
+  std::atomic<bool> stop{false};
+  std::thread drip([&] {
+    SOCKET client = ::accept(listener, nullptr, nullptr);
+    if (client == INVALID_SOCKET) return;
+    char request[2048];
+    ::recv(client, request, sizeof(request), 0);
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n<p>";
+    ::send(client, head.data(), static_cast<int>(head.size()), 0);
+    while (!stop && ::send(client, "x", 1, 0) == 1) ::Sleep(250);
+    ::closesocket(client);
+  });
+  EnginePage page;
+  const int before = page.ready_count();
+  const ULONGLONG start = ::GetTickCount64();
+  ::wkeLoadURLW(page.view(), (L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/").c_str());
+  const bool ended = PumpMessagesUntil([&] { return page.ready_count() > before; }, 60000);
+  const ULONGLONG elapsed = ::GetTickCount64() - start;
+  stop = true;
+  ::closesocket(listener);
+  drip.join();
+  ::WSACleanup();
+  ASSERT_TRUE(ended);
+  EXPECT_GE(elapsed, 29000u);
+  std::wstring console;
+  for (const std::wstring& line : page.ConsoleLines()) console += line + L"\n";
+  EXPECT_NE(console.find(L"the load took longer than 30 s"), std::wstring::npos) << console.size();
 }
 
 TEST(EngineHttpLoad, AnErrorStatusShowsAnErrorPageAndStillCompletes) {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -66,6 +67,50 @@ TEST(EngineImage, ADamagedFileLeavesAnEmptyBoxAndOneLine) {
   }
   EXPECT_EQ(broken_lines, 1);
   EXPECT_EQ(junk_lines, 1);
+}
+
+// Little-endian fields of a file built here.
+std::string Le(std::uint32_t value, int bytes) {
+  std::string out;
+  for (int k = 0; k < bytes; ++k) out += static_cast<char>((value >> (8 * k)) & 0xFF);
+  return out;
+}
+
+// A 1 x 1 32-bit bitmap header and pixel (bottom-up, `rows` high: an icon
+// counts its mask in the height).
+std::string DibOnePixel(int rows, std::uint32_t bgra) {
+  return Le(40, 4) + Le(1, 4) + Le(static_cast<std::uint32_t>(rows), 4) + Le(1, 2) + Le(32, 2) + Le(0, 4) + Le(4, 4) +
+         Le(0, 4) + Le(0, 4) + Le(0, 4) + Le(0, 4) + Le(bgra, 4);
+}
+
+// The decoder is chosen by the file's first bytes: the four formats the
+// engine names decode, any other picture (an icon, which Windows could
+// decode) is refused with its reason, whatever its name says.
+TEST(EngineImage, OnlyThePngJpegGifAndBmpSignaturesAreDecoded) {
+  const std::string pixel = DibOnePixel(1, 0xFF2080C0);
+  const std::string bmp =
+      "BM" + Le(static_cast<std::uint32_t>(14 + pixel.size()), 4) + Le(0, 4) + Le(14 + 40, 4) + pixel;
+  const std::string icon_image = DibOnePixel(2, 0xFF2080C0) + Le(0, 4);  // and its AND mask row
+  const std::string icon = Le(0, 2) + Le(1, 2) + Le(1, 2) + std::string("\x01\x01\x00\x00", 4) + Le(1, 2) + Le(32, 2) +
+                           Le(static_cast<std::uint32_t>(icon_image.size()), 4) + Le(22, 4) + icon_image;
+  EnginePage page;
+  ASSERT_TRUE(page.WriteFile(L"pic.bmp", bmp));
+  ASSERT_TRUE(page.WriteFile(L"pic.ico", icon));
+  ASSERT_TRUE(page.WriteFile(L"icon.png", icon));
+  ASSERT_TRUE(
+      page.Load(std::string(kReset) + "<img id=bmp src=pic.bmp><img id=ico src=pic.ico><img id=named src=icon.png>"));
+  wkeRect bmp_box{}, ico_box{}, named_box{};
+  ASSERT_TRUE(page.ElementRect("#bmp", bmp_box));
+  ASSERT_TRUE(page.ElementRect("#ico", ico_box));
+  ASSERT_TRUE(page.ElementRect("#named", named_box));
+  EXPECT_EQ(bmp_box.w, 1);
+  EXPECT_TRUE(Near(page.Pixel(bmp_box.x, bmp_box.y), 0x20, 0x80, 0xC0)) << std::hex << page.Pixel(bmp_box.x, bmp_box.y);
+  EXPECT_EQ(ico_box.w, 0);
+  EXPECT_EQ(named_box.w, 0);
+  std::string console;
+  for (const std::wstring& line : page.ConsoleLines()) console += std::string(line.begin(), line.end()) + "\n";
+  EXPECT_NE(console.find("Cannot show image pic.ico: not a PNG, JPEG, GIF or BMP file"), std::string::npos) << console;
+  EXPECT_NE(console.find("Cannot show image icon.png: not a PNG, JPEG, GIF or BMP file"), std::string::npos) << console;
 }
 
 }  // namespace

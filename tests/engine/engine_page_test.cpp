@@ -294,12 +294,36 @@ bool AnswerSaveDialog(const std::wstring& path, bool overwrite = false) {
   return true;
 }
 
+// A page whose button runs `run()` on a click and keeps what it answered
+// in `result`: files are saved only from a person's click or key.
+const char kSavePage[] =
+    "<button id=save style='position:fixed;left:0;top:0;width:60px;height:30px'"
+    " onclick='result = String(run())'>save</button>";
+
+// Clicks the page's button as a person would and answers `result`.
+std::string ClickToRun(EnginePage& page) {
+  page.Eval("result = 'no click'");
+  ::wkeFireMouseEvent(page.view(), WM_LBUTTONDOWN, 10, 10, MK_LBUTTON);
+  ::wkeFireMouseEvent(page.view(), WM_LBUTTONUP, 10, 10, 0);
+  return page.Eval("result");
+}
+
+std::string Console(const EnginePage& page) {
+  std::string text;
+  for (const std::wstring& line : page.ConsoleLines()) {
+    for (wchar_t c : line) text += static_cast<char>(c < 0x80 ? c : '?');
+    text += '\n';
+  }
+  return text;
+}
+
 // The page knows its address and the user's language, builds blobs from
-// buffers, views and text, and offers one for saving: the save dialog
-// writes exactly its bytes, a cancelled one writes nothing.
+// buffers, views and text, and offers one for saving from a click: the
+// save dialog writes exactly its bytes, a cancelled one writes nothing.
 TEST(EnginePageEnvironment, LocationLanguageAndBlobsSavedThroughTheSaveDialog) {
   EnginePage page;
-  ASSERT_TRUE(page.Load("<p>save</p>"));
+  ::wkeSetDebugConfig(page.view(), "mainView", "1");
+  ASSERT_TRUE(page.Load(kSavePage));
   EXPECT_EQ(page.Eval("/^file:.*page\\.html$/.test(location.href)"), "true") << page.Eval("location.href");
   EXPECT_EQ(page.Eval("/^[a-z]{2,3}(-|$)/i.test(navigator.language)"), "true") << page.Eval("navigator.language");
   page.Eval(
@@ -308,13 +332,15 @@ TEST(EnginePageEnvironment, LocationLanguageAndBlobsSavedThroughTheSaveDialog) {
   EXPECT_EQ(page.Eval("blob.size + ' ' + blob.type"), "8 application/zip");
 
   const std::wstring target = page.folder() + L"\\saved.zip";
+  page.Eval("var run = function () { return navigator.msSaveBlob(blob, '..\\\\evil/logs.zip'); }");
   std::thread answer([&] { AnswerSaveDialog(target); });
-  EXPECT_EQ(page.Eval("String(navigator.msSaveBlob(blob, '..\\\\evil/logs.zip'))"), "true");
+  EXPECT_EQ(ClickToRun(page), "true");
   answer.join();
   EXPECT_EQ(ReadWholeFile(target), std::string("PK\0\xff\xc3\xa9\x02\x03", 8));
 
+  page.Eval("var run = function () { return navigator.msSaveBlob(new Blob(['other'], {type: 'text/plain'}), 'o'); }");
   std::thread cancel([&] { AnswerSaveDialog(L""); });
-  EXPECT_EQ(page.Eval("String(navigator.msSaveBlob(new Blob(['other']), 'other.txt'))"), "false");
+  EXPECT_EQ(ClickToRun(page), "false");
   cancel.join();
 
   // A file the person has open elsewhere, which may be deleted but not
@@ -326,14 +352,101 @@ TEST(EnginePageEnvironment, LocationLanguageAndBlobsSavedThroughTheSaveDialog) {
     ASSERT_TRUE(other);
     DWORD wrote = 0;
     ASSERT_TRUE(::WriteFile(other.get(), "mine", 4, &wrote, nullptr));
+    page.Eval(
+        "var run = function () { return navigator.msSaveBlob(new Blob(['new'], {type: 'application/zip'}),"
+        " 'busy.zip'); }");
     std::thread replace([&] { EXPECT_TRUE(AnswerSaveDialog(busy, true)); });
-    EXPECT_EQ(page.Eval("String(navigator.msSaveBlob(new Blob(['new']), 'busy.zip'))"), "false");
+    EXPECT_EQ(ClickToRun(page), "false");
     replace.join();
   }
   EXPECT_EQ(ReadWholeFile(busy), "mine");
   EXPECT_EQ(page.Eval("var thrown = ''; try { navigator.msSaveBlob('text', 'a.txt'); } catch (e) { thrown = e.name; }"
                       " thrown"),
             "TypeError");
+}
+
+// Saving is the client's own page's, for a person's click or key, once per
+// click, and only for blob types it knows: any other page, a timer or a
+// script's own click opens no dialog.
+TEST(EngineSaveBlob, OnlyTheMainPageSavesAndOnlyFromAPersonsClick) {
+  EnginePage other;
+  ASSERT_TRUE(other.Load(kSavePage));
+  EXPECT_EQ(other.Eval("typeof navigator.msSaveBlob"), "undefined");
+
+  EnginePage page;
+  ::wkeSetDebugConfig(page.view(), "mainView", "1");
+  ASSERT_TRUE(page.Load(kSavePage));
+  page.Eval("var zip = new Blob(['PK'], {type: 'application/zip'});");
+  // No dialog may come for any of these; one that did would wait for good.
+  EXPECT_EQ(page.Eval("String(navigator.msSaveBlob(zip, 'a.zip'))"), "false");
+  EXPECT_EQ(page.Eval("var run = function () { return navigator.msSaveBlob(zip, 'a.zip'); };"
+                      "document.getElementById('save').click(); result"),
+            "false");
+  page.Eval("var late = 'none'; setTimeout(function () { late = String(navigator.msSaveBlob(zip, 'a.zip')); }, 0);");
+  PumpMessagesFor(200);
+  EXPECT_EQ(page.Eval("late"), "false");
+  page.Eval("var run = function () { return navigator.msSaveBlob(new Blob(['MZ'], {type: ''}), 'wke.dll'); }");
+  EXPECT_EQ(ClickToRun(page), "false");
+  // One dialog per click: a second save in the same handler is refused.
+  page.Eval(
+      "var run = function () { var first = navigator.msSaveBlob(zip, 'a.zip');"
+      " return first + ' ' + navigator.msSaveBlob(zip, 'b.zip'); }");
+  std::thread cancel([&] { AnswerSaveDialog(L""); });
+  EXPECT_EQ(ClickToRun(page), "false false");
+  cancel.join();
+  const std::string console = Console(page);
+  EXPECT_NE(console.find("msSaveBlob refused: a file is saved only from a click or key handler"), std::string::npos)
+      << console;
+  EXPECT_NE(console.find("msSaveBlob refused: no file type for a blob of type \"\""), std::string::npos) << console;
+}
+
+// Where the person points the dialog is checked on the opened file: no
+// program or link names, nothing in the application's (or Windows')
+// folder, no file with a second name; a refused file is left as it was.
+TEST(EngineSaveBlob, ProgramNamesProtectedFoldersAndLinkedFilesAreRefused) {
+  EnginePage page;
+  ::wkeSetDebugConfig(page.view(), "mainView", "1");
+  ASSERT_TRUE(page.Load(kSavePage));
+  page.Eval(
+      "var run = function () { return navigator.msSaveBlob(new Blob(['MZ'], {type: 'application/zip'}),"
+      " 'logs.zip'); }");
+  auto save_to = [&](const std::wstring& path, bool overwrite) {
+    std::thread answer([&] { AnswerSaveDialog(path, overwrite); });
+    const std::string result = ClickToRun(page);
+    answer.join();
+    return result;
+  };
+  const std::wstring program = page.folder() + L"\\wke.dll";
+  EXPECT_EQ(save_to(program, false), "false");
+  EXPECT_EQ(::GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
+  const std::wstring dotted = page.folder() + L"\\setup.exe.";
+  EXPECT_EQ(save_to(dotted, false), "false");
+  EXPECT_EQ(::GetFileAttributesW((page.folder() + L"\\setup.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // The application's folder is the test's own.
+  wchar_t module[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+  std::wstring application(module);
+  application.resize(application.find_last_of(L'\\'));
+  const std::wstring planted = application + L"\\planted.zip";
+  EXPECT_EQ(save_to(planted, false), "false");
+  EXPECT_EQ(::GetFileAttributesW(planted.c_str()), INVALID_FILE_ATTRIBUTES);
+  ::DeleteFileW(planted.c_str());
+
+  // A second name of a file elsewhere: writing would change that file.
+  const std::wstring original = page.folder() + L"\\original.txt";
+  const std::wstring alias = page.folder() + L"\\alias.zip";
+  ASSERT_TRUE(WriteWholeFile(original, "kept"));
+  ASSERT_TRUE(::CreateHardLinkW(alias.c_str(), original.c_str(), nullptr));
+  EXPECT_EQ(save_to(alias, true), "false");
+  EXPECT_EQ(ReadWholeFile(original), "kept");
+
+  EXPECT_EQ(save_to(page.folder() + L"\\fine.zip", false), "true");
+  EXPECT_EQ(ReadWholeFile(page.folder() + L"\\fine.zip"), "MZ");
+  const std::string console = Console(page);
+  EXPECT_NE(console.find("a page may not save a program or a link"), std::string::npos) << console;
+  EXPECT_NE(console.find("it lies in the Windows, Program Files or application folder"), std::string::npos) << console;
+  EXPECT_NE(console.find("it is a link, or has more than one name"), std::string::npos) << console;
 }
 
 }  // namespace
