@@ -152,7 +152,8 @@ TEST(TunnelManagerService, InstanceWritesConfigUnderTheAllUsersFolder) {
   manager.LoadConfig("home", "x");
   EXPECT_EQ(manager.ConfigPath(), path);
   EXPECT_EQ(ReadWholeFile(Widen(path)), "x\r\n");
-  EXPECT_TRUE(RunUntil(manager, [&] { return recorder.ReportedConfig(path); }));
+  EXPECT_TRUE(RunUntil(manager, [&] { return recorder.ReportedConfig(path); }))
+      << ::testing::PrintToString(recorder.events);
   ::DeleteFileA(path.c_str());
   if (!hadFolder) ::RemoveDirectoryA(folder.c_str());
   if (!hadConf) ::RemoveDirectoryA(conf.c_str());
