@@ -2,27 +2,37 @@
 //
 //   if (!AutoStartup::GetEnabled()) AutoStartup::SetEnabled(true);
 //
-// The switch is the value "com.quorvpn.win32" under the user's Run key:
-// auto-start is on exactly when a value of that name exists, whatever its
-// type or data, so values written by earlier versions still count. Enabling
-// writes the executable's path, quoted: Windows reads a Run value as a
-// command line, and "C:\Program Files\..." unquoted would first try
-// "C:\Program.exe".
+// The executable requires elevation, which the Run key cannot give: Windows
+// skips such a Run entry at log-on without a word. The starting is done by
+// the user's log-on task (app/log_on_task.h), which runs the executable
+// with the user's highest rights, so auto-start is on exactly when that
+// task exists. The Run value "com.quorvpn.win32" is still written beside it
+// (the executable's path, quoted) and removed with it, for what reads it,
+// but it decides nothing: any program of the user can write it.
 //
-// The executable requires elevation, which the Run key cannot give, so the
-// value alone would start nothing. Enabling therefore first registers the
-// user's log-on task (app/log_on_task.h), which does the starting, and
-// writes the value only when that worked; disabling removes both. Either
-// step failing leaves auto-start off rather than ticked and dead.
+// A task that starts a program elevated at every log-on must never name a
+// program that someone other than the machine's administrators can change.
+// Enabling therefore first checks the executable, its folder and every
+// folder above (base/admin_write_check.h); when anyone else could write
+// there (a copy run from Downloads, a folder a user made), auto-start is
+// refused with one error line and an old task of ours is removed.
+//
+// At start-up (Refresh) the same check runs once: a client that finds
+// itself in such a folder warns once in the log and removes its task; one
+// in a protected folder whose task exists registers it again for its own
+// path, which brings a task of an earlier version (the default access list,
+// an unquoted command) up to date.
 //
 // Every failure is one error line; nothing reaches the caller.
 //
-// Thread: GUI thread (the tray menu and its builder).
+// Thread: GUI thread (start-up, the tray menu and its builder).
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+#include "base/admin_write_check.h"
 
 namespace halyx {
 
@@ -31,7 +41,8 @@ class AutoStartup {
   static constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
   // What the production calls use; tests name a value and a task of their
-  // own and pass an executable path.
+  // own, pass an executable path and, since Wine records no owners, widen
+  // the writers trusted.
   struct Settings {
     Settings();
     std::wstring runKey;      // kRunKey, under HKEY_CURRENT_USER
@@ -39,19 +50,17 @@ class AutoStartup {
     std::wstring userSid;     // this process's user; empty when unreadable
     std::wstring taskName;    // LogOnTask::NameFor(userSid); empty with it, and enabling fails
     std::wstring executable;  // empty: the running executable (_get_wpgmptr)
+    TrustedWriter trusted;    // IsAdministrativeSid
   };
 
   static bool GetEnabled() { return GetEnabled(Settings()); }
   static void SetEnabled(bool enabled) { SetEnabled(enabled, Settings()); }
 
+  // Whether the log-on task exists.
   static bool GetEnabled(const Settings& settings);
   static void SetEnabled(bool enabled, const Settings& settings);
 
-  // Called once at start-up. An earlier version switched auto-start on with
-  // the Run value alone (unquoted, and no log-on task), which starts nothing
-  // at log-on while the item shows ticked; so while the switch is on, the
-  // task is registered again for the executable now running (replacing one
-  // that names an old path) and the value rewritten quoted. Off: nothing.
+  // Called once at start-up; see above.
   static void Refresh() { Refresh(Settings()); }
   static void Refresh(const Settings& settings);
 };

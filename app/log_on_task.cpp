@@ -121,7 +121,9 @@ std::wstring LogOnTask::Definition(const std::wstring& userSid, const std::wstri
   // Version 1.2 is the schema of Windows 7, the oldest system that still
   // gets this client. Without an execution time limit of PT0S the scheduler
   // would end the client after three days; the battery settings would keep
-  // it from starting on a laptop that is not plugged in.
+  // it from starting on a laptop that is not plugged in. Nobody starts it on
+  // demand: it runs elevated, and only the log-on should. The command is
+  // quoted, or "C:\Program Files\..." would first try "C:\Program.exe".
   std::wstring xml =
       L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
       L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n"
@@ -136,9 +138,10 @@ std::wstring LogOnTask::Definition(const std::wstring& userSid, const std::wstri
       L"  <Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
       L"<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
       L"<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>"
+      L"<AllowStartOnDemand>false</AllowStartOnDemand>"
       L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit></Settings>\n"
       L"  <Actions Context=\"Author\"><Exec><Command>" +
-      EscapeXml(executable) + L"</Command>";
+      EscapeXml(L"\"" + executable + L"\"") + L"</Command>";
   if (!folder.empty()) xml += L"<WorkingDirectory>" + EscapeXml(folder) + L"</WorkingDirectory>";
   xml += L"</Exec></Actions>\n</Task>\n";
   return xml;
@@ -156,13 +159,41 @@ bool LogOnTask::Register(const std::wstring& name, const std::wstring& userSid, 
   const ScopedBstr xml(Definition(userSid, executable).c_str());
   VARIANT none;
   ::VariantInit(&none);
+  // The task starts a program with administrator rights: by default its
+  // owner, the user, could change what it runs without elevation.
+  VARIANT security;
+  ::VariantInit(&security);
+  const ScopedBstr securityText(kSecurity);
+  V_VT(&security) = VT_BSTR;
+  V_BSTR(&security) = securityText;
   ComPtr<IRegisteredTask> task;
   const HRESULT hr = folder->RegisterTask(path, xml, TASK_CREATE_OR_UPDATE, none, none, TASK_LOGON_INTERACTIVE_TOKEN,
-                                          none, task.GetAddressOf());
+                                          security, task.GetAddressOf());
   if (FAILED(hr)) {
     spdlog::error("AutoStartup: register log-on task {} failed ({:#x})", WideToUtf8(name), HResult(hr));
     return false;
   }
+  return true;
+}
+
+bool LogOnTask::Exists(const std::wstring& name, bool& exists) {
+  exists = false;
+  const ComForCall com;
+  if (!com.usable()) {
+    spdlog::error("AutoStartup: find log-on task: CoInitializeEx failed ({:#x})", HResult(com.result()));
+    return false;
+  }
+  ComPtr<ITaskFolder> folder;
+  if (!RootFolder("find", folder)) return false;
+  const ScopedBstr path(name.c_str());
+  ComPtr<IRegisteredTask> task;
+  const HRESULT hr = folder->GetTask(path, task.GetAddressOf());
+  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) return true;
+  if (FAILED(hr)) {
+    spdlog::error("AutoStartup: find log-on task {} failed ({:#x})", WideToUtf8(name), HResult(hr));
+    return false;
+  }
+  exists = true;
   return true;
 }
 

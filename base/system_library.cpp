@@ -26,4 +26,28 @@ ModuleHandle LoadSystemLibrary(const wchar_t* name) {
   return module;
 }
 
+bool RestrictDllSearch(DWORD& error) {
+  error = ERROR_SUCCESS;
+  const auto note = [&](BOOL ok) {
+    if (!ok && error == ERROR_SUCCESS) error = ::GetLastError();
+  };
+  // Bound at run time: a Windows 7 without KB2533623 lacks the first, and a
+  // static import of it would keep the client from starting at all.
+  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
+  using SetPathMode = BOOL(WINAPI*)(DWORD);
+  const auto setDefault = reinterpret_cast<SetDefaultDirectories>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  const auto setMode =
+      reinterpret_cast<SetPathMode>(reinterpret_cast<void*>(::GetProcAddress(kernel, "SetSearchPathMode")));
+  note(setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32));
+  // Only matters to SearchPath and to loads outside the default
+  // directories; permanent, so no later caller can turn it off again.
+  note(setMode != nullptr && setMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT));
+  // An empty string (not null) takes the current folder out of the
+  // standard search order.
+  note(::SetDllDirectoryW(L""));
+  return error == ERROR_SUCCESS;
+}
+
 }  // namespace halyx

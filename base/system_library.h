@@ -22,4 +22,14 @@ namespace halyx {
 // is refused.
 ModuleHandle LoadSystemLibrary(const wchar_t* name);
 
+// For the rest of the process, a DLL loaded by name (LoadLibrary, the
+// delay-load helper, the imports of DLLs loaded later) is looked for in the
+// system folder only: SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32),
+// the safe search mode made permanent, and the DLL directory cleared of the
+// current folder (SetDllDirectoryW(L"")). Called first thing in wWinMain.
+// False, with the first failing call's error in `error`, when any step
+// failed; the others are still made. Nothing is logged (the log is not open
+// yet).
+bool RestrictDllSearch(DWORD& error);
+
 }  // namespace halyx

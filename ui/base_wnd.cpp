@@ -21,8 +21,10 @@ void BaseWnd::EnableFileDrop() {
   ::DragAcceptFiles(hwnd, TRUE);
   // An elevated window refuses these from the (non-elevated) desktop unless
   // it lets them through; 0x0049 is WM_COPYGLOBALDATA, which drag and drop
-  // uses to hand the file list over.
-  for (UINT message : {UINT{WM_DROPFILES}, UINT{WM_COPYDATA}, UINT{0x0049}}) {
+  // uses to hand the file list over. Nothing else is let in: WM_COPYDATA,
+  // which nothing here reads, would be one more door for any program of the
+  // user.
+  for (UINT message : {UINT{WM_DROPFILES}, UINT{0x0049}}) {
     if (!::ChangeWindowMessageFilterEx(hwnd, message, MSGFLT_ALLOW, nullptr)) {
       spdlog::debug("BaseWnd: ChangeWindowMessageFilterEx({:#x}) failed ({:#x})", message, LastError());
     }

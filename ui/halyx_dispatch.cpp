@@ -1,7 +1,5 @@
 #include "ui/halyx_dispatch.h"
 
-#include <shellapi.h>
-
 #include <cstdint>
 #include <cwctype>
 #include <thread>
@@ -10,7 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <spdlog/spdlog.h>
 
+#include "base/desktop_shell.h"
 #include "base/error_code.h"
+#include "base/log_text.h"
 #include "base/window_messages.h"
 #include "diag/device_identity.h"
 #include "diag/log_zipper.h"
@@ -20,6 +20,7 @@
 #include "ui/page_script.h"
 #include "ui/updater.h"
 #include "ui/url_policy.h"
+#include "ui/web_url.h"
 
 namespace halyx {
 namespace {
@@ -169,9 +170,17 @@ jsValue HalyxDispatch::OpenUrl(jsExecState es, jsValue* args, int argc) {
     spdlog::warn("OpenUrl: not an http or https URL, not opened");
     return ::jsUndefined();
   }
-  const auto result =
-      reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOW));
-  if (result <= 32) spdlog::warn("QuorDispatch: ShellExecute failed ({:#x})", Win32Code(static_cast<DWORD>(result)));
+  // What the shell gets is written from the parts checked here, so that no
+  // later parser reads the page's text differently.
+  std::wstring canonical;
+  if (!WebUrl::Canonical(url, canonical)) {
+    spdlog::warn("OpenUrl: not a well-formed web address, not opened");
+    return ::jsUndefined();
+  }
+  // The desktop's shell, not this elevated process's: the browser, or
+  // whatever handler the user's classes name for the scheme, runs with the
+  // desktop user's rights.
+  OpenAsDesktopUser(canonical);
   return ::jsUndefined();
 }
 
@@ -180,7 +189,7 @@ jsValue HalyxDispatch::LogJSConsole(jsExecState es, jsValue* args, int argc) {
     ReportError(es, "LogJSConsole: invalid argument");
     return ::jsUndefined();
   }
-  spdlog::info("<JS>: {}", NarrowArg(es, args[0]));
+  spdlog::info("<JS>: {}", LogText(NarrowArg(es, args[0])));
   return ::jsUndefined();
 }
 

@@ -13,6 +13,7 @@
 #include <spdlog/spdlog.h>
 
 #include "base/error_code.h"
+#include "base/log_text.h"
 #include "base/module_path.h"
 #include "base/unique_handle.h"
 #include "base/utf8.h"
@@ -27,21 +28,45 @@ namespace {
 
 using DropHandle = UniqueHandle<NullHandleTraits<HDROP, ::DragFinish>>;
 
-// Longer dropped paths are left out without a log line.
+// Longer dropped paths are left out.
 constexpr UINT kMaxDroppedPath = 258;
+// Any process of the desktop's user can post the main window a drop (the
+// message is let through the integrity filter so that Explorer can), so a
+// drop is bounded before it is read: its memory block, then its names.
+constexpr std::size_t kMaxDropNames = 64;
+constexpr SIZE_T kMaxDropBytes = 64 * 1024;
+// Resolving a link: no dialog, no search for a moved target, no link
+// tracking or network volume information, and no writing the link back (this
+// process is elevated and the file is the user's). The high word of the
+// flags is the time-out in milliseconds that SLR_NO_UI takes.
+constexpr DWORD kResolveFlags = DWORD{SLR_NO_UI} | DWORD{SLR_NOSEARCH} | DWORD{SLR_NOTRACK} | DWORD{SLR_NOLINKINFO} |
+                                DWORD{SLR_NOUPDATE} | (1000u << 16);
 constexpr int kMaxWebWindowSide = 4096;
 
-// Every path the drop holds, in drop order.
-std::vector<std::wstring> DroppedPaths(HDROP drop) {
+// What one drop held and what became of it, for its one log line.
+struct DropSummary {
+  std::size_t names = 0;      // names in the drop
+  std::size_t delivered = 0;  // handed to the page
+  std::size_t folders = 0;
+  std::size_t unresolved = 0;  // links without a local target
+  std::size_t refused = 0;     // over the caps, over-long, not a local path
+  std::string list;            // the names as dropped, escaped for the log
+};
+
+// The first kMaxDropNames names of the drop that are at most kMaxDroppedPath
+// characters, in drop order.
+std::vector<std::wstring> DroppedPaths(HDROP drop, DropSummary& summary) {
   std::vector<std::wstring> paths;
   const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < count; ++i) {
+  summary.names = count;
+  for (UINT i = 0; i < count && i < kMaxDropNames; ++i) {
     const UINT length = ::DragQueryFileW(drop, i, nullptr, 0);
     if (length < 1 || length > kMaxDroppedPath) continue;
     std::wstring path(length + 1, L'\0');
     path.resize(::DragQueryFileW(drop, i, path.data(), length + 1));
     paths.push_back(std::move(path));
   }
+  summary.refused = count - paths.size();
   return paths;
 }
 
@@ -174,33 +199,61 @@ void MainWindowController::OnDropFiles(LPARAM drop) {
   // Consumed on every path: without a page the handle is still released.
   DropHandle owned(reinterpret_cast<HDROP>(drop));
   if (view_ == nullptr || !owned) return;
-  const std::vector<std::wstring> dropped = DroppedPaths(owned.get());
+  // The block's size first: counting the names of a huge forged block would
+  // already walk all of it.
+  const SIZE_T bytes = ::GlobalSize(reinterpret_cast<HGLOBAL>(owned.get()));
+  if (bytes > sizeof(DROPFILES) + kMaxDropBytes) {
+    spdlog::warn("Drag & Drop: refused, {} bytes of names are more than {}", bytes, kMaxDropBytes);
+    return;
+  }
+  DropSummary summary;
+  const std::vector<std::wstring> dropped = DroppedPaths(owned.get(), summary);
   owned.reset();
 
   std::wstring files;
   for (std::wstring path : dropped) {
-    spdlog::info("Drag & Drop: {}", WideToUtf8(path));
-    for (wchar_t& c : path) c = static_cast<wchar_t>(std::towlower(c));
-    if (path.size() >= 4 && path.compare(path.size() - 4, 4, L".lnk") == 0 && !ResolveLink(path)) {
-      spdlog::warn("Unable to resolve LNK, skip it.");
+    summary.list += summary.list.empty() ? "" : " | ";
+    summary.list += LogText(WideToUtf8(path));
+    if (!IsLocalPath(path)) {
+      ++summary.refused;
       continue;
     }
+    for (wchar_t& c : path) c = static_cast<wchar_t>(std::towlower(c));
+    if (path.size() >= 4 && path.compare(path.size() - 4, 4, L".lnk") == 0) {
+      if (!ResolveLink(path)) {
+        spdlog::warn("Unable to resolve LNK, skip it.");
+        ++summary.unresolved;
+        continue;
+      }
+      summary.list += " -> " + LogText(WideToUtf8(path));
+    }
     if (::PathIsDirectoryW(path.c_str())) {
-      spdlog::info("The path is a directory, skip it.");
+      ++summary.folders;
       continue;
     }
     files += files.empty() ? L"\"" : L",\"";
     files += JsonStringBody(path);
     files += L'"';
+    ++summary.delivered;
   }
+  spdlog::info("Drag & Drop: {} names, {} delivered, {} folders, {} links unresolved, {} refused: {}", summary.names,
+               summary.delivered, summary.folders, summary.unresolved, summary.refused, summary.list);
   const std::wstring json = L"{\"type\":\"DragAndDrop\",\"files\":[" + files + L"]}";
   // The shell may have run a message loop while it resolved a link.
   if (view_ == nullptr) return;
   // Escaped for the single-quoted literal as every other text to the page:
   // an apostrophe or a line separator in a name would end the literal.
-  const std::wstring script = PageScript::PostResultScript(json);
-  spdlog::info("{}", WideToUtf8(script));
-  ::jsEvalW(::wkeGlobalExec(view_), script.c_str());
+  ::jsEvalW(::wkeGlobalExec(view_), PageScript::PostResultScript(json).c_str());
+}
+
+bool MainWindowController::IsLocalPath(const std::wstring& path) {
+  // "X:\..." only. A share (\\host\...) would have this elevated process
+  // open a connection to any host a forged drop names, and hand it the
+  // user's credentials; "\\?\" and "\\.\" names reach devices and skip
+  // the path rules; a relative name means whatever the current folder is.
+  const auto isLetter = [](wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); };
+  return path.size() >= 3 && isLetter(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/') &&
+         path.find(L"\\\\") == std::wstring::npos;
 }
 
 bool MainWindowController::ResolveLink(std::wstring& path) {
@@ -218,26 +271,34 @@ bool MainWindowController::ResolveLink(std::wstring& path) {
     spdlog::warn("IShellLink::QueryInterface IID_IPersistFile failed: {:#x}", HResult(hr));
     return false;
   }
-  hr = file->Load(path.c_str(), 0);
+  hr = file->Load(path.c_str(), STGM_READ);
   if (FAILED(hr)) {
     spdlog::warn("IPersistFile::Load failed: {:#x}", HResult(hr));
     return false;
   }
-  // Flags 0: the shell may ask the user while it looks for a moved target.
-  hr = link->Resolve(WindowHandle(), 0);
+  // The stored target first: resolving checks that the target exists, and
+  // for a share that is a connection to a host the link names.
+  wchar_t target[MAX_PATH] = {};
+  hr = link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+  // The raw path may still hold environment references ("%USERPROFILE%\..."),
+  // so only its start is judged here.
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (hr != S_OK || target[0] == L'\0' || (separator(target[0]) && separator(target[1]))) {
+    spdlog::warn("IShellLink::GetPath failed: {:#x}", HResult(hr == S_OK ? S_FALSE : hr));
+    return false;
+  }
+  hr = link->Resolve(WindowHandle(), kResolveFlags);
   if (FAILED(hr)) {
     spdlog::warn("IShellLink::Resolve failed: {:#x}", HResult(hr));
     return false;
   }
-  wchar_t target[MAX_PATH] = {};
   hr = link->GetPath(target, MAX_PATH, nullptr, 0);
   // S_FALSE: the link has no file-system target (a shell folder).
-  if (hr != S_OK) {
-    spdlog::warn("IShellLink::GetPath failed: {:#x}", HResult(hr));
+  if (hr != S_OK || !IsLocalPath(target)) {
+    spdlog::warn("IShellLink::GetPath failed: {:#x}", HResult(hr == S_OK ? S_FALSE : hr));
     return false;
   }
   path = target;
-  spdlog::info("LNK resolved to {}", WideToUtf8(path));
   return true;
 }
 

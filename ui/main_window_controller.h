@@ -55,10 +55,16 @@ class MainWindowController : public WindowController, public DuiLib::IMessageFil
   // Files dropped on the page (an HDROP, consumed here, also without a
   // page): every file, in drop order, links replaced by their targets,
   // folders left out, to the page as {"type":"DragAndDrop","files":[...]}.
+  // Any process of the user can post a drop, so a drop of more than 64 KiB
+  // of names is refused unread, names past the 64th are left out, and so are
+  // names that are no local path ("X:\..."); one summary line per drop.
   void OnDropFiles(LPARAM drop);
-  // Replaces a shell link's path by its target's; false (path unchanged)
-  // after one warning. The shell may show its own search dialog.
+  // Replaces a shell link's path by its local target's; false (path
+  // unchanged) after one warning. No dialog, no search, no link tracking, no
+  // network, and a link to a share or a "\\?\" name is not followed.
   bool ResolveLink(std::wstring& path);
+  // "X:\..." with no doubled separator: no share, device or relative name.
+  static bool IsLocalPath(const std::wstring& path);
   // Opens a web window for what UrlPolicy::MayOpenWebWindow allows ("about:blank"
   // is an empty URL); anything else is refused with one warning. Sizes are
   // held to 1..4096. Which pages get a dispatch object is the web window's

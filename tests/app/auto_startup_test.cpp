@@ -1,7 +1,10 @@
-// Auto-start: the Run value is the switch, written quoted; the elevated
-// log-on task that does the starting comes and goes with it; failures are
-// one line each; the tray menu's check mark follows it.
+// Auto-start: the elevated log-on task is the switch, registered only for
+// an executable that nobody but administrators can change, with the quoted
+// Run value beside it; the Run value alone decides nothing; failures are one
+// line each; the tray menu's check mark follows the task.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <oleauto.h>
 #include <taskschd.h>
 #include <wrl/client.h>
@@ -18,11 +21,15 @@
 #include "base/module_path.h"
 #include "base/scoped_bstr.h"
 #include "support/log_capture.h"
+#include "support/message_pump.h"
+#include "support/scoped_temp_dir.h"
 
 namespace halyx {
 namespace {
 
 using ::halyx::testing::LogCapture;
+using ::halyx::testing::ScopedTempDir;
+using ::halyx::testing::WriteWholeFile;
 using Microsoft::WRL::ComPtr;
 
 constexpr wchar_t kTestValue[] = L"com.quorvpn.win32.test";
@@ -71,9 +78,41 @@ RawValue ReadValue(const wchar_t* key, const wchar_t* name) {
   return value;
 }
 
-// A Run key of the test's own, removed with everything in it, and settings
-// that name a value and a task of the test's own. The tests run as parallel
-// processes in one prefix, so each one's key and task carry its name.
+// Whether Administrators, SYSTEM, TrustedInstaller or this process's user
+// may write: Wine records no owners and reports every file as its user's,
+// with full control for that user, so the user stands in for the
+// administrators a real install is owned by.
+bool AdministratorOrMe(PSID sid) {
+  if (IsAdministrativeSid(sid)) return true;
+  wchar_t* text = nullptr;
+  if (!::ConvertSidToStringSidW(sid, &text)) return false;
+  const bool me = LogOnTask::CurrentUserSid() == text;
+  ::LocalFree(text);
+  return me;
+}
+
+// Gives Everyone full control of `path`, as a folder a standard user made
+// in a shared place would.
+bool OpenToEveryone(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+    return false;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  const DWORD status = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                               DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+  ::LocalFree(descriptor);
+  return status == ERROR_SUCCESS;
+}
+
+// A Run key of the test's own, removed with everything in it, an executable
+// in a folder of the test's own, and settings that name a value and a task
+// of the test's own. The tests run as parallel processes in one prefix, so
+// each one's key and task carry its name.
 class AutoStartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -90,7 +129,11 @@ class AutoStartupTest : public ::testing::Test {
     settings_.valueName = kTestValue;
     ASSERT_FALSE(settings_.userSid.empty());
     settings_.taskName = std::wstring(kTestValue) + L" " + name + L" " + settings_.userSid;
-    settings_.executable = L"C:\\Program Files\\Quor & VPN\\QuorVPN.exe";
+    folder_ = install_.path() + L"\\Quor & VPN";
+    ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr));
+    settings_.executable = folder_ + L"\\QuorVPN.exe";
+    ASSERT_TRUE(WriteWholeFile(settings_.executable, "MZ"));
+    settings_.trusted = AdministratorOrMe;
   }
   void TearDown() override {
     LogOnTask::Remove(settings_.taskName);
@@ -100,9 +143,12 @@ class AutoStartupTest : public ::testing::Test {
   void WriteRaw(DWORD type, const void* data, DWORD size) {
     ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, runKey_.c_str(), kTestValue, type, data, size), ERROR_SUCCESS);
   }
+  std::wstring Quoted() const { return L"\"" + settings_.executable + L"\"" + L'\0'; }
 
   std::wstring root_;
   std::wstring runKey_;
+  ScopedTempDir install_;
+  std::wstring folder_;
   AutoStartup::Settings settings_;
 };
 
@@ -113,7 +159,7 @@ TEST_F(AutoStartupTest, EnablingWritesTheQuotedPathAndTheLogOnTaskDisablingRemov
   const RawValue value = ReadValue(runKey_.c_str(), kTestValue);
   EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
   // The byte count holds the terminating zero, and nothing after it.
-  EXPECT_EQ(value.Text(), std::wstring(L"\"C:\\Program Files\\Quor & VPN\\QuorVPN.exe\"") + L'\0');
+  EXPECT_EQ(value.Text(), Quoted());
   EXPECT_TRUE(TaskExists(settings_.taskName));
 
   AutoStartup::SetEnabled(false, settings_);
@@ -123,11 +169,11 @@ TEST_F(AutoStartupTest, EnablingWritesTheQuotedPathAndTheLogOnTaskDisablingRemov
   EXPECT_EQ(log.CountAtLeast(spdlog::level::warn), 0u);
 }
 
-// Earlier versions wrote the path unquoted; anything else may have written
-// any type. The name alone counts, and disabling deletes whatever it is.
-TEST_F(AutoStartupTest, AValueOfAnyTypeByThatNameCountsAsEnabled) {
+// Any program of the user can write the Run value: of any type, it turns
+// nothing on, neither at once nor at the next start; disabling deletes it.
+TEST_F(AutoStartupTest, TheRunValueAloneTurnsNothingOn) {
   const DWORD number = 1;
-  const wchar_t unquoted[] = L"C:\\Program Files\\QuorVPN\\QuorVPN.exe";
+  const wchar_t unquoted[] = L"C:\\Users\\Public\\Downloads\\QuorVPN.exe";
   struct Case {
     DWORD type;
     const void* data;
@@ -135,29 +181,55 @@ TEST_F(AutoStartupTest, AValueOfAnyTypeByThatNameCountsAsEnabled) {
   } cases[] = {{REG_SZ, unquoted, sizeof unquoted}, {REG_DWORD, &number, sizeof number}, {REG_BINARY, nullptr, 0}};
   for (const Case& c : cases) {
     WriteRaw(c.type, c.data, c.size);
-    EXPECT_TRUE(AutoStartup::GetEnabled(settings_)) << c.type;
+    EXPECT_FALSE(AutoStartup::GetEnabled(settings_)) << c.type;
+    AutoStartup::Refresh(settings_);
+    EXPECT_FALSE(TaskExists(settings_.taskName)) << c.type;
     LogCapture log;
     AutoStartup::SetEnabled(false, settings_);
-    EXPECT_FALSE(AutoStartup::GetEnabled(settings_)) << c.type;
+    EXPECT_EQ(ReadValue(runKey_.c_str(), kTestValue).type, static_cast<DWORD>(REG_NONE)) << c.type;
     EXPECT_EQ(log.Records().size(), 0u) << c.type;
   }
 }
 
-// A switch left by an earlier version (unquoted, no task) is brought up to
-// date at start-up; a switch that is off stays off without a word.
-TEST_F(AutoStartupTest, RefreshGivesAnEarlierSwitchItsTaskAndQuotes) {
-  LogCapture log;
-  AutoStartup::Refresh(settings_);
-  EXPECT_EQ(ReadValue(runKey_.c_str(), kTestValue).type, static_cast<DWORD>(REG_NONE));
-  EXPECT_FALSE(TaskExists(settings_.taskName));
-  EXPECT_EQ(log.Records().size(), 0u);
-
-  const wchar_t unquoted[] = L"C:\\Program Files\\Quor & VPN\\QuorVPN.exe";
-  WriteRaw(REG_SZ, unquoted, sizeof unquoted);
-  AutoStartup::Refresh(settings_);
-  EXPECT_TRUE(TaskExists(settings_.taskName));
-  EXPECT_EQ(ReadValue(runKey_.c_str(), kTestValue).Text(),
-            std::wstring(L"\"C:\\Program Files\\Quor & VPN\\QuorVPN.exe\"") + L'\0');
+// A task of ours is kept up to date by a client in a protected folder, and
+// removed by one in a folder anyone else can write, which warns once and
+// registers nothing; enabling there is refused the same way.
+TEST_F(AutoStartupTest, OnlyAnExecutableNobodyElseCanChangeGetsTheTask) {
+  ASSERT_TRUE(LogOnTask::Register(settings_.taskName, settings_.userSid, L"C:\\Old\\QuorVPN.exe"));
+  {
+    LogCapture log;
+    AutoStartup::Refresh(settings_);
+    EXPECT_TRUE(AutoStartup::GetEnabled(settings_));
+    EXPECT_EQ(ReadValue(runKey_.c_str(), kTestValue).Text(), Quoted());
+    EXPECT_EQ(log.CountAtLeast(spdlog::level::warn), 0u);
+  }
+  ASSERT_TRUE(OpenToEveryone(folder_));
+  {
+    LogCapture log;
+    AutoStartup::Refresh(settings_);
+    EXPECT_FALSE(TaskExists(settings_.taskName));
+    ASSERT_EQ(log.Records().size(), 1u);
+    EXPECT_EQ(log.Records()[0].level, spdlog::level::warn);
+    EXPECT_NE(log.Records()[0].text.find("auto-start is refused"), std::string::npos) << log.Records()[0].text;
+    EXPECT_NE(log.Records()[0].text.find("S-1-1-0 may write"), std::string::npos) << log.Records()[0].text;
+  }
+  {
+    ASSERT_TRUE(LogOnTask::Register(settings_.taskName, settings_.userSid, L"C:\\Old\\QuorVPN.exe"));
+    LogCapture log;
+    AutoStartup::SetEnabled(true, settings_);
+    EXPECT_FALSE(TaskExists(settings_.taskName));
+    EXPECT_FALSE(AutoStartup::GetEnabled(settings_));
+    EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
+  }
+  {  // the production rule: nothing under Wine is owned by administrators
+    AutoStartup::Settings strict = settings_;
+    strict.trusted = IsAdministrativeSid;
+    strict.executable = ModulePath();
+    LogCapture log;
+    AutoStartup::SetEnabled(true, strict);
+    EXPECT_FALSE(TaskExists(strict.taskName));
+    EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
+  }
 }
 
 TEST_F(AutoStartupTest, FailuresAreOneErrorLineAndLeaveAutoStartOff) {
@@ -184,14 +256,16 @@ TEST_F(AutoStartupTest, FailuresAreOneErrorLineAndLeaveAutoStartOff) {
     AutoStartup::Settings missing = settings_;
     missing.runKey = runKey_ + L"\\Missing";
     LogCapture log;
-    EXPECT_FALSE(AutoStartup::GetEnabled(missing));
+    AutoStartup::SetEnabled(true, missing);
     EXPECT_TRUE(log.Has(spdlog::level::err,
-                        "AutoStartup: GetEnabled failed: Cannot open registry key: RegOpenKeyEx failed. (2)"));
+                        "AutoStartup: SetEnabled failed: Cannot open registry key: RegOpenKeyEx failed. (2)"));
+    EXPECT_FALSE(AutoStartup::GetEnabled(missing));
   }
 }
 
 // What Windows gets: the user's log-on, the user's interactive token at the
-// highest level, the executable in its folder, no time limit. (Wine stores
+// highest level, the executable quoted in its folder, no time limit, no
+// start on demand. (Wine stores
 // the task but drops its trigger and principal, so the text is checked.)
 TEST(LogOnTaskTest, DefinitionStartsTheUserElevatedAtLogOn) {
   const std::wstring xml = LogOnTask::Definition(L"S-1-5-21-1-2-3-1001", L"C:\\Program Files\\Q&A <x>\\QuorVPN.exe");
@@ -201,7 +275,8 @@ TEST(LogOnTaskTest, DefinitionStartsTheUserElevatedAtLogOn) {
            L"<RunLevel>HighestAvailable</RunLevel>",
            L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>",
            L"<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>",
-           L"<Command>C:\\Program Files\\Q&amp;A &lt;x&gt;\\QuorVPN.exe</Command>"
+           L"<AllowStartOnDemand>false</AllowStartOnDemand>",
+           L"<Command>&quot;C:\\Program Files\\Q&amp;A &lt;x&gt;\\QuorVPN.exe&quot;</Command>"
            L"<WorkingDirectory>C:\\Program Files\\Q&amp;A &lt;x&gt;</WorkingDirectory>",
        }) {
     EXPECT_NE(xml.find(part), std::wstring::npos) << part;
@@ -209,7 +284,7 @@ TEST(LogOnTaskTest, DefinitionStartsTheUserElevatedAtLogOn) {
 }
 
 // The production switch, the running executable's path, and the menu: the
-// check mark follows each toggle, and two toggles restore the first state.
+// check mark follows the task through each toggle.
 TEST(AppTrayMenuTest, TheAutoStartItemTogglesAndItsCheckMarkFollows) {
   const RawValue before = ReadValue(AutoStartup::kRunKey, AutoStartValueName);
   ASSERT_EQ(before.type, static_cast<DWORD>(REG_NONE)) << "this prefix already starts the client at log-on";
@@ -240,14 +315,19 @@ TEST(AppTrayMenuTest, TheAutoStartItemTogglesAndItsCheckMarkFollows) {
   EXPECT_FALSE(checked());
 
   UINT id = App::kMenuAutoStart;
-  EXPECT_TRUE(app.OnTrayMenuCommand(&id));
-  const RawValue on = ReadValue(AutoStartup::kRunKey, AutoStartValueName);
-  EXPECT_EQ(on.Text(), L"\"" + ModulePath() + L"\"" + L'\0');
-  EXPECT_TRUE(TaskExists(task));
+  {  // Wine reports the test's folder as its user's: enabling is refused
+    LogCapture log;
+    EXPECT_TRUE(app.OnTrayMenuCommand(&id));
+    EXPECT_FALSE(TaskExists(task));
+    EXPECT_EQ(ReadValue(AutoStartup::kRunKey, AutoStartValueName).type, static_cast<DWORD>(REG_NONE));
+    EXPECT_FALSE(checked());
+    EXPECT_EQ(log.CountAtLeast(spdlog::level::err), 1u);
+  }
+  // A task a protected install registered ticks the item; toggling removes it.
+  ASSERT_TRUE(LogOnTask::Register(task, LogOnTask::CurrentUserSid(), ModulePath()));
+  tray->SetMenu(App::BuildTrayMenu());
   EXPECT_TRUE(checked());
-
   EXPECT_TRUE(app.OnTrayMenuCommand(&id));
-  EXPECT_EQ(ReadValue(AutoStartup::kRunKey, AutoStartValueName).type, static_cast<DWORD>(REG_NONE));
   EXPECT_FALSE(TaskExists(task));
   EXPECT_FALSE(checked());
 

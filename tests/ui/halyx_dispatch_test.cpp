@@ -2,6 +2,8 @@
 // reported to the console and as notices, work handed to the tunnel manager,
 // the cipher, the I/O loop and the window.
 #include <windows.h>
+#include <exdisp.h>
+#include <wrl/client.h>
 
 #include <memory>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/desktop_shell.h"
 #include "base/module_path.h"
 #include "base/utf8.h"
 #include "base/window_messages.h"
@@ -248,6 +251,104 @@ TEST_F(HalyxDispatchTest, OpenUrlRunsNothingButWebAddresses) {
   PumpMessagesFor(3000);
   EXPECT_FALSE(FileExists(marker));
   EXPECT_TRUE(log.Has(spdlog::level::warn, "OpenUrl: not an http or https URL, not opened"));
+}
+
+// The https handler's command in the machine's classes, swapped for one of
+// the test's own and put back afterwards. (Windows would look in the user's
+// own classes first, which any program of the user may write; Wine reads
+// the machine's classes only.)
+class HttpsHandlerSwap {
+ public:
+  static constexpr const wchar_t* kKey = L"Software\\Classes\\https\\shell\\open\\command";
+  explicit HttpsHandlerSwap(const std::wstring& command) {
+    wchar_t buffer[2048] = {};
+    DWORD size = sizeof(buffer);
+    had_ = ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                          &type_, buffer, &size) == ERROR_SUCCESS;
+    if (had_) previous_ = buffer;
+    swapped_ = Set(REG_SZ, command);
+  }
+  ~HttpsHandlerSwap() {
+    if (had_) {
+      Set(type_, previous_);
+    } else {
+      ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, nullptr);
+    }
+  }
+  bool swapped() const { return swapped_; }
+
+ private:
+  static bool Set(DWORD type, const std::wstring& text) {
+    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, nullptr, type, text.c_str(),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  }
+  bool had_ = false;
+  bool swapped_ = false;
+  DWORD type_ = REG_SZ;
+  std::wstring previous_;
+};
+
+// A web address goes to the desktop's shell, which runs in Explorer's
+// process: the https handler starts with Explorer's environment and rights,
+// not this process's, and receives the address as written again.
+TEST_F(HalyxDispatchTest, OpenUrlHandsTheAddressToTheDesktopUsersShell) {
+  ScopedTempDir dir;
+  const std::wstring marker = dir.path() + L"\\opened.txt";
+  const HttpsHandlerSwap handler(L"cmd.exe /c echo [%QUOR_OPENED_BY%] %1> \"" + marker + L"\"");
+  ASSERT_TRUE(handler.swapped());
+  // The desktop process is up before the variable is set: under Wine a COM
+  // client that finds no desktop starts it itself, with its own environment.
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  Microsoft::WRL::ComPtr<IShellWindows> desktop;
+  ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                              reinterpret_cast<void**>(desktop.GetAddressOf())));
+  // What a handler started by this process would inherit.
+  ::SetEnvironmentVariableW(L"QUOR_OPENED_BY", L"elevated-client");
+  LogCapture log;
+  Run("HalyxDispatch.OpenUrl('HTTPS://Example.COM:0443/A')");
+  const bool started = PumpMessagesUntil([&] { return FileExists(marker); }, 20000);
+  ::SetEnvironmentVariableW(L"QUOR_OPENED_BY", nullptr);
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(PumpMessagesUntil([&] { return ReadWholeFile(marker).find("\r\n") != std::string::npos; }, 5000));
+  // Explorer's cmd knows no such variable (Wine's leaves its name, Windows'
+  // the whole reference); a handler started here would have printed it.
+  const std::string opened = ReadWholeFile(marker);
+  EXPECT_EQ(opened.find("elevated-client"), std::string::npos) << opened;
+  EXPECT_NE(opened.find("] https://example.com:443/A\r\n"), std::string::npos) << opened;
+  for (const auto& record : log.Records()) {
+    EXPECT_NE(record.text.rfind("OpenUrl", 0), 0u) << record.text;
+    EXPECT_NE(record.text.rfind("DesktopShell", 0), 0u) << record.text;
+  }
+  desktop.Reset();
+  if (SUCCEEDED(com)) ::CoUninitialize();
+}
+
+// The page's text is refused unless it is one well-formed web address; the
+// shell never sees a path, another scheme or an address with two readings.
+TEST_F(HalyxDispatchTest, OpenUrlRefusesAddressesWithMoreThanOneReading) {
+  LogCapture log;
+  Run("HalyxDispatch.OpenUrl('https://quorvpn.com\\\\@evil.example/')");
+  Run("HalyxDispatch.OpenUrl('https://quorvpn.com@evil.example/')");
+  std::size_t refusals = 0;
+  for (const auto& record : log.Records()) {
+    if (record.text.rfind("OpenUrl", 0) != 0) continue;  // the tunnel manager's ticks
+    EXPECT_EQ(record.text, "OpenUrl: not a well-formed web address, not opened");
+    ++refusals;
+  }
+  EXPECT_EQ(refusals, 2u);
+}
+
+// The page's console text is one log record whatever it holds, so a page
+// cannot write lines that seem to come from another component.
+TEST_F(HalyxDispatchTest, LogJSConsoleWritesOneLineWhateverTheText) {
+  LogCapture log;
+  Run("HalyxDispatch.LogJSConsole('ok\\r\\n[error] App: forged\\u2028\\u0007')");
+  std::vector<std::string> lines;
+  for (const auto& record : log.Records()) {
+    if (record.text.rfind("<JS>", 0) == 0) lines.push_back(record.text);
+  }
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "<JS>: ok\\r\\n[error] App: forged\\u2028\\x07");
 }
 
 }  // namespace

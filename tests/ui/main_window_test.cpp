@@ -312,8 +312,15 @@ TEST_F(MainWindowTest, DroppedFilesReachThePageExactly) {
   HGLOBAL drop = nullptr;
   const std::string files = Drop({report, folder, quote, link, foreign}, &drop);
   EXPECT_EQ(files, WideToUtf8(Lower(report) + L"\n" + Lower(quote) + L"\n" + target + L"\n" + Lower(foreign)));
-  EXPECT_TRUE(log.Has(spdlog::level::info, "The path is a directory, skip it."));
-  EXPECT_TRUE(log.Has(spdlog::level::info, "LNK resolved to " + WideToUtf8(target)));
+  // One line for the drop, names as dropped (a line separator escaped).
+  const std::string names = WideToUtf8(report + L" | " + folder + L" | " + quote + L" | " + link) + " -> " +
+                            WideToUtf8(target) + " | " + WideToUtf8(dir.path() + L"\\z\u00fcrich \u6771\u4eac") +
+                            "\\u2028line.conf";
+  EXPECT_TRUE(log.Has(spdlog::level::info,
+                      "Drag & Drop: 5 names, 4 delivered, 1 folders, 0 links unresolved, 0 refused: " + names));
+  std::size_t dropLines = 0;
+  for (const auto& record : log.Records()) dropLines += record.text.rfind("Drag & Drop", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(dropLines, 1u);
   EXPECT_TRUE(Released(drop));
 
   EXPECT_EQ(Drop({}, &drop), "");
@@ -325,6 +332,69 @@ TEST_F(MainWindowTest, DroppedFilesReachThePageExactly) {
   drop = MakeDrop({report}, POINT{0, 0});
   pageless.OnDropFiles(reinterpret_cast<LPARAM>(drop));
   EXPECT_TRUE(Released(drop));
+  if (SUCCEEDED(com)) ::CoUninitialize();
+}
+
+// Any process of the user can post the main window a drop. What it names
+// stays bounded and local: a block over 64 KiB is refused unread, names past
+// the 64th are left out, shares, device names, relative names and links to
+// shares are never opened, and the log gets one line with control
+// characters escaped.
+TEST_F(MainWindowTest, ForgedDropsStayBoundedAndLocal) {
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ScopedTempDir dir;
+  const std::wstring file = dir.path() + L"\\a.conf";
+  const std::wstring shareLink = dir.path() + L"\\share.lnk";
+  ASSERT_TRUE(WriteWholeFile(file, "x"));
+  ASSERT_TRUE(MakeLink(shareLink, L"\\\\quor-test-host\\share\\b.conf"));
+  Eval(
+      "var lastDrop = null; var pagePostResult = HalyxBridge.PostResult;"
+      "HalyxBridge.PostResult = function (o) { if (o.type === 'DragAndDrop') lastDrop = o; pagePostResult(o); }");
+  const auto dropLine = [](const LogCapture& log) {
+    std::vector<std::string> lines;
+    for (const auto& record : log.Records()) {
+      if (record.text.rfind("Drag & Drop", 0) == 0) lines.push_back(record.text);
+    }
+    return lines;
+  };
+
+  {  // 100 names: the first 64 arrive
+    std::vector<std::wstring> many(100, file);
+    LogCapture log;
+    HGLOBAL drop = nullptr;
+    const std::string files = Drop(many, &drop);
+    EXPECT_EQ(Eval("String(lastDrop.files.length)"), "64");
+    EXPECT_TRUE(Released(drop));
+    ASSERT_EQ(dropLine(log).size(), 1u);
+    EXPECT_EQ(
+        dropLine(log)[0].rfind("Drag & Drop: 100 names, 64 delivered, 0 folders, 0 links unresolved, 36 refused: ", 0),
+        0u);
+  }
+  {  // a block of more than 64 KiB: nothing reaches the page
+    std::vector<std::wstring> huge(300, dir.path() + L"\\" + std::wstring(200, L'n'));
+    LogCapture log;
+    HGLOBAL drop = nullptr;
+    EXPECT_EQ(Drop(huge, &drop), "none");
+    EXPECT_TRUE(Released(drop));
+    ASSERT_EQ(dropLine(log).size(), 1u);
+    EXPECT_EQ(dropLine(log)[0].rfind("Drag & Drop: refused, ", 0), 0u);
+  }
+  {  // shares, device names, relative names, a link to a share, a name with a line break
+    LogCapture log;
+    HGLOBAL drop = nullptr;
+    const std::string files = Drop(
+        {L"\\\\quor-test-host\\share\\c.conf", L"\\\\?\\C:\\x.conf", L"\\\\.\\pipe\\x", L"//quor-test-host/share/d.lnk",
+         L"e.lnk", L"C:\\\\quor-test-host\\f.conf", shareLink, file + L"\r\n[error] forged"},
+        &drop);
+    EXPECT_EQ(files, WideToUtf8(Lower(file)) + "\r\n[error] forged");
+    EXPECT_TRUE(Released(drop));
+    const auto lines = dropLine(log);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Drag & Drop: 8 names, 1 delivered, 0 folders, 1 links unresolved, 6 refused: ", 0), 0u)
+        << lines[0];
+    EXPECT_NE(lines[0].find(WideToUtf8(file) + "\\r\\n[error] forged"), std::string::npos) << lines[0];
+    for (const auto& record : log.Records()) EXPECT_EQ(record.text.find('\n'), std::string::npos) << record.text;
+  }
   if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
