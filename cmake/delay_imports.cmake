@@ -16,7 +16,15 @@
 # every "-lwinhttp" of the tree, libuv's included, links the delay-loaded
 # form. `i686-w64-mingw32-objdump -p` of a built program no longer lists
 # these DLLs among its imports.
+# GNU ld drops the code section of an import library's member when nothing
+# calls the function's own symbol, only its "__imp_" pointer (what every
+# DECLSPEC_IMPORT declaration does). In a delay-load member that section
+# also holds the stub the pointer starts out at, so the pointer would be
+# left zero and the first call would jump to address zero. Every function's
+# symbol is therefore named to the linker as used (-u, through a response
+# file), which keeps its stub; the DLL is still loaded only on first call.
 set(QUOR_DELAY_LOADED_DLLS winhttp userenv iphlpapi bcrypt version)
+set(QUOR_DELAY_KEEP "")
 set(QUOR_DELAY_IMPORT_DIR "${CMAKE_BINARY_DIR}/delay-imports")
 
 find_program(QUOR_DLLTOOL NAMES ${QUOR_TRIPLET}-dlltool dlltool REQUIRED)
@@ -49,6 +57,11 @@ foreach(dll IN LISTS QUOR_DELAY_LOADED_DLLS)
     if(NOT name IN_LIST seen)
       list(APPEND seen "${name}")
       string(APPEND def "${name}\n")
+      if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        string(APPEND QUOR_DELAY_KEEP "-u _${name}\n")
+      else()
+        string(APPEND QUOR_DELAY_KEEP "-u ${name}\n")
+      endif()
     endif()
   endforeach()
   if(NOT seen)
@@ -64,4 +77,5 @@ foreach(dll IN LISTS QUOR_DELAY_LOADED_DLLS)
   endif()
 endforeach()
 
-add_link_options("-L${QUOR_DELAY_IMPORT_DIR}")
+file(WRITE "${QUOR_DELAY_IMPORT_DIR}/keep-stubs.rsp" "${QUOR_DELAY_KEEP}")
+add_link_options("-L${QUOR_DELAY_IMPORT_DIR}" "LINKER:@${QUOR_DELAY_IMPORT_DIR}/keep-stubs.rsp")

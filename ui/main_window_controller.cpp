@@ -253,7 +253,7 @@ bool MainWindowController::IsLocalPath(const std::wstring& path) {
   // the path rules; a relative name means whatever the current folder is.
   const auto isLetter = [](wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); };
   return path.size() >= 3 && isLetter(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/') &&
-         path.find(L"\\\\") == std::wstring::npos;
+         path.find(L"\\\\") == std::wstring::npos && path.find(L"//") == std::wstring::npos;
 }
 
 bool MainWindowController::ResolveLink(std::wstring& path) {
