@@ -90,6 +90,25 @@ DWORD ExitCode(const ProcessHandle& process, DWORD timeoutMs = kStartTimeoutMs) 
   return code;
 }
 
+// Ends a client the test started on every way out of it, so that an
+// assertion that fails half-way leaves no client behind to hold the
+// single-instance lock and the service's pipe for the tests after it.
+class EndsWithTheTest {
+ public:
+  explicit EndsWithTheTest(const ProcessHandle& process) : process_(process) {}
+  ~EndsWithTheTest() {
+    if (process_.valid() && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process_.get(), 98);
+      ::WaitForSingleObject(process_.get(), kStartTimeoutMs);
+    }
+  }
+  EndsWithTheTest(const EndsWithTheTest&) = delete;
+  EndsWithTheTest& operator=(const EndsWithTheTest&) = delete;
+
+ private:
+  const ProcessHandle& process_;
+};
+
 std::wstring ProfileLockPath() {
   HANDLE raw = nullptr;
   ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw);
@@ -113,6 +132,7 @@ TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
   ASSERT_TRUE(squatter.valid());
   const std::wstring exe = BesideExecutable(L"QuorVPN.exe");
   ProcessHandle first = StartProcess(L"\"" + exe + L"\"");
+  const EndsWithTheTest endsFirst(first);
   ASSERT_TRUE(first.valid());
   ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
   const HWND window = MainWindow();
@@ -123,6 +143,7 @@ TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
   EXPECT_EQ(::WaitForSingleObject(first.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
   ProcessHandle second = StartProcess(L"\"" + exe + L"\"");
+  const EndsWithTheTest endsSecond(second);
   ASSERT_TRUE(second.valid());
   EXPECT_EQ(ExitCode(second), 1u);
   EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(window) != FALSE; }));
@@ -180,11 +201,13 @@ TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
   ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
   ChildLog temp;
   ProcessHandle client = StartProcess(L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"");
+  const EndsWithTheTest endsClient(client);
   ASSERT_TRUE(client.valid());
   ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
   const HWND window = MainWindow();
+  // The icon is added just after the window shows.
+  ASSERT_TRUE(WaitFor([&] { return TrayWindowOf(client) != nullptr; }));
   const HWND tray = TrayWindowOf(client);
-  ASSERT_NE(tray, nullptr);
   EXPECT_FALSE(::IsWindowVisible(tray));
   EXPECT_TRUE(InNotificationArea(tray, 1));
 
@@ -207,6 +230,7 @@ TEST(AppProcessTest, AMissingEngineEndsStartUpWithExitCode1) {
   const std::wstring exe = alone.path() + L"\\QuorVPN.exe";
   ASSERT_TRUE(::CopyFileW(BesideExecutable(L"QuorVPN.exe").c_str(), exe.c_str(), FALSE));
   ProcessHandle process = StartProcess(L"\"" + exe + L"\"");
+  const EndsWithTheTest endsProcess(process);
   ASSERT_TRUE(process.valid());
   EXPECT_EQ(ExitCode(process), 1u);
   EXPECT_EQ(MainWindow(), nullptr);
