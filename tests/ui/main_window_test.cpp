@@ -27,6 +27,7 @@
 #include "support/tunnel_stand_ins.h"
 #include "tunnel/tunnel_manager.h"
 #include "ui/main_window_controller.h"
+#include "ui/page_script.h"
 #include "ui/main_wnd.h"
 #include "ui/url_policy.h"
 #include "ui/wke_binding.h"
@@ -409,6 +410,12 @@ TEST_F(MainWindowTest, WebWindowsGiveTheDispatchObjectOnlyToTrustedPages) {
   auto help = OpenLoaded(FileUrl(BesideExecutable(L"app\\help.html")), "HELP");
   ASSERT_NE(help, nullptr);
   EXPECT_EQ(Offered(help->view()), kWindowFunctions);
+  // What the client posts to its pages reaches the help page without a
+  // script error.
+  EXPECT_EQ(
+      EvalIn(help->view(), "try { " + PageScript::PostResultScript(std::string(R"({"type":"TunnelEvent","event":1})")) +
+                               "; 'taken' } catch (e) { String(e) }"),
+      "taken");
 
   const std::string page = "<html><body><script>var pageLoaded = 1;</script></body></html>";
   HttpEndpoint http({"--status", "200", "--body", page});
