@@ -22,6 +22,7 @@
 #include "ui/halyx_dispatch.h"
 #include "ui/page_script.h"
 #include "ui/page_storage.h"
+#include "ui/updater.h"
 
 namespace halyx {
 namespace {
@@ -129,6 +130,10 @@ void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
       // The engine owns it from here; a reload makes a new one.
       auto* dispatch = new HalyxDispatch(view, WindowHandle(), tunnel_, PageAccess::kFull);
       ::jsSetGlobal(::wkeGlobalExec(view), "HalyxDispatch", dispatch->value());
+      // "CheckUpdate" returns nothing either way; this is how the page
+      // knows whether the check it asks for can start at all.
+      ::jsEval(::wkeGlobalExec(view),
+               Updater::Available() ? "var HalyxUpdaterPresent = true;" : "var HalyxUpdaterPresent = false;");
       break;
     }
     case DuiLib::kWebNotifyUrlChanged:
