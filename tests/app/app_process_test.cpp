@@ -4,8 +4,10 @@
 #include <shellapi.h>
 #include <userenv.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -221,6 +223,74 @@ TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
   EXPECT_FALSE(InNotificationArea(tray, 1));
   const std::string log = temp.Log();
   EXPECT_NE(log.find("IoLoop: stop"), std::string::npos) << log;
+}
+
+// A copy of the client beside its engine and skin, with the page folder's
+// files but those that `leaveOut` names; `replace` gives files new text.
+bool CopyClientTo(const std::wstring& folder, const std::vector<std::wstring>& leaveOut,
+                  const std::vector<std::pair<std::wstring, std::string>>& replace) {
+  for (const wchar_t* file : {L"QuorVPN.exe", L"wke.dll"}) {
+    if (!::CopyFileW(BesideExecutable(file).c_str(), (folder + L"\\" + file).c_str(), FALSE)) return false;
+  }
+  for (const wchar_t* sub : {L"skin", L"app"}) {
+    const std::wstring from = BesideExecutable(sub);
+    const std::wstring to = folder + L"\\" + sub;
+    if (!::CreateDirectoryW(to.c_str(), nullptr)) return false;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = ::FindFirstFileW((from + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    do {
+      const std::wstring name = std::wstring(sub) + L"\\" + entry.cFileName;
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          std::find(leaveOut.begin(), leaveOut.end(), name) != leaveOut.end()) {
+        continue;
+      }
+      ::CopyFileW((from + L"\\" + entry.cFileName).c_str(), (to + L"\\" + entry.cFileName).c_str(), FALSE);
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+  }
+  for (const auto& [name, text] : replace) {
+    if (!WriteWholeFile(folder + L"\\" + name, text)) return false;
+  }
+  return true;
+}
+
+// A page that cannot draw the window's header and close button (its file
+// missing, or its script failing before it drew) leaves the window its
+// system frame, with a caption that says what failed, and one error line.
+TEST(AppProcessTest, APageThatCannotBeShownLeavesTheSystemFrame) {
+  const struct {
+    std::vector<std::wstring> leaveOut;
+    std::vector<std::pair<std::wstring, std::string>> replace;
+    const char* what;
+  } cases[] = {
+      {{L"app\\main.html"}, {}, "app\\main.html is missing"},
+      {{}, {{L"app\\main.js", "throw new Error('broken before it drew');"}}, "the page's script did not start"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+    ChildLog temp;
+    ScopedTempDir alone;
+    ASSERT_TRUE(CopyClientTo(alone.path(), c.leaveOut, c.replace));
+    ProcessHandle client = StartProcess(L"\"" + alone.path() + L"\\QuorVPN.exe\"");
+    const EndsWithTheTest endsClient(client);
+    ASSERT_TRUE(client.valid());
+    const std::string caption = std::string("QuorVPN \xc2\xb7 The window could not be shown: ") + c.what;
+    ASSERT_TRUE(WaitFor([&] {
+      wchar_t text[256] = {};
+      return MainWindow() != nullptr && ::GetWindowTextW(MainWindow(), text, 256) > 0 && WideToUtf8(text) == caption;
+    }));
+    RECT outer{}, inner{};
+    ::GetWindowRect(MainWindow(), &outer);
+    ::GetClientRect(MainWindow(), &inner);
+    EXPECT_LT(inner.bottom - inner.top, outer.bottom - outer.top) << "no caption strip";
+    ::PostThreadMessageW(::GetWindowThreadProcessId(MainWindow(), nullptr), WM_QUIT, 0, 0);
+    EXPECT_EQ(ExitCode(client), 0u);
+    EXPECT_NE(temp.Log().find(std::string("[error] MainWindowController: the page cannot be shown: ") + c.what),
+              std::string::npos)
+        << temp.Log();
+  }
 }
 
 // Without its engine the client stops at its log line, before any window.
