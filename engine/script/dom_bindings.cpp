@@ -7,7 +7,6 @@
 #include "engine/dom/html_parser.h"
 #include "engine/script/script_context.h"
 #include "engine/style/selector_matcher.h"
-#include "engine/view/web_view.h"
 
 namespace halyx::engine {
 namespace {
@@ -446,7 +445,7 @@ std::string StringArg(duk_context* ctx, duk_idx_t index) {
   return std::string(text, size);
 }
 
-WebView& View(duk_context* ctx) { return ScriptContext::From(ctx)->view(); }
+ScriptHost& View(duk_context* ctx) { return ScriptContext::From(ctx)->view(); }
 HtmlDocument& Doc(duk_context* ctx) { return View(ctx).document(); }
 
 void PushString(duk_context* ctx, const std::string& text) { ScriptContext::PushText(ctx, text); }
@@ -804,7 +803,7 @@ const Primitive kPrimitives[] = {
      1},
     {"scroll",
      [](duk_context* ctx) -> duk_ret_t {
-       WebView& view = View(ctx);
+       ScriptHost& view = View(ctx);
        const int element = duk_to_int(ctx, 0);
        if (!duk_is_null_or_undefined(ctx, 1)) {
          view.ScrollTo(element, static_cast<float>(duk_to_number(ctx, 1)));

@@ -8,10 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/view/engine_host.h"
 #include "engine/script/dom_bindings.h"
 #include "engine/platform/local_storage.h"
-#include "engine/view/web_view.h"
 #include "base/guard.h"
 #include "base/utf8.h"
 
@@ -303,7 +301,7 @@ void ScriptContext::Free(void* udata, void* block) {
   std::free(static_cast<unsigned char*>(block) - kBlockHeader);
 }
 
-ScriptContext::ScriptContext(WebView& view, jsExecState es, unsigned time_limit_ms)
+ScriptContext::ScriptContext(ScriptHost& view, jsExecState es, unsigned time_limit_ms)
     : view_(view), es_(es), serial_(g_next_serial++), timeLimitMs_(time_limit_ms), storage_(view.storage()) {
   ctx_ = duk_create_heap(&ScriptContext::Allocate, &ScriptContext::Reallocate, &ScriptContext::Free, this,
                          &ScriptContext::Fatal);
@@ -319,9 +317,7 @@ ScriptContext::ScriptContext(WebView& view, jsExecState es, unsigned time_limit_
 
 ScriptContext::~ScriptContext() {
   if (ctx_ == nullptr) return;
-  for (auto& timer : timers_) {
-    if (EngineHost* host = EngineHost::Instance()) host->KillTimer(timer.second);
-  }
+  for (auto& timer : timers_) view_.KillScriptTimer(timer.second);
   // Every native object still alive is finalized now, once; the
   // interpreter's own finalizers then find no record and do nothing.
   while (!records_.empty()) FinalizeRecord(records_.begin()->first);
@@ -345,8 +341,7 @@ void ScriptContext::InstallEnvironment() {
       {"setTimer",
        [](duk_context* ctx) -> duk_ret_t {
          ScriptContext* self = From(ctx);
-         EngineHost* host = EngineHost::Instance();
-         if (!duk_is_function(ctx, 0) || host == nullptr) return 0;
+         if (!duk_is_function(ctx, 0)) return 0;
          if (self->timers_.size() >= kMaxTimers) {
            if (!self->timersRefused_) {
              self->view_.AddConsoleLine(
@@ -362,13 +357,10 @@ void ScriptContext::InstallEnvironment() {
          duk_dup(ctx, 0);
          duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(id));
          duk_pop_2(ctx);
-         const unsigned view_id = self->view_.id();
          const unsigned serial = self->serial_;
          const unsigned ms = static_cast<unsigned>(duk_to_uint32(ctx, 1));
-         self->timers_[id] = host->SetTimer(ms, [view_id, serial, id, repeat]() {
-           WebView* view = EngineHost::Instance()->FindView(view_id);
-           if (view == nullptr || view->script() == nullptr || view->script()->serial() != serial) return false;
-           return view->script()->FireTimer(id, repeat);
+         self->timers_[id] = self->view_.SetScriptTimer(ms, [serial, id, repeat](ScriptContext& current) {
+           return current.serial() == serial && current.FireTimer(id, repeat);
          });
          duk_push_int(ctx, id);
          return 1;
@@ -380,7 +372,7 @@ void ScriptContext::InstallEnvironment() {
          const int id = duk_to_int(ctx, 0);
          const auto found = self->timers_.find(id);
          if (found == self->timers_.end()) return 0;
-         if (EngineHost* host = EngineHost::Instance()) host->KillTimer(found->second);
+         self->view_.KillScriptTimer(found->second);
          self->timers_.erase(found);
          duk_push_global_stash(ctx);
          duk_get_prop_string(ctx, -1, "timers");
@@ -487,7 +479,7 @@ void ScriptContext::InstallEnvironment() {
        0},
       {"language",
        [](duk_context* ctx) -> duk_ret_t {
-         const std::string name = WebView::UserLanguage();
+         const std::string name = UserLanguage();
          PushText(ctx, name);
          return 1;
        },
@@ -688,13 +680,9 @@ void ScriptContext::ReleaseSlot(std::uint64_t id) {
 
 void ScriptContext::ScheduleDrain() {
   if (drainPosted_) return;
-  EngineHost* host = EngineHost::Instance();
-  if (host == nullptr) return;
-  const unsigned view_id = view_.id();
   const unsigned serial = serial_;
-  drainPosted_ = host->PostTask([view_id, serial]() {
-    WebView* view = EngineHost::Instance()->FindView(view_id);
-    if (view != nullptr && view->script() != nullptr && view->script()->serial() == serial) view->script()->Drain();
+  drainPosted_ = view_.PostScriptTask([serial](ScriptContext& current) {
+    if (current.serial() == serial) current.Drain();
   });
 }
 
@@ -1131,6 +1119,13 @@ duk_ret_t ScriptContext::CallNative(duk_context* ctx) {
   }
   self->Push(result);
   return 1;
+}
+
+std::string ScriptContext::UserLanguage() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  const LCID locale = MAKELCID(::GetUserDefaultUILanguage(), SORT_DEFAULT);
+  if (::LCIDToLocaleName(locale, name, LOCALE_NAME_MAX_LENGTH, 0) <= 0) return "en-US";
+  return WideToUtf8(name);
 }
 
 }  // namespace halyx::engine

@@ -25,7 +25,8 @@
 // until control is back in native code. The page never sees the interpreter's
 // own `Duktape` object (threads, finalizers, the collector).
 //
-// Thread: GUI thread; owned by its WebView, replaced on every page load.
+// Thread: GUI thread; owned by its view (the ScriptHost), replaced on every
+// page load.
 #pragma once
 
 #include <cstdint>
@@ -41,11 +42,10 @@
 #include <duktape.h>
 
 #include "engine/platform/local_storage.h"
+#include "engine/script/script_host.h"
 #include "engine/wke.h"
 
 namespace halyx::engine {
-
-class WebView;
 
 class ScriptContext {
  public:
@@ -58,7 +58,7 @@ class ScriptContext {
   // serving them.
   static constexpr std::size_t kMaxTimers = 1000;
 
-  ScriptContext(WebView& view, jsExecState es, unsigned time_limit_ms = kDefaultTimeLimitMs);
+  ScriptContext(ScriptHost& view, jsExecState es, unsigned time_limit_ms = kDefaultTimeLimitMs);
   ~ScriptContext();
   ScriptContext(const ScriptContext&) = delete;
   ScriptContext& operator=(const ScriptContext&) = delete;
@@ -133,7 +133,10 @@ class ScriptContext {
   // Pushes text that native code hands to script. Never refused by the heap
   // limit below: a refusal would unwind through the native's C++ frames.
   static void PushText(duk_context* ctx, std::string_view text);
-  WebView& view() { return view_; }
+  // The view that shows the page, through the interface script has of it.
+  ScriptHost& view() { return view_; }
+  // The user's interface language as a locale name ("en-US", "zh-CN").
+  static std::string UserLanguage();
 
  private:
   struct Slot {
@@ -186,7 +189,7 @@ class ScriptContext {
   bool Protected(Body& body);
   void RunDeferredFinalizers();
 
-  WebView& view_;
+  ScriptHost& view_;
   jsExecState es_;
   unsigned serial_;
   duk_context* ctx_ = nullptr;

@@ -1411,11 +1411,28 @@ bool WebView::SaveFile(const std::string& name, const std::string& type, const v
   return true;
 }
 
-std::string WebView::UserLanguage() {
-  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
-  const LCID locale = MAKELCID(::GetUserDefaultUILanguage(), SORT_DEFAULT);
-  if (::LCIDToLocaleName(locale, name, LOCALE_NAME_MAX_LENGTH, 0) <= 0) return "en-US";
-  return WideToUtf8(name);
+UINT_PTR WebView::SetScriptTimer(unsigned milliseconds, std::function<bool(ScriptContext&)> fire) {
+  EngineHost* host = EngineHost::Instance();
+  if (host == nullptr) return 0;
+  const unsigned id = id_;
+  return host->SetTimer(milliseconds, [id, fire = std::move(fire)]() {
+    WebView* view = EngineHost::Instance()->FindView(id);
+    return view != nullptr && view->script() != nullptr && fire(*view->script());
+  });
+}
+
+void WebView::KillScriptTimer(UINT_PTR timer) {
+  if (EngineHost* host = EngineHost::Instance()) host->KillTimer(timer);
+}
+
+bool WebView::PostScriptTask(std::function<void(ScriptContext&)> task) {
+  EngineHost* host = EngineHost::Instance();
+  if (host == nullptr) return false;
+  const unsigned id = id_;
+  return host->PostTask([id, task = std::move(task)]() {
+    WebView* view = EngineHost::Instance()->FindView(id);
+    if (view != nullptr && view->script() != nullptr) task(*view->script());
+  });
 }
 
 void WebView::SetTitle(const std::string& title) {

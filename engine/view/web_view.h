@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +36,7 @@
 #include "engine/style/style_resolver.h"
 #include "engine/net/page_fetcher.h"
 #include "engine/script/script_context.h"
+#include "engine/script/script_host.h"
 #include "engine/wke.h"
 
 // The text behind a wkeString: both encodings, so that either getter answers
@@ -46,7 +48,7 @@ struct wkeStringImpl {
 
 namespace halyx::engine {
 
-class WebView {
+class WebView : public ScriptHost {
  public:
   struct Callbacks {
     wkePaintUpdatedCallback paint_updated = nullptr;
@@ -83,9 +85,9 @@ class WebView {
   // True while script of this view runs: of the current page, or of one that
   // a load replaced while it ran (native code it called is on the stack).
   bool busy() const;
-  HtmlDocument& document() { return document_; }
+  HtmlDocument& document() override { return document_; }
   // The store of the current page's origin.
-  const std::shared_ptr<LocalStorage>& storage() const { return storage_; }
+  const std::shared_ptr<LocalStorage>& storage() const override { return storage_; }
   Callbacks& callbacks() { return callbacks_; }
 
   void SetTransparent(bool transparent);
@@ -108,18 +110,18 @@ class WebView {
   // now if need be), for script queries and the engine's tests.
   const LayoutResult& CurrentLayout();
   // The element's border box in view coordinates; false for none.
-  bool ElementRect(int element, float rect[4]);
-  const InteractionState& interaction() const { return interaction_; }
-  bool loaded() const { return loaded_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
+  bool ElementRect(int element, float rect[4]) override;
+  const InteractionState& interaction() const override { return interaction_; }
+  bool loaded() const override { return loaded_; }
+  int width() const override { return width_; }
+  int height() const override { return height_; }
   // Scroll position and scrollable height of an element (0: the page).
-  void ScrollMetrics(int element, float& top, float& height);
-  void ScrollTo(int element, float top);
+  void ScrollMetrics(int element, float& top, float& height) override;
+  void ScrollTo(int element, float top) override;
   // Moves focus (-1: none), firing blur and focus.
-  void Focus(int element);
-  void NodeRemoved(int node);
-  void ValueSetByScript(int element);
+  void Focus(int element) override;
+  void NodeRemoved(int node) override;
+  void ValueSetByScript(int element) override;
 
   void ShowDevTools(const std::string& inspector_page);
   void SetCookieJarPath(const std::wstring& path) { cookieJarPath_ = path; }
@@ -133,30 +135,31 @@ class WebView {
   void Load(const std::wstring& url);
 
   // Services for the page's script.
-  void AddConsoleLine(int level, const std::string& text);
-  void Alert(const std::string& text);
-  bool Confirm(const std::string& text);
-  bool Prompt(const std::string& text, const std::string& default_text, std::string& result);
+  void AddConsoleLine(int level, const std::string& text) override;
+  void Alert(const std::string& text) override;
+  bool Confirm(const std::string& text) override;
+  bool Prompt(const std::string& text, const std::string& default_text, std::string& result) override;
   // The save dialog (owned by the thread's active window), suggesting
   // `name` with the extension of the blob's MIME `type`; writes `bytes` to
   // the file the person picks (see SaveTarget). Only for the main view and
   // from a click or key handler, once per click or key. False when refused,
   // cancelled or not written (one console line).
-  bool SaveFile(const std::string& name, const std::string& type, const void* bytes, std::size_t size);
+  bool SaveFile(const std::string& name, const std::string& type, const void* bytes, std::size_t size) override;
   // The view of the client's own page, which may save files; for pages
   // loaded from now on.
   void SetMainView(bool main) { mainView_ = main; }
-  bool main_view() const { return mainView_; }
+  bool main_view() const override { return mainView_; }
   // Ends the current click's or key's permission (timers run without one),
   // answering whether there was one; RestoreActivation gives it back.
-  bool TakeActivation();
-  void RestoreActivation(bool activation) { activation_ = activation; }
-  // The user's interface language as a locale name ("en-US", "zh-CN").
-  static std::string UserLanguage();
-  void SetTitle(const std::string& title);
-  const std::string& url() const { return url_; }
+  bool TakeActivation() override;
+  void RestoreActivation(bool activation) override { activation_ = activation; }
+  void SetTitle(const std::string& title) override;
+  const std::string& url() const override { return url_; }
   // The document's text changed: render again soon.
-  void ContentChanged();
+  void ContentChanged() override;
+  UINT_PTR SetScriptTimer(unsigned milliseconds, std::function<bool(ScriptContext&)> fire) override;
+  void KillScriptTimer(UINT_PTR timer) override;
+  bool PostScriptTask(std::function<void(ScriptContext&)> task) override;
 
  private:
   void CommitPage(const PageFetcher::Page& page);
