@@ -11,6 +11,12 @@
 // Loads complete from the message loop: the load call only starts them, and
 // the title, URL and document-ready callbacks come after it has returned.
 //
+// The view is a facade: it holds the page's state and the host's callbacks,
+// and hands the work to parts with one job each, which work on that state:
+// FrameRenderer (style, layout and paint of a frame), EventDispatcher (input
+// to DOM events and default actions), FocusController, TextFieldEditor,
+// SelectList (the select's drop-down list) and PageLoader.
+//
 // Thread: GUI thread; owned by EngineHost, addressed by its id.
 #pragma once
 
@@ -26,6 +32,12 @@
 #include "base/unique_handle.h"
 #include "engine/platform/decoded_image.h"
 #include "engine/view/dev_tools_window.h"
+#include "engine/view/frame_renderer.h"
+#include "engine/view/event_dispatcher.h"
+#include "engine/view/focus_controller.h"
+#include "engine/view/text_field_editor.h"
+#include "engine/view/select_list.h"
+#include "engine/view/page_loader.h"
 #include "engine/layout/font_cache.h"
 #include "engine/dom/html_document.h"
 #include "engine/layout/layout_engine.h"
@@ -162,77 +174,8 @@ class WebView : public ScriptHost {
   bool PostScriptTask(std::function<void(ScriptContext&)> task) override;
 
  private:
-  void CommitPage(const PageFetcher::Page& page);
-  // Frees the replaced pages' contexts whose script has unwound.
-  void ReapRetiredScripts();
-  void Render();
   void SchedulePaint();
   void FireTitleChanged();
-  // Styles and lays out what changed since the last time: the subtrees of
-  // changed elements and of those whose hover, press or focus changed, and
-  // the layout only when a change reaches it.
-  void UpdateLayout();
-  // Notes what to style again when a pseudo-class moves from `old` to `now`
-  // (-1: none): the elements whose state changed, alone, when only subjects
-  // test it; else their subtrees (for :hover and :active, which hold for
-  // ancestors too, everything below where the two chains meet).
-  void RestyleForState(int old, int now, std::uint8_t pseudo);
-  // Notes an element to style again with its subtree, or `alone`.
-  void Restyle(int element, bool alone = false);
-  // The area whose painting differs from the last paint's: boxes, runs or
-  // paint-relevant styles that changed, and the edited field.
-  Painter::Clip Damage() const;
-  void LoadStyleSheets(const PageFetcher::Page& page);
-  // Decodes the pictures the fetcher brought, within a pixel budget per page.
-  void LoadImages(const PageFetcher::Page& page);
-  // The element's computed style; the initial style for an index the styles
-  // have no entry for.
-  const ComputedStyle& StyleOf(int element) const;
-  // The topmost element under the point, or -1.
-  int HitTest(float x, float y);
-  int HitTestIn(int element, float x, float y, const Painter::Clip& clip);
-  void SetHover(int element);
-  int Fire(int target, const char* type, const ScriptContext::EventInit& init);
-  bool IsTextField(int element) const;
-  // The element's place in the keyboard's focus order: its tabindex, 0 for
-  // controls and links, -1 for none (not reached by Tab).
-  int TabIndex(int element) const;
-  // An a element with an href: focusable, followed by Enter, shown with the hand.
-  bool IsLink(int element) const;
-  // Whether a press (or script) can focus it: in the tab order, or with any
-  // tabindex.
-  bool IsFocusable(int element) const;
-  // Whether the key clicks the focused element (Enter on buttons and links,
-  // Space on buttons, checkboxes and radio buttons).
-  bool KeyActivates(int element, unsigned code, bool repeat) const;
-  // Tab and Shift+Tab: focus the next or previous element of the tab order,
-  // wrapping around, and scroll it into view.
-  void MoveFocus(bool backward);
-  void ScrollIntoView(int element);
-  // A click on the element from the mouse or the keyboard: checkboxes and
-  // radio buttons toggle first (undone if a listener prevents it), then
-  // click, input and change fire. Answers the click's dispatch result.
-  int Activate(int target, const ScriptContext::EventInit& init);
-  // The drop-down list of a select: opening it, closing it, and choosing an
-  // option (input and change fire when the choice changed).
-  void OpenPopup(int select);
-  void ClosePopup();
-  void ChooseOption(int select, int option);
-  // Mouse and keys while the list is open (or its closing press's release
-  // is due): they go to the list, not the page.
-  bool PopupMouse(unsigned message, int x, int y);
-  void PopupKey(unsigned code, bool shift, bool alt);
-  // Keys on a focused, closed select: open it, or step its choice; false
-  // when the key is not one of them.
-  bool SelectKey(int select, unsigned code, bool alt, bool repeat);
-  // Editing of the focused text field; true when the key was used.
-  bool EditKey(unsigned code, bool shift, bool ctrl);
-  void InsertText(const std::wstring& text);
-  std::wstring FieldText() const;
-  void SetFieldText(const std::wstring& text);
-  // The value's offset nearest the point in the field (the line under it,
-  // for a textarea).
-  int CaretFromPoint(int element, float x, float y);
 
   unsigned id_;
   Callbacks callbacks_;
@@ -296,6 +239,21 @@ class WebView : public ScriptHost {
   bool dragEnabled_ = true;
   unsigned scriptTimeLimitMs_ = ScriptContext::kDefaultTimeLimitMs;
   std::wstring localRoot_ = PageFetcher::ApplicationFolder();
+
+  // The parts that do the view's work, on the state above.
+  FrameRenderer renderer_{*this};
+  EventDispatcher events_{*this};
+  FocusController focus_{*this};
+  TextFieldEditor editor_{*this};
+  SelectList selectList_{*this};
+  PageLoader loader_{*this};
+
+  friend class FrameRenderer;
+  friend class EventDispatcher;
+  friend class FocusController;
+  friend class TextFieldEditor;
+  friend class SelectList;
+  friend class PageLoader;
 };
 
 }  // namespace halyx::engine
