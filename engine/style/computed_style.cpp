@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <unordered_map>
 
 namespace halyx::engine {
 namespace {
@@ -337,34 +338,448 @@ float ComputedStyle::UsedLineHeight(float font_height) const {
   return font_height;
 }
 
-void ComputedStyle::Apply(const Declaration& declaration, const ComputedStyle& parent) {
-  const std::string& name = declaration.property;
-  const std::string& value = declaration.value;
-  const std::string v = Lower(value);
-  auto length = [](const std::string& text, Length& out) { return ParseLength(text, out); };
-  auto pixels = [&](const std::string& text, float& out) {
+namespace {
+
+// One declaration as the property handlers read it.
+struct Value {
+  const std::string& name;  // the property, lower case
+  const std::string& text;  // as written
+  const std::string& v;     // lower case
+  const ComputedStyle& parent;
+};
+using Handler = void (*)(ComputedStyle& style, const Value& value);
+
+bool ReadLength(const std::string& text, Length& out) { return ComputedStyle::ParseLength(text, out); }
+
+// A length in pixels (no percentages), against the style's own font size.
+bool Pixels(const ComputedStyle& style, const std::string& text, float& out) {
+  Length l;
+  if (!ComputedStyle::ParseLength(text, l) || l.unit == Length::kPercent) return false;
+  out = std::max(0.0f, l.Resolve(0, style.font_size));
+  return true;
+}
+
+void BorderSide(ComputedStyle& style, const std::string& text, int side) {
+  for (const std::string& part : Tokens(text)) {
+    const std::string p = Lower(part);
+    float w = 0;
+    Color c;
+    if (p == "none" || p == "hidden") {
+      style.border_visible[side] = false;
+      style.border_width[side] = 0;
+    } else if (p == "solid" || p == "dashed" || p == "dotted" || p == "double") {
+      style.border_visible[side] = true;
+    } else if (Pixels(style, p, w)) {
+      style.border_width[side] = w;
+    } else if (ComputedStyle::ParseColor(p, c)) {
+      style.border_color[side] = c;
+    }
+  }
+}
+
+template <Length ComputedStyle::*field>
+void SetLength(ComputedStyle& style, const Value& value) {
+  ReadLength(value.v, style.*field);
+}
+
+template <int side>
+void SetMargin(ComputedStyle& style, const Value& value) {
+  ReadLength(value.v, style.margin[side]);
+}
+
+template <int side>
+void SetPadding(ComputedStyle& style, const Value& value) {
+  ReadLength(value.v, style.padding[side]);
+}
+
+template <int side>
+void SetBorderSide(ComputedStyle& style, const Value& value) {
+  BorderSide(style, value.text, side);
+}
+
+float Factor(const std::string& text) { return std::clamp(std::strtof(text.c_str(), nullptr), 0.0f, 1000.0f); }
+
+float FontSize(const Length& l, const ComputedStyle& parent) {
+  return std::clamp(l.Resolve(parent.font_size, parent.font_size), 1.0f, 256.0f);
+}
+
+void SetDisplay(ComputedStyle& style, const Value& value) {
+  using Display = ComputedStyle::Display;
+  const std::string& v = value.v;
+  if (v == "block" || v == "list-item" || v == "table" || v == "table-row" || v == "table-cell" || v == "grid")
+    style.display = Display::kBlock;
+  else if (v == "inline")
+    style.display = Display::kInline;
+  else if (v == "inline-block" || v == "inline-table")
+    style.display = Display::kInlineBlock;
+  else if (v == "flex")
+    style.display = Display::kFlex;
+  else if (v == "inline-flex")
+    style.display = Display::kInlineFlex;
+  else if (v == "none")
+    style.display = Display::kNone;
+}
+
+void SetPosition(ComputedStyle& style, const Value& value) {
+  using Position = ComputedStyle::Position;
+  const std::string& v = value.v;
+  if (v == "static") style.position = Position::kStatic;
+  if (v == "relative" || v == "sticky") style.position = Position::kRelative;
+  if (v == "absolute") style.position = Position::kAbsolute;
+  if (v == "fixed") style.position = Position::kFixed;
+}
+
+void SetOverflow(ComputedStyle& style, const Value& value) {
+  using Overflow = ComputedStyle::Overflow;
+  const std::string& v = value.v;
+  if (v == "visible") style.overflow = Overflow::kVisible;
+  if (v == "hidden" || v == "clip") style.overflow = Overflow::kHidden;
+  if (v == "auto" || v == "scroll") style.overflow = Overflow::kAuto;
+}
+
+void SetBoxSizing(ComputedStyle& style, const Value& value) { style.border_box = value.v == "border-box"; }
+
+void SetInset(ComputedStyle& style, const Value& value) {
+  Length sides[4];
+  if (Sides(value.v, sides, ReadLength)) {
+    style.top = sides[0];
+    style.right = sides[1];
+    style.bottom = sides[2];
+    style.left = sides[3];
+  }
+}
+
+void SetMargins(ComputedStyle& style, const Value& value) { Sides(value.v, style.margin, ReadLength); }
+void SetPaddings(ComputedStyle& style, const Value& value) { Sides(value.v, style.padding, ReadLength); }
+
+void SetBorder(ComputedStyle& style, const Value& value) {
+  for (int k = 0; k < 4; ++k) BorderSide(style, value.text, k);
+}
+
+void SetBorderWidth(ComputedStyle& style, const Value& value) {
+  Sides(value.v, style.border_width, [&](const std::string& t, float& w) { return Pixels(style, t, w); });
+}
+
+void SetBorderColor(ComputedStyle& style, const Value& value) {
+  Sides(value.v, style.border_color, [](const std::string& t, Color& c) { return ComputedStyle::ParseColor(t, c); });
+}
+
+void SetBorderStyle(ComputedStyle& style, const Value& value) {
+  const bool on = value.v != "none" && value.v != "hidden";
+  for (bool& side : style.border_visible) side = on;
+}
+
+void SetRadius(ComputedStyle& style, const Value& value) {
+  const std::vector<std::string> parts = Tokens(value.v);
+  float r = 0;
+  if (!parts.empty() && Pixels(style, parts[0], r)) style.radius = r;
+}
+
+void SetBackground(ComputedStyle& style, const Value& value) {
+  Color c;
+  Gradient g;
+  if (ParseGradient(value.text, g)) {
+    style.gradient = std::move(g);
+  } else if (ComputedStyle::ParseColor(value.v, c)) {
+    style.background = c;
+    if (value.name != "background-image") style.gradient = Gradient{};
+  } else if (value.v == "none") {
+    style.gradient = Gradient{};
+    if (value.name == "background") style.background = Color{};
+  } else {
+    // "background: #123 url(x) no-repeat": the colour of the shorthand.
+    for (const std::string& part : Tokens(value.text)) {
+      if (ParseGradient(part, g)) style.gradient = g;
+      if (ComputedStyle::ParseColor(part, c)) style.background = c;
+    }
+  }
+}
+
+void SetShadow(ComputedStyle& style, const Value& value) {
+  Shadow s;
+  std::vector<float> numbers;
+  if (value.v == "none") {
+    style.shadow = Shadow{};
+    return;
+  }
+  for (const std::string& part : Tokens(value.text)) {
+    if (part == ",") break;
+    Color c;
     Length l;
-    if (!ParseLength(text, l) || l.unit == Length::kPercent) return false;
-    out = std::max(0.0f, l.Resolve(0, font_size));
-    return true;
-  };
-  auto border_side = [&](const std::string& text, int side) {
-    for (const std::string& part : Tokens(text)) {
-      const std::string p = Lower(part);
-      float w = 0;
-      Color c;
-      if (p == "none" || p == "hidden") {
-        border_visible[side] = false;
-        border_width[side] = 0;
-      } else if (p == "solid" || p == "dashed" || p == "dotted" || p == "double") {
-        border_visible[side] = true;
-      } else if (pixels(p, w)) {
-        border_width[side] = w;
-      } else if (ParseColor(p, c)) {
-        border_color[side] = c;
+    if (ComputedStyle::ParseColor(part, c)) {
+      s.color = c;
+    } else if (ComputedStyle::ParseLength(part, l) && l.unit != Length::kPercent) {
+      numbers.push_back(l.Resolve(0, style.font_size));
+    }
+  }
+  if (numbers.size() >= 2) {
+    s.x = numbers[0];
+    s.y = numbers[1];
+    s.blur = numbers.size() > 2 ? std::clamp(numbers[2], 0.0f, 100.0f) : 0;
+    s.spread = numbers.size() > 3 ? std::clamp(numbers[3], -100.0f, 100.0f) : 0;
+    if (!s.color.visible()) s.color = Color{0, 0, 0, 64};
+    style.shadow = s;
+  }
+}
+
+void SetOpacity(ComputedStyle& style, const Value& value) {
+  style.opacity = std::clamp(std::strtof(value.v.c_str(), nullptr), 0.0f, 1.0f);
+}
+
+void SetZIndex(ComputedStyle& style, const Value& value) { style.z_index = std::atoi(value.v.c_str()); }
+void SetVisibility(ComputedStyle& style, const Value& value) {
+  style.visible = value.v != "hidden" && value.v != "collapse";
+}
+void SetCursor(ComputedStyle& style, const Value& value) { style.cursor = value.v; }
+void SetFlexDirection(ComputedStyle& style, const Value& value) { style.flex_column = value.v.rfind("column", 0) == 0; }
+void SetFlexWrap(ComputedStyle& style, const Value& value) {
+  style.flex_wrap = value.v == "wrap" || value.v == "wrap-reverse";
+}
+
+void SetFlexFlow(ComputedStyle& style, const Value& value) {
+  for (const std::string& part : Tokens(value.v)) {
+    if (part.rfind("column", 0) == 0) style.flex_column = true;
+    if (part == "row") style.flex_column = false;
+    if (part == "wrap") style.flex_wrap = true;
+    if (part == "nowrap") style.flex_wrap = false;
+  }
+}
+
+void SetJustify(ComputedStyle& style, const Value& value) {
+  bool ok = false;
+  const ComputedStyle::Align a = ParseAlign(value.v, ok);
+  if (ok) style.justify = a;
+}
+
+void SetAlignItems(ComputedStyle& style, const Value& value) {
+  bool ok = false;
+  const ComputedStyle::Align a = ParseAlign(value.v, ok);
+  if (ok) style.align_items = a;
+}
+
+void SetAlignSelf(ComputedStyle& style, const Value& value) {
+  bool ok = false;
+  const ComputedStyle::Align a = ParseAlign(value.v, ok);
+  if (ok && value.v != "auto") {
+    style.align_self = a;
+    style.has_align_self = true;
+  }
+}
+
+void SetGap(ComputedStyle& style, const Value& value) {
+  const std::vector<std::string> parts = Tokens(value.v);
+  float g = 0;
+  if (!parts.empty() && Pixels(style, parts[0], g)) style.row_gap = style.column_gap = g;
+  if (parts.size() > 1 && Pixels(style, parts[1], g)) style.column_gap = g;
+}
+
+void SetRowGap(ComputedStyle& style, const Value& value) { Pixels(style, value.v, style.row_gap); }
+void SetColumnGap(ComputedStyle& style, const Value& value) { Pixels(style, value.v, style.column_gap); }
+
+void SetFlex(ComputedStyle& style, const Value& value) {
+  const std::string& v = value.v;
+  const std::vector<std::string> parts = Tokens(v);
+  if (v == "none") {
+    style.grow = 0;
+    style.shrink = 0;
+    style.basis = Length{};
+  } else if (v == "auto") {
+    style.grow = 1;
+    style.shrink = 1;
+    style.basis = Length{};
+  } else if (!parts.empty()) {
+    style.grow = Factor(parts[0]);
+    style.shrink = 1;
+    style.basis = Length::Px(0);
+    if (parts.size() > 1) {
+      Length l;
+      if (parts.size() == 2 && ComputedStyle::ParseLength(parts[1], l) &&
+          parts[1].find_first_not_of("0123456789.") != std::string::npos) {
+        style.basis = l;
+      } else {
+        style.shrink = Factor(parts[1]);
+        if (parts.size() > 2) ReadLength(parts[2], style.basis);
       }
     }
+  }
+}
+
+void SetGrow(ComputedStyle& style, const Value& value) { style.grow = Factor(value.v); }
+void SetShrink(ComputedStyle& style, const Value& value) { style.shrink = Factor(value.v); }
+
+void SetColor(ComputedStyle& style, const Value& value) {
+  Color c;
+  if (ComputedStyle::ParseColor(value.v, c)) style.color = c;
+}
+
+void SetFontFamily(ComputedStyle& style, const Value& value) { style.font_family = value.text; }
+
+void SetFontSize(ComputedStyle& style, const Value& value) {
+  const std::string& v = value.v;
+  Length l;
+  if (v == "small") {
+    style.font_size = 13;
+  } else if (v == "large") {
+    style.font_size = 18;
+  } else if (v == "smaller") {
+    style.font_size = value.parent.font_size * 0.83f;
+  } else if (v == "larger") {
+    style.font_size = value.parent.font_size * 1.2f;
+  } else if (ComputedStyle::ParseLength(v, l) && !l.is_auto()) {
+    style.font_size = FontSize(l, value.parent);
+  }
+}
+
+void SetFontWeight(ComputedStyle& style, const Value& value) {
+  const std::string& v = value.v;
+  if (v == "bold" || v == "bolder") {
+    style.font_weight = 700;
+  } else if (v == "normal" || v == "lighter") {
+    style.font_weight = 400;
+  } else {
+    const int w = std::atoi(v.c_str());
+    if (w >= 100 && w <= 900) style.font_weight = w;
+  }
+}
+
+void SetFontStyle(ComputedStyle& style, const Value& value) {
+  style.italic = value.v == "italic" || value.v == "oblique";
+}
+
+void SetFont(ComputedStyle& style, const Value& value) {
+  // "bold 14px Segoe UI": weight, size and family.
+  for (const std::string& part : Tokens(value.text)) {
+    const std::string p = Lower(part);
+    Length l;
+    if (p == "bold")
+      style.font_weight = 700;
+    else if (p == "italic")
+      style.italic = true;
+    else if (ComputedStyle::ParseLength(p, l) && !l.is_auto())
+      style.font_size = FontSize(l, value.parent);
+  }
+  const std::size_t px = value.v.find("px");
+  if (px != std::string::npos && px + 2 < value.text.size()) style.font_family = value.text.substr(px + 2);
+}
+
+void SetLineHeight(ComputedStyle& style, const Value& value) {
+  const std::string& v = value.v;
+  Length l;
+  float factor = 0;
+  std::string unit;
+  if (v == "normal") {
+    style.line_height = 0;
+    style.line_height_factor = 0;
+  } else if (ParseNumber(v, factor, unit) && unit.empty()) {
+    style.line_height_factor = std::clamp(factor, 0.0f, 10.0f);
+    style.line_height = 0;
+  } else if (ComputedStyle::ParseLength(v, l) && !l.is_auto()) {
+    style.line_height = std::clamp(l.Resolve(style.font_size, style.font_size), 0.0f, 1000.0f);
+    style.line_height_factor = 0;
+  }
+}
+
+void SetTextAlign(ComputedStyle& style, const Value& value) {
+  using TextAlign = ComputedStyle::TextAlign;
+  const std::string& v = value.v;
+  if (v == "left" || v == "start") style.text_align = TextAlign::kLeft;
+  if (v == "center") style.text_align = TextAlign::kCenter;
+  if (v == "right" || v == "end") style.text_align = TextAlign::kRight;
+}
+
+void SetWhiteSpace(ComputedStyle& style, const Value& value) {
+  style.nowrap = value.v == "nowrap" || value.v == "pre";
+  style.pre = value.v == "pre" || value.v == "pre-wrap";
+}
+
+void SetTextOverflow(ComputedStyle& style, const Value& value) { style.ellipsis = value.v == "ellipsis"; }
+void SetUnderline(ComputedStyle& style, const Value& value) {
+  style.underline = value.v.find("underline") != std::string::npos;
+}
+void SetUppercase(ComputedStyle& style, const Value& value) { style.uppercase = value.v == "uppercase"; }
+
+// Every property the engine reads, by name; others are ignored.
+const std::unordered_map<std::string, Handler>& Handlers() {
+  static const std::unordered_map<std::string, Handler> kHandlers = {
+      {"display", SetDisplay},
+      {"position", SetPosition},
+      {"overflow", SetOverflow},
+      {"overflow-y", SetOverflow},
+      {"box-sizing", SetBoxSizing},
+      {"width", SetLength<&ComputedStyle::width>},
+      {"height", SetLength<&ComputedStyle::height>},
+      {"min-width", SetLength<&ComputedStyle::min_width>},
+      {"min-height", SetLength<&ComputedStyle::min_height>},
+      {"max-width", SetLength<&ComputedStyle::max_width>},
+      {"max-height", SetLength<&ComputedStyle::max_height>},
+      {"top", SetLength<&ComputedStyle::top>},
+      {"right", SetLength<&ComputedStyle::right>},
+      {"bottom", SetLength<&ComputedStyle::bottom>},
+      {"left", SetLength<&ComputedStyle::left>},
+      {"inset", SetInset},
+      {"margin", SetMargins},
+      {"margin-top", SetMargin<0>},
+      {"margin-right", SetMargin<1>},
+      {"margin-bottom", SetMargin<2>},
+      {"margin-left", SetMargin<3>},
+      {"padding", SetPaddings},
+      {"padding-top", SetPadding<0>},
+      {"padding-right", SetPadding<1>},
+      {"padding-bottom", SetPadding<2>},
+      {"padding-left", SetPadding<3>},
+      {"border", SetBorder},
+      {"border-top", SetBorderSide<0>},
+      {"border-right", SetBorderSide<1>},
+      {"border-bottom", SetBorderSide<2>},
+      {"border-left", SetBorderSide<3>},
+      {"border-width", SetBorderWidth},
+      {"border-color", SetBorderColor},
+      {"border-style", SetBorderStyle},
+      {"border-radius", SetRadius},
+      {"background", SetBackground},
+      {"background-color", SetBackground},
+      {"background-image", SetBackground},
+      {"box-shadow", SetShadow},
+      {"opacity", SetOpacity},
+      {"z-index", SetZIndex},
+      {"visibility", SetVisibility},
+      {"cursor", SetCursor},
+      {"flex-direction", SetFlexDirection},
+      {"flex-wrap", SetFlexWrap},
+      {"flex-flow", SetFlexFlow},
+      {"justify-content", SetJustify},
+      {"align-items", SetAlignItems},
+      {"align-self", SetAlignSelf},
+      {"gap", SetGap},
+      {"grid-gap", SetGap},
+      {"row-gap", SetRowGap},
+      {"column-gap", SetColumnGap},
+      {"flex", SetFlex},
+      {"flex-grow", SetGrow},
+      {"flex-shrink", SetShrink},
+      {"flex-basis", SetLength<&ComputedStyle::basis>},
+      {"color", SetColor},
+      {"font-family", SetFontFamily},
+      {"font-size", SetFontSize},
+      {"font-weight", SetFontWeight},
+      {"font-style", SetFontStyle},
+      {"font", SetFont},
+      {"line-height", SetLineHeight},
+      {"text-align", SetTextAlign},
+      {"white-space", SetWhiteSpace},
+      {"text-overflow", SetTextOverflow},
+      {"text-decoration", SetUnderline},
+      {"text-decoration-line", SetUnderline},
+      {"text-transform", SetUppercase},
   };
+  return kHandlers;
+}
+
+}  // namespace
+
+void ComputedStyle::Apply(const Declaration& declaration, const ComputedStyle& parent) {
+  const std::string& name = declaration.property;
+  const std::string v = Lower(declaration.value);
   if (v == "inherit") {
     // Only the common inherited-by-request properties.
     if (name == "color") color = parent.color;
@@ -372,275 +787,8 @@ void ComputedStyle::Apply(const Declaration& declaration, const ComputedStyle& p
     if (name == "font-size") font_size = parent.font_size;
     return;
   }
-  if (name == "display") {
-    if (v == "block" || v == "list-item" || v == "table" || v == "table-row" || v == "table-cell" || v == "grid")
-      display = Display::kBlock;
-    else if (v == "inline")
-      display = Display::kInline;
-    else if (v == "inline-block" || v == "inline-table")
-      display = Display::kInlineBlock;
-    else if (v == "flex")
-      display = Display::kFlex;
-    else if (v == "inline-flex")
-      display = Display::kInlineFlex;
-    else if (v == "none")
-      display = Display::kNone;
-  } else if (name == "position") {
-    if (v == "static") position = Position::kStatic;
-    if (v == "relative" || v == "sticky") position = Position::kRelative;
-    if (v == "absolute") position = Position::kAbsolute;
-    if (v == "fixed") position = Position::kFixed;
-  } else if (name == "overflow" || name == "overflow-y") {
-    if (v == "visible") overflow = Overflow::kVisible;
-    if (v == "hidden" || v == "clip") overflow = Overflow::kHidden;
-    if (v == "auto" || v == "scroll") overflow = Overflow::kAuto;
-  } else if (name == "box-sizing") {
-    border_box = v == "border-box";
-  } else if (name == "width") {
-    length(v, width);
-  } else if (name == "height") {
-    length(v, height);
-  } else if (name == "min-width") {
-    length(v, min_width);
-  } else if (name == "min-height") {
-    length(v, min_height);
-  } else if (name == "max-width") {
-    length(v, max_width);
-  } else if (name == "max-height") {
-    length(v, max_height);
-  } else if (name == "top") {
-    length(v, top);
-  } else if (name == "right") {
-    length(v, right);
-  } else if (name == "bottom") {
-    length(v, bottom);
-  } else if (name == "left") {
-    length(v, left);
-  } else if (name == "inset") {
-    Length sides[4];
-    if (Sides(v, sides, length)) {
-      top = sides[0];
-      right = sides[1];
-      bottom = sides[2];
-      left = sides[3];
-    }
-  } else if (name == "margin") {
-    Sides(v, margin, length);
-  } else if (name == "padding") {
-    Sides(v, padding, length);
-  } else if (name.rfind("margin-", 0) == 0 || name.rfind("padding-", 0) == 0) {
-    Length* sides = name[0] == 'm' ? margin : padding;
-    const std::string side = name.substr(name.find('-') + 1);
-    static const char* const kSides[] = {"top", "right", "bottom", "left"};
-    for (int k = 0; k < 4; ++k) {
-      if (side == kSides[k]) length(v, sides[k]);
-    }
-  } else if (name == "border") {
-    for (int k = 0; k < 4; ++k) border_side(value, k);
-  } else if (name == "border-top" || name == "border-right" || name == "border-bottom" || name == "border-left") {
-    static const char* const kSides[] = {"border-top", "border-right", "border-bottom", "border-left"};
-    for (int k = 0; k < 4; ++k) {
-      if (name == kSides[k]) border_side(value, k);
-    }
-  } else if (name == "border-width") {
-    Sides(v, border_width, pixels);
-  } else if (name == "border-color") {
-    Sides(v, border_color, [](const std::string& t, Color& c) { return ParseColor(t, c); });
-  } else if (name == "border-style") {
-    const bool on = v != "none" && v != "hidden";
-    for (bool& side : border_visible) side = on;
-  } else if (name == "border-radius") {
-    const std::vector<std::string> parts = Tokens(v);
-    float r = 0;
-    if (!parts.empty() && pixels(parts[0], r)) radius = r;
-  } else if (name == "background" || name == "background-color" || name == "background-image") {
-    Color c;
-    Gradient g;
-    if (ParseGradient(value, g)) {
-      gradient = std::move(g);
-    } else if (ParseColor(v, c)) {
-      background = c;
-      if (name != "background-image") gradient = Gradient{};
-    } else if (v == "none") {
-      gradient = Gradient{};
-      if (name == "background") background = Color{};
-    } else {
-      // "background: #123 url(x) no-repeat": the colour of the shorthand.
-      for (const std::string& part : Tokens(value)) {
-        if (ParseGradient(part, g)) gradient = g;
-        if (ParseColor(part, c)) background = c;
-      }
-    }
-  } else if (name == "box-shadow") {
-    Shadow s;
-    std::vector<float> numbers;
-    if (v == "none") {
-      shadow = Shadow{};
-      return;
-    }
-    for (const std::string& part : Tokens(value)) {
-      if (part == ",") break;
-      Color c;
-      Length l;
-      if (ParseColor(part, c)) {
-        s.color = c;
-      } else if (ParseLength(part, l) && l.unit != Length::kPercent) {
-        numbers.push_back(l.Resolve(0, font_size));
-      }
-    }
-    if (numbers.size() >= 2) {
-      s.x = numbers[0];
-      s.y = numbers[1];
-      s.blur = numbers.size() > 2 ? std::clamp(numbers[2], 0.0f, 100.0f) : 0;
-      s.spread = numbers.size() > 3 ? std::clamp(numbers[3], -100.0f, 100.0f) : 0;
-      if (!s.color.visible()) s.color = Color{0, 0, 0, 64};
-      shadow = s;
-    }
-  } else if (name == "opacity") {
-    opacity = std::clamp(std::strtof(v.c_str(), nullptr), 0.0f, 1.0f);
-  } else if (name == "z-index") {
-    z_index = std::atoi(v.c_str());
-  } else if (name == "visibility") {
-    visible = v != "hidden" && v != "collapse";
-  } else if (name == "cursor") {
-    cursor = v;
-  } else if (name == "flex-direction") {
-    flex_column = v.rfind("column", 0) == 0;
-  } else if (name == "flex-wrap") {
-    flex_wrap = v == "wrap" || v == "wrap-reverse";
-  } else if (name == "flex-flow") {
-    for (const std::string& part : Tokens(v)) {
-      if (part.rfind("column", 0) == 0) flex_column = true;
-      if (part == "row") flex_column = false;
-      if (part == "wrap") flex_wrap = true;
-      if (part == "nowrap") flex_wrap = false;
-    }
-  } else if (name == "justify-content") {
-    bool ok = false;
-    const Align a = ParseAlign(v, ok);
-    if (ok) justify = a;
-  } else if (name == "align-items") {
-    bool ok = false;
-    const Align a = ParseAlign(v, ok);
-    if (ok) align_items = a;
-  } else if (name == "align-self") {
-    bool ok = false;
-    const Align a = ParseAlign(v, ok);
-    if (ok && v != "auto") {
-      align_self = a;
-      has_align_self = true;
-    }
-  } else if (name == "gap" || name == "grid-gap") {
-    const std::vector<std::string> parts = Tokens(v);
-    float g = 0;
-    if (!parts.empty() && pixels(parts[0], g)) row_gap = column_gap = g;
-    if (parts.size() > 1 && pixels(parts[1], g)) column_gap = g;
-  } else if (name == "row-gap") {
-    pixels(v, row_gap);
-  } else if (name == "column-gap") {
-    pixels(v, column_gap);
-  } else if (name == "flex") {
-    const std::vector<std::string> parts = Tokens(v);
-    if (v == "none") {
-      grow = 0;
-      shrink = 0;
-      basis = Length{};
-    } else if (v == "auto") {
-      grow = 1;
-      shrink = 1;
-      basis = Length{};
-    } else if (!parts.empty()) {
-      grow = std::clamp(std::strtof(parts[0].c_str(), nullptr), 0.0f, 1000.0f);
-      shrink = 1;
-      basis = Length::Px(0);
-      if (parts.size() > 1) {
-        Length l;
-        if (parts.size() == 2 && ParseLength(parts[1], l) &&
-            parts[1].find_first_not_of("0123456789.") != std::string::npos) {
-          basis = l;
-        } else {
-          shrink = std::clamp(std::strtof(parts[1].c_str(), nullptr), 0.0f, 1000.0f);
-          if (parts.size() > 2) length(parts[2], basis);
-        }
-      }
-    }
-  } else if (name == "flex-grow") {
-    grow = std::clamp(std::strtof(v.c_str(), nullptr), 0.0f, 1000.0f);
-  } else if (name == "flex-shrink") {
-    shrink = std::clamp(std::strtof(v.c_str(), nullptr), 0.0f, 1000.0f);
-  } else if (name == "flex-basis") {
-    length(v, basis);
-  } else if (name == "color") {
-    Color c;
-    if (ParseColor(v, c)) color = c;
-  } else if (name == "font-family") {
-    font_family = value;
-  } else if (name == "font-size") {
-    Length l;
-    if (v == "small") {
-      font_size = 13;
-    } else if (v == "large") {
-      font_size = 18;
-    } else if (v == "smaller") {
-      font_size = parent.font_size * 0.83f;
-    } else if (v == "larger") {
-      font_size = parent.font_size * 1.2f;
-    } else if (ParseLength(v, l) && !l.is_auto()) {
-      font_size = std::clamp(l.Resolve(parent.font_size, parent.font_size), 1.0f, 256.0f);
-    }
-  } else if (name == "font-weight") {
-    if (v == "bold" || v == "bolder") {
-      font_weight = 700;
-    } else if (v == "normal" || v == "lighter") {
-      font_weight = 400;
-    } else {
-      const int w = std::atoi(v.c_str());
-      if (w >= 100 && w <= 900) font_weight = w;
-    }
-  } else if (name == "font-style") {
-    italic = v == "italic" || v == "oblique";
-  } else if (name == "font") {
-    // "bold 14px Segoe UI": weight, size and family.
-    for (const std::string& part : Tokens(value)) {
-      const std::string p = Lower(part);
-      Length l;
-      if (p == "bold")
-        font_weight = 700;
-      else if (p == "italic")
-        italic = true;
-      else if (ParseLength(p, l) && !l.is_auto())
-        font_size = std::clamp(l.Resolve(parent.font_size, parent.font_size), 1.0f, 256.0f);
-    }
-    const std::size_t px = v.find("px");
-    if (px != std::string::npos && px + 2 < value.size()) font_family = value.substr(px + 2);
-  } else if (name == "line-height") {
-    Length l;
-    float factor = 0;
-    std::string unit;
-    if (v == "normal") {
-      line_height = 0;
-      line_height_factor = 0;
-    } else if (ParseNumber(v, factor, unit) && unit.empty()) {
-      line_height_factor = std::clamp(factor, 0.0f, 10.0f);
-      line_height = 0;
-    } else if (ParseLength(v, l) && !l.is_auto()) {
-      line_height = std::clamp(l.Resolve(font_size, font_size), 0.0f, 1000.0f);
-      line_height_factor = 0;
-    }
-  } else if (name == "text-align") {
-    if (v == "left" || v == "start") text_align = TextAlign::kLeft;
-    if (v == "center") text_align = TextAlign::kCenter;
-    if (v == "right" || v == "end") text_align = TextAlign::kRight;
-  } else if (name == "white-space") {
-    nowrap = v == "nowrap" || v == "pre";
-    pre = v == "pre" || v == "pre-wrap";
-  } else if (name == "text-overflow") {
-    ellipsis = v == "ellipsis";
-  } else if (name == "text-decoration" || name == "text-decoration-line") {
-    underline = v.find("underline") != std::string::npos;
-  } else if (name == "text-transform") {
-    uppercase = v == "uppercase";
-  }
+  const auto found = Handlers().find(name);
+  if (found != Handlers().end()) found->second(*this, Value{name, declaration.value, v, parent});
 }
 
 }  // namespace halyx::engine
