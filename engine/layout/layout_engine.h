@@ -101,6 +101,8 @@ class LayoutEngine {
   static int RunAt(const LayoutResult& layout, int element, int offset);
 
  private:
+  friend class InlineLayout;
+
   struct Edges {
     float margin[4], border[4], padding[4];
     bool auto_margin[4];
