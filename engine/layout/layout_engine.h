@@ -101,6 +101,7 @@ class LayoutEngine {
   static int RunAt(const LayoutResult& layout, int element, int offset);
 
  private:
+  friend class FlexLayout;
   friend class InlineLayout;
 
   struct Edges {
