@@ -449,51 +449,7 @@ void LayoutEngine::LayoutBlock(int element, float x, float y, float cb_width, fl
   std::wstring text;
   bool placeholder = false;
   if (ControlText(doc_, element, text, placeholder)) {
-    FontCache::Font& font = fonts_.Get(s);
-    const float line = s.UsedLineHeight(static_cast<float>(font.height));
-    const std::string type = doc_.Attribute(element, "type");
-    if (doc_.node(element).tag == "textarea") {
-      // One run per line of the value, from the top; lines wider than the
-      // box are cut off by its clip rather than wrapped.
-      std::size_t start = 0;
-      int lines = 0;
-      for (;;) {
-        std::size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        TextRun run;
-        run.node = element;
-        run.element = element;
-        run.text = text.substr(start, end - start);
-        run.placeholder = placeholder;
-        run.offset = static_cast<int>(start);
-        run.w = static_cast<float>(fonts_.Measure(font, run.text));
-        run.h = static_cast<float>(font.height);
-        run.ascent = font.ascent;
-        run.x = content_x;
-        run.y = content_y + line * static_cast<float>(lines) + (line - run.h) / 2;
-        AddRun(std::move(run));
-        ++lines;
-        if (end >= text.size()) break;
-        start = end + 1;
-      }
-      content_h = line * static_cast<float>(lines);
-    } else if (type != "checkbox" && type != "radio") {
-      content_h = line;
-      TextRun run;
-      run.node = element;
-      run.element = element;
-      run.text = text;
-      run.placeholder = placeholder;
-      run.w = static_cast<float>(fonts_.Measure(font, text));
-      run.h = static_cast<float>(font.height);
-      run.ascent = font.ascent;
-      run.x = content_x;
-      if (s.text_align == ComputedStyle::TextAlign::kCenter) run.x += (content_w - run.w) / 2;
-      if (s.text_align == ComputedStyle::TextAlign::kRight) run.x += content_w - run.w;
-      const float inner_h = content_h_known >= 0 ? content_h_known : line;
-      run.y = content_y + (inner_h - run.h) / 2;
-      AddRun(std::move(run));
-    }
+    content_h = LayoutControl(element, text, placeholder, content_x, content_y, content_w, content_h_known);
   } else if (s.display == Display::kFlex || s.display == Display::kInlineFlex) {
     content_h = LayoutFlex(element, content_x, content_y, content_w, content_h_known);
   } else if (doc_.node(element).tag == "img") {
@@ -529,40 +485,98 @@ void LayoutEngine::LayoutBlock(int element, float x, float y, float cb_width, fl
                      box.h - e.border[0] - e.border[2]);
     }
   }
-  if (s.overflow != ComputedStyle::Overflow::kVisible) {
-    // What scrolls: the bottom of the lowest descendant, below the top.
-    float bottom = content_y + content_h;
-    std::vector<int> stack(doc_.node(element).children.begin(), doc_.node(element).children.end());
-    while (!stack.empty()) {
-      const int at = stack.back();
-      stack.pop_back();
-      const LayoutBox& sub = result_.boxes[static_cast<std::size_t>(at)];
-      if (sub.laid && doc_.IsElement(at)) bottom = std::max(bottom, sub.y + sub.h);
-      const auto& children = doc_.node(at).children;
-      stack.insert(stack.end(), children.begin(), children.end());
+  if (s.overflow != ComputedStyle::Overflow::kVisible) ScrollContent(element, e, content_y, content_h);
+  if (s.position == Position::kRelative) OffsetRelative(element, cb_width, cb_height);
+}
+
+float LayoutEngine::LayoutControl(int element, const std::wstring& text, bool placeholder, float content_x,
+                                  float content_y, float content_w, float content_h_known) {
+  const ComputedStyle& s = Style(element);
+  FontCache::Font& font = fonts_.Get(s);
+  const float line = s.UsedLineHeight(static_cast<float>(font.height));
+  const std::string type = doc_.Attribute(element, "type");
+  if (doc_.node(element).tag == "textarea") {
+    // One run per line of the value, from the top; lines wider than the
+    // box are cut off by its clip rather than wrapped.
+    std::size_t start = 0;
+    int lines = 0;
+    for (;;) {
+      std::size_t end = text.find(L'\n', start);
+      if (end == std::wstring::npos) end = text.size();
+      TextRun run;
+      run.node = element;
+      run.element = element;
+      run.text = text.substr(start, end - start);
+      run.placeholder = placeholder;
+      run.offset = static_cast<int>(start);
+      run.w = static_cast<float>(fonts_.Measure(font, run.text));
+      run.h = static_cast<float>(font.height);
+      run.ascent = font.ascent;
+      run.x = content_x;
+      run.y = content_y + line * static_cast<float>(lines) + (line - run.h) / 2;
+      AddRun(std::move(run));
+      ++lines;
+      if (end >= text.size()) break;
+      start = end + 1;
     }
-    LayoutBox& laid = result_.boxes[index];
-    laid.client_height = std::max(0.0f, height - e.border[0] - e.border[2]);
-    laid.content_height = bottom + e.padding[2] - (box.y + e.border[0]);
-    const auto scroll = scrolls_.find(element);
-    if (scroll != scrolls_.end()) {
-      const float offset = Clamp(scroll->second, 0, std::max(0.0f, laid.content_height - laid.client_height));
-      laid.scroll_top = offset;
-      for (int child : doc_.node(element).children) Shift(child, 0, -offset);
-    }
+    return line * static_cast<float>(lines);
   }
-  if (s.position == Position::kRelative) {
-    float dx = 0, dy = 0;
-    if (!s.left.is_auto())
-      dx = s.left.Resolve(cb_width, s.font_size);
-    else if (!s.right.is_auto())
-      dx = -s.right.Resolve(cb_width, s.font_size);
-    if (!s.top.is_auto())
-      dy = s.top.Resolve(std::max(cb_height, 0.0f), s.font_size);
-    else if (!s.bottom.is_auto())
-      dy = -s.bottom.Resolve(std::max(cb_height, 0.0f), s.font_size);
-    Shift(element, dx, dy);
+  if (type == "checkbox" || type == "radio") return 0;
+  TextRun run;
+  run.node = element;
+  run.element = element;
+  run.text = text;
+  run.placeholder = placeholder;
+  run.w = static_cast<float>(fonts_.Measure(font, text));
+  run.h = static_cast<float>(font.height);
+  run.ascent = font.ascent;
+  run.x = content_x;
+  if (s.text_align == ComputedStyle::TextAlign::kCenter) run.x += (content_w - run.w) / 2;
+  if (s.text_align == ComputedStyle::TextAlign::kRight) run.x += content_w - run.w;
+  const float inner_h = content_h_known >= 0 ? content_h_known : line;
+  run.y = content_y + (inner_h - run.h) / 2;
+  AddRun(std::move(run));
+  return line;
+}
+
+void LayoutEngine::ScrollContent(int element, const Edges& e, float content_y, float content_h) {
+  const LayoutBox& box = result_.boxes[static_cast<std::size_t>(element)];
+  const float height = box.h;
+  const auto index = static_cast<std::size_t>(element);
+  // What scrolls: the bottom of the lowest descendant, below the top.
+  float bottom = content_y + content_h;
+  std::vector<int> stack(doc_.node(element).children.begin(), doc_.node(element).children.end());
+  while (!stack.empty()) {
+    const int at = stack.back();
+    stack.pop_back();
+    const LayoutBox& sub = result_.boxes[static_cast<std::size_t>(at)];
+    if (sub.laid && doc_.IsElement(at)) bottom = std::max(bottom, sub.y + sub.h);
+    const auto& children = doc_.node(at).children;
+    stack.insert(stack.end(), children.begin(), children.end());
   }
+  LayoutBox& laid = result_.boxes[index];
+  laid.client_height = std::max(0.0f, height - e.border[0] - e.border[2]);
+  laid.content_height = bottom + e.padding[2] - (box.y + e.border[0]);
+  const auto scroll = scrolls_.find(element);
+  if (scroll != scrolls_.end()) {
+    const float offset = Clamp(scroll->second, 0, std::max(0.0f, laid.content_height - laid.client_height));
+    laid.scroll_top = offset;
+    for (int child : doc_.node(element).children) Shift(child, 0, -offset);
+  }
+}
+
+void LayoutEngine::OffsetRelative(int element, float cb_width, float cb_height) {
+  const ComputedStyle& s = Style(element);
+  float dx = 0, dy = 0;
+  if (!s.left.is_auto())
+    dx = s.left.Resolve(cb_width, s.font_size);
+  else if (!s.right.is_auto())
+    dx = -s.right.Resolve(cb_width, s.font_size);
+  if (!s.top.is_auto())
+    dy = s.top.Resolve(std::max(cb_height, 0.0f), s.font_size);
+  else if (!s.bottom.is_auto())
+    dy = -s.bottom.Resolve(std::max(cb_height, 0.0f), s.font_size);
+  Shift(element, dx, dy);
 }
 
 void LayoutEngine::LayoutAbsolute(const Absolute& item, float cb_x, float cb_y, float cb_width, float cb_height) {

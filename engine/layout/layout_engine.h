@@ -129,6 +129,16 @@ class LayoutEngine {
   // size (>= 0) is the border box size a flex container decided.
   void LayoutBlock(int element, float x, float y, float cb_width, float cb_height, float forced_width,
                    float forced_height);
+  // The text a form control shows, as runs in its content box; answers the
+  // content height.
+  float LayoutControl(int element, const std::wstring& text, bool placeholder, float content_x, float content_y,
+                      float content_w, float content_h_known);
+  // A scroll container's scrollable height, and its children moved by its
+  // scroll offset (held within what scrolls).
+  void ScrollContent(int element, const Edges& e, float content_y, float content_h);
+  // Out of flow: a relatively positioned box moved by its offsets, after
+  // its flow is laid out.
+  void OffsetRelative(int element, float cb_width, float cb_height);
   // Normal flow of the element's children; answers the content height.
   float LayoutFlow(int element, float x, float y, float width);
   float LayoutFlex(int element, float x, float y, float width, float height);

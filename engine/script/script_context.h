@@ -166,6 +166,12 @@ class ScriptContext {
   static void* Reallocate(void* udata, void* block, duk_size_t size);
   static void Free(void* udata, void* block);
   bool Refuses(duk_size_t more);
+  struct Primitive {
+    const char* name;
+    duk_c_function fn;
+    duk_idx_t nargs;
+  };
+  static const Primitive kPrimitives[];
   void InstallEnvironment();
 
   // Handle of the value at `index` (pooled), and the reverse.
