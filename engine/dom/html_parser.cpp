@@ -175,6 +175,84 @@ void HtmlParser::ParseFragment(HtmlDocument& doc, int parent, const std::string&
   doc.Changed();
 }
 
+namespace {
+
+// Reads a start tag's attributes from `p` (just past its name) to its '>'
+// into `element`; answers where the '>' is (the end of the text when there is
+// none) and whether the tag ends with "/>".
+std::size_t ReadAttributes(const std::string& html, std::size_t p, HtmlDocument::Node& element, bool& self_closing) {
+  const std::size_t n = html.size();
+  self_closing = false;
+  while (p < n && html[p] != '>') {
+    if (std::isspace(static_cast<unsigned char>(html[p]))) {
+      ++p;
+      continue;
+    }
+    if (html[p] == '/') {
+      self_closing = true;
+      ++p;
+      continue;
+    }
+    std::size_t name_end = p;
+    while (name_end < n && !std::isspace(static_cast<unsigned char>(html[name_end])) && html[name_end] != '=' &&
+           html[name_end] != '>' && html[name_end] != '/')
+      ++name_end;
+    const std::string name = Lower(html.substr(p, name_end - p));
+    p = name_end;
+    while (p < n && std::isspace(static_cast<unsigned char>(html[p]))) ++p;
+    std::string value;
+    if (p < n && html[p] == '=') {
+      ++p;
+      while (p < n && std::isspace(static_cast<unsigned char>(html[p]))) ++p;
+      if (p < n && (html[p] == '"' || html[p] == '\'')) {
+        const char quote = html[p];
+        const std::size_t end = html.find(quote, p + 1);
+        const std::size_t stop = end == std::string::npos ? n : end;
+        value = html.substr(p + 1, stop - p - 1);
+        p = end == std::string::npos ? n : end + 1;
+      } else {
+        const std::size_t start = p;
+        while (p < n && !std::isspace(static_cast<unsigned char>(html[p])) && html[p] != '>') ++p;
+        value = html.substr(start, p - start);
+      }
+    }
+    if (!name.empty()) element.attributes.emplace(name, DecodeEntities(value));
+  }
+  return p;
+}
+
+}  // namespace
+
+std::size_t HtmlParser::ReadRawText(HtmlDocument& doc, int index, const std::string& tag, const std::string& html,
+                                    std::size_t i, bool fragment) {
+  const std::size_t n = html.size();
+  // Raw text runs to the matching closing tag, whatever it contains.
+  std::size_t end = i;
+  while (true) {
+    end = html.find("</", end);
+    if (end == std::string::npos || Lower(html.substr(end + 2, tag.size())) == tag) break;
+    end += 2;
+  }
+  const std::string body = html.substr(i, (end == std::string::npos ? n : end) - i);
+  if (index >= 0 && !fragment && tag == "script") {
+    doc.scripts_.push_back(HtmlDocument::Script{body, doc.Attribute(index, "src")});
+  } else if (!fragment && tag == "title") {
+    if (doc.title_.empty()) doc.title_ = CollapseSpace(DecodeEntities(body));
+  } else if (!fragment && tag == "style") {
+    doc.styles_.push_back(HtmlDocument::StyleSource{body, {}});
+  } else if (index >= 0 && tag == "textarea") {
+    if (doc.nodes_.size() >= HtmlDocument::kMaxNodes) {
+      doc.truncated_ = true;
+    } else {
+      HtmlDocument::Node text;
+      text.text = DecodeEntities(body);
+      doc.Append(index, std::move(text));
+    }
+  }
+  const std::size_t close = end == std::string::npos ? n : html.find('>', end);
+  return close == std::string::npos ? n : close + 1;
+}
+
 void HtmlParser::Run(HtmlDocument& doc, int parent, const std::string& html, bool fragment) {
   std::vector<int> open = {parent};
   const std::size_t base_depth = doc.Depth(parent);
@@ -243,41 +321,7 @@ void HtmlParser::Run(HtmlDocument& doc, int parent, const std::string& html, boo
     HtmlDocument::Node element;
     element.tag = Lower(html.substr(i + 1, p - i - 1));
     bool self_closing = false;
-    while (p < n && html[p] != '>') {
-      if (std::isspace(static_cast<unsigned char>(html[p]))) {
-        ++p;
-        continue;
-      }
-      if (html[p] == '/') {
-        self_closing = true;
-        ++p;
-        continue;
-      }
-      std::size_t name_end = p;
-      while (name_end < n && !std::isspace(static_cast<unsigned char>(html[name_end])) && html[name_end] != '=' &&
-             html[name_end] != '>' && html[name_end] != '/')
-        ++name_end;
-      const std::string name = Lower(html.substr(p, name_end - p));
-      p = name_end;
-      while (p < n && std::isspace(static_cast<unsigned char>(html[p]))) ++p;
-      std::string value;
-      if (p < n && html[p] == '=') {
-        ++p;
-        while (p < n && std::isspace(static_cast<unsigned char>(html[p]))) ++p;
-        if (p < n && (html[p] == '"' || html[p] == '\'')) {
-          const char quote = html[p];
-          const std::size_t end = html.find(quote, p + 1);
-          const std::size_t stop = end == std::string::npos ? n : end;
-          value = html.substr(p + 1, stop - p - 1);
-          p = end == std::string::npos ? n : end + 1;
-        } else {
-          const std::size_t start = p;
-          while (p < n && !std::isspace(static_cast<unsigned char>(html[p])) && html[p] != '>') ++p;
-          value = html.substr(start, p - start);
-        }
-      }
-      if (!name.empty()) element.attributes.emplace(name, DecodeEntities(value));
-    }
+    p = ReadAttributes(html, p, element, self_closing);
     i = p < n ? p + 1 : n;
     const std::string tag = element.tag;
     if (tag == "li") close_open("li", {"ul", "ol"});
@@ -309,27 +353,7 @@ void HtmlParser::Run(HtmlDocument& doc, int parent, const std::string& html, boo
       continue;
     }
     if (kRawTextElements.count(tag) != 0) {
-      // Raw text runs to the matching closing tag, whatever it contains.
-      std::size_t end = i;
-      while (true) {
-        end = html.find("</", end);
-        if (end == std::string::npos || Lower(html.substr(end + 2, tag.size())) == tag) break;
-        end += 2;
-      }
-      const std::string body = html.substr(i, (end == std::string::npos ? n : end) - i);
-      if (index >= 0 && !fragment && tag == "script") {
-        doc.scripts_.push_back(HtmlDocument::Script{body, doc.Attribute(index, "src")});
-      } else if (!fragment && tag == "title") {
-        if (doc.title_.empty()) doc.title_ = CollapseSpace(DecodeEntities(body));
-      } else if (!fragment && tag == "style") {
-        doc.styles_.push_back(HtmlDocument::StyleSource{body, {}});
-      } else if (index >= 0 && tag == "textarea" && !full()) {
-        HtmlDocument::Node text;
-        text.text = DecodeEntities(body);
-        doc.Append(index, std::move(text));
-      }
-      const std::size_t close = end == std::string::npos ? n : html.find('>', end);
-      i = close == std::string::npos ? n : close + 1;
+      i = ReadRawText(doc, index, tag, html, i, fragment);
       continue;
     }
     if (index >= 0) open.push_back(index);

@@ -25,6 +25,11 @@ class HtmlParser {
 
  private:
   static void Run(HtmlDocument& doc, int parent, const std::string& html, bool fragment);
+  // The text of a script, style, title or textarea element (made at `index`,
+  // -1 when the document is full) from `i` to its closing tag; answers where
+  // reading goes on.
+  static std::size_t ReadRawText(HtmlDocument& doc, int index, const std::string& tag, const std::string& html,
+                                 std::size_t i, bool fragment);
   static void ImplyRoot(HtmlDocument& doc);
 };
 
