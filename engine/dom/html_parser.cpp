@@ -25,7 +25,7 @@ std::string Lower(std::string text) {
 }
 
 void AppendUtf8(std::string& out, unsigned long code) {
-  if (code == 0 || (code >= 0xD800 && code < 0xE000)) code = 0xFFFD;
+  if (code == 0 || (code >= 0xD800 && code < 0xE000) || code >= 0x110000) code = 0xFFFD;
   if (code < 0x80) {
     out += static_cast<char>(code);
   } else if (code < 0x800) {
@@ -82,7 +82,15 @@ std::string DecodeEntities(const std::string& text) {
       AppendUtf8(out, 0xB7);
     else if (name.size() > 1 && name[0] == '#') {
       const bool hex = name[1] == 'x' || name[1] == 'X';
-      AppendUtf8(out, std::strtoul(name.c_str() + (hex ? 2 : 1), nullptr, hex ? 16 : 10));
+      const std::string digits = name.substr(hex ? 2 : 1);
+      const bool number = !digits.empty() && std::all_of(digits.begin(), digits.end(), [hex](unsigned char c) {
+        return hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0;
+      });
+      if (!number) {
+        out += '&';
+        continue;
+      }
+      AppendUtf8(out, std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10));
     } else {
       out += '&';
       continue;

@@ -214,6 +214,16 @@ void CssParser::ParseRules(const std::string& css, StyleSheet& sheet, bool neste
   while (i < css.size() && sheet.rules.size() < kMaxRules) {
     const std::size_t open = css.find('{', i);
     if (open == std::string::npos) break;
+    // A statement at-rule (@import, @charset, @namespace) has no block: it
+    // ends at its semicolon, and the next rule starts after it.
+    const std::size_t start = css.find_first_not_of(" \t\r\n\f", i);
+    if (start < open && css[start] == '@') {
+      const std::size_t semicolon = css.find(';', start);
+      if (semicolon < open) {
+        i = semicolon + 1;
+        continue;
+      }
+    }
     const std::string prelude = Trim(css.substr(i, open - i));
     const std::size_t close = MatchingBrace(css, open);
     const std::size_t body_end = close == std::string::npos ? css.size() : close;

@@ -55,6 +55,10 @@ TEST(EngineHtmlParser, MarkupBecomesTheExpectedTree) {
       {"a < b", "\"a \" \"<\" \" b\""},
       {"x &lt;&amp;&gt; &#65;&#x42; &nbsp;", "\"x <&> AB \xC2\xA0\""},
       {"&amp &unknown; &#1234567890123;", "\"&amp &unknown; &#1234567890123;\""},
+      // Not numbers: the text stays; numbers past Unicode and surrogates are
+      // the replacement character.
+      {"&#xZZ; &#; &#x; &#12a;", "\"&#xZZ; &#; &#x; &#12a;\""},
+      {"&#x110000;&#xD800;", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},
       {"<textarea><b>x</b> &amp;</textarea>", "textarea(\"<b>x</b> &\")"},
       {"<SPAN Class=a>x</span>", "span(\"x\")"},
   };

@@ -109,7 +109,8 @@ TEST(EngineCssDeclarations, DeclarationsSplitAtSemicolonsOutsideParentheses) {
 
 // Sheets: comments vanish, rules with refused selectors or no declarations
 // are dropped, @media blocks count one level deep, other at-rules are
-// skipped with their blocks, and an unclosed block ends the sheet.
+// skipped with their blocks or up to their semicolon, and an unclosed block
+// ends the sheet.
 TEST(EngineCssSheets, SheetsKeepTheRulesTheEngineCanApply) {
   struct Case {
     const char* css;
@@ -124,6 +125,9 @@ TEST(EngineCssSheets, SheetsKeepTheRulesTheEngineCanApply) {
       {"@media screen { p { color: red } } q { color: blue }", "p{color} q{color}"},
       {"@media a { @media b { p { color: red } } q { color: green } } r { color: blue }", "q{color} r{color}"},
       {"@font-face { font-family: x } @keyframes k { from { top: 0 } } p { color: red }", "p{color}"},
+      // Statement at-rules end at their semicolon; the rule after them stays.
+      {"@import url(x.css); p { color: red }", "p{color}"},
+      {"@charset \"utf-8\";@import 'a.css' screen;q { color: blue }", "q{color}"},
       {"p { color: red", "p{color}"},
       {"p { color: red } /* never closed", "p{color}"},
   };
