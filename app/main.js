@@ -203,7 +203,62 @@ var Page = (function () {
         : key === 'connecting' ? S.cancel
         : key === 'error' ? S.retry : S.connect);
     if ($('connect').disabled !== (key === 'disconnecting')) $('connect').disabled = key === 'disconnecting';
+    renderTrace(key === 'connected');
     updateTitle();
+  }
+
+  // ---- diagnostics: a route trace to the server in use ----
+  var tracing = false;
+
+  // "Endpoint = host:port" of a configuration ("[v6]:port" too); null when
+  // it names none.
+  function endpointOf(text) {
+    var m = /^[ \t]*Endpoint[ \t]*=[ \t]*(\[[0-9A-Fa-f:.]+\]|[^\s:\[\]]+):(\d{1,5})[ \t]*\r?$/m.exec(String(text || ''));
+    if (!m || Number(m[2]) < 1 || Number(m[2]) > 65535) return null;
+    return { host: m[1].replace(/^\[|\]$/g, ''), port: Number(m[2]) };
+  }
+
+  // The configuration the service reports, else the chosen one.
+  function configInUse() {
+    var name = baseName(tunnel.config);
+    for (var i = 0; i < configs.length; i++) {
+      if (configs[i].name === name) return configs[i];
+    }
+    return chosen >= 0 ? configs[chosen] : null;
+  }
+
+  // Offered while connected; a trace ends with the connection (the service
+  // stops it with the tunnel).
+  function renderTrace(connected) {
+    if (!connected) tracing = false;
+    var button = $('traceRoute');
+    if (button.hidden !== !connected) button.hidden = !connected;
+    setClass($('right'), connected ? 'traceable' : '');
+    setText(button, tracing ? S.traceStop : S.traceRoute);
+  }
+
+  function toggleTrace() {
+    if (tracing) {
+      tracing = false;
+      renderTunnel();
+      return showDeviceNote(call('StopTracing').failed ? 'errNoDispatch' : 'traceStopped', null, false);
+    }
+    var config = configInUse();
+    var target = config ? endpointOf(config.text) : null;
+    if (!target) return showDeviceNote('traceNoServer', null, true);
+    if (call('StartTracing', target.host, target.port).failed) return showDeviceNote('errNoDispatch', null, true);
+    tracing = true;
+    renderTunnel();
+    showDeviceNote('traceStarted', { host: target.host }, false);
+  }
+
+  // Only a refusal comes back (not running, no service, not sent).
+  function onTraceRefused(o) {
+    if (typeof o.result !== 'number' || o.result === 0) return;
+    tracing = false;
+    renderTunnel();
+    var error = errorFor('StartTracing', o.result);
+    showDeviceNote(error.key, error.args, true);
   }
 
   // The file name without folder and ".conf", as the service reports paths.
@@ -650,6 +705,7 @@ var Page = (function () {
       case 'AdGlobal': return onAdGlobal(o);
       case 'SetAdLocal': return onAdLocal(o);
       case 'GetLogFiles': return onLogFiles(o);
+      case 'StartTracing': case 'StopTracing': return onTraceRefused(o);
       case 'DragAndDrop':
         drops = [];
         for (var i = 0; o.files && i < o.files.length; i++) drops.push(String(o.files[i]));
@@ -699,6 +755,7 @@ var Page = (function () {
       }
       showDeviceNote(call('CheckUpdate').failed ? 'errNoDispatch' : 'updateStarted', null, false);
     };
+    $('traceRoute').onclick = toggleTrace;
     $('exportLogs').onclick = function () {
       if (call('GetLogFiles').failed) return showDeviceNote('errNoDispatch', null, true);
       logArchive = null;

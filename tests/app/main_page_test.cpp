@@ -25,12 +25,14 @@ namespace {
 const char kDemo[] =
     "localStorage.clear();"
     "var DEMO = {configs: [{name: 'tokyo', title: 'Tokyo', text: '[Interface]\\nA = 1\\n'},"
-    "                      {name: 'oslo', title: 'Oslo', text: '[Interface]\\nA = 2\\n'}]};"
+    "                      {name: 'oslo', title: 'Oslo',"
+    "                       text: '[Interface]\\nA = 2\\n[Peer]\\nEndpoint = oslo.example.net:51820\\n'}]};"
     "var calls = [];"
     "var HalyxDispatch = {};"
     "['GetVersion', 'GetDeviceName', 'GetDeviceId', 'SetConfig', 'LoadConfig', 'StartTunnel', 'StopTunnel',"
     " 'SetAdInfo', 'SetAdGlobal', 'SetAdLocal', 'GetLogFiles', 'CheckUpdate', 'OpenUrl', 'NewWindow',"
-    " 'MinimizeWindow', 'CloseWindow', 'MoveWindow', 'LogJSConsole'].forEach(function (name) {"
+    " 'MinimizeWindow', 'CloseWindow', 'MoveWindow', 'LogJSConsole', 'StartTracing', 'StopTracing'].forEach(function "
+    "(name) {"
     "  HalyxDispatch[name] = function () {"
     "    if (name !== 'LogJSConsole') calls.push(name + '(' + Array.prototype.slice.call(arguments, 0, 1).join() + "
     "')');"
@@ -212,6 +214,58 @@ TEST_F(MainPageTest, CheckForUpdatesTellsWhetherTheUpdaterIsThere) {
   EXPECT_EQ(TakeCalls(), "CheckUpdate()");
   EXPECT_EQ(Eval("document.getElementById('deviceNote').textContent"),
             "The updater is checking for a new version; it shows its own window.");
+}
+
+// While connected the page offers a route trace to the server that the
+// configuration in use names; a second press stops it, a refusal reads as a
+// sentence, and nothing is offered once the tunnel is down.
+TEST_F(MainPageTest, TraceRouteGoesToTheServerOfTheConfigurationInUse) {
+  Eval("HalyxDispatch.StartTracing = function (h, p) { calls.push('StartTracing(' + h + ':' + p + ')'); }");
+  auto note = [&] { return Eval("document.getElementById('deviceNote').textContent"); };
+  auto button = [&] { return Eval("var b = document.getElementById('traceRoute'); b.hidden ? '' : b.textContent"); };
+  auto running = [&](const char* config, bool up) {
+    Post(std::string("{result: 0, status: {config: 'C:\\\\conf\\\\") + config +
+         ".conf', outbound: '', running: " + (up ? "true" : "false") + "}, type: 'QueryTunnel'}");
+  };
+  running("tokyo", false);
+  EXPECT_EQ(button(), "");
+  running("tokyo", true);
+  EXPECT_EQ(button(), "Trace route");
+  // Beside Measure, clear of it and of the route's title, in either
+  // language.
+  for (const bool chinese : {false, true}) {
+    if (chinese) Click("lang");
+    wkeRect trace{}, measure{}, route{};
+    ASSERT_TRUE(page_.ElementRect("#traceRoute", trace));
+    ASSERT_TRUE(page_.ElementRect("#measure", measure));
+    ASSERT_TRUE(page_.ElementRect("#route", route));
+    EXPECT_LE(trace.x + trace.w, measure.x) << (chinese ? "zh" : "en");
+    EXPECT_LE(route.x + route.w, trace.x) << (chinese ? "zh" : "en");
+    EXPECT_EQ(trace.y, measure.y) << (chinese ? "zh" : "en");
+  }
+  Click("lang");
+  TakeCalls();
+  Click("traceRoute");
+  EXPECT_EQ(TakeCalls(), "");
+  EXPECT_EQ(note(), "The configuration in use names no server to trace to.");
+
+  running("oslo", true);
+  Click("traceRoute");
+  EXPECT_EQ(TakeCalls(), "StartTracing(oslo.example.net:51820)");
+  EXPECT_EQ(button(), "Stop tracing");
+  EXPECT_EQ(note().rfind("Tracing the route to oslo.example.net.", 0), 0u) << note();
+  Click("traceRoute");
+  EXPECT_EQ(TakeCalls(), "StopTracing()");
+  EXPECT_EQ(button(), "Trace route");
+
+  Click("traceRoute");
+  TakeCalls();
+  Post("{type: 'StartTracing', result: 101}");
+  EXPECT_EQ(button(), "Trace route");
+  EXPECT_EQ(note(), "The tunnel is not running (code 101).");
+  EXPECT_EQ(Eval("document.getElementById('deviceNote').className"), "note bad");
+  running("oslo", false);
+  EXPECT_EQ(button(), "");
 }
 
 }  // namespace
