@@ -41,6 +41,7 @@
 #include <spdlog/spdlog.h>
 
 #include "bare_prober.h"
+#include "benchmarks/bench_figures.h"
 #include "net/io_loop.h"
 #include "base/window_messages.h"
 #include "support/net_stand_ins.h"
@@ -65,9 +66,18 @@ class SummarySink : public spdlog::sinks::base_sink<std::mutex> {
     int received = 0;
   };
   std::map<std::string, Counts> counts;  // read once the run is over
+  // What the sink itself cost the threads that logged (the loop thread).
+  int lines = 0;
+  double busyUs = 0.0;
 
  protected:
   void sink_it_(const spdlog::details::log_msg& message) override {
+    const double begin = halyx::bench::NowUs();
+    ++lines;
+    Parse(message);
+    busyUs += halyx::bench::NowUs() - begin;
+  }
+  void Parse(const spdlog::details::log_msg& message) {
     static const std::regex measured(R"(latency test: (\S+) \(.*\) (\d+)/(\d+) packets received)");
     static const std::regex lost(R"(benchmark failed to (\S+) \(.*\), 0/(\d+) all packets lost)");
     const std::string text(message.payload.data(), message.payload.size());
@@ -109,6 +119,13 @@ double Ms(const FILETIME& time) {
 double CpuMs() {
   FILETIME created, exited, kernel, user;
   ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+  return Ms(kernel) + Ms(user);
+}
+
+// This thread's CPU time: the GUI side, which pumps and collects the results.
+double ThreadCpuMs() {
+  FILETIME created, exited, kernel, user;
+  ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
   return Ms(kernel) + Ms(user);
 }
 
@@ -178,12 +195,13 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
 
   ResultWindow window;
   bool complete = false;
-  double cpu = 0, wallMs = 0;
+  double cpu = 0, guiCpu = 0, wallMs = 0;
   {
     IoLoop ioLoop(window.get(), ServerAddressPolicy::AllowingLocalServers());
     ioLoop.Start();
     auto config = Config("scale", list, probes, spacing);
     const double cpuBefore = CpuMs();
+    const double guiCpuBefore = ThreadCpuMs();
     LARGE_INTEGER frequencyCounter, begin, end;
     ::QueryPerformanceFrequency(&frequencyCounter);
     ::QueryPerformanceCounter(&begin);
@@ -192,6 +210,7 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
         window.PumpUntil([&] { return window.Count(kAdInfoMessage) == static_cast<std::size_t>(servers); }, 60000);
     ::QueryPerformanceCounter(&end);
     cpu = CpuMs() - cpuBefore;
+    guiCpu = ThreadCpuMs() - guiCpuBefore;
     wallMs = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequencyCounter.QuadPart;
   }
   spdlog::set_default_logger(previous);
@@ -229,7 +248,9 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
     targets[i].sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     targets[i].sin_port = htons(list[i].echo->Port(list[i].port));
   }
+  const double floorCpuBefore = CpuMs();
   const auto floor = halyx::bench::BareProber::Run(targets, probes, static_cast<int>(spacing * 1000.0));
+  const double floorCpu = CpuMs() - floorCpuBefore;
 
   PROCESS_MEMORY_COUNTERS memory{};
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
@@ -242,7 +263,11 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
   std::printf("  bare UDP round trip to the same stand-in: mean %.3f ms, median %.3f ms (200 rounds)\n", bare.first,
               bare.second);
   std::printf("  wall time to last AdInfo: %.0f ms (bound %.0f ms)\n", wallMs, boundMs);
-  std::printf("  CPU time of this process: %.0f ms\n", cpu);
+  std::printf(
+      "  CPU time of this process: %.0f ms, of which %.0f ms on this thread (pumping and collecting the results)\n",
+      cpu, guiCpu);
+  std::printf("  log lines at warning level and above: %d, %.1f ms in the benchmark's own sink\n", sink->lines,
+              sink->busyUs / 1000.0);
   std::printf("  peak working set: %.1f MiB\n", workingSetMiB);
   std::printf(
       "  client: %lld probes sent, %lld echoes counted (per server %d to %d of %d), summaries for %zu servers\n", sent,
@@ -258,6 +283,8 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
       "  floor, a bare libuv prober on the same schedule: %lld of %lld echoes in time, mean %.2f ms;"
       " the client adds %+.2f ms\n",
       floor.received, floor.sent, floor.meanMs, meanLag - floor.meanMs);
+  std::printf("  CPU per probe sent: client %.1f us (this thread's share left out), floor %.1f us\n",
+              sent ? (cpu - guiCpu) * 1000.0 / sent : 0.0, floor.sent ? floorCpu * 1000.0 / floor.sent : 0.0);
   summary = {
       static_cast<int>(servers / spacing + 0.5), meanLag, floor.meanMs, lost, partial, wallMs, boundMs, complete};
   const bool noLoss = complete && lost == 0 && partial == 0;
