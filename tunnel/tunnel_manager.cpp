@@ -175,6 +175,14 @@ void TunnelManager::OnTimer() {
   SendPoll(now);
 }
 
+void TunnelManager::QueryNow() {
+  if (!connected_) {
+    ipc_->Connect();
+    return;
+  }
+  if (!pollOutstanding_) SendPoll(::GetTickCount64());
+}
+
 void TunnelManager::SendPoll(ULONGLONG now) {
   if (ipc_->SendQueryTunnel()) {
     pollOutstanding_ = true;

@@ -89,6 +89,13 @@ class TunnelManager : public IpcClientDelegate {
   // ends it.
   int Run();
 
+  // Asks for the tunnel's state now rather than at the next tick, for a
+  // page that has just subscribed: connects when disconnected (the
+  // connection sends the first query), or sends a query when none is
+  // outstanding; an outstanding one's answer serves the page as well. The
+  // once-a-second poll goes on as before.
+  void QueryNow();
+
   // The page's operations. Each reports its outcome by event: a notice when
   // a check fails or the request cannot be written, otherwise the service's
   // response (StartTunnel, StopTunnel, SetConfig) or nothing at all.

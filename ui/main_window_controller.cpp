@@ -129,6 +129,11 @@ void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
       // The engine owns it from here; a reload makes a new one.
       auto* dispatch = new HalyxDispatch(view, WindowHandle(), tunnel_, PageAccess::kFull);
       ::jsSetGlobal(::wkeGlobalExec(view), "HalyxDispatch", dispatch->value());
+      // The page shows nothing of the tunnel until an answer reaches it, and
+      // answers raised before it subscribed went to no one: without this it
+      // would wait for the next tick, up to a second (the first connection
+      // attempt itself comes a tick after the manager was made).
+      tunnel_.QueryNow();
       break;
     }
     case DuiLib::kWebNotifyUrlChanged:
