@@ -192,6 +192,10 @@ void TunnelManager::SendPoll(ULONGLONG now) {
 
 int TunnelManager::Run() {
   for (;;) {
+    if (queryRequested_) {
+      queryRequested_ = false;
+      Guarded("TunnelManager: query", [&] { QueryNow(); });
+    }
     const DWORD count = static_cast<DWORD>(waitHandles_.size());
     const DWORD wait =
         ::MsgWaitForMultipleObjectsEx(count, waitHandles_.data(), INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);

@@ -132,8 +132,11 @@ void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
       // The page shows nothing of the tunnel until an answer reaches it, and
       // answers raised before it subscribed went to no one: without this it
       // would wait for the next tick, up to a second (the first connection
-      // attempt itself comes a tick after the manager was made).
-      tunnel_.QueryNow();
+      // attempt itself comes a tick after the manager was made). From the
+      // loop, not from here: the page can be ready while the window is still
+      // being shown, before the tray icon exists, and a connection attempt
+      // may wait for the service to start.
+      tunnel_.RequestQuery();
       break;
     }
     case DuiLib::kWebNotifyUrlChanged:
