@@ -175,6 +175,14 @@ void TunnelManager::OnTimer() {
   SendPoll(now);
 }
 
+void TunnelManager::QueryNow() {
+  if (!connected_) {
+    ipc_->Connect();
+    return;
+  }
+  if (!pollOutstanding_) SendPoll(::GetTickCount64());
+}
+
 void TunnelManager::SendPoll(ULONGLONG now) {
   if (ipc_->SendQueryTunnel()) {
     pollOutstanding_ = true;
@@ -184,6 +192,10 @@ void TunnelManager::SendPoll(ULONGLONG now) {
 
 int TunnelManager::Run() {
   for (;;) {
+    if (queryRequested_) {
+      queryRequested_ = false;
+      Guarded("TunnelManager: query", [&] { QueryNow(); });
+    }
     const DWORD count = static_cast<DWORD>(waitHandles_.size());
     const DWORD wait =
         ::MsgWaitForMultipleObjectsEx(count, waitHandles_.data(), INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);

@@ -89,6 +89,17 @@ class TunnelManager : public IpcClientDelegate {
   // ends it.
   int Run();
 
+  // Asks for the tunnel's state now rather than at the next tick, for a
+  // page that has just subscribed: connects when disconnected (the
+  // connection sends the first query), or sends a query when none is
+  // outstanding; an outstanding one's answer serves the page as well. The
+  // once-a-second poll goes on as before.
+  void QueryNow();
+  // QueryNow from the loop, before it next waits: for callers inside a
+  // notification or before Run, where a connection attempt (which may start
+  // the service and wait for it) must not hold up what they are doing.
+  void RequestQuery() { queryRequested_ = true; }
+
   // The page's operations. Each reports its outcome by event: a notice when
   // a check fails or the request cannot be written, otherwise the service's
   // response (StartTunnel, StopTunnel, SetConfig) or nothing at all.
@@ -159,6 +170,7 @@ class TunnelManager : public IpcClientDelegate {
   std::vector<HANDLE> waitHandles_;
   // A poll was sent and its QueryTunnel answer has not come; when it went.
   bool pollOutstanding_ = false;
+  bool queryRequested_ = false;  // RequestQuery was called; Run acts on it before it next waits
   ULONGLONG pollSentAt_ = 0;
 };
 

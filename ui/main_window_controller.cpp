@@ -152,6 +152,14 @@ void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
       // knows whether the check it asks for can start at all.
       ::jsEval(::wkeGlobalExec(view),
                Updater::Available() ? "var HalyxUpdaterPresent = true;" : "var HalyxUpdaterPresent = false;");
+      // The page shows nothing of the tunnel until an answer reaches it, and
+      // answers raised before it subscribed went to no one: without this it
+      // would wait for the next tick, up to a second (the first connection
+      // attempt itself comes a tick after the manager was made). From the
+      // loop, not from here: the page can be ready while the window is still
+      // being shown, before the tray icon exists, and a connection attempt
+      // may wait for the service to start.
+      tunnel_.RequestQuery();
       break;
     }
     case DuiLib::kWebNotifyUrlChanged:

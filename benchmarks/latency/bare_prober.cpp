@@ -16,6 +16,9 @@ struct Socket {
   uv_timer_t timer{};
   sockaddr_in target{};
   int left = 0;
+  uint64_t spacingMs = 0;
+  uint64_t nextDue = 0;  // loop time (ms) the next probe is planned for
+  bool keepPlan = false;
   BareProber::Figures* figures = nullptr;
   char buffer[64];
 };
@@ -43,12 +46,29 @@ void OnTick(uv_timer_t* timer) {
   if (uv_udp_try_send(&socket->udp, &buffer, 1, reinterpret_cast<const sockaddr*>(&socket->target)) == 8) {
     ++socket->figures->sent;
   }
-  if (--socket->left == 0) uv_timer_stop(timer);
+  uv_update_time(timer->loop);
+  const uint64_t now = uv_now(timer->loop);
+  socket->figures->lateMs += static_cast<double>(now > socket->nextDue ? now - socket->nextDue : 0);
+  if (--socket->left == 0) {
+    uv_timer_stop(timer);
+    return;
+  }
+  if (socket->keepPlan) {
+    // The client's rule: a late probe leaves at once and the rest keep
+    // their planned times, so a loop that falls behind sends in bursts.
+    socket->nextDue += socket->spacingMs;
+    uv_timer_start(timer, &OnTick, socket->nextDue > now ? socket->nextDue - now : 0, 0);
+  } else {
+    // A repeating timer counts from when it ran: lateness pushes the rest
+    // of the run back, and the rate falls when the loop is behind.
+    socket->nextDue = now + socket->spacingMs;
+  }
 }
 
 }  // namespace
 
-BareProber::Figures BareProber::Run(const std::vector<sockaddr_in>& targets, int probes, int spacingMs) {
+BareProber::Figures BareProber::Run(const std::vector<sockaddr_in>& targets, int probes, int spacingMs,
+                                    Schedule schedule) {
   Figures figures;
   uv_loop_t loop;
   if (uv_loop_init(&loop) != 0) return figures;
@@ -59,6 +79,8 @@ BareProber::Figures BareProber::Run(const std::vector<sockaddr_in>& targets, int
     socket->timer.data = socket.get();
     socket->target = targets[i];
     socket->left = probes;
+    socket->spacingMs = static_cast<uint64_t>(spacingMs);
+    socket->keepPlan = schedule == Schedule::kKeepPlan;
     socket->figures = &figures;
     uv_udp_init(&loop, &socket->udp);
     sockaddr_in any{};
@@ -73,7 +95,9 @@ BareProber::Figures BareProber::Run(const std::vector<sockaddr_in>& targets, int
   uv_update_time(&loop);
   for (std::size_t i = 0; i < sockets.size(); ++i) {
     const uint64_t offset = static_cast<uint64_t>(spacingMs) * i / sockets.size();
-    uv_timer_start(&sockets[i]->timer, &OnTick, offset, static_cast<uint64_t>(spacingMs));
+    sockets[i]->nextDue = uv_now(&loop) + offset;
+    uv_timer_start(&sockets[i]->timer, &OnTick, offset,
+                   schedule == Schedule::kKeepPlan ? 0 : static_cast<uint64_t>(spacingMs));
   }
   uv_timer_t end;
   uv_timer_init(&loop, &end);
@@ -90,6 +114,7 @@ BareProber::Figures BareProber::Run(const std::vector<sockaddr_in>& targets, int
   uv_run(&loop, UV_RUN_DEFAULT);
   uv_loop_close(&loop);
   if (figures.received > 0) figures.meanMs /= static_cast<double>(figures.received);
+  if (figures.sent > 0) figures.lateMs /= static_cast<double>(figures.sent);
   return figures;
 }
 

@@ -2,7 +2,7 @@
 // real IoLoop against UDP echo stand-ins on loopback.
 //
 //   scripts/bench.sh latency_bench [servers] [probes] [spacing-ms] [echo-processes]
-//   scripts/bench.sh latency_bench --sweep [probes] [spacing-ms] [echo-processes]
+//   scripts/bench.sh latency_bench --sweep [probes] [spacing-ms] [echo-processes] [runs]
 //
 // Accuracy: one server whose echo is delayed by 20 ms, then by 50 ms, 10
 // probes each; prints the reported lag and its error (target: within 1 ms).
@@ -16,13 +16,15 @@
 // its per-server summaries) and what the stand-ins received and answered,
 // the servers lost and partly lost, the mean lag, and each target with
 // PASS or FAIL. Last, the floor: what a bare libuv prober (one socket per
-// server, nothing else done) sees on the same schedule and stand-ins, so
-// the client's own share of the lag shows apart from the platform's.
+// server, nothing else done) sees on the same schedule and stand-ins, run
+// once before the client and once after it, so the client's own share of
+// the lag shows apart from the platform's; and the CPU each side spends per
+// probe, the client's without the thread that collects its results.
 // --sweep runs the scale part at 500, 1,000, 2,000, 3,000, 4,000 and 5,000
 // datagrams a second (servers x probes / spacing, so servers = rate x
 // spacing) and ends with one line per rate: the client's and the floor's
 // mean, the difference, lost and partly lost, and the wall time against
-// its bound.
+// its bound, `runs` times over (default 1).
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
@@ -41,6 +43,7 @@
 #include <spdlog/spdlog.h>
 
 #include "bare_prober.h"
+#include "benchmarks/bench_figures.h"
 #include "net/io_loop.h"
 #include "base/window_messages.h"
 #include "support/net_stand_ins.h"
@@ -57,28 +60,45 @@ using halyx::testing::ResultWindow;
 
 // Each probe's summary line, "... latency test: NAME (...) R/S packets
 // received ..." or "... benchmark failed to NAME (...), 0/S all packets
-// lost", gives that server's received and sent counts.
+// lost", gives that server's received and sent counts. The sink runs on the
+// loop thread, inside the client's time: it only keeps the lines, and they
+// are read once the run is over.
 class SummarySink : public spdlog::sinks::base_sink<std::mutex> {
  public:
   struct Counts {
     int sent = 0;
     int received = 0;
   };
-  std::map<std::string, Counts> counts;  // read once the run is over
+
+  // Once the run is over.
+  std::map<std::string, Counts> Summaries() const {
+    static const std::regex measured(R"(latency test: (\S+) \(.*\) (\d+)/(\d+) packets received)");
+    static const std::regex lost(R"(benchmark failed to (\S+) \(.*\), 0/(\d+) all packets lost)");
+    std::map<std::string, Counts> counts;
+    std::smatch match;
+    for (const std::string& text : lines_) {
+      if (std::regex_search(text, match, measured)) {
+        counts[match[1]] = {std::stoi(match[3]), std::stoi(match[2])};
+      } else if (std::regex_search(text, match, lost)) {
+        counts[match[1]] = {std::stoi(match[2]), 0};
+      }
+    }
+    return counts;
+  }
+  std::size_t lines() const { return lines_.size(); }
+  // What the sink itself cost the threads that logged (the loop thread).
+  double busyUs = 0.0;
 
  protected:
   void sink_it_(const spdlog::details::log_msg& message) override {
-    static const std::regex measured(R"(latency test: (\S+) \(.*\) (\d+)/(\d+) packets received)");
-    static const std::regex lost(R"(benchmark failed to (\S+) \(.*\), 0/(\d+) all packets lost)");
-    const std::string text(message.payload.data(), message.payload.size());
-    std::smatch match;
-    if (std::regex_search(text, match, measured)) {
-      counts[match[1]] = {std::stoi(match[3]), std::stoi(match[2])};
-    } else if (std::regex_search(text, match, lost)) {
-      counts[match[1]] = {std::stoi(match[2]), 0};
-    }
+    const double begin = halyx::bench::NowUs();
+    lines_.emplace_back(message.payload.data(), message.payload.size());
+    busyUs += halyx::bench::NowUs() - begin;
   }
   void flush_() override {}
+
+ private:
+  std::vector<std::string> lines_;
 };
 
 struct Server {
@@ -109,6 +129,13 @@ double Ms(const FILETIME& time) {
 double CpuMs() {
   FILETIME created, exited, kernel, user;
   ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+  return Ms(kernel) + Ms(user);
+}
+
+// This thread's CPU time: the GUI side, which pumps and collects the results.
+double ThreadCpuMs() {
+  FILETIME created, exited, kernel, user;
+  ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
   return Ms(kernel) + Ms(user);
 }
 
@@ -170,6 +197,24 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
   }
   const auto bare = echoes.front()->BareRoundTripMs(200);
 
+  // The floor runs once before the client and once after it, so neither
+  // side alone meets stand-ins just started or a machine whose load drifts.
+  std::vector<sockaddr_in> targets(list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    targets[i].sin_family = AF_INET;
+    targets[i].sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    targets[i].sin_port = htons(list[i].echo->Port(list[i].port));
+  }
+  double cpuBefore = CpuMs();
+  const auto floorBefore = halyx::bench::BareProber::Run(targets, probes, static_cast<int>(spacing * 1000.0));
+  const double floorCpuFirst = CpuMs() - cpuBefore;
+  long long echoReceived = 0, echoAnswered = 0;
+  for (const auto& echo : echoes) {
+    const EchoServer::Figures figures = echo->Stats();
+    echoReceived -= figures.received;
+    echoAnswered -= figures.answered;
+  }
+
   auto sink = std::make_shared<SummarySink>();
   auto previous = spdlog::default_logger();
   auto logger = std::make_shared<spdlog::logger>("bench", sink);
@@ -178,12 +223,13 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
 
   ResultWindow window;
   bool complete = false;
-  double cpu = 0, wallMs = 0;
+  double cpu = 0, guiCpu = 0, wallMs = 0;
   {
     IoLoop ioLoop(window.get(), ServerAddressPolicy::AllowingLocalServers());
     ioLoop.Start();
     auto config = Config("scale", list, probes, spacing);
-    const double cpuBefore = CpuMs();
+    cpuBefore = CpuMs();
+    const double guiCpuBefore = ThreadCpuMs();
     LARGE_INTEGER frequencyCounter, begin, end;
     ::QueryPerformanceFrequency(&frequencyCounter);
     ::QueryPerformanceCounter(&begin);
@@ -192,6 +238,7 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
         window.PumpUntil([&] { return window.Count(kAdInfoMessage) == static_cast<std::size_t>(servers); }, 60000);
     ::QueryPerformanceCounter(&end);
     cpu = CpuMs() - cpuBefore;
+    guiCpu = ThreadCpuMs() - guiCpuBefore;
     wallMs = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequencyCounter.QuadPart;
   }
   spdlog::set_default_logger(previous);
@@ -207,7 +254,8 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
   long long sent = 0, received = 0;
   int fewest = probes, most = 0;
   std::vector<std::string> short_;
-  for (const auto& [name, counts] : sink->counts) {
+  const auto summaries = sink->Summaries();
+  for (const auto& [name, counts] : summaries) {
     sent += counts.sent;
     received += counts.received;
     fewest = std::min(fewest, counts.received);
@@ -216,20 +264,29 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
       short_.push_back(name + " " + std::to_string(counts.received) + "/" + std::to_string(counts.sent));
     }
   }
-  long long echoReceived = 0, echoAnswered = 0;
   for (const auto& echo : echoes) {
     const EchoServer::Figures figures = echo->Stats();
     echoReceived += figures.received;
     echoAnswered += figures.answered;
   }
 
-  std::vector<sockaddr_in> targets(list.size());
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    targets[i].sin_family = AF_INET;
-    targets[i].sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    targets[i].sin_port = htons(list[i].echo->Port(list[i].port));
-  }
-  const auto floor = halyx::bench::BareProber::Run(targets, probes, static_cast<int>(spacing * 1000.0));
+  // The second floor, after the client.
+  cpuBefore = CpuMs();
+  const auto floorAfter = halyx::bench::BareProber::Run(targets, probes, static_cast<int>(spacing * 1000.0));
+  const double floorCpu = floorCpuFirst + CpuMs() - cpuBefore;
+  halyx::bench::BareProber::Figures floor;
+  floor.sent = floorBefore.sent + floorAfter.sent;
+  floor.received = floorBefore.received + floorAfter.received;
+  floor.meanMs = floor.received
+                     ? (floorBefore.meanMs * floorBefore.received + floorAfter.meanMs * floorAfter.received) /
+                           static_cast<double>(floor.received)
+                     : 0.0;
+  floor.lateMs = floor.sent ? (floorBefore.lateMs * floorBefore.sent + floorAfter.lateMs * floorAfter.sent) /
+                                  static_cast<double>(floor.sent)
+                            : 0.0;
+  // For comparison only: a floor whose repeating timers drift when late.
+  const auto drifting = halyx::bench::BareProber::Run(targets, probes, static_cast<int>(spacing * 1000.0),
+                                                      halyx::bench::BareProber::Schedule::kDrift);
 
   PROCESS_MEMORY_COUNTERS memory{};
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
@@ -242,11 +299,15 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
   std::printf("  bare UDP round trip to the same stand-in: mean %.3f ms, median %.3f ms (200 rounds)\n", bare.first,
               bare.second);
   std::printf("  wall time to last AdInfo: %.0f ms (bound %.0f ms)\n", wallMs, boundMs);
-  std::printf("  CPU time of this process: %.0f ms\n", cpu);
+  std::printf(
+      "  CPU time of this process: %.0f ms, of which %.0f ms on this thread (pumping and collecting the results)\n",
+      cpu, guiCpu);
+  std::printf("  log lines at warning level and above: %zu, %.1f ms in the benchmark's own sink\n", sink->lines(),
+              sink->busyUs / 1000.0);
   std::printf("  peak working set: %.1f MiB\n", workingSetMiB);
   std::printf(
       "  client: %lld probes sent, %lld echoes counted (per server %d to %d of %d), summaries for %zu servers\n", sent,
-      received, fewest, most, probes, sink->counts.size());
+      received, fewest, most, probes, summaries.size());
   std::printf("  stand-ins: %lld datagrams received, %lld answered\n", echoReceived, echoAnswered);
   if (!short_.empty()) {
     std::printf("  servers short of echoes (first 10):");
@@ -255,9 +316,15 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
   }
   std::printf("  results: %zu, lost: %d, partly lost: %d, mean lag %.2f ms\n", results, lost, partial, meanLag);
   std::printf(
-      "  floor, a bare libuv prober on the same schedule: %lld of %lld echoes in time, mean %.2f ms;"
-      " the client adds %+.2f ms\n",
-      floor.received, floor.sent, floor.meanMs, meanLag - floor.meanMs);
+      "  floor, a bare libuv prober on the same schedule, before and after the client: %lld of %lld echoes in time,"
+      " mean %.2f ms (before %.2f, after %.2f); the client adds %+.2f ms\n",
+      floor.received, floor.sent, floor.meanMs, floorBefore.meanMs, floorAfter.meanMs, meanLag - floor.meanMs);
+  std::printf(
+      "    its probes left %.2f ms after their planned times on average; with drifting timers instead: %lld of %lld"
+      " echoes in time, mean %.2f ms\n",
+      floor.lateMs, drifting.received, drifting.sent, drifting.meanMs);
+  std::printf("  CPU per probe sent: client %.1f us (this thread's share left out), floor %.1f us\n",
+              sent ? (cpu - guiCpu) * 1000.0 / sent : 0.0, floor.sent ? floorCpu * 1000.0 / floor.sent : 0.0);
   summary = {
       static_cast<int>(servers / spacing + 0.5), meanLag, floor.meanMs, lost, partial, wallMs, boundMs, complete};
   const bool noLoss = complete && lost == 0 && partial == 0;
@@ -272,30 +339,43 @@ bool Scale(int servers, int probes, double spacing, int processes, ScaleSummary&
   return noLoss && lagOk && inBound && memoryOk;
 }
 
-// The client against the floor at each rate. Up to 3,000 datagrams a second
-// the client should lag the bare prober by at most 2 ms; above, where the
-// platform itself is noisy, by at most a tenth of the bare prober's mean.
-bool Sweep(int probes, double spacing, int processes) {
-  std::vector<ScaleSummary> rows;
-  for (const int rate : {500, 1000, 2000, 3000, 4000, 5000}) {
-    const int servers = std::max(1, static_cast<int>(rate * spacing + 0.5));
-    std::printf("\n--- %d datagrams a second ---\n", rate);
-    ScaleSummary row;
-    Scale(servers, probes, spacing, processes, row);
-    rows.push_back(row);
+// The client against the floor at each rate, `runs` times over (the rates
+// interleaved, so drift in the machine's load spreads over all of them). Up
+// to 3,000 datagrams a second the client should lag the bare prober by at
+// most 2 ms; above, where the platform itself is noisy, by at most a tenth
+// of the bare prober's mean in the same run.
+bool Sweep(int probes, double spacing, int processes, int runs) {
+  constexpr int kRates[] = {500, 1000, 2000, 3000, 4000, 5000};
+  std::map<int, std::vector<ScaleSummary>> rows;
+  for (int run = 1; run <= runs; ++run) {
+    for (const int rate : kRates) {
+      const int servers = std::max(1, static_cast<int>(rate * spacing + 0.5));
+      std::printf("\n--- %d datagrams a second, run %d of %d ---\n", rate, run, runs);
+      ScaleSummary row;
+      Scale(servers, probes, spacing, processes, row);
+      rows[rate].push_back(row);
+    }
   }
-  std::printf("\nsweep: %d probes per server at spacing %.0f ms, one run per rate\n", probes, spacing * 1000.0);
-  std::printf("  %6s %10s %10s %9s %5s %8s %9s %9s  %s\n", "rate/s", "client ms", "floor ms", "diff ms", "lost",
-              "partly", "wall ms", "bound ms", "verdict");
+  std::printf("\nsweep: %d probes per server at spacing %.0f ms, %d run%s per rate\n", probes, spacing * 1000.0, runs,
+              runs == 1 ? "" : "s");
+  std::printf("  %6s %4s %10s %10s %9s %5s %8s %9s %9s  %s\n", "rate/s", "run", "client ms", "floor ms", "diff ms",
+              "lost", "partly", "wall ms", "bound ms", "verdict");
   bool ok = true;
-  for (const ScaleSummary& row : rows) {
-    const double diff = row.clientMs - row.floorMs;
-    const double allowed = row.rate <= 3000 ? 2.0 : 0.1 * row.floorMs;
-    const bool good = row.complete && row.lost == 0 && row.partial == 0 && diff <= allowed && row.wallMs <= row.boundMs;
-    ok = ok && good;
-    std::printf("  %6d %10.2f %10.2f %+9.2f %5d %8d %9.0f %9.0f  [%s diff <= %.1f ms, nothing lost, in bound]\n",
-                row.rate, row.clientMs, row.floorMs, diff, row.lost, row.partial, row.wallMs, row.boundMs,
-                Verdict(good), allowed);
+  for (const int rate : kRates) {
+    int met = 0;
+    for (std::size_t i = 0; i < rows[rate].size(); ++i) {
+      const ScaleSummary& row = rows[rate][i];
+      const double diff = row.clientMs - row.floorMs;
+      const double allowed = row.rate <= 3000 ? 2.0 : 0.1 * row.floorMs;
+      const bool good =
+          row.complete && row.lost == 0 && row.partial == 0 && diff <= allowed && row.wallMs <= row.boundMs;
+      met += good;
+      std::printf("  %6d %4zu %10.2f %10.2f %+9.2f %5d %8d %9.0f %9.0f  [%s diff <= %.1f ms, nothing lost, in bound]\n",
+                  row.rate, i + 1, row.clientMs, row.floorMs, diff, row.lost, row.partial, row.wallMs, row.boundMs,
+                  Verdict(good), allowed);
+    }
+    std::printf("  %6d: targets met in %d of %d runs\n", rate, met, runs);
+    ok = ok && met == runs;
   }
   return ok;
 }
@@ -314,10 +394,11 @@ int main(int argc, char** argv) {
   const int probes = static_cast<int>(number(1, 10));
   const double spacing = number(2, 100.0) / 1000.0;
   const int processes = static_cast<int>(number(3, 4));
-  if (servers <= 0 || probes <= 0 || spacing <= 0.0 || processes <= 0) {
+  const int runs = static_cast<int>(number(4, 1));
+  if (servers <= 0 || probes <= 0 || spacing <= 0.0 || processes <= 0 || runs <= 0) {
     std::printf(
         "usage: latency_bench [servers] [probes] [spacing-ms] [echo-processes]\n"
-        "       latency_bench --sweep [probes] [spacing-ms] [echo-processes]\n");
+        "       latency_bench --sweep [probes] [spacing-ms] [echo-processes] [runs]\n");
     return 2;
   }
   // The per-probe lines would drown the figures.
@@ -325,7 +406,7 @@ int main(int argc, char** argv) {
   bool ok = Accuracy(20);
   ok = Accuracy(50) && ok;
   if (sweep) {
-    ok = Sweep(probes, spacing, processes) && ok;
+    ok = Sweep(probes, spacing, processes, runs) && ok;
   } else {
     ScaleSummary summary;
     ok = Scale(servers, probes, spacing, processes, summary) && ok;

@@ -16,7 +16,9 @@
 //   scripts/bench.sh tunnel_events [count]     (default 1000)
 //
 // It registers and removes the services in the build's Wine prefix: do not
-// run it while the suite runs.
+// run it while the suite runs. A registration of this build's own stand-in
+// left behind by a run that crashed is removed first; a service of the same
+// name that is anything else is left alone, and the run stops.
 #include <windows.h>
 
 #include <algorithm>
@@ -31,6 +33,7 @@
 #include "benchmarks/bench_figures.h"
 #include "platform/duilib/event_source.h"
 #include "base/module_path.h"
+#include "base/process_launch.h"
 #include "base/unique_handle.h"
 #include "tunnel/frame.h"
 #include "tunnel/proxy_tool.h"
@@ -126,6 +129,32 @@ class StartStopDriver {
   double startedAt_ = 0;
 };
 
+// Removes a registration of `name` that this build's stand-in left behind.
+// False when the name is taken by some other program, or the removal failed.
+bool RemoveStaleStandIn(const std::wstring& name) {
+  const std::wstring standIn = BesideExecutable(L"quortunnel.exe");
+  ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  ScHandle service(manager ? ::OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
+  if (!service) return true;  // nothing registered
+  DWORD needed = 0;
+  ::QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+  std::vector<BYTE> buffer(std::max<DWORD>(needed, sizeof(QUERY_SERVICE_CONFIGW)));
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (!::QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()), &needed)) return false;
+  const std::wstring binary = config->lpBinaryPathName ? config->lpBinaryPathName : L"";
+  const std::wstring ours = L"\"" + standIn + L"\" ";
+  if (binary.compare(0, ours.size(), ours) != 0) {
+    std::printf("a service %ls is registered that is not this build's stand-in; leaving it alone\n", name.c_str());
+    return false;
+  }
+  service.reset();
+  std::printf("removing a stale registration of the stand-in %ls\n", name.c_str());
+  ProcessHandle uninstall = StartProcess(L"\"" + standIn + L"\" uninstall --name " + name);
+  DWORD code = 1;
+  return uninstall && ::WaitForSingleObject(uninstall.get(), 60000) == WAIT_OBJECT_0 &&
+         ::GetExitCodeProcess(uninstall.get(), &code) && code == 0;
+}
+
 // Start()'s steps one by one, with the services Start() meets.
 bool MeasureSteps(std::size_t count) {
   std::vector<double> tool, trivial, dns;
@@ -148,6 +177,7 @@ bool MeasureSteps(std::size_t count) {
 }
 
 bool MeasureStart(std::size_t count) {
+  if (!RemoveStaleStandIn(L"QuorTunnel") || !RemoveStaleStandIn(L"DnsCache")) return false;
   RegisteredService tunnel(L"QuorTunnel", L"");
   if (!tunnel.installed()) {
     std::printf("cannot register the stand-in QuorTunnel\n");

@@ -48,6 +48,11 @@ bool ResultWindow::PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
   }
 }
 
+std::size_t ResultWindow::Count(UINT id) const {
+  return static_cast<std::size_t>(
+      std::count_if(messages_.begin(), messages_.end(), [id](const Message& message) { return message.id == id; }));
+}
+
 std::vector<nlohmann::json> ResultWindow::Parsed(UINT id) const {
   std::vector<nlohmann::json> parsed;
   for (const Message& message : messages_) {

@@ -33,7 +33,9 @@ class ResultWindow {
   }
 
   const std::vector<Message>& messages() const { return messages_; }
-  std::size_t Count(UINT id) const { return Parsed(id).size(); }
+  // Counted without parsing: a pump that waits for a count checks it after
+  // every message.
+  std::size_t Count(UINT id) const;
   std::vector<nlohmann::json> Parsed(UINT id) const;
 
  private:

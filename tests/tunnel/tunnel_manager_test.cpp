@@ -403,6 +403,32 @@ TEST(TunnelManagerPoll, FirstPollGoesOutOnConnect) {
   EXPECT_TRUE(RunUntil(*c.manager, [&] { return c.manager->running(); }));
 }
 
+// A page that has just subscribed gets the state without waiting for a
+// tick: QueryNow connects at once, and asks again only once the poll before
+// has been answered.
+TEST(TunnelManagerPoll, QueryNowConnectsAndAsksWithoutATick) {
+  LogCapture log;
+  TestPipeServer server(2);
+  ScopedTempDir root;
+  TunnelManager manager(StandInSettings(server.name(), root.path()));
+  const std::string poll = Frame(R"({"type":"QueryTunnel"})");
+  // No message loop ran, so no tick came between.
+  manager.QueryNow();
+  ASSERT_TRUE(manager.connected());
+  ASSERT_EQ(server.Available(), poll.size());
+  manager.QueryNow();
+  EXPECT_EQ(server.Available(), poll.size());
+  EXPECT_EQ(LinesStartingWith(log, "IpcClient: sending QueryTunnel"), 1u);
+
+  ASSERT_EQ(server.ReadExactly(poll.size()).size(), poll.size());
+  ASSERT_TRUE(server.Write(
+      Frame(R"({"result":0,"status":{"config":"c","outbound":"o","running":true},"type":"QueryTunnel"})")));
+  ASSERT_TRUE(RunUntil(manager, [&] { return manager.running(); }));
+  manager.QueryNow();
+  EXPECT_EQ(server.Available(), poll.size());
+  EXPECT_EQ(LinesStartingWith(log, "IpcClient: sending QueryTunnel"), 2u);
+}
+
 // A poll goes out only once the one before has been answered, and a service
 // that answers none within the bound is dropped and connected again.
 TEST(TunnelManagerPoll, OnePollAtATimeAndASilentServiceIsDropped) {
