@@ -107,6 +107,39 @@ Function .onVerifyInstDir
   ${EndIf}
 FunctionEnd
 
+; $R3 is "1" when no file of the program folder and its "bin" folder is
+; open without sharing its writing: a running program's image never is, on
+; Windows or under Wine.
+Function FilesAreFree
+  StrCpy $R3 "1"
+  Push "$INSTDIR"
+  Call FolderFilesAreFree
+  ${If} $R3 == "1"
+    Push "$INSTDIR\bin"
+    Call FolderFilesAreFree
+  ${EndIf}
+FunctionEnd
+
+Function FolderFilesAreFree
+  Exch $R7
+  FindFirst $R4 $R5 "$R7\*.*"
+  ${DoWhile} $R5 != ""
+    ${IfNot} ${FileExists} "$R7\$R5\*.*"
+      ClearErrors
+      FileOpen $R6 "$R7\$R5" a
+      ${If} ${Errors}
+        StrCpy $R3 "0"
+        DetailPrint "In use: $R7\$R5"
+        ${Break}
+      ${EndIf}
+      FileClose $R6
+    ${EndIf}
+    FindNext $R4 $R5
+  ${Loop}
+  FindClose $R4
+  Pop $R7
+FunctionEnd
+
 ; A failed installation puts the previous one back as it was.
 Function .onInstFailed
   ${If} ${FileExists} "$INSTDIR.previous\QuorVPN.exe"
@@ -141,12 +174,19 @@ Section "QuorVPN" SecClient
       DetailPrint "Stopping the ${SERVICE_NAME} service"
       ExecWait '"$INSTDIR\quortunnel.exe" uninstall'
     ${EndIf}
-    ; The old files move aside whole and come back whole on failure. Windows
-    ; refuses to move a folder that has a file open in it, so a file in use
-    ; fails here, before anything is changed.
+    ; The old files move aside whole and come back whole on failure. A file
+    ; in use (another user's client, a program started from here) stops the
+    ; installer here, before anything is changed: its own check, and
+    ; Windows' refusal to move a folder that has a file open in it (which
+    ; Wine does not refuse).
     RMDir /r "$INSTDIR.previous"
+    Call FilesAreFree
     ClearErrors
-    Rename "$INSTDIR" "$INSTDIR.previous"
+    ${If} $R3 == "1"
+      Rename "$INSTDIR" "$INSTDIR.previous"
+    ${Else}
+      SetErrors
+    ${EndIf}
     ${If} ${Errors}
       ${If} $ServiceWas == "1"
         ExecWait '"$INSTDIR\quortunnel.exe" install --start-type auto'

@@ -3,9 +3,9 @@
 # scenario in a fresh Wine prefix of its own:
 #   installer.sh <bin folder> <work folder> <scenario>
 # Scenarios:
-#   prepare    packages A (the build's bin folder as 6.0.8) and B (a copy
+#   prepare    packages A (the build's programs as 6.0.8) and B (the same
 #              with a marked page, as 6.0.9), and a template prefix that
-#              every other scenario copies
+#              every other scenario copies (kept between runs)
 #   install    silent install; the client starts from the installed folder
 #              and shows its page; uninstall entry, shortcut, auto-start
 #   upgrade    A running, B installed over it: A is asked to quit, the files
@@ -39,19 +39,30 @@ fail() {
 started=$(date +%s%N)
 
 if [ "$scenario" = prepare ]; then
-  rm -rf "$packages" "$template"
-  mkdir -p "$packages"
-  "$repo/scripts/package.sh" --from "$bin" --version 6.0.8 --out "$packages/a" >/dev/null
-  # B: the same programs, a page that says it is B's.
-  mkdir -p "$packages/bin-b/bin"
-  cp -a "$bin"/{QuorVPN.exe,wke.dll,sentry.dll,WinSparkle.dll,quortunnel.exe,app,skin} "$packages/bin-b/"
-  cp -a "$bin/bin/sysproxy.exe" "$packages/bin-b/bin/"
+  rm -rf "$packages"
+  mkdir -p "$packages/bin-a/bin"
+  # A: the build's programs without their debug information (the Debug
+  # build's are five times larger, and compressing them would take minutes
+  # of the suite); B: the same, with a page that says it is B's.
+  cp -a "$bin"/{QuorVPN.exe,wke.dll,sentry.dll,WinSparkle.dll,quortunnel.exe,app,skin} "$packages/bin-a/"
+  cp -a "$bin/bin/sysproxy.exe" "$packages/bin-a/bin/"
+  strip=$(command -v i686-w64-mingw32-strip || command -v x86_64-w64-mingw32-strip)
+  "$strip" --strip-debug "$packages/bin-a"/*.exe "$packages/bin-a"/*.dll "$packages/bin-a/bin/sysproxy.exe"
+  cp -a "$packages/bin-a" "$packages/bin-b"
   echo '<!-- package B -->' >>"$packages/bin-b/app/main.html"
-  "$repo/scripts/package.sh" --from "$packages/bin-b" --version 6.0.9 \
-    --icon "$(dirname "$bin")/resources/icons/quorvpn.ico" --out "$packages/b" >/dev/null
-  WINEPREFIX="$template" wine wineboot.exe --init >/dev/null 2>&1 || true
-  WINEPREFIX="$template" "$WINESERVER" -w
-  [ -f "$template/system.reg" ] || fail "no template prefix"
+  icon="$(dirname "$bin")/resources/icons/quorvpn.ico"
+  "$repo/scripts/package.sh" --from "$packages/bin-a" --version 6.0.8 --icon "$icon" --out "$packages/a" >/dev/null
+  "$repo/scripts/package.sh" --from "$packages/bin-b" --version 6.0.9 --icon "$icon" --out "$packages/b" >/dev/null
+  # The template is made once per Wine version and kept: every scenario
+  # copies it, so each starts from a prefix nothing has run in.
+  stamp="$("$WINELOADER" --version 2>/dev/null)"
+  if [ "$(cat "$template.version" 2>/dev/null)" != "$stamp" ] || [ ! -f "$template/system.reg" ]; then
+    rm -rf "$template" "$template.version"
+    WINEPREFIX="$template" wine wineboot.exe --init >/dev/null 2>&1 || true
+    WINEPREFIX="$template" "$WINESERVER" -w
+    [ -f "$template/system.reg" ] || fail "no template prefix"
+    echo "$stamp" >"$template.version"
+  fi
   echo "installer prepare: $(((($(date +%s%N) - started)) / 1000000)) ms"
   exit 0
 fi
@@ -135,7 +146,8 @@ run_uninstall() { # [switches...]
 # The installed client, started as a person starts it, until its page shows
 # (the page keeps the window caption equal to its title).
 start_client() {
-  wine "$INSTDIR\\QuorVPN.exe" </dev/null >"$here/client.out" 2>&1 &
+  # The loader itself, not a shell function around it: $! must be its id.
+  "$WINELOADER" "$INSTDIR\\QuorVPN.exe" </dev/null >"$here/client.out" 2>&1 &
   client_pid=$!
   local deadline=$(($(date +%s) + STEP_S)) window=""
   while [ "$(date +%s)" -le "$deadline" ]; do
@@ -215,12 +227,13 @@ case "$scenario" in
     [ "$(run_setup "$setup_a" /S /AUTOSTART=0 /SERVICE=1)" = 0 ] || fail "installing A failed"
     # Something of another user's session (here a console stand-in) runs
     # from the folder: its image is in use.
-    wine "$INSTDIR\\quortunnel.exe" console --pipe '\\.\pipe\QuorVPN\InUse' --log-dir 'C:\windows\temp' \
+    "$WINELOADER" "$INSTDIR\\quortunnel.exe" console --pipe '\\.\pipe\QuorVPN\InUse' --log-dir 'C:\windows\temp' \
       </dev/null >/dev/null 2>&1 &
     holder=$!
     sleep 3
     code=$(run_setup "$setup_b" /S)
     kill "$holder" 2>/dev/null || true
+    wait "$holder" 2>/dev/null || true
     [ "$code" = 2 ] || fail "B over a folder in use ended with $code, not 2"
     expect_version 6.0.8
     [ -f "$installed/QuorVPN.exe" ] && [ -f "$installed/Uninstall.exe" ] || fail "A's files are gone"
