@@ -18,7 +18,7 @@
 set -euo pipefail
 
 bin=$(cd "$1" && pwd)
-work=$2
+work=$(mkdir -p "$2" && cd "$2" && pwd)
 scenario=$3
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 packages="$work/packages"
@@ -270,6 +270,7 @@ case "$scenario" in
     wine reg.exe add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v com.quorvpn.win32 \
       /d "\"$INSTDIR\\QuorVPN.exe\"" /f </dev/null >/dev/null 2>&1
     wine schtasks.exe /create /tn "com.quorvpn.win32 $SID" /xml "$(winepath_xml)" </dev/null >/dev/null 2>&1 || true
+    [ -e "$task" ] || fail "the log-on task could not be planted"
     start_client
     run_uninstall /S
     wait_client_gone
