@@ -2,8 +2,9 @@
 # installer: the package's size, a silent install and a silent uninstall in a
 # fresh Wine prefix, and the updater's download-and-verify throughput for a
 # package of that size.
-#   scripts/bench.sh installer [runs]
-# Packages the bench build's bin folder (optimised, as scripts/package.sh
+#   scripts/bench.sh installer [runs] [package]
+# Packages the bench build's bin folder (or takes the package given, e.g.
+# the one scripts/package.sh made) (optimised, as scripts/package.sh
 # does for what ships) with a key pair made for the run, times `setup /S`
 # and `Uninstall.exe /S` (until the uninstall entry is gone) over [runs]
 # rounds (default 3) in one fresh prefix, then runs update_fetch on the same
@@ -11,6 +12,7 @@
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 runs=${2:-3}
+given=${3:-}
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(dirname "$bin")
 work=$(mktemp -d "$build/installer-bench.XXXXXX")
@@ -22,12 +24,18 @@ finish() {
 trap finish EXIT
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-cmake --build "$build" --target quortunnel sysproxy update_fetch >&2
+cmake --build "$build" --target quortunnel sysproxy update_fetch http_endpoint >&2
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/key.pem"
 openssl ec -in "$work/key.pem" -pubout -out "$work/pub.pem" 2>/dev/null
-setup=$("$repo/scripts/package.sh" --from "$bin" --version 6.0.8 --sign "$work/key.pem" --out "$work")
-echo "build: $(basename "$build") (the bench build), makensis $(makensis -VERSION)"
-echo "package: $(stat -c %s "$setup") bytes ($(basename "$setup")); the files it installs: $(du -sk --apparent-size "$bin"/{QuorVPN.exe,wke.dll,sentry.dll,WinSparkle.dll,app,skin,bin/sysproxy.exe} | awk '{s+=$1} END {print s}') KiB"
+if [ -n "$given" ]; then
+  setup="$work/$(basename "$given")"
+  cp "$given" "$setup"
+  "$repo/scripts/sign-package.sh" "$work/key.pem" "$setup" >"$setup.sig"
+else
+  setup=$("$repo/scripts/package.sh" --from "$bin" --version 6.0.8 --sign "$work/key.pem" --out "$work")
+fi
+echo "build: $(basename "$build") (the bench build), makensis $(makensis -VERSION)${given:+; package given: $given}"
+echo "package: $(stat -c %s "$setup") bytes ($(basename "${given:-$setup}"))"
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 "$WINELOADER" wineboot.exe --init >/dev/null 2>&1 || true
