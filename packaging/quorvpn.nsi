@@ -79,7 +79,11 @@ Var ServiceWas      ; "1" when the previous installation had the service
 ; asking, so that an older installed client that lacks the switch is asked
 ; all the same.
 !macro QuitRunningClient EXE
-  ExecWait '"${EXE}" --quit-running' $0
+  StrCpy $0 0
+  ; A folder without its client (damaged by hand) has nothing to ask.
+  ${If} ${FileExists} "${EXE}"
+    ExecWait '"${EXE}" --quit-running' $0
+  ${EndIf}
   ${If} $0 != 0
     MessageBox MB_OK|MB_ICONSTOP "QuorVPN is still running and did not quit. Close it and run setup again." /SD IDOK
     SetErrorLevel 2
