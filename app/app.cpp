@@ -151,6 +151,7 @@ std::shared_ptr<TrayIcon> App::GetTrayIcon() {
   trayIcon_->OnDoubleClick += DuiLib::MakeDelegate(this, &App::ShowMainWindow);
   trayIcon_->OnMenuCommand += DuiLib::MakeDelegate(this, &App::OnTrayMenuCommand);
   trayIcon_->OnShowRequest += DuiLib::MakeDelegate(this, &App::ShowMainWindow);
+  trayIcon_->OnQuitRequest += DuiLib::MakeDelegate(this, &App::OnQuitRequest);
   return trayIcon_;
 }
 
@@ -199,6 +200,13 @@ int App::Run() {
   Updater::SetShutdownRequestCallback(&App::RequestQuit);
   Updater::Init();
   return TunnelManager::Instance().Run();
+}
+
+bool App::OnQuitRequest(void* param) {
+  (void)param;
+  spdlog::info("App: asked to quit by an installer");
+  RequestQuit();
+  return true;
 }
 
 void App::RequestQuit() {

@@ -96,6 +96,9 @@ class App {
   // The tray menu's handler; `param` points to the command id. Always true.
   bool OnTrayMenuCommand(void* param);
 
+  // QuitRequestMessage from the installer: the same as the tray's quit item.
+  bool OnQuitRequest(void* param);
+
   // Ends the message loop; safe on any thread (it only posts).
   static void RequestQuit();
 

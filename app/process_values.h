@@ -14,6 +14,11 @@ extern const DWORD MainThreadId;
 extern const UINT TaskbarCreatedMessage;
 // "com.quorvpn.win32.show": broadcast by a second instance to raise the first.
 extern const UINT ShowRequestMessage;
+// "com.quorvpn.win32.quit": sent by the installer (through a second instance
+// started with --quit-running) to end the running instance before its files
+// are replaced. User Interface Privilege Isolation keeps it from unelevated
+// senders: the tray window lets only TaskbarCreated through.
+extern const UINT QuitRequestMessage;
 // The Run value of the auto-start registration.
 extern const wchar_t* const AutoStartValueName;
 

@@ -132,6 +132,8 @@ LRESULT TrayIcon::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& ha
     handled = false;
   } else if (msg == ShowRequestMessage) {
     OnShowRequest(this);
+  } else if (msg == QuitRequestMessage) {
+    OnQuitRequest(this);
   } else {
     handled = false;
   }

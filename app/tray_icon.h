@@ -14,6 +14,8 @@
 //   OnMenuCommand  a menu item chosen; param: pointer to the UINT command id
 //   OnShowRequest  ShowRequestMessage from a second instance; param: the
 //                  TrayIcon
+//   OnQuitRequest  QuitRequestMessage (an installer replacing the program's
+//                  files); param: the TrayIcon
 // A right-button release opens the menu at the cursor; a single click does
 // nothing. When the shell restarts ("TaskbarCreated") the icon is added
 // again with the same id, tip and icon.
@@ -52,6 +54,7 @@ class TrayIcon {
   DuiLib::CEventSource OnDoubleClick;
   DuiLib::CEventSource OnMenuCommand;
   DuiLib::CEventSource OnShowRequest;
+  DuiLib::CEventSource OnQuitRequest;
 
   // Whether the owner wants the icon shown; true adds it (needs an icon).
   void SetVisible(bool visible);

@@ -46,7 +46,7 @@ export DEBIAN_FRONTEND=noninteractive
 host_packages=(
   "g++-mingw-w64-$deb_arch-posix" "gcc-mingw-w64-$deb_arch-posix" "binutils-mingw-w64-$deb_arch"
   mingw-w64-tools cmake ninja-build make patch xz-utils dpkg-dev
-  nlohmann-json3-dev googletest zip unzip python3 clang-format ccache
+  nlohmann-json3-dev googletest zip unzip python3 clang-format ccache nsis openssl
 )
 if [ "$with_wine" -eq 1 ]; then
   # fonts-wqy-microhei: glyphs for the tray menu's Chinese texts, which Wine finds

@@ -6,7 +6,7 @@
 //   http_endpoint [--ports N] [--port P]... [--status CODE] [--lower-case]
 //                 [--body TEXT] [--charset NAME|none] [--non-ascii] [--split]
 //                 [--delay-ms MS] [--close] [--pad BYTES] [--trickle-ms MS]
-//                 [--location URL]
+//                 [--location URL] [--body-file PATH] [--cut BYTES]
 //
 // Listens on 127.0.0.1 at N ephemeral ports (default 1, unless ports are
 // given) and at each port given with --port, prints every port on a line of
@@ -27,6 +27,9 @@
 //   --trickle-ms MS  send the head, then the body one byte every MS
 //                    milliseconds, announcing a body that never ends
 //   --location URL   add a Location header (with --status 302, a redirect)
+//   --body-file PATH answer with the bytes of this file (a download)
+//   --cut BYTES      announce the whole body but send only its first BYTES,
+//                    then close (a download that breaks off)
 //
 // GET /stats answers, at once and whatever the variant, with the figures so
 // far, not counting itself: {"requests":N,"maxConcurrent":M,"last":"<the last
@@ -67,6 +70,8 @@ struct Options {
   bool close = false;
   std::size_t pad = 0;
   uint64_t trickleMs = 0;
+  std::size_t cut = 0;
+  bool hasCut = false;
 };
 
 Options options;
@@ -203,6 +208,10 @@ void Answer(Connection* connection) {
     Send(connection, Head(options.status, contentType, kEndless), false);
     return;
   }
+  if (options.hasCut) {
+    Send(connection, Head(options.status, contentType, body.size()) + body.substr(0, options.cut), true);
+    return;
+  }
   std::string answer = Head(options.status, contentType, body.size()) + body;
   if (!options.split) {
     Send(connection, std::move(answer), true);
@@ -317,6 +326,21 @@ bool ParseOptions(int argc, char** argv) {
     } else if (arg == "--body" && hasValue) {
       options.hasBody = true;
       options.body = argv[++i];
+    } else if (arg == "--body-file" && hasValue) {
+      FILE* file = std::fopen(argv[++i], "rb");
+      if (file == nullptr) {
+        std::fprintf(stderr, "http_endpoint: cannot read %s\n", argv[i]);
+        return false;
+      }
+      options.hasBody = true;
+      options.body.clear();
+      char chunk[65536];
+      std::size_t read = 0;
+      while ((read = std::fread(chunk, 1, sizeof(chunk), file)) > 0) options.body.append(chunk, read);
+      std::fclose(file);
+    } else if (arg == "--cut" && hasValue) {
+      options.hasCut = true;
+      options.cut = std::strtoull(argv[++i], nullptr, 10);
     } else if (arg == "--location" && hasValue) {
       options.location = argv[++i];
     } else if (arg == "--charset" && hasValue) {

@@ -24,6 +24,20 @@ bool HasControlCharacter(std::string_view text) {
   return false;
 }
 
+// A decimal number of 1 to 12 digits, not 0: sizes up to a terabyte, with
+// no room for an overflow.
+bool ParseSize(std::string_view text, uint64_t& out) {
+  if (text.empty() || text.size() > 12) return false;
+  uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (value == 0) return false;
+  out = value;
+  return true;
+}
+
 }  // namespace
 
 std::string Version::ToString() const {
@@ -65,6 +79,8 @@ bool Appcast::Parse(std::string_view text, Appcast& out, std::string& error) {
   bool haveVersion = false;
   bool haveNotes = false;
   bool haveUrl = false;
+  bool haveSize = false;
+  bool haveSignature = false;
   std::size_t lineNumber = 0;
   std::size_t start = 0;
   while (start < text.size() || lineNumber == 0) {
@@ -93,7 +109,12 @@ bool Appcast::Parse(std::string_view text, Appcast& out, std::string& error) {
       error = "the appcast has a control character" + where;
       return false;
     }
-    bool* seen = key == "version" ? &haveVersion : key == "notes" ? &haveNotes : key == "url" ? &haveUrl : nullptr;
+    bool* seen = key == "version"     ? &haveVersion
+                 : key == "notes"     ? &haveNotes
+                 : key == "url"       ? &haveUrl
+                 : key == "size"      ? &haveSize
+                 : key == "signature" ? &haveSignature
+                                      : nullptr;
     if (seen == nullptr) continue;
     if (*seen) {
       error = "the appcast names \"" + std::string(key) + "\" twice" + where;
@@ -112,6 +133,11 @@ bool Appcast::Parse(std::string_view text, Appcast& out, std::string& error) {
       parsed.notes = value;
     }
     if (key == "url") parsed.url = value;
+    if (key == "size" && !ParseSize(value, parsed.size)) {
+      error = "the offered package's size is not a number of bytes" + where;
+      return false;
+    }
+    if (key == "signature") parsed.signature = value;
   }
   if (!haveVersion) {
     error = "the appcast offers no version";

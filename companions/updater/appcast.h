@@ -5,6 +5,8 @@
 //   version=6.0.9.0
 //   notes=Connects faster after sleep.
 //   url=https://downloads.example/QuorVPN-6.0.9.exe
+//   size=9437184
+//   signature=3f1c...(128 hexadecimal digits)
 //
 // UTF-8 text of at most kMaxBytes bytes; lines end with LF or CR LF. The
 // first line is exactly "quor-appcast 1". Every other line is empty, a
@@ -13,7 +15,12 @@
 //            0-65535 (the parts of a Windows version block); missing parts
 //            are 0, so "6.1" is 6.1.0.0
 //   notes    optional, at most kMaxNotes bytes, shown under the offer
-//   url      optional, where the installer is; kept, not fetched
+//   url        optional, where the installer is
+//   size       optional, the installer's length in bytes (decimal)
+//   signature  optional, the ECDSA P-256 signature over the whole installer
+//              (package_signature.h): 128 hexadecimal digits
+// An offer can be installed only when it has all three; without them it is
+// shown, and "Install update" says why it cannot go on.
 // Keys are case-sensitive; an unknown key is ignored (a later format may add
 // some), a key given twice is an error. No value may hold a control
 // character other than a tab.
@@ -54,6 +61,8 @@ struct Appcast {
   Version version;
   std::string notes;
   std::string url;
+  uint64_t size = 0;  // 0: not given
+  std::string signature;
 
   // False with `error` saying what is wrong, in words for the user.
   static bool Parse(std::string_view text, Appcast& out, std::string& error);

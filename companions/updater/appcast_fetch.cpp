@@ -16,14 +16,18 @@ namespace {
 constexpr int kStepTimeoutMs = 10000;
 constexpr auto kDeadline = std::chrono::seconds(30);
 
-struct UrlParts {
-  bool secure = false;
-  std::wstring host;
-  INTERNET_PORT port = 0;
-  std::wstring pathAndQuery;
-};
+bool IsLoopback(const std::wstring& host) {
+  return _wcsicmp(host.c_str(), L"localhost") == 0 || host == L"127.0.0.1" || host == L"[::1]" || host == L"::1";
+}
 
-bool Split(const std::wstring& url, UrlParts& out) {
+std::string Failed(const char* what) {
+  const DWORD code = ::GetLastError();
+  return std::string(what) + " (error " + std::to_string(code) + ")";
+}
+
+}  // namespace
+
+bool AppcastFetch::Split(const std::wstring& url, UrlParts& out) {
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwSchemeLength = static_cast<DWORD>(-1);
@@ -42,20 +46,11 @@ bool Split(const std::wstring& url, UrlParts& out) {
   return true;
 }
 
-bool IsLoopback(const std::wstring& host) {
-  return _wcsicmp(host.c_str(), L"localhost") == 0 || host == L"127.0.0.1" || host == L"[::1]" || host == L"::1";
-}
-
-std::string Failed(const char* what) {
-  const DWORD code = ::GetLastError();
-  return std::string(what) + " (error " + std::to_string(code) + ")";
-}
-
-}  // namespace
+bool AppcastFetch::IsAllowed(const UrlParts& parts) { return parts.secure || IsLoopback(parts.host); }
 
 bool AppcastFetch::IsAllowedUrl(const std::wstring& url) {
   UrlParts parts;
-  return Split(url, parts) && (parts.secure || IsLoopback(parts.host));
+  return Split(url, parts) && IsAllowed(parts);
 }
 
 bool AppcastFetch::Get(const std::wstring& url, std::string& body, std::string& error) {

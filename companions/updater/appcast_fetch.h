@@ -18,6 +18,17 @@ namespace halyx::update {
 
 class AppcastFetch {
  public:
+  struct UrlParts {
+    bool secure = false;
+    std::wstring host;
+    unsigned short port = 0;
+    std::wstring pathAndQuery;
+  };
+  // Splits an http or https URL; false for anything else.
+  static bool Split(const std::wstring& url, UrlParts& out);
+  // Whether `parts` may be fetched: https, or http to this machine.
+  static bool IsAllowed(const UrlParts& parts);
+
   // False with `error` saying, in words for the user, what went wrong.
   static bool Get(const std::wstring& url, std::string& body, std::string& error);
   // Whether Get would fetch `url` at all (scheme and host as above).

@@ -11,6 +11,7 @@
 #include "base/module_path.h"
 #include "base/utf8.h"
 #include "base/window_messages.h"
+#include "update_install.h"
 #include "update_window.h"
 
 namespace halyx::update {
@@ -47,7 +48,7 @@ bool RunningVersion(Version& out) {
   return true;
 }
 
-UpdateWindow::Outcome Check(const std::wstring& url) {
+UpdateWindow::Outcome Check(const std::wstring& url, Appcast& offer) {
   UpdateWindow::Outcome outcome;
   std::string body;
   std::string error;
@@ -58,6 +59,7 @@ UpdateWindow::Outcome Check(const std::wstring& url) {
   } else if (AppcastFetch::Get(url, body, error) && Appcast::Parse(body, appcast, error)) {
     if (appcast.version > running) {
       outcome.offered = true;
+      offer = appcast;
       outcome.text = L"Version " + Utf8ToWide(appcast.version.ToString()) + L" is available (this is " +
                      Utf8ToWide(running.ToString()) + L").";
       if (!appcast.notes.empty()) outcome.text += L"\r\n\r\n" + Utf8ToWide(appcast.notes);
@@ -109,16 +111,57 @@ std::wstring UpdateChecker::AppcastUrl() const {
   return Utf8ToWide(appcastUrl_);
 }
 
-void UpdateChecker::Accept() const {
+void UpdateChecker::RequestShutdown() const {
   if (const ShutdownRequest request = shutdownRequest_.load()) request();
+}
+
+void UpdateChecker::Accept(HWND window) {
+  Appcast offer;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    offer = offer_;
+  }
+  std::thread(&UpdateChecker::Install, offer, window).detach();
+}
+
+void UpdateChecker::Install(Appcast offer, HWND window) {
+  GuardedQuietly(false, [&] {
+    auto outcome = std::make_unique<UpdateWindow::Outcome>();
+    PackageSignature::PublicKey key;
+    std::string error;
+    std::wstring package;
+    int shown = -1;
+    const auto progress = [&](uint64_t received, uint64_t total) {
+      const int percent = static_cast<int>(received * 100 / total);
+      // One message per percent, however small the chunks.
+      if (percent != shown) ::PostMessageW(window, UpdateWindow::kProgressMessage, percent, 0);
+      shown = percent;
+    };
+    if (PackageSignature::ReadProgramKey(key, error) &&
+        UpdateInstall::Fetch(offer, key, progress, package, error, UpdateInstall::Settings()) &&
+        UpdateInstall::Launch(package, error)) {
+      outcome->done = true;
+      outcome->text = L"Installing the update...";
+    } else {
+      outcome->text = L"Update failed: " + Utf8ToWide(error) + L".";
+    }
+    static_cast<void>(PostPayload(window, UpdateWindow::kOutcomeMessage, std::move(outcome)));
+    return true;
+  });
 }
 
 void UpdateChecker::Fetch(std::wstring url, HWND window) {
   GuardedQuietly(false, [&] {
+    Appcast offer;
+    auto outcome = std::make_unique<UpdateWindow::Outcome>(Check(url, offer));
+    if (outcome->offered) {
+      UpdateChecker& self = Instance();
+      std::lock_guard<std::mutex> lock(self.mutex_);
+      self.offer_ = offer;
+    }
     // A failed post means the window went first (closed, or the updater
     // cleaned up); the outcome reaches no one and is freed.
-    static_cast<void>(
-        PostPayload(window, UpdateWindow::kOutcomeMessage, std::make_unique<UpdateWindow::Outcome>(Check(url))));
+    static_cast<void>(PostPayload(window, UpdateWindow::kOutcomeMessage, std::move(outcome)));
     return true;
   });
 }
@@ -128,7 +171,8 @@ DWORD WINAPI UpdateChecker::UiThread(void* param) {
   const std::shared_ptr<UiStart> start = *held;
   GuardedQuietly(false, [&] {
     UpdateChecker& self = Instance();
-    const HWND window = UpdateWindow::Create(ThisModule(), [&self] { self.Accept(); });
+    const HWND window = UpdateWindow::Create(
+        ThisModule(), [&self, start] { self.Accept(start->window); }, [&self] { self.RequestShutdown(); });
     start->window = window;
     if (window != nullptr) std::thread(&UpdateChecker::Fetch, start->url, window).detach();
     ::SetEvent(start->shown.get());

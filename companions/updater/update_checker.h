@@ -11,9 +11,12 @@
 // A check fetches the appcast (appcast.h) on a thread of its own and compares
 // its version with the file version of the running executable's version
 // block. The outcome shows in the updater's window (update_window.h) on a
-// second thread of its own, which also calls the shutdown request when the
-// user accepts an offer; nothing is downloaded or installed. Checks run only
-// when asked: there are no scheduled checks.
+// second thread of its own. Accepting an offer downloads and checks its
+// package on a third thread (update_install.h) with the progress in the
+// window; once the installer runs, the UI thread calls the shutdown request
+// and the installer, which waits for the program to quit, replaces it and
+// starts it again. A failure shows in the window, and the program runs on.
+// Checks run only when asked: there are no scheduled checks.
 //
 // The appcast URL is the one set, unless the value "AppcastUrl" (a string)
 // under HKEY_CURRENT_USER\<registry path> names another: tests and staging
@@ -28,6 +31,7 @@
 #include <mutex>
 #include <string>
 
+#include "appcast.h"
 #include "base/unique_handle.h"
 
 namespace halyx::update {
@@ -54,13 +58,17 @@ class UpdateChecker {
 
   // The URL the next check fetches (see above).
   std::wstring AppcastUrl() const;
-  void Accept() const;
+  void Accept(HWND window);
+  void RequestShutdown() const;
+  static void Install(Appcast offer, HWND window);
   static DWORD WINAPI UiThread(void* param);
   static void Fetch(std::wstring url, HWND window);
 
   mutable std::mutex mutex_;
   std::string appcastUrl_;
   std::string registryPath_;
+  // The last check's offer, what "Install update" installs.
+  Appcast offer_;
   std::atomic<ShutdownRequest> shutdownRequest_{nullptr};
   // The UI thread of the last check, and its window.
   ThreadHandle uiThread_;

@@ -1,6 +1,7 @@
 #include "update_window.h"
 
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "base/guard.h"
@@ -15,6 +16,7 @@ constexpr int kHeight = 220;
 // What each window keeps, freed with it (WM_NCDESTROY).
 struct WindowState {
   std::function<void()> onAccept;
+  std::function<void()> onDone;
   bool offered = false;
 };
 
@@ -32,6 +34,11 @@ HWND AddChild(HWND parent, const wchar_t* type, const wchar_t* text, DWORD style
 void ShowOutcome(HWND window, const UpdateWindow::Outcome& outcome) {
   WindowState* state = StateOf(window);
   if (state == nullptr) return;
+  if (outcome.done) {
+    if (state->onDone) state->onDone();
+    ::DestroyWindow(window);
+    return;
+  }
   state->offered = outcome.offered;
   ::SetDlgItemTextW(window, UpdateWindow::kStatusId, outcome.text.c_str());
   if (outcome.offered) {
@@ -45,6 +52,11 @@ LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case UpdateWindow::kOutcomeMessage:
       if (const auto outcome = TakePayload<UpdateWindow::Outcome>(wParam)) ShowOutcome(window, *outcome);
       return 0;
+    case UpdateWindow::kProgressMessage: {
+      const std::wstring text = L"Downloading the update... " + std::to_wstring(wParam) + L"%";
+      ::SetDlgItemTextW(window, UpdateWindow::kStatusId, text.c_str());
+      return 0;
+    }
     case UpdateWindow::kDismissMessage:
       ::DestroyWindow(window);
       return 0;
@@ -54,8 +66,9 @@ LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         // Only an offer can be accepted; the button is hidden before one.
         if (state == nullptr || !state->offered) return 0;
         state->offered = false;
+        ::ShowWindow(::GetDlgItem(window, IDOK), SW_HIDE);
+        ::SetDlgItemTextW(window, UpdateWindow::kStatusId, L"Downloading the update...");
         if (state->onAccept) state->onAccept();
-        ::DestroyWindow(window);
       } else if (LOWORD(wParam) == IDCANCEL) {
         ::DestroyWindow(window);
       }
@@ -87,7 +100,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-HWND UpdateWindow::Create(HINSTANCE module, std::function<void()> onAccept) {
+HWND UpdateWindow::Create(HINSTANCE module, std::function<void()> onAccept, std::function<void()> onDone) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = &WindowProc;
@@ -106,6 +119,7 @@ HWND UpdateWindow::Create(HINSTANCE module, std::function<void()> onAccept) {
   if (window == nullptr) return nullptr;
   auto state = std::make_unique<WindowState>();
   state->onAccept = std::move(onAccept);
+  state->onDone = std::move(onDone);
   ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
 
   RECT client{};

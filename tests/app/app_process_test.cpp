@@ -293,6 +293,48 @@ TEST(AppProcessTest, APageThatCannotBeShownLeavesTheSystemFrame) {
   }
 }
 
+// Its log, from the time `log` began.
+bool Logged(const ChildLog& log, const char* text) { return log.Log().find(text) != std::string::npos; }
+
+// The installer's --quit-running asks the running client to quit as its tray
+// menu would, and returns 0 only once the client has ended (with 0, after
+// its shutdown); asked again with none running it returns 0 at once.
+TEST(AppProcessTest, QuitRunningEndsTheRunningClientAndWaitsForIt) {
+  ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+  ChildLog temp;
+  const std::wstring exe = L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"";
+  ProcessHandle client = StartProcess(exe);
+  const EndsWithTheTest endsClient(client);
+  ASSERT_TRUE(client.valid());
+  ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
+
+  ProcessHandle asker = StartProcess(exe + L" --quit-running");
+  ASSERT_TRUE(asker.valid());
+  EXPECT_EQ(ExitCode(asker), 0u);
+  // Already over when the asker returned, not merely on its way.
+  EXPECT_EQ(::WaitForSingleObject(client.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(ExitCode(client), 0u);
+  EXPECT_TRUE(Logged(temp, "App: asked to quit by an installer")) << temp.Log();
+  EXPECT_TRUE(Logged(temp, "App: the running instance has quit")) << temp.Log();
+
+  ProcessHandle again = StartProcess(exe + L" --quit-running");
+  EXPECT_EQ(ExitCode(again, 5000), 0u);
+}
+
+// A switch the client does not know ends it with 2 before any window or
+// lock: an installer's typo must not start, or raise, a client.
+TEST(AppProcessTest, AnUnknownSwitchEndsWithUsageAndStartsNothing) {
+  ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+  const std::wstring exe = L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"";
+  for (const wchar_t* arguments : {L" --autostart=maybe", L" --quit-running --autostart=on", L" /S"}) {
+    ProcessHandle process = StartProcess(exe + arguments);
+    const EndsWithTheTest endsProcess(process);
+    ASSERT_TRUE(process.valid());
+    EXPECT_EQ(ExitCode(process), 2u);
+  }
+  EXPECT_EQ(MainWindow(), nullptr);
+}
+
 // Without its engine the client stops at its log line, before any window.
 TEST(AppProcessTest, AMissingEngineEndsStartUpWithExitCode1) {
   ChildLog temp;

@@ -21,6 +21,27 @@ TEST(Appcast, ReadsVersionNotesAndUrlAndIgnoresUnknownKeys) {
   EXPECT_EQ(appcast.url, "https://x/y");
 }
 
+// What an installable offer adds: the package's length and its signature;
+// a length that is not a plain positive number is an error, not a zero.
+TEST(Appcast, ReadsThePackagesSizeAndSignature) {
+  Appcast appcast;
+  std::string error;
+  ASSERT_TRUE(Appcast::Parse("quor-appcast 1\nversion=7\nurl=https://x/s.exe\nsize=999999999999\nsignature=ab12\n",
+                             appcast, error))
+      << error;
+  EXPECT_EQ(appcast.size, 999999999999ull);
+  EXPECT_EQ(appcast.signature, "ab12");
+  ASSERT_TRUE(Appcast::Parse("quor-appcast 1\nversion=7\n", appcast, error));
+  EXPECT_EQ(appcast.size, 0u);
+  EXPECT_TRUE(appcast.signature.empty());
+  for (const char* size : {"0", "", "-1", "+5", "1e6", "0x10", "1000000000000", "12 ", "18446744073709551617"}) {
+    EXPECT_FALSE(Appcast::Parse(std::string("quor-appcast 1\nversion=7\nsize=") + size, appcast, error)) << size;
+    EXPECT_EQ(error, "the offered package's size is not a number of bytes (line 3)") << size;
+  }
+  EXPECT_FALSE(Appcast::Parse("quor-appcast 1\nversion=7\nsignature=a\nsignature=b", appcast, error));
+  EXPECT_EQ(error, "the appcast names \"signature\" twice (line 4)");
+}
+
 TEST(Appcast, VersionsHaveOneToFourPartsThatFitAVersionBlock) {
   Version v;
   for (const char* good : {"6", "6.0.8.0", "65535.0.0.65535", "00006.1"}) EXPECT_TRUE(Version::Parse(good, v)) << good;

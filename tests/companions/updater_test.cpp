@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/all_users_directory.h"
 #include "base/module_path.h"
+#include "base/utf8.h"
 #include "support/message_pump.h"
 #include "support/net_stand_ins.h"
+#include "support/scoped_temp_dir.h"
 
 namespace halyx::testing {
 namespace {
@@ -115,7 +118,9 @@ class UpdaterStandIn : public ::testing::Test {
   std::string key_;
 };
 
-TEST_F(UpdaterStandIn, AcceptingANewerVersionCallsTheShutdownRequestOnce) {
+// An offer without a signed package can be seen but not installed: the
+// window says why, and the program is not asked to quit.
+TEST_F(UpdaterStandIn, AcceptingAnOfferWithoutASignedPackageSaysWhyAndKeepsTheProgram) {
   HttpEndpoint server({"--status", "200", "--body", "quor-appcast 1\nversion=6.0.9\nnotes=Connects faster."});
   ASSERT_TRUE(server.ok());
   PointAt(server.Url() + kPath);
@@ -125,10 +130,68 @@ TEST_F(UpdaterStandIn, AcceptingANewerVersionCallsTheShutdownRequestOnce) {
   EXPECT_EQ(server.Stats().last.rfind(std::string("GET ") + kPath + " HTTP/1.1", 0), 0u) << server.Stats().last;
   const HWND install = ::GetDlgItem(window, IDOK);
   ASSERT_TRUE(::IsWindowVisible(install));
-  EXPECT_EQ(shutdownRequests.load(), 0);
   ::SendMessageW(install, BM_CLICK, 0, 0);
+  const std::wstring refused = L"Update failed: the offer names no signed package (url, size and signature).";
+  EXPECT_TRUE(PumpMessagesUntil([&] { return Text(window, 100) == refused; }, kOutcomeTimeoutMs)) << Text(window, 100);
+  EXPECT_EQ(shutdownRequests.load(), 0);
+  ::SendMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_TRUE(Gone(window));
-  EXPECT_EQ(shutdownRequests.load(), 1);
+  EXPECT_EQ(shutdownRequests.load(), 0);
+}
+
+// The package's folder under the all-users folder, where the updater keeps
+// what it downloads; the test removes what it finds there of its own.
+std::wstring UpdatesFolder() {
+  std::string allUsers;
+  GetAllUsersDirectory(allUsers);
+  return std::wstring(allUsers.begin(), allUsers.end()) + L"\\QuorVPN\\updates";
+}
+
+std::string UpdateTestFile(const wchar_t* name) {
+  std::string text = ReadWholeFile(BesideExecutable(std::wstring(L"update-test\\") + name));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// A signed offer: "Install update" downloads the package into the updates
+// folder, checks it, starts it and only then asks the program to quit,
+// once; a package signed by another key is refused in the window, deleted,
+// and the program runs on.
+TEST_F(UpdaterStandIn, OnlyAPackageSignedForTheProgramsKeyIsStartedAndEndsTheProgram) {
+  const std::wstring package = BesideExecutable(L"update-test\\package.exe");
+  const std::string bytes = ReadWholeFile(package);
+  const std::wstring stored = UpdatesFolder() + L"\\QuorVPN-6.0.9.0-setup.exe";
+  HttpEndpoint download({"--status", "200", "--body-file", WideToUtf8(package)});
+  ASSERT_TRUE(download.ok());
+  for (const bool good : {false, true}) {
+    const std::string appcast = "quor-appcast 1\nversion=6.0.9\nurl=" + download.Url() +
+                                "/QuorVPN-6.0.9-setup.exe\nsize=" + std::to_string(bytes.size()) +
+                                "\nsignature=" + UpdateTestFile(good ? L"package.exe.sig" : L"package.exe.other-sig");
+    HttpEndpoint server({"--status", "200", "--body", appcast});
+    ASSERT_TRUE(server.ok());
+    PointAt(server.Url() + kPath);
+    const HWND window = CheckAndWait();
+    ASSERT_NE(window, nullptr);
+    ::SendMessageW(::GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
+    if (!good) {
+      const std::wstring refused = L"Update failed: the package's signature does not match.";
+      EXPECT_TRUE(PumpMessagesUntil([&] { return Text(window, 100) == refused; }, kOutcomeTimeoutMs))
+          << Text(window, 100);
+      EXPECT_FALSE(FileExists(stored));
+      EXPECT_EQ(shutdownRequests.load(), 0);
+      ::SendMessageW(window, WM_CLOSE, 0, 0);
+      EXPECT_TRUE(Gone(window));
+      continue;
+    }
+    EXPECT_TRUE(PumpMessagesUntil([&] { return !::IsWindow(window); }, kOutcomeTimeoutMs));
+    EXPECT_EQ(shutdownRequests.load(), 1);
+    EXPECT_EQ(ReadWholeFile(stored), bytes);
+  }
+  // The started package (a harmless program) ends at once; its file is
+  // free again soon after.
+  PumpMessagesUntil([&] { return ::DeleteFileW(stored.c_str()) != FALSE || !FileExists(stored); }, 10000);
+  EXPECT_FALSE(FileExists(stored));
+  ::RemoveDirectoryW(UpdatesFolder().c_str());
 }
 
 // Also: asking again while the window is open brings that window back
