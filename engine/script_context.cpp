@@ -131,6 +131,7 @@ const char kPrelude[] = R"JS((function (global, N, makeDom) {
 
   return {
     dispatch: dom.dispatch,
+    nodes: dom.nodes,
     loaded: function () {
       dom.dispatch(0, 'DOMContentLoaded', { bubbles: true, cancelable: false });
       dom.dispatch(-1, 'load', { cancelable: false });
@@ -445,7 +446,7 @@ void ScriptContext::InstallEnvironment() {
        1},
       {"findElement",
        [](duk_context* ctx) -> duk_ret_t {
-         duk_push_int(ctx, From(ctx)->view_.document().FindById(StringArg(ctx, 0)));
+         DomBindings::PushNode(ctx, From(ctx)->view_.document().FindById(StringArg(ctx, 0)));
          return 1;
        },
        1},
@@ -917,7 +918,7 @@ int ScriptContext::Dispatch(int target, const char* type, const EventInit& init)
   if (ctx_ == nullptr) return 0;
   Depth depth(*this);
   if (depth.refused()) return 0;
-  duk_push_int(ctx_, target);
+  DomBindings::PushNode(ctx_, target);
   duk_push_string(ctx_, type);
   const duk_idx_t object = duk_push_object(ctx_);
   auto put_number = [&](const char* name, double value) {
@@ -1003,6 +1004,21 @@ bool ScriptContext::FireTimer(int id, bool repeat) {
     timers_.erase(id);
   }
   return repeat && timers_.count(id) != 0;
+}
+
+void ScriptContext::NoteWrapped(int index) {
+  const auto k = static_cast<std::size_t>(index);
+  if (wrapped_.size() <= k) wrapped_.resize(k + 1, 0);
+  wrapped_[k] = 1;
+}
+
+void ScriptContext::SweepWrappers() {
+  if (ctx_ == nullptr || depth_ > 0) return;
+  DomBindings::SweepState state;
+  state.wrapped = &wrapped_;
+  auto sweep = [&state](duk_context* ctx) -> duk_ret_t { return DomBindings::Sweep(ctx, state); };
+  Protected(sweep);
+  duk_pop(ctx_);
 }
 
 void ScriptContext::FinalizeRecord(std::uint64_t id) {
