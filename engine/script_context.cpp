@@ -330,6 +330,39 @@ ScriptContext::~ScriptContext() {
   duk_destroy_heap(ctx_);
 }
 
+namespace {
+
+// Pushes the function that the engine's own `source` (one function
+// expression) evaluates to. Compiling it was most of a page's start, so it
+// is compiled once per process and later heaps load its bytecode from
+// `bytecode`. False with the error pushed instead.
+bool PushEngineFunction(duk_context* ctx, const char* source, std::string& bytecode) {
+  if (!bytecode.empty()) {
+    void* buffer = duk_push_fixed_buffer(ctx, bytecode.size());
+    std::memcpy(buffer, bytecode.data(), bytecode.size());
+    auto load = [](duk_context* c, void*) -> duk_ret_t {
+      duk_load_function(c);
+      return 1;
+    };
+    return duk_safe_call(ctx, load, nullptr, 1, 1) == DUK_EXEC_SUCCESS;
+  }
+  if (duk_pcompile_string(ctx, DUK_COMPILE_EVAL, source) != 0 || duk_pcall(ctx, 0) != 0) return false;
+  duk_dup_top(ctx);
+  auto dump = [](duk_context* c, void*) -> duk_ret_t {
+    duk_dump_function(c);
+    return 1;
+  };
+  if (duk_safe_call(ctx, dump, nullptr, 1, 1) == DUK_EXEC_SUCCESS) {
+    duk_size_t size = 0;
+    const void* dumped = duk_get_buffer_data(ctx, -1, &size);
+    if (dumped != nullptr) bytecode.assign(static_cast<const char*>(dumped), size);
+  }
+  duk_pop(ctx);
+  return true;
+}
+
+}  // namespace
+
 void ScriptContext::InstallEnvironment() {
   struct Primitive {
     const char* name;
@@ -524,14 +557,10 @@ void ScriptContext::InstallEnvironment() {
   duk_del_prop_string(ctx_, -1, "Duktape");
   duk_pop(ctx_);
 
-  if (duk_pcompile_string(ctx_, DUK_COMPILE_EVAL, kPrelude) != 0) {
-    ReportError(-1);
-    duk_pop(ctx_);
-    return;
-  }
-  // The eval yields the environment function; call it with (global, N,
-  // makeDom), makeDom being the DOM's own script.
-  if (duk_pcall(ctx_, 0) != 0) {
+  // The environment function; called with (global, N, makeDom), makeDom
+  // being the DOM's own script.
+  static std::string prelude_code;
+  if (!PushEngineFunction(ctx_, kPrelude, prelude_code)) {
     ReportError(-1);
     duk_pop(ctx_);
     return;
@@ -543,7 +572,8 @@ void ScriptContext::InstallEnvironment() {
     duk_put_prop_string(ctx_, primitives, primitive.name);
   }
   DomBindings::AddTo(ctx_, primitives);
-  if (duk_pcompile_string(ctx_, DUK_COMPILE_EVAL, DomBindings::Script()) != 0 || duk_pcall(ctx_, 0) != 0) {
+  static std::string dom_code;
+  if (!PushEngineFunction(ctx_, DomBindings::Script(), dom_code)) {
     ReportError(-1);
     duk_pop_n(ctx_, 4);
     return;
