@@ -241,8 +241,14 @@ bool App::SetupLogging(const UserDataFolder::Settings& folders) {
 }
 
 void App::ShutdownLogging() {
-  if (auto logger = spdlog::default_logger()) logger->flush();
-  spdlog::shutdown();
+  // spdlog::shutdown() would leave a null default logger, and a thread that
+  // logs late (a log-zip worker whose post failed, the I/O loop's detached
+  // thread) would then crash the exit. The replacement has no sinks: late
+  // lines go nowhere, and the file logger closes its file when the last
+  // reference below goes.
+  const std::shared_ptr<spdlog::logger> last = spdlog::default_logger();
+  spdlog::set_default_logger(std::make_shared<spdlog::logger>("discard"));
+  if (last) last->flush();
 }
 
 }  // namespace halyx

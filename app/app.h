@@ -105,8 +105,8 @@ class App {
   // one of its own through the library's initial logger, when the folder or
   // the file cannot be had. `folders`: tests point them elsewhere.
   static bool SetupLogging(const UserDataFolder::Settings& folders = UserDataFolder::Settings());
-  // Flushes the log and shuts the logging library down; nothing may log
-  // afterwards.
+  // Flushes the log and closes its file; what is logged afterwards, on any
+  // thread, is discarded.
   static void ShutdownLogging();
 
   // The executable's LSP category (app/lsp_category.h); never fails start-up.

@@ -11,6 +11,7 @@
 #include <spdlog/spdlog.h>
 
 #include "app/process_values.h"
+#include "base/com_for_call.h"
 #include "base/error_code.h"
 #include "base/scoped_bstr.h"
 #include "base/unique_handle.h"
@@ -20,24 +21,6 @@ namespace halyx {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// COM for the length of one call. The GUI thread has its apartment already
-// (S_FALSE here, still balanced); a thread in the other apartment model
-// (RPC_E_CHANGED_MODE) can make the calls as it is and is left alone.
-class ComForCall {
- public:
-  ComForCall() : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComForCall() {
-    if (SUCCEEDED(hr_)) ::CoUninitialize();
-  }
-  ComForCall(const ComForCall&) = delete;
-  ComForCall& operator=(const ComForCall&) = delete;
-  bool usable() const { return SUCCEEDED(hr_) || hr_ == RPC_E_CHANGED_MODE; }
-  HRESULT result() const { return hr_; }
-
- private:
-  HRESULT hr_;
-};
 
 std::wstring EscapeXml(const std::wstring& text) {
   std::wstring out;

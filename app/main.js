@@ -692,6 +692,11 @@ var Page = (function () {
     $('connect').onclick = onConnectClick;
     $('measure').onclick = measure;
     $('checkUpdate').onclick = function () {
+      // The client tells at load whether its updater is there: without it
+      // the check would start nothing while the note said it had.
+      if (typeof HalyxUpdaterPresent !== 'undefined' && HalyxUpdaterPresent === false) {
+        return showDeviceNote('errNoUpdater', null, true);
+      }
       showDeviceNote(call('CheckUpdate').failed ? 'errNoDispatch' : 'updateStarted', null, false);
     };
     $('exportLogs').onclick = function () {

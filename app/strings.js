@@ -86,7 +86,8 @@ var STRINGS = {
     errOther: 'The tunnel service answered {type} with an error (code {code}).',
     errTimeout: 'The tunnel service did not answer in time.',
     errNoConfig: 'There is no configuration to connect with.',
-    errNoDispatch: 'The client\u2019s native functions are not available.'
+    errNoDispatch: 'The client\u2019s native functions are not available.',
+    errNoUpdater: 'Updates are not available: the updater is missing from this installation.'
   },
   zh: {
     langSwitch: 'EN',
@@ -172,6 +173,7 @@ var STRINGS = {
     errOther: '\u96a7\u9053\u670d\u52a1\u5bf9 {type} \u8fd4\u56de\u4e86\u9519\u8bef\uff08\u4ee3\u7801 {code}\uff09\u3002',
     errTimeout: '\u96a7\u9053\u670d\u52a1\u6ca1\u6709\u53ca\u65f6\u54cd\u5e94\u3002',
     errNoConfig: '\u6ca1\u6709\u53ef\u7528\u4e8e\u8fde\u63a5\u7684\u914d\u7f6e\u3002',
-    errNoDispatch: '\u5ba2\u6237\u7aef\u7684\u672c\u5730\u529f\u80fd\u4e0d\u53ef\u7528\u3002'
+    errNoDispatch: '\u5ba2\u6237\u7aef\u7684\u672c\u5730\u529f\u80fd\u4e0d\u53ef\u7528\u3002',
+    errNoUpdater: '\u65e0\u6cd5\u66f4\u65b0\uff1a\u6b64\u5b89\u88c5\u7f3a\u5c11\u66f4\u65b0\u7a0b\u5e8f\u3002'
   }
 };

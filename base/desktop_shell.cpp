@@ -11,46 +11,16 @@
 
 #include <spdlog/spdlog.h>
 
+#include "base/com_for_call.h"
 #include "base/error_code.h"
 #include "base/scoped_bstr.h"
+#include "base/scoped_variant.h"
 #include "base/unique_handle.h"
 
 namespace halyx {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// COM for the length of one call. The GUI thread has its apartment already
-// (S_FALSE here, still balanced); a thread in the other apartment model
-// (RPC_E_CHANGED_MODE) can make the calls as it is.
-class ComForCall {
- public:
-  ComForCall() : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComForCall() {
-    if (SUCCEEDED(hr_)) ::CoUninitialize();
-  }
-  ComForCall(const ComForCall&) = delete;
-  ComForCall& operator=(const ComForCall&) = delete;
-  bool usable() const { return SUCCEEDED(hr_) || hr_ == RPC_E_CHANGED_MODE; }
-  HRESULT result() const { return hr_; }
-
- private:
-  HRESULT hr_;
-};
-
-// A VARIANT that clears itself.
-class ScopedVariant {
- public:
-  ScopedVariant() { ::VariantInit(&value_); }
-  ~ScopedVariant() { ::VariantClear(&value_); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* get() { return &value_; }
-  VARIANT& operator*() { return value_; }
-
- private:
-  VARIANT value_;
-};
 
 // The desktop's IShellDispatch2, which lives in Explorer's process; S_FALSE
 // when the shell has no desktop window registered.

@@ -7,26 +7,13 @@
 
 #include "base/error_code.h"
 #include "base/scoped_bstr.h"
+#include "base/scoped_variant.h"
 #include "base/utf8.h"
 
 namespace halyx {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// A VARIANT that is cleared on every path out of a loop iteration.
-class ScopedVariant {
- public:
-  ScopedVariant() { ::VariantInit(&value_); }
-  ~ScopedVariant() { ::VariantClear(&value_); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* get() { return &value_; }
-  const VARIANT& operator*() const { return value_; }
-
- private:
-  VARIANT value_;
-};
 
 }  // namespace
 

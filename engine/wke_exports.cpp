@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/css_parser.h"
-#include "engine/engine_host.h"
-#include "engine/script_context.h"
-#include "engine/selector_matcher.h"
-#include "engine/web_view.h"
+#include "engine/style/css_parser.h"
+#include "engine/view/engine_host.h"
+#include "engine/script/script_context.h"
+#include "engine/style/selector_matcher.h"
+#include "engine/view/web_view.h"
 #include "engine/wke.h"
 #include "base/guard.h"
 #include "base/utf8.h"

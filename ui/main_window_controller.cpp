@@ -22,6 +22,7 @@
 #include "ui/halyx_dispatch.h"
 #include "ui/page_script.h"
 #include "ui/page_storage.h"
+#include "ui/updater.h"
 
 namespace halyx {
 namespace {
@@ -91,6 +92,16 @@ std::wstring JsonStringBody(const std::wstring& text) {
   return out;
 }
 
+// True once the main page's script has defined HalyxBridge.PostResult,
+// through which every answer reaches it.
+bool ScriptStarted(wkeWebView view) {
+  const jsExecState es = ::wkeGlobalExec(view);
+  const char* answer = ::jsToTempString(es, ::jsEval(es,
+                                                     "typeof HalyxBridge === 'object' && HalyxBridge !== null && "
+                                                     "typeof HalyxBridge.PostResult === 'function' ? 'yes' : 'no'"));
+  return answer != nullptr && std::string(answer) == "yes";
+}
+
 }  // namespace
 
 MainWindowController::MainWindowController(std::shared_ptr<MainWnd> window, TunnelManager& tunnel, UrlPolicy policy)
@@ -126,9 +137,21 @@ void MainWindowController::Notify(DuiLib::TNotifyUI& msg) {
                      WideToUtf8(browser->GetUrl().str()));
         break;
       }
+      // The page's script defines its bridge first thing; without it the
+      // script did not run (a file missing, an error before it drew) and
+      // the frameless window would be a blank rectangle with no way to
+      // close it.
+      if (!ScriptStarted(view)) {
+        ShowPageFailure(L"the page's script did not start");
+        break;
+      }
       // The engine owns it from here; a reload makes a new one.
       auto* dispatch = new HalyxDispatch(view, WindowHandle(), tunnel_, PageAccess::kFull);
       ::jsSetGlobal(::wkeGlobalExec(view), "HalyxDispatch", dispatch->value());
+      // "CheckUpdate" returns nothing either way; this is how the page
+      // knows whether the check it asks for can start at all.
+      ::jsEval(::wkeGlobalExec(view),
+               Updater::Available() ? "var HalyxUpdaterPresent = true;" : "var HalyxUpdaterPresent = false;");
       break;
     }
     case DuiLib::kWebNotifyUrlChanged:
@@ -160,8 +183,19 @@ void MainWindowController::OnWindowInit() {
   // The client's own page is the one that may offer files for saving (the
   // log archive); web windows' pages may not.
   ::wkeSetDebugConfig(view_, "mainView", "1");
-  // A missing page leaves the window empty; nothing to report.
-  if (!page.empty() && ::PathFileExistsW(page.c_str())) ::wkeLoadFileW(view_, page.c_str());
+  if (page.empty() || !::PathFileExistsW(page.c_str())) {
+    ShowPageFailure(L"app\\main.html is missing");
+    return;
+  }
+  ::wkeLoadFileW(view_, page.c_str());
+}
+
+void MainWindowController::ShowPageFailure(const wchar_t* what) {
+  MainWnd* window = mainWindow();
+  if (window == nullptr || window->systemFrame()) return;
+  spdlog::error("MainWindowController: the page cannot be shown: {}", WideToUtf8(what));
+  window->ShowSystemFrame();
+  ::SetWindowTextW(window->GetHWND(), (std::wstring(L"QuorVPN \u00b7 The window could not be shown: ") + what).c_str());
 }
 
 LRESULT MainWindowController::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {

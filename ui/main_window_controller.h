@@ -82,6 +82,9 @@ class MainWindowController : public WindowController, public DuiLib::IMessageFil
 
  private:
   MainWnd* mainWindow() const { return static_cast<MainWnd*>(window_.get()); }
+  // The page cannot draw the window's header and close button: the system
+  // frame comes back, its caption says what failed, one error line.
+  void ShowPageFailure(const wchar_t* what);
 
   wkeWebView view_ = nullptr;
   std::vector<std::shared_ptr<WebWindowController>> openWebWindows_;

@@ -16,7 +16,16 @@ LRESULT MainWnd::OnClose(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) 
   return 0;
 }
 
+void MainWnd::ShowSystemFrame() {
+  systemFrame_ = true;
+  ::SetWindowPos(GetHWND(), nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
 LRESULT MainWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+  if (systemFrame_ && (msg == WM_NCCALCSIZE || msg == WM_NCACTIVATE)) {
+    return BaseWnd::HandleCustomMessage(msg, wParam, lParam, handled);
+  }
   switch (msg) {
     case WM_NCCALCSIZE:
       // The client area is the whole window rectangle: no caption strip or

@@ -4,7 +4,7 @@
 // files can be dropped on it. It keeps its caption style (taskbar, Alt+Tab,
 // system menu) but has no visible frame: the page fills all of the window,
 // so window-relative points are page points, and the page draws its own
-// header bar.
+// header bar. Without a page to draw that bar the system frame comes back.
 //
 // Thread: GUI thread.
 #pragma once
@@ -20,12 +20,21 @@ class MainWnd : public BaseWnd {
   MainWnd() = default;
   ~MainWnd() override = default;
 
+  // Gives the window its system frame back (caption, close button, border)
+  // for when the page that would draw its header cannot be shown; the
+  // page area shrinks to what the frame leaves. For good.
+  void ShowSystemFrame();
+  bool systemFrame() const { return systemFrame_; }
+
  protected:
   LPCWSTR GetWindowClassName() const override { return kClassName; }
   void InitWindow() override;
   DuiLib::CDuiString GetSkinFile() override { return L"main.xml"; }
   LRESULT OnClose(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
   LRESULT HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+ private:
+  bool systemFrame_ = false;
 };
 
 }  // namespace halyx

@@ -5,6 +5,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
@@ -81,6 +82,22 @@ TEST_F(AppLoggingTest, WritesInfoAndAboveAtOnceAndDropsDebug) {
                         R"(\[[^\]]+\] \[QUOR\] \[error\] App: broken \(0x5\)\r?\n)");
   EXPECT_TRUE(std::regex_match(text, line)) << text;
   EXPECT_EQ(spdlog::default_logger()->name(), "QUOR");
+}
+
+// After shutdown the log file is closed and a line logged late, from any
+// thread, is dropped rather than crashing the exit.
+TEST_F(AppLoggingTest, ALateLineAfterShutdownIsDiscarded) {
+  ASSERT_TRUE(App::SetupLogging(folders_));
+  spdlog::info("App: before shutdown");
+  App::ShutdownLogging();
+  ASSERT_NE(spdlog::default_logger(), nullptr);
+  std::thread late([] { spdlog::error("IoLoop: late line ({:#x})", 1u); });
+  late.join();
+  const std::string text = ReadWholeFile(LogFile());
+  EXPECT_NE(text.find("App: before shutdown"), std::string::npos) << text;
+  EXPECT_EQ(text.find("late line"), std::string::npos) << text;
+  // Closed: nothing holds the file any more.
+  EXPECT_TRUE(::DeleteFileW(LogFile().c_str()));
 }
 
 TEST_F(AppLoggingTest, ReusesAnExistingFolderAndAppendsToItsLog) {

@@ -4,8 +4,10 @@
 #include <shellapi.h>
 #include <userenv.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -90,6 +92,25 @@ DWORD ExitCode(const ProcessHandle& process, DWORD timeoutMs = kStartTimeoutMs) 
   return code;
 }
 
+// Ends a client the test started on every way out of it, so that an
+// assertion that fails half-way leaves no client behind to hold the
+// single-instance lock and the service's pipe for the tests after it.
+class EndsWithTheTest {
+ public:
+  explicit EndsWithTheTest(const ProcessHandle& process) : process_(process) {}
+  ~EndsWithTheTest() {
+    if (process_.valid() && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process_.get(), 98);
+      ::WaitForSingleObject(process_.get(), kStartTimeoutMs);
+    }
+  }
+  EndsWithTheTest(const EndsWithTheTest&) = delete;
+  EndsWithTheTest& operator=(const EndsWithTheTest&) = delete;
+
+ private:
+  const ProcessHandle& process_;
+};
+
 std::wstring ProfileLockPath() {
   HANDLE raw = nullptr;
   ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw);
@@ -113,6 +134,7 @@ TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
   ASSERT_TRUE(squatter.valid());
   const std::wstring exe = BesideExecutable(L"QuorVPN.exe");
   ProcessHandle first = StartProcess(L"\"" + exe + L"\"");
+  const EndsWithTheTest endsFirst(first);
   ASSERT_TRUE(first.valid());
   ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
   const HWND window = MainWindow();
@@ -123,6 +145,7 @@ TEST(AppProcessTest, OneInstancePerUserAndAQuitFromAnotherThread) {
   EXPECT_EQ(::WaitForSingleObject(first.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
   ProcessHandle second = StartProcess(L"\"" + exe + L"\"");
+  const EndsWithTheTest endsSecond(second);
   ASSERT_TRUE(second.valid());
   EXPECT_EQ(ExitCode(second), 1u);
   EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(window) != FALSE; }));
@@ -180,11 +203,13 @@ TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
   ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
   ChildLog temp;
   ProcessHandle client = StartProcess(L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"");
+  const EndsWithTheTest endsClient(client);
   ASSERT_TRUE(client.valid());
   ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
   const HWND window = MainWindow();
+  // The icon is added just after the window shows.
+  ASSERT_TRUE(WaitFor([&] { return TrayWindowOf(client) != nullptr; }));
   const HWND tray = TrayWindowOf(client);
-  ASSERT_NE(tray, nullptr);
   EXPECT_FALSE(::IsWindowVisible(tray));
   EXPECT_TRUE(InNotificationArea(tray, 1));
 
@@ -200,6 +225,74 @@ TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
   EXPECT_NE(log.find("IoLoop: stop"), std::string::npos) << log;
 }
 
+// A copy of the client beside its engine and skin, with the page folder's
+// files but those that `leaveOut` names; `replace` gives files new text.
+bool CopyClientTo(const std::wstring& folder, const std::vector<std::wstring>& leaveOut,
+                  const std::vector<std::pair<std::wstring, std::string>>& replace) {
+  for (const wchar_t* file : {L"QuorVPN.exe", L"wke.dll"}) {
+    if (!::CopyFileW(BesideExecutable(file).c_str(), (folder + L"\\" + file).c_str(), FALSE)) return false;
+  }
+  for (const wchar_t* sub : {L"skin", L"app"}) {
+    const std::wstring from = BesideExecutable(sub);
+    const std::wstring to = folder + L"\\" + sub;
+    if (!::CreateDirectoryW(to.c_str(), nullptr)) return false;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = ::FindFirstFileW((from + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    do {
+      const std::wstring name = std::wstring(sub) + L"\\" + entry.cFileName;
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          std::find(leaveOut.begin(), leaveOut.end(), name) != leaveOut.end()) {
+        continue;
+      }
+      ::CopyFileW((from + L"\\" + entry.cFileName).c_str(), (to + L"\\" + entry.cFileName).c_str(), FALSE);
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+  }
+  for (const auto& [name, text] : replace) {
+    if (!WriteWholeFile(folder + L"\\" + name, text)) return false;
+  }
+  return true;
+}
+
+// A page that cannot draw the window's header and close button (its file
+// missing, or its script failing before it drew) leaves the window its
+// system frame, with a caption that says what failed, and one error line.
+TEST(AppProcessTest, APageThatCannotBeShownLeavesTheSystemFrame) {
+  const struct {
+    std::vector<std::wstring> leaveOut;
+    std::vector<std::pair<std::wstring, std::string>> replace;
+    const char* what;
+  } cases[] = {
+      {{L"app\\main.html"}, {}, "app\\main.html is missing"},
+      {{}, {{L"app\\main.js", "throw new Error('broken before it drew');"}}, "the page's script did not start"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+    ChildLog temp;
+    ScopedTempDir alone;
+    ASSERT_TRUE(CopyClientTo(alone.path(), c.leaveOut, c.replace));
+    ProcessHandle client = StartProcess(L"\"" + alone.path() + L"\\QuorVPN.exe\"");
+    const EndsWithTheTest endsClient(client);
+    ASSERT_TRUE(client.valid());
+    const std::string caption = std::string("QuorVPN \xc2\xb7 The window could not be shown: ") + c.what;
+    ASSERT_TRUE(WaitFor([&] {
+      wchar_t text[256] = {};
+      return MainWindow() != nullptr && ::GetWindowTextW(MainWindow(), text, 256) > 0 && WideToUtf8(text) == caption;
+    }));
+    RECT outer{}, inner{};
+    ::GetWindowRect(MainWindow(), &outer);
+    ::GetClientRect(MainWindow(), &inner);
+    EXPECT_LT(inner.bottom - inner.top, outer.bottom - outer.top) << "no caption strip";
+    ::PostThreadMessageW(::GetWindowThreadProcessId(MainWindow(), nullptr), WM_QUIT, 0, 0);
+    EXPECT_EQ(ExitCode(client), 0u);
+    EXPECT_NE(temp.Log().find(std::string("[error] MainWindowController: the page cannot be shown: ") + c.what),
+              std::string::npos)
+        << temp.Log();
+  }
+}
+
 // Without its engine the client stops at its log line, before any window.
 TEST(AppProcessTest, AMissingEngineEndsStartUpWithExitCode1) {
   ChildLog temp;
@@ -207,6 +300,7 @@ TEST(AppProcessTest, AMissingEngineEndsStartUpWithExitCode1) {
   const std::wstring exe = alone.path() + L"\\QuorVPN.exe";
   ASSERT_TRUE(::CopyFileW(BesideExecutable(L"QuorVPN.exe").c_str(), exe.c_str(), FALSE));
   ProcessHandle process = StartProcess(L"\"" + exe + L"\"");
+  const EndsWithTheTest endsProcess(process);
   ASSERT_TRUE(process.valid());
   EXPECT_EQ(ExitCode(process), 1u);
   EXPECT_EQ(MainWindow(), nullptr);

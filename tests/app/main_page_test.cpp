@@ -195,5 +195,24 @@ TEST_F(MainPageTest, ControlsSitWhereTheyAreAimedAtInEitherLanguage) {
   EXPECT_TRUE(WaitFor([&] { return Title() == "QuorVPN \u00b7 Service unavailable"; })) << Title();
 }
 
+// "Check for updates" says the check started only when the client said at
+// load that its updater is there; otherwise it says the updater is missing
+// and asks for nothing.
+TEST_F(MainPageTest, CheckForUpdatesTellsWhetherTheUpdaterIsThere) {
+  TakeCalls();
+  Eval("HalyxUpdaterPresent = false");
+  Click("checkUpdate");
+  EXPECT_EQ(TakeCalls(), "");
+  EXPECT_EQ(Eval("document.getElementById('deviceNote').textContent"),
+            "Updates are not available: the updater is missing from this installation.");
+  EXPECT_EQ(Eval("document.getElementById('deviceNote').className"), "note bad");
+
+  Eval("HalyxUpdaterPresent = true");
+  Click("checkUpdate");
+  EXPECT_EQ(TakeCalls(), "CheckUpdate()");
+  EXPECT_EQ(Eval("document.getElementById('deviceNote').textContent"),
+            "The updater is checking for a new version; it shows its own window.");
+}
+
 }  // namespace
 }  // namespace halyx::testing

@@ -38,6 +38,15 @@ DWORD TestPipeServer::Available(std::size_t i) const {
   return available;
 }
 
+std::string NextRequest(TestPipeServer& server) {
+  for (;;) {
+    const auto header = server.ReadExactly(4);
+    if (header.size() < 4) return "";
+    const auto body = server.ReadExactly(header[0] | header[1] << 8 | header[2] << 16 | header[3] << 24);
+    if (std::string(body.begin(), body.end()) != R"({"type":"QueryTunnel"})") return {body.begin(), body.end()};
+  }
+}
+
 bool WaitSignalled(HANDLE event) { return ::WaitForSingleObject(event, 5000) == WAIT_OBJECT_0; }
 
 }  // namespace halyx::testing

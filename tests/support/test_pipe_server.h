@@ -41,6 +41,11 @@ class TestPipeServer {
   std::vector<FileHandle> instances_;
 };
 
+// The next request a tunnel manager wrote to instance 0 of `server` (a
+// little-endian length, then the JSON), its state polls skipped; empty when
+// the pipe broke first.
+std::string NextRequest(TestPipeServer& server);
+
 // Waits up to five seconds for `event`.
 bool WaitSignalled(HANDLE event);
 

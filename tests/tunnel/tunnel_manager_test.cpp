@@ -32,16 +32,6 @@ std::size_t RequestsSent(const LogCapture& log) {
   return LinesStartingWith(log, "IpcClient: sending ") - LinesStartingWith(log, "IpcClient: sending QueryTunnel");
 }
 
-// The next request the manager wrote to `server`, polls skipped.
-std::string NextRequest(TestPipeServer& server) {
-  for (;;) {
-    const auto header = server.ReadExactly(4);
-    if (header.size() < 4) return "";
-    const auto body = server.ReadExactly(header[0] | header[1] << 8 | header[2] << 16 | header[3] << 24);
-    if (std::string(body.begin(), body.end()) != R"({"type":"QueryTunnel"})") return {body.begin(), body.end()};
-  }
-}
-
 // A manager with a recorder, connected by its own loop to a scripted server
 // (unless `reachable` is false), writing config files under a folder of its
 // own. `prepare` may change the folder and the settings first.

@@ -21,7 +21,9 @@
 #include "support/log_capture.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
+#include "support/test_pipe_server.h"
 #include "support/tunnel_stand_ins.h"
+#include "tunnel/messages.h"
 #include "tunnel/tunnel_manager.h"
 #include "ui/halyx_dispatch.h"
 
@@ -191,6 +193,39 @@ TEST_F(HalyxDispatchTest, TunnelOperationsAndEventsGoThroughTheManager) {
   page_.DestroyView();
   PumpMessagesFor(50);
   EXPECT_FALSE(static_cast<bool>(manager_.OnTunnelEvent));
+}
+
+// What the page's arguments become in the requests that reach the service:
+// key mode 3 carries the program's fixed key text whatever the page gave, no
+// key mode is mode 1 with no key text, and a tracing port is cut to 16 bits.
+TEST(HalyxDispatchRequests, ArgumentsReachTheServiceAsMeant) {
+  TestPipeServer server(2);
+  ScopedTempDir root;
+  TunnelManager manager(StandInSettings(server.name(), root.path()));
+  ASSERT_TRUE(RunUntil(manager, [&] { return manager.connected(); }));
+  MessageSink sink;
+  EnginePage page;
+  ASSERT_TRUE(page.Load(kPage));
+  auto* dispatch = new HalyxDispatch(page.view(), sink.get(), manager, PageAccess::kFull);
+  ::jsSetGlobal(page.es(), "HalyxDispatch", dispatch->value());
+
+  page.Eval("HalyxDispatch.SetConfig('a', 'b', 't', 3, 'x')");
+  json request = json::parse(NextRequest(server), nullptr, false);
+  EXPECT_EQ(request.value("type", ""), "SetConfig") << request;
+  EXPECT_EQ(request.value("adType", 0), 3) << request;
+  EXPECT_EQ(request.value("adInfo", ""), "6.0.8") << request;
+  EXPECT_EQ(request.value("adToken", ""), "t") << request;
+
+  page.Eval("HalyxDispatch.SetConfig('a', 'b', 't')");
+  request = json::parse(NextRequest(server), nullptr, false);
+  EXPECT_EQ(request.value("adType", 0), 1) << request;
+  EXPECT_EQ(request.value("adInfo", "?"), "") << request;
+
+  // Tracing asks for a running tunnel.
+  ASSERT_TRUE(server.Write(Frame(R"({"result":0,"type":"StartTunnel"})")));
+  ASSERT_TRUE(RunUntil(manager, [&] { return manager.running(); }));
+  page.Eval("HalyxDispatch.StartTracing('h', 70000)");
+  EXPECT_EQ(NextRequest(server), json({{"host", "h"}, {"port", 4464}, {"type", "StartTracing"}}).dump());
 }
 
 // Protected data: decrypted with the key mode the arguments choose (mode 1

@@ -28,6 +28,8 @@
 #include "tunnel/tunnel_manager.h"
 #include "ui/main_window_controller.h"
 #include "ui/main_wnd.h"
+#include "ui/page_script.h"
+#include "ui/updater.h"
 #include "ui/url_policy.h"
 #include "ui/wke_binding.h"
 
@@ -406,9 +408,19 @@ TEST_F(MainWindowTest, ForgedDropsStayBoundedAndLocal) {
 TEST_F(MainWindowTest, WebWindowsGiveTheDispatchObjectOnlyToTrustedPages) {
   const std::string main = Offered(controller_->view());
   EXPECT_EQ(std::count(main.begin(), main.end(), ',') + 1, 21) << main;
+  // The stand-in updater lies beside the tests, so the main page is told
+  // that a check for updates can start.
+  ASSERT_TRUE(Updater::Available());
+  EXPECT_EQ(Eval("String(HalyxUpdaterPresent)"), "true");
   auto help = OpenLoaded(FileUrl(BesideExecutable(L"app\\help.html")), "HELP");
   ASSERT_NE(help, nullptr);
   EXPECT_EQ(Offered(help->view()), kWindowFunctions);
+  // What the client posts to its pages reaches the help page without a
+  // script error.
+  EXPECT_EQ(
+      EvalIn(help->view(), "try { " + PageScript::PostResultScript(std::string(R"({"type":"TunnelEvent","event":1})")) +
+                               "; 'taken' } catch (e) { String(e) }"),
+      "taken");
 
   const std::string page = "<html><body><script>var pageLoaded = 1;</script></body></html>";
   HttpEndpoint http({"--status", "200", "--body", page});

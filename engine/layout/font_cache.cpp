@@ -1,0 +1,144 @@
+#include "engine/layout/font_cache.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "base/gdi_selection.h"
+#include "base/utf8.h"
+
+namespace halyx::engine {
+namespace {
+
+constexpr wchar_t kDefaultFace[] = L"Tahoma";
+// A width cache grows with every distinct word; a page that writes endless
+// new text gets a fresh cache instead of an endless one.
+constexpr std::size_t kMaxCachedWidths = 20000;
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+int CALLBACK FoundFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM param) {
+  *reinterpret_cast<bool*>(param) = true;
+  return 0;
+}
+
+}  // namespace
+
+FontCache::FontCache() : dc_(::CreateCompatibleDC(nullptr)) {}
+
+bool FontCache::Installed(const std::wstring& face) {
+  const auto found = installed_.find(face);
+  if (found != installed_.end()) return found->second;
+  LOGFONTW query{};
+  query.lfCharSet = DEFAULT_CHARSET;
+  wcsncpy_s(query.lfFaceName, face.c_str(), _TRUNCATE);
+  bool present = false;
+  ::EnumFontFamiliesExW(dc_.get(), &query, &FoundFace, reinterpret_cast<LPARAM>(&present), 0);
+  installed_[face] = present;
+  return present;
+}
+
+std::wstring FontCache::ResolveFamily(const std::string& list) {
+  const auto found = families_.find(list);
+  if (found != families_.end()) return found->second;
+  std::wstring chosen;
+  std::size_t start = 0;
+  while (chosen.empty() && start < list.size()) {
+    std::size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    std::string name = list.substr(start, comma - start);
+    start = comma + 1;
+    name.erase(0, name.find_first_not_of(" \t\"'"));
+    name.erase(name.find_last_not_of(" \t\"'") + 1);
+    const std::string generic = Lower(name);
+    if (generic == "sans-serif" || generic == "system-ui" || generic == "-apple-system" || generic == "ui-sans-serif") {
+      for (const wchar_t* face : {L"Segoe UI", L"Liberation Sans", L"DejaVu Sans", L"Arial", kDefaultFace}) {
+        if (Installed(face)) {
+          chosen = face;
+          break;
+        }
+      }
+    } else if (generic == "serif") {
+      for (const wchar_t* face : {L"Times New Roman", L"Liberation Serif", L"DejaVu Serif"}) {
+        if (Installed(face)) {
+          chosen = face;
+          break;
+        }
+      }
+    } else if (generic == "monospace" || generic == "ui-monospace") {
+      for (const wchar_t* face : {L"Consolas", L"Liberation Mono", L"DejaVu Sans Mono", L"Courier New"}) {
+        if (Installed(face)) {
+          chosen = face;
+          break;
+        }
+      }
+    } else if (!name.empty() && name.size() < LF_FACESIZE && Installed(Utf8ToWide(name))) {
+      chosen = Utf8ToWide(name);
+    }
+  }
+  if (chosen.empty()) chosen = kDefaultFace;
+  if (families_.size() > 256) families_.clear();
+  families_[list] = chosen;
+  return chosen;
+}
+
+FontCache::Font& FontCache::Get(const ComputedStyle& style) {
+  const std::wstring face = ResolveFamily(style.font_family);
+  const int size = std::clamp(static_cast<int>(std::lround(style.font_size)), 1, 256);
+  const auto key = std::make_tuple(face, size, style.font_weight, style.italic);
+  auto found = fonts_.find(key);
+  if (found != fonts_.end()) return *found->second;
+  auto font = std::make_unique<Font>();
+  LOGFONTW description{};
+  description.lfHeight = -size;
+  description.lfWeight = style.font_weight;
+  description.lfItalic = style.italic ? TRUE : FALSE;
+  description.lfCharSet = DEFAULT_CHARSET;
+  description.lfQuality = ANTIALIASED_QUALITY;
+  wcsncpy_s(description.lfFaceName, face.c_str(), _TRUNCATE);
+  font->handle.reset(::CreateFontIndirectW(&description));
+  TEXTMETRICW metrics{};
+  {
+    GdiSelection selected(dc_.get(), font->handle.get());
+    ::GetTextMetricsW(dc_.get(), &metrics);
+  }
+  font->ascent = metrics.tmAscent;
+  font->descent = metrics.tmDescent;
+  font->height = std::max(1, static_cast<int>(metrics.tmHeight));
+  Font& result = *font;
+  fonts_.emplace(key, std::move(font));
+  return result;
+}
+
+int FontCache::Measure(Font& font, const std::wstring& text) {
+  if (text.empty()) return 0;
+  const auto found = font.widths.find(text);
+  if (found != font.widths.end()) return found->second;
+  SIZE extent{};
+  {
+    GdiSelection selected(dc_.get(), font.handle.get());
+    ::GetTextExtentPoint32W(dc_.get(), text.c_str(), static_cast<int>(text.size()), &extent);
+  }
+  if (font.widths.size() >= kMaxCachedWidths) font.widths.clear();
+  font.widths.emplace(text, extent.cx);
+  return extent.cx;
+}
+
+std::size_t FontCache::Fit(Font& font, const std::wstring& text, int width) {
+  if (width <= 0 || text.empty()) return 0;
+  if (width == font.fit_width && text == font.fit_text) return font.fit_count;
+  int fit = 0;
+  SIZE extent{};
+  GdiSelection selected(dc_.get(), font.handle.get());
+  ::GetTextExtentExPointW(dc_.get(), text.c_str(), static_cast<int>(text.size()), width, &fit, nullptr, &extent);
+  font.fit_text = text;
+  font.fit_width = width;
+  font.fit_count = static_cast<std::size_t>(std::max(fit, 0));
+  return font.fit_count;
+}
+
+}  // namespace halyx::engine

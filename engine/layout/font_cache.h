@@ -1,0 +1,59 @@
+// The fonts a page's text uses: one GDI font per family, size, weight and
+// style, its metrics, and the widths of the strings measured with it.
+//
+// A CSS family list is resolved to the first family installed; the generic
+// names map to system faces, and a page that names none installed gets the
+// default face. Measurements are cached per font, since layout measures the
+// same words on every pass.
+//
+// Thread: GUI thread; owned by its view. The fonts live as long as the cache.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+
+#include "base/unique_handle.h"
+#include "engine/style/computed_style.h"
+
+namespace halyx::engine {
+
+class FontCache {
+ public:
+  struct Font {
+    FontHandle handle;
+    int ascent = 0;
+    int descent = 0;
+    int height = 0;
+    std::unordered_map<std::wstring, int> widths;
+    // The last Fit: layout asks the same again on every pass and every
+    // layout, and for one huge word GDI's answer costs milliseconds.
+    std::wstring fit_text;
+    int fit_width = -1;
+    std::size_t fit_count = 0;
+  };
+
+  FontCache();
+  FontCache(const FontCache&) = delete;
+  FontCache& operator=(const FontCache&) = delete;
+
+  Font& Get(const ComputedStyle& style);
+  int Measure(Font& font, const std::wstring& text);
+  // The number of leading characters of `text` that fit in `width`.
+  std::size_t Fit(Font& font, const std::wstring& text, int width);
+
+ private:
+  std::wstring ResolveFamily(const std::string& list);
+  bool Installed(const std::wstring& face);
+
+  MemoryDcHandle dc_;
+  std::map<std::tuple<std::wstring, int, int, bool>, std::unique_ptr<Font>> fonts_;
+  std::map<std::string, std::wstring> families_;
+  std::map<std::wstring, bool> installed_;
+};
+
+}  // namespace halyx::engine

@@ -1,0 +1,1077 @@
+#include "engine/script/script_context.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/script/dom_bindings.h"
+#include "engine/script/embedded_scripts.h"
+#include "engine/platform/local_storage.h"
+#include "base/guard.h"
+#include "base/utf8.h"
+
+namespace halyx::engine {
+namespace {
+
+constexpr int kTagShift = 56;
+constexpr std::uint64_t kPayloadMask = (std::uint64_t{1} << kTagShift) - 1;
+enum Tag : std::uint64_t { kUndefined = 0, kNull = 1, kBool = 2, kInt = 3, kString = 4, kNumber = 5, kObject = 6 };
+
+jsValue MakeHandle(Tag tag, std::uint64_t payload) {
+  return static_cast<jsValue>((static_cast<std::uint64_t>(tag) << kTagShift) | (payload & kPayloadMask));
+}
+Tag TagOf(jsValue value) { return static_cast<Tag>(static_cast<std::uint64_t>(value) >> kTagShift); }
+std::uint64_t PayloadOf(jsValue value) { return static_cast<std::uint64_t>(value) & kPayloadMask; }
+
+// Slot ids are unique over the process, so a handle from an earlier page
+// never resolves to a value of a later one.
+std::uint64_t g_next_slot = 1;
+unsigned g_next_serial = 1;
+
+const char kRecordKey[] = DUK_HIDDEN_SYMBOL("wkeRecord");
+
+std::string StringArg(duk_context* ctx, duk_idx_t index) {
+  duk_size_t size = 0;
+  const char* text = duk_safe_to_lstring(ctx, index, &size);
+  return std::string(text, size);
+}
+
+}  // namespace
+
+// Counts native entries into script, so that a drain arriving from a nested
+// message loop (a dialog opened by a callback) leaves the handles that the
+// frames below it still use. An entry that starts script (the outermost, or
+// one made by native code that script called) gets a deadline of its own.
+class ScriptContext::Depth {
+ public:
+  explicit Depth(ScriptContext& context) : context_(context), savedDeadline_(context.deadline_) {
+    if (context_.depth_ >= kMaxDepth) {
+      // Script calling native code calling script, over and over, would
+      // overflow the C stack: this entry is refused.
+      refused_ = true;
+      context_.view_.AddConsoleLine(
+          3, "Script refused: native code re-entered script more than " + std::to_string(kMaxDepth) + " levels deep");
+      return;
+    }
+    if (context_.depth_++ == 0 || context_.deadline_ == 0) {
+      context_.deadline_ = ::GetTickCount64() + context_.timeLimitMs_;
+    }
+  }
+  ~Depth() {
+    if (refused_) return;
+    --context_.depth_;
+    context_.deadline_ = savedDeadline_;
+    if (context_.timedOut_) {
+      // Reported once the script has unwound; the caller's script, if any,
+      // goes on with the time it had left.
+      context_.timedOut_ = false;
+      context_.view_.AddConsoleLine(
+          3, "Script stopped: it ran longer than " + std::to_string(context_.timeLimitMs_) + " ms");
+    }
+  }
+  Depth(const Depth&) = delete;
+  Depth& operator=(const Depth&) = delete;
+  bool refused() const { return refused_; }
+
+ private:
+  ScriptContext& context_;
+  ULONGLONG savedDeadline_;
+  bool refused_ = false;
+};
+
+// Brackets a call from script out to native code (a jsData callback, a
+// dialog): the script's clock stops meanwhile, since a dialog may rightly
+// wait for the user, and finalizers wait until the last such call returned.
+class ScriptContext::HostCall {
+ public:
+  explicit HostCall(ScriptContext& context) : context_(context), deadline_(context.deadline_) {
+    if (deadline_ != 0) {
+      const ULONGLONG now = ::GetTickCount64();
+      remaining_ = deadline_ > now ? deadline_ - now : 0;
+    }
+    context_.deadline_ = 0;
+    ++context_.hostCalls_;
+  }
+  ~HostCall() {
+    if (deadline_ != 0) context_.deadline_ = ::GetTickCount64() + remaining_;
+    if (--context_.hostCalls_ == 0) context_.RunDeferredFinalizers();
+  }
+  HostCall(const HostCall&) = delete;
+  HostCall& operator=(const HostCall&) = delete;
+
+ private:
+  ScriptContext& context_;
+  ULONGLONG deadline_;
+  ULONGLONG remaining_ = 0;
+};
+
+template <typename Body>
+bool ScriptContext::Protected(Body& body) {
+  const duk_int_t rc = duk_safe_call(
+      ctx_, [](duk_context* ctx, void* udata) -> duk_ret_t { return (*static_cast<Body*>(udata))(ctx); }, &body, 0, 1);
+  if (rc == DUK_EXEC_SUCCESS) return true;
+  ReportError(-1);
+  duk_pop(ctx_);
+  duk_push_undefined(ctx_);
+  return false;
+}
+
+bool ScriptContext::TimedOut() {
+  if (!timedOut_ && deadline_ != 0 && ::GetTickCount64() > deadline_) timedOut_ = true;
+  return timedOut_;
+}
+
+bool ScriptContext::IsStringHandle(jsValue value) { return TagOf(value) == kString; }
+bool ScriptContext::IsNumberHandle(jsValue value) { return TagOf(value) == kInt || TagOf(value) == kNumber; }
+jsValue ScriptContext::IntHandle(int n) { return MakeHandle(kInt, static_cast<std::uint32_t>(n)); }
+
+ScriptContext* ScriptContext::From(duk_context* ctx) {
+  duk_memory_functions functions{};
+  duk_get_memory_functions(ctx, &functions);
+  return static_cast<ScriptContext*>(functions.udata);
+}
+
+void ScriptContext::Fatal(void*, const char* message) {
+  // The interpreter cannot go on after a fatal error; say why before ending.
+  ::OutputDebugStringA("wke: fatal script engine error: ");
+  ::OutputDebugStringA(message != nullptr ? message : "(none)");
+  std::abort();
+}
+
+namespace {
+// Room in front of each interpreter block for its size, keeping the block
+// aligned as malloc's are.
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
+duk_size_t SizeOf(void* block) {
+  duk_size_t size = 0;
+  std::memcpy(&size, static_cast<unsigned char*>(block) - kBlockHeader, sizeof(size));
+  return size;
+}
+}  // namespace
+
+void ScriptContext::PushText(duk_context* ctx, std::string_view text) {
+  ScriptContext* self = From(ctx);
+  self->unrefused_ = true;
+  duk_push_lstring(ctx, text.data(), text.size());
+  self->unrefused_ = false;
+}
+
+bool ScriptContext::Refuses(duk_size_t more) {
+  if (deadline_ == 0 || unrefused_) return false;
+  return more > kMaxHeapBytes - std::min(heapBytes_, kMaxHeapBytes) || (more >= kBigBlock && TimedOut());
+}
+
+void* ScriptContext::Allocate(void* udata, duk_size_t size) {
+  auto* self = static_cast<ScriptContext*>(udata);
+  if (self->Refuses(size) || size > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* block = static_cast<unsigned char*>(std::malloc(size + kBlockHeader));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, &size, sizeof(size));
+  self->heapBytes_ += size;
+  return block + kBlockHeader;
+}
+
+void* ScriptContext::Reallocate(void* udata, void* block, duk_size_t size) {
+  if (block == nullptr) return Allocate(udata, size);
+  auto* self = static_cast<ScriptContext*>(udata);
+  const duk_size_t old = SizeOf(block);
+  if (size == 0) {
+    Free(udata, block);
+    return nullptr;
+  }
+  if ((size > old && self->Refuses(size - old)) || size > SIZE_MAX - kBlockHeader) return nullptr;
+  auto* moved =
+      static_cast<unsigned char*>(std::realloc(static_cast<unsigned char*>(block) - kBlockHeader, size + kBlockHeader));
+  if (moved == nullptr) return nullptr;
+  std::memcpy(moved, &size, sizeof(size));
+  self->heapBytes_ = self->heapBytes_ - old + size;
+  return moved + kBlockHeader;
+}
+
+void ScriptContext::Free(void* udata, void* block) {
+  if (block == nullptr) return;
+  static_cast<ScriptContext*>(udata)->heapBytes_ -= SizeOf(block);
+  std::free(static_cast<unsigned char*>(block) - kBlockHeader);
+}
+
+ScriptContext::ScriptContext(ScriptHost& view, jsExecState es, unsigned time_limit_ms)
+    : view_(view), es_(es), serial_(g_next_serial++), timeLimitMs_(time_limit_ms), storage_(view.storage()) {
+  ctx_ = duk_create_heap(&ScriptContext::Allocate, &ScriptContext::Reallocate, &ScriptContext::Free, this,
+                         &ScriptContext::Fatal);
+  if (ctx_ == nullptr) return;
+  duk_push_global_stash(ctx_);
+  duk_push_object(ctx_);
+  duk_put_prop_string(ctx_, -2, "slots");
+  duk_push_object(ctx_);
+  duk_put_prop_string(ctx_, -2, "timers");
+  duk_pop(ctx_);
+  InstallEnvironment();
+}
+
+ScriptContext::~ScriptContext() {
+  if (ctx_ == nullptr) return;
+  for (auto& timer : timers_) view_.KillScriptTimer(timer.second);
+  // Every native object still alive is finalized now, once; the
+  // interpreter's own finalizers then find no record and do nothing.
+  while (!records_.empty()) FinalizeRecord(records_.begin()->first);
+  destroying_ = true;
+  duk_destroy_heap(ctx_);
+}
+
+// The native primitives (N) the page environment and the DOM wrappers stand
+// on: console, timers, dialogs, title, storage, location, language, saving.
+const ScriptContext::Primitive ScriptContext::kPrimitives[] = {
+    {"console",
+     [](duk_context* ctx) -> duk_ret_t {
+       From(ctx)->view_.AddConsoleLine(duk_to_int(ctx, 0), StringArg(ctx, 1));
+       return 0;
+     },
+     2},
+    {"setTimer",
+     [](duk_context* ctx) -> duk_ret_t {
+       ScriptContext* self = From(ctx);
+       if (!duk_is_function(ctx, 0)) return 0;
+       if (self->timers_.size() >= kMaxTimers) {
+         if (!self->timersRefused_) {
+           self->view_.AddConsoleLine(
+               3, "Timer refused: a page may have at most " + std::to_string(kMaxTimers) + " timers pending");
+         }
+         self->timersRefused_ = true;
+         return 0;
+       }
+       const int id = self->nextTimer_++;
+       const bool repeat = duk_to_boolean(ctx, 2) != 0;
+       duk_push_global_stash(ctx);
+       duk_get_prop_string(ctx, -1, "timers");
+       duk_dup(ctx, 0);
+       duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(id));
+       duk_pop_2(ctx);
+       const unsigned serial = self->serial_;
+       const unsigned ms = static_cast<unsigned>(duk_to_uint32(ctx, 1));
+       self->timers_[id] = self->view_.SetScriptTimer(ms, [serial, id, repeat](ScriptContext& current) {
+         return current.serial() == serial && current.FireTimer(id, repeat);
+       });
+       duk_push_int(ctx, id);
+       return 1;
+     },
+     3},
+    {"clearTimer",
+     [](duk_context* ctx) -> duk_ret_t {
+       ScriptContext* self = From(ctx);
+       const int id = duk_to_int(ctx, 0);
+       const auto found = self->timers_.find(id);
+       if (found == self->timers_.end()) return 0;
+       self->view_.KillScriptTimer(found->second);
+       self->timers_.erase(found);
+       duk_push_global_stash(ctx);
+       duk_get_prop_string(ctx, -1, "timers");
+       duk_del_prop_index(ctx, -1, static_cast<duk_uarridx_t>(id));
+       duk_pop_2(ctx);
+       return 0;
+     },
+     1},
+    {"alert",
+     [](duk_context* ctx) -> duk_ret_t {
+       ScriptContext* self = From(ctx);
+       const std::string text = StringArg(ctx, 0);
+       HostCall call(*self);
+       self->view_.Alert(text);
+       return 0;
+     },
+     1},
+    {"confirm",
+     [](duk_context* ctx) -> duk_ret_t {
+       ScriptContext* self = From(ctx);
+       const std::string text = StringArg(ctx, 0);
+       bool answer = false;
+       {
+         HostCall call(*self);
+         answer = self->view_.Confirm(text);
+       }
+       duk_push_boolean(ctx, answer);
+       return 1;
+     },
+     1},
+    {"prompt",
+     [](duk_context* ctx) -> duk_ret_t {
+       ScriptContext* self = From(ctx);
+       const std::string text = StringArg(ctx, 0);
+       const std::string default_text = StringArg(ctx, 1);
+       std::string result;
+       bool answered = false;
+       {
+         HostCall call(*self);
+         answered = self->view_.Prompt(text, default_text, result);
+       }
+       if (answered) {
+         PushText(ctx, result);
+       } else {
+         duk_push_null(ctx);
+       }
+       return 1;
+     },
+     2},
+    {"getTitle",
+     [](duk_context* ctx) -> duk_ret_t {
+       const std::string& title = From(ctx)->view_.document().title();
+       PushText(ctx, title);
+       return 1;
+     },
+     0},
+    {"setTitle",
+     [](duk_context* ctx) -> duk_ret_t {
+       From(ctx)->view_.SetTitle(StringArg(ctx, 0));
+       return 0;
+     },
+     1},
+    {"findElement",
+     [](duk_context* ctx) -> duk_ret_t {
+       DomBindings::PushNode(ctx, From(ctx)->view_.document().FindById(StringArg(ctx, 0)));
+       return 1;
+     },
+     1},
+    {"storageGet",
+     [](duk_context* ctx) -> duk_ret_t {
+       std::string value;
+       if (!From(ctx)->storage_->Get(StringArg(ctx, 0), value)) {
+         duk_push_null(ctx);
+       } else {
+         PushText(ctx, value);
+       }
+       return 1;
+     },
+     1},
+    {"storageSet",
+     [](duk_context* ctx) -> duk_ret_t {
+       From(ctx)->storage_->Set(StringArg(ctx, 0), StringArg(ctx, 1));
+       return 0;
+     },
+     2},
+    {"storageRemove",
+     [](duk_context* ctx) -> duk_ret_t {
+       From(ctx)->storage_->Remove(StringArg(ctx, 0));
+       return 0;
+     },
+     1},
+    {"storageClear",
+     [](duk_context* ctx) -> duk_ret_t {
+       From(ctx)->storage_->Clear();
+       return 0;
+     },
+     0},
+    {"getUrl",
+     [](duk_context* ctx) -> duk_ret_t {
+       const std::string& url = From(ctx)->view_.url();
+       PushText(ctx, url);
+       return 1;
+     },
+     0},
+    {"language",
+     [](duk_context* ctx) -> duk_ret_t {
+       const std::string name = UserLanguage();
+       PushText(ctx, name);
+       return 1;
+     },
+     0},
+    {"saveFile",
+     [](duk_context* ctx) -> duk_ret_t {
+       ScriptContext* self = From(ctx);
+       const std::string name = StringArg(ctx, 0);
+       const std::string type = StringArg(ctx, 1);
+       duk_size_t size = 0;
+       const void* bytes = duk_get_buffer_data(ctx, 2, &size);
+       bool saved = false;
+       {
+         HostCall call(*self);
+         saved = self->view_.SaveFile(name, type, bytes, size);
+       }
+       duk_push_boolean(ctx, saved);
+       return 1;
+     },
+     3},
+    {"mainView",
+     [](duk_context* ctx) -> duk_ret_t {
+       duk_push_boolean(ctx, From(ctx)->view_.main_view());
+       return 1;
+     },
+     0},
+};
+
+namespace {
+
+// Pushes the function that the engine's own `source` (one function
+// expression) evaluates to. Compiling it was most of a page's start, so it
+// is compiled once per process and later heaps load its bytecode from
+// `bytecode`. False with the error pushed instead.
+bool PushEngineFunction(duk_context* ctx, const char* source, std::string& bytecode) {
+  if (!bytecode.empty()) {
+    void* buffer = duk_push_fixed_buffer(ctx, bytecode.size());
+    std::memcpy(buffer, bytecode.data(), bytecode.size());
+    auto load = [](duk_context* c, void*) -> duk_ret_t {
+      duk_load_function(c);
+      return 1;
+    };
+    return duk_safe_call(ctx, load, nullptr, 1, 1) == DUK_EXEC_SUCCESS;
+  }
+  if (duk_pcompile_string(ctx, DUK_COMPILE_EVAL, source) != 0 || duk_pcall(ctx, 0) != 0) return false;
+  duk_dup_top(ctx);
+  auto dump = [](duk_context* c, void*) -> duk_ret_t {
+    duk_dump_function(c);
+    return 1;
+  };
+  if (duk_safe_call(ctx, dump, nullptr, 1, 1) == DUK_EXEC_SUCCESS) {
+    duk_size_t size = 0;
+    const void* dumped = duk_get_buffer_data(ctx, -1, &size);
+    if (dumped != nullptr) bytecode.assign(static_cast<const char*>(dumped), size);
+  }
+  duk_pop(ctx);
+  return true;
+}
+
+}  // namespace
+
+void ScriptContext::InstallEnvironment() {
+  // The interpreter's own object reaches coroutines (whose native calls
+  // would read the wrong stack), finalizers and the collector: not a page's
+  // business. The engine itself never needs it from script.
+  duk_push_global_object(ctx_);
+  duk_del_prop_string(ctx_, -1, "Duktape");
+  duk_pop(ctx_);
+
+  // The environment function; called with (global, N, makeDom), makeDom
+  // being the DOM's own script.
+  static std::string prelude_code;
+  if (!PushEngineFunction(ctx_, kPreludeScript, prelude_code)) {
+    ReportError(-1);
+    duk_pop(ctx_);
+    return;
+  }
+  duk_push_global_object(ctx_);
+  const duk_idx_t primitives = duk_push_object(ctx_);
+  for (const Primitive& primitive : kPrimitives) {
+    duk_push_c_function(ctx_, primitive.fn, primitive.nargs);
+    duk_put_prop_string(ctx_, primitives, primitive.name);
+  }
+  DomBindings::AddTo(ctx_, primitives);
+  static std::string dom_code;
+  if (!PushEngineFunction(ctx_, DomBindings::Script(), dom_code)) {
+    ReportError(-1);
+    duk_pop_n(ctx_, 4);
+    return;
+  }
+  if (duk_pcall(ctx_, 3) != 0) {
+    ReportError(-1);
+    duk_pop(ctx_);
+    return;
+  }
+  duk_push_global_stash(ctx_);
+  duk_swap_top(ctx_, -2);
+  duk_put_prop_string(ctx_, -2, "hooks");
+  duk_pop(ctx_);
+}
+
+void ScriptContext::ReportError(duk_idx_t index) { view_.AddConsoleLine(3, "Uncaught " + StringArg(ctx_, index)); }
+
+void ScriptContext::RunScript(const std::string& source, const std::string& filename) {
+  if (ctx_ == nullptr) return;
+  Depth depth(*this);
+  if (depth.refused()) return;
+  // Outside a protected call: a push that may not be refused.
+  PushText(ctx_, source);
+  PushText(ctx_, filename);
+  if (duk_pcompile(ctx_, 0) != 0 || duk_pcall(ctx_, 0) != 0) ReportError(-1);
+  duk_pop(ctx_);
+}
+
+jsValue ScriptContext::Eval(const std::string& source) {
+  if (ctx_ == nullptr) return 0;
+  Depth depth(*this);
+  if (depth.refused()) return 0;
+  PushText(ctx_, source);
+  duk_push_string(ctx_, "eval");
+  jsValue result = 0;
+  if (duk_pcompile(ctx_, DUK_COMPILE_EVAL) != 0 || duk_pcall(ctx_, 0) != 0) {
+    ReportError(-1);
+  } else {
+    result = HandleOf(-1);
+  }
+  duk_pop(ctx_);
+  return result;
+}
+
+void ScriptContext::PushStash(const char* name) {
+  duk_push_global_stash(ctx_);
+  duk_get_prop_string(ctx_, -1, name);
+  duk_remove(ctx_, -2);
+}
+
+std::uint64_t ScriptContext::NewSlot(Slot slot) {
+  const std::uint64_t id = g_next_slot++;
+  slots_.emplace(id, std::move(slot));
+  pool_.push_back(id);
+  ScheduleDrain();
+  return id;
+}
+
+jsValue ScriptContext::HandleOf(duk_idx_t index) {
+  index = duk_normalize_index(ctx_, index);
+  switch (duk_get_type(ctx_, index)) {
+    case DUK_TYPE_NONE:
+    case DUK_TYPE_UNDEFINED:
+      return 0;
+    case DUK_TYPE_NULL:
+      return MakeHandle(kNull, 0);
+    case DUK_TYPE_BOOLEAN:
+      return MakeHandle(kBool, duk_get_boolean(ctx_, index) ? 1 : 0);
+    case DUK_TYPE_NUMBER: {
+      const double number = duk_get_number(ctx_, index);
+      if (std::floor(number) == number && number >= -2147483648.0 && number <= 2147483647.0 &&
+          !(number == 0 && std::signbit(number))) {
+        return IntHandle(static_cast<int>(number));
+      }
+      Slot slot;
+      slot.kind = Slot::kNumber;
+      slot.number = number;
+      return MakeHandle(kNumber, NewSlot(std::move(slot)));
+    }
+    case DUK_TYPE_STRING: {
+      duk_size_t size = 0;
+      const char* text = duk_get_lstring(ctx_, index, &size);
+      Slot slot;
+      slot.text.assign(text, size);
+      return MakeHandle(kString, NewSlot(std::move(slot)));
+    }
+    default: {
+      Slot slot;
+      slot.kind = Slot::kObject;
+      const std::uint64_t id = NewSlot(std::move(slot));
+      PushStash("slots");
+      duk_dup(ctx_, index);
+      duk_put_prop_string(ctx_, -2, std::to_string(id).c_str());
+      duk_pop(ctx_);
+      return MakeHandle(kObject, id);
+    }
+  }
+}
+
+void ScriptContext::Push(jsValue value) {
+  const auto slot = slots_.find(PayloadOf(value));
+  switch (TagOf(value)) {
+    case kNull:
+      duk_push_null(ctx_);
+      return;
+    case kBool:
+      duk_push_boolean(ctx_, PayloadOf(value) != 0);
+      return;
+    case kInt:
+      duk_push_int(ctx_, static_cast<std::int32_t>(static_cast<std::uint32_t>(PayloadOf(value))));
+      return;
+    case kString:
+      if (slot == slots_.end()) break;
+      PushText(ctx_, slot->second.text);
+      return;
+    case kNumber:
+      if (slot == slots_.end()) break;
+      duk_push_number(ctx_, slot->second.number);
+      return;
+    case kObject:
+      if (slot == slots_.end()) break;
+      PushStash("slots");
+      duk_get_prop_string(ctx_, -1, std::to_string(slot->first).c_str());
+      duk_remove(ctx_, -2);
+      return;
+    default:
+      break;
+  }
+  // Undefined, or a handle whose slot has been released.
+  duk_push_undefined(ctx_);
+}
+
+void ScriptContext::ReleaseSlot(std::uint64_t id) {
+  const auto slot = slots_.find(id);
+  if (slot == slots_.end() || slot->second.retained > 0 || slot->second.pooled) return;
+  if (slot->second.kind == Slot::kObject && ctx_ != nullptr && !destroying_) {
+    PushStash("slots");
+    duk_del_prop_string(ctx_, -1, std::to_string(id).c_str());
+    duk_pop(ctx_);
+  }
+  slots_.erase(slot);
+}
+
+void ScriptContext::ScheduleDrain() {
+  if (drainPosted_) return;
+  const unsigned serial = serial_;
+  drainPosted_ = view_.PostScriptTask([serial](ScriptContext& current) {
+    if (current.serial() == serial) current.Drain();
+  });
+}
+
+void ScriptContext::Drain() {
+  drainPosted_ = false;
+  if (depth_ > 0) {
+    // Still inside script (a nested message loop): try again later.
+    ScheduleDrain();
+    return;
+  }
+  std::vector<std::uint64_t> pool;
+  pool.swap(pool_);
+  for (std::uint64_t id : pool) {
+    const auto slot = slots_.find(id);
+    if (slot == slots_.end()) continue;
+    slot->second.pooled = false;
+    ReleaseSlot(id);
+  }
+  // Reference counting frees what was held only by the slots; a collection
+  // also reclaims cycles and runs the finalizers that were queued.
+  if (!pool.empty() && ctx_ != nullptr) duk_gc(ctx_, 0);
+}
+
+jsValue ScriptContext::MakeString(const std::string& text) {
+  Slot slot;
+  slot.text = text;
+  return MakeHandle(kString, NewSlot(std::move(slot)));
+}
+
+jsValue ScriptContext::MakeArrayBuffer(const char* bytes, std::size_t size) {
+  if (ctx_ == nullptr) return 0;
+  // A buffer too large for the heap is a failed call, not a fatal error.
+  auto make = [&](duk_context* ctx) -> duk_ret_t {
+    void* data = duk_push_fixed_buffer(ctx, size);
+    if (size > 0 && bytes != nullptr) std::memcpy(data, bytes, size);
+    duk_push_buffer_object(ctx, -1, 0, size, DUK_BUFOBJ_ARRAYBUFFER);
+    return 1;
+  };
+  const jsValue value = Protected(make) ? HandleOf(-1) : 0;
+  duk_pop(ctx_);
+  return value;
+}
+
+jsValue ScriptContext::MakeNativeObject(jsData* data) {
+  if (ctx_ == nullptr || data == nullptr) return 0;
+  const std::uint64_t id = nextRecord_++;
+  duk_push_object(ctx_);  // target
+  duk_push_number(ctx_, static_cast<double>(id));
+  duk_put_prop_string(ctx_, -2, kRecordKey);
+  duk_push_c_function(ctx_, &ScriptContext::FinalizeNative, 2);
+  duk_set_finalizer(ctx_, -2);
+  duk_push_object(ctx_);  // handler
+  duk_push_c_function(ctx_, &ScriptContext::GetTrap, 3);
+  duk_put_prop_string(ctx_, -2, "get");
+  duk_push_c_function(ctx_, &ScriptContext::SetTrap, 4);
+  duk_put_prop_string(ctx_, -2, "set");
+  void* target = duk_get_heapptr(ctx_, -2);
+  duk_push_proxy(ctx_, 0);
+  Record& record = records_[id];
+  record.data = data;
+  record.target = target;
+  record.heapptr = duk_get_heapptr(ctx_, -1);
+  recordByHeapptr_[record.heapptr] = id;
+  const jsValue value = HandleOf(-1);
+  duk_pop(ctx_);
+  return value;
+}
+
+jsValue ScriptContext::MakeNativeFunction(jsData* data) {
+  if (ctx_ == nullptr || data == nullptr) return 0;
+  const std::uint64_t id = nextRecord_++;
+  duk_push_c_function(ctx_, &ScriptContext::CallNative, DUK_VARARGS);
+  duk_push_number(ctx_, static_cast<double>(id));
+  duk_put_prop_string(ctx_, -2, kRecordKey);
+  duk_push_c_function(ctx_, &ScriptContext::FinalizeNative, 2);
+  duk_set_finalizer(ctx_, -2);
+  Record& record = records_[id];
+  record.data = data;
+  record.heapptr = duk_get_heapptr(ctx_, -1);
+  recordByHeapptr_[record.heapptr] = id;
+  const jsValue value = HandleOf(-1);
+  duk_pop(ctx_);
+  return value;
+}
+
+jsData* ScriptContext::GetData(jsValue object) {
+  if (ctx_ == nullptr || TagOf(object) != kObject) return nullptr;
+  Push(object);
+  void* heapptr = duk_get_heapptr(ctx_, -1);
+  duk_pop(ctx_);
+  const auto found = recordByHeapptr_.find(heapptr);
+  if (heapptr == nullptr || found == recordByHeapptr_.end()) return nullptr;
+  return records_.at(found->second).data;
+}
+
+bool ScriptContext::Set(jsValue object, const std::string& name, jsValue value) {
+  if (ctx_ == nullptr || TagOf(object) != kObject) return false;
+  Push(object);
+  void* heapptr = duk_get_heapptr(ctx_, -1);
+  duk_pop(ctx_);
+  if (heapptr == nullptr) return false;
+  const auto record = recordByHeapptr_.find(heapptr);
+  const std::uint64_t record_id = record != recordByHeapptr_.end() ? record->second : 0;
+  // A native-backed object keeps its members on the proxy's target, where
+  // the traps do not intercept the write; they are defined there as its own,
+  // so that a setter the page put on Object.prototype neither runs nor sees
+  // the target. Other objects take an ordinary write, setters and all.
+  void* target = record_id != 0 ? records_.at(record_id).target : nullptr;
+  Depth depth(*this);
+  if (depth.refused()) return false;
+  auto write = [&](duk_context* ctx) -> duk_ret_t {
+    if (target != nullptr) {
+      duk_push_heapptr(ctx, target);
+      PushText(ctx, name);
+      Push(value);
+      duk_def_prop(ctx, -3,
+                   DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_ENUMERABLE |
+                       DUK_DEFPROP_SET_CONFIGURABLE);
+    } else {
+      duk_push_heapptr(ctx, heapptr);
+      Push(value);
+      duk_put_prop_lstring(ctx, -2, name.data(), name.size());
+    }
+    return 0;
+  };
+  const bool ok = Protected(write);
+  duk_pop(ctx_);
+  // The native side hands this handle back from its get callback later, so
+  // it lives as long as the object.
+  if (ok && record_id != 0 && records_.count(record_id) != 0) {
+    const auto slot = slots_.find(PayloadOf(value));
+    if (TagOf(value) >= kString && slot != slots_.end()) {
+      ++slot->second.retained;
+      records_.at(record_id).retained.push_back(slot->first);
+    }
+  }
+  return ok;
+}
+
+bool ScriptContext::SetGlobal(const std::string& name, jsValue value) {
+  if (ctx_ == nullptr) return false;
+  Depth depth(*this);
+  if (depth.refused()) return false;
+  auto write = [&](duk_context* ctx) -> duk_ret_t {
+    duk_push_global_object(ctx);
+    Push(value);
+    duk_put_prop_lstring(ctx, -2, name.data(), name.size());
+    return 0;
+  };
+  const bool ok = Protected(write);
+  duk_pop(ctx_);
+  return ok;
+}
+
+int ScriptContext::ToInt(jsValue value) {
+  switch (TagOf(value)) {
+    case kInt:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(PayloadOf(value)));
+    case kBool:
+      return static_cast<int>(PayloadOf(value));
+    case kNull:
+    case kUndefined:
+    case kObject:
+      return 0;
+    default:
+      break;
+  }
+  if (ctx_ == nullptr) return 0;
+  Depth depth(*this);
+  if (depth.refused()) return 0;
+  auto convert = [&](duk_context* ctx) -> duk_ret_t {
+    Push(value);
+    duk_to_int32(ctx, -1);
+    return 1;
+  };
+  Protected(convert);
+  const int n = static_cast<int>(duk_get_int_default(ctx_, -1, 0));
+  duk_pop(ctx_);
+  return n;
+}
+
+const char* ScriptContext::ToTempString(jsValue value) {
+  const auto slot = slots_.find(PayloadOf(value));
+  if (TagOf(value) == kString && slot != slots_.end()) {
+    temp_ = slot->second.text;
+  } else if (ctx_ != nullptr) {
+    // An object's toString is page script.
+    Depth depth(*this);
+    if (depth.refused()) {
+      temp_.clear();
+      return temp_.c_str();
+    }
+    Push(value);
+    temp_ = StringArg(ctx_, -1);
+    duk_pop(ctx_);
+  } else {
+    temp_.clear();
+  }
+  return temp_.c_str();
+}
+
+const wchar_t* ScriptContext::ToTempStringW(jsValue value) {
+  tempWide_ = Utf8ToWide(ToTempString(value));
+  return tempWide_.c_str();
+}
+
+void ScriptContext::CallHook(const char* name, duk_idx_t nargs) {
+  PushStash("hooks");
+  duk_get_prop_string(ctx_, -1, name);
+  duk_remove(ctx_, -2);
+  duk_insert(ctx_, -(nargs + 1));
+  if (duk_pcall(ctx_, nargs) != 0) {
+    ReportError(-1);
+    duk_pop(ctx_);
+    duk_push_undefined(ctx_);
+  }
+}
+
+int ScriptContext::Dispatch(int target, const char* type, const EventInit& init) {
+  if (ctx_ == nullptr) return 0;
+  Depth depth(*this);
+  if (depth.refused()) return 0;
+  DomBindings::PushNode(ctx_, target);
+  duk_push_string(ctx_, type);
+  const duk_idx_t object = duk_push_object(ctx_);
+  auto put_number = [&](const char* name, double value) {
+    duk_push_number(ctx_, value);
+    duk_put_prop_string(ctx_, object, name);
+  };
+  auto put_bool = [&](const char* name, bool value) {
+    duk_push_boolean(ctx_, value);
+    duk_put_prop_string(ctx_, object, name);
+  };
+  put_bool("bubbles", init.bubbles);
+  put_bool("cancelable", init.cancelable);
+  if (init.mouse || init.wheel) {
+    put_number("clientX", init.x);
+    put_number("clientY", init.y);
+    put_number("pageX", init.x);
+    put_number("pageY", init.y);
+    put_number("button", init.button);
+    put_number("buttons", init.buttons);
+  }
+  if (init.wheel) {
+    put_number("wheelDelta", init.wheel_delta);
+    put_number("deltaY", -init.wheel_delta);
+    put_number("deltaMode", 0);
+  }
+  if (init.key) {
+    put_number("keyCode", init.key_code);
+    put_number("charCode", init.char_code);
+    put_number("which", init.key_code != 0 ? init.key_code : init.char_code);
+    put_bool("repeat", init.repeat);
+    if (init.char_code != 0) {
+      const wchar_t text[2] = {static_cast<wchar_t>(init.char_code), 0};
+      const std::string key = WideToUtf8(text);
+      PushText(ctx_, key);
+      duk_put_prop_string(ctx_, object, "key");
+    }
+  }
+  if (init.mouse || init.key || init.wheel) {
+    put_bool("ctrlKey", init.ctrl);
+    put_bool("shiftKey", init.shift);
+    put_bool("altKey", init.alt);
+  }
+  CallHook("dispatch", 3);
+  const int result = duk_to_int(ctx_, -1);
+  duk_pop(ctx_);
+  return result;
+}
+
+void ScriptContext::DocumentLoaded() {
+  if (ctx_ == nullptr) return;
+  Depth depth(*this);
+  if (depth.refused()) return;
+  CallHook("loaded", 0);
+  duk_pop(ctx_);
+}
+
+bool ScriptContext::FireTimer(int id, bool repeat) {
+  if (ctx_ == nullptr || timers_.count(id) == 0) return false;
+  Depth depth(*this);
+  if (depth.refused()) return false;
+  PushStash("timers");
+  duk_get_prop_index(ctx_, -1, static_cast<duk_uarridx_t>(id));
+  if (!repeat) {
+    // A one-shot timer is gone before its function runs, so clearTimeout of
+    // its own id from inside does no harm.
+    duk_del_prop_index(ctx_, -2, static_cast<duk_uarridx_t>(id));
+    timers_.erase(id);
+  }
+  duk_remove(ctx_, -2);
+  // A timer set inside a click handler, or one that fires in a dialog's
+  // message loop opened from one, acts for no one.
+  const bool activation = view_.TakeActivation();
+  if (duk_is_function(ctx_, -1)) {
+    if (duk_pcall(ctx_, 0) != 0) ReportError(-1);
+  }
+  view_.RestoreActivation(activation);
+  duk_pop(ctx_);
+  if (repeat && timedOut_) {
+    // An interval that had to be stopped would only freeze the loop again.
+    PushStash("timers");
+    duk_del_prop_index(ctx_, -1, static_cast<duk_uarridx_t>(id));
+    duk_pop(ctx_);
+    timers_.erase(id);
+  }
+  return repeat && timers_.count(id) != 0;
+}
+
+void ScriptContext::NoteWrapped(int index) {
+  const auto k = static_cast<std::size_t>(index);
+  if (wrapped_.size() <= k) wrapped_.resize(k + 1, 0);
+  wrapped_[k] = 1;
+}
+
+void ScriptContext::SweepWrappers() {
+  if (ctx_ == nullptr || depth_ > 0) return;
+  DomBindings::SweepState state;
+  state.wrapped = &wrapped_;
+  auto sweep = [&state](duk_context* ctx) -> duk_ret_t { return DomBindings::Sweep(ctx, state); };
+  Protected(sweep);
+  duk_pop(ctx_);
+}
+
+void ScriptContext::FinalizeRecord(std::uint64_t id) {
+  const auto found = records_.find(id);
+  if (found == records_.end()) return;
+  Record record = std::move(found->second);
+  records_.erase(found);
+  const auto by_ptr = recordByHeapptr_.find(record.heapptr);
+  if (by_ptr != recordByHeapptr_.end() && by_ptr->second == id) recordByHeapptr_.erase(by_ptr);
+  for (std::uint64_t slot : record.retained) {
+    const auto held = slots_.find(slot);
+    if (held == slots_.end()) continue;
+    --held->second.retained;
+    ReleaseSlot(slot);
+  }
+  if (record.data != nullptr && record.data->finalize != nullptr) {
+    // The native side must not throw into the engine; nothing to undo.
+    GuardedQuietly(false, [&] { record.data->finalize(record.data); });
+  }
+}
+
+duk_ret_t ScriptContext::FinalizeNative(duk_context* ctx) {
+  ScriptContext* self = From(ctx);
+  if (self->destroying_) return 0;
+  duk_get_prop_string(ctx, 0, kRecordKey);
+  const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
+  duk_pop(ctx);
+  const auto found = self->records_.find(id);
+  if (found == self->records_.end()) return 0;
+  if (self->hostCalls_ > 0) {
+    // Native code called from script is running (its own object may be the
+    // one collected, through a reference the page dropped from inside the
+    // call): the object is gone for script now, its native side goes when
+    // the last such call has returned.
+    const auto by_ptr = self->recordByHeapptr_.find(found->second.heapptr);
+    if (by_ptr != self->recordByHeapptr_.end() && by_ptr->second == id) self->recordByHeapptr_.erase(by_ptr);
+    found->second.heapptr = nullptr;
+    found->second.target = nullptr;
+    self->deferredFinalize_.push_back(id);
+    return 0;
+  }
+  self->FinalizeRecord(id);
+  return 0;
+}
+
+void ScriptContext::RunDeferredFinalizers() {
+  while (!deferredFinalize_.empty() && hostCalls_ == 0) {
+    const std::uint64_t id = deferredFinalize_.back();
+    deferredFinalize_.pop_back();
+    FinalizeRecord(id);
+  }
+}
+
+duk_ret_t ScriptContext::GetTrap(duk_context* ctx) {
+  // [target key receiver]
+  ScriptContext* self = From(ctx);
+  duk_get_prop_string(ctx, 0, kRecordKey);
+  const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
+  duk_pop(ctx);
+  const auto record = self->records_.find(id);
+  if (record == self->records_.end() || record->second.data->propertyGet == nullptr || !duk_is_string(ctx, 1) ||
+      duk_is_symbol(ctx, 1)) {
+    duk_dup(ctx, 1);
+    duk_get_prop(ctx, 0);
+    return 1;
+  }
+  const jsValue receiver = self->HandleOf(2);
+  const std::string name = duk_get_string(ctx, 1);
+  jsData* data = record->second.data;
+  jsValue result = 0;
+  {
+    HostCall call(*self);
+    result = GuardedQuietly(jsValue{0}, [&] { return data->propertyGet(self->es_, receiver, name.c_str()); });
+  }
+  self->Push(result);
+  return 1;
+}
+
+duk_ret_t ScriptContext::SetTrap(duk_context* ctx) {
+  // [target key value receiver]
+  ScriptContext* self = From(ctx);
+  duk_get_prop_string(ctx, 0, kRecordKey);
+  const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
+  duk_pop(ctx);
+  const auto record = self->records_.find(id);
+  bool handled = false;
+  if (record != self->records_.end() && record->second.data->propertySet != nullptr && duk_is_string(ctx, 1) &&
+      !duk_is_symbol(ctx, 1)) {
+    const jsValue receiver = self->HandleOf(3);
+    const jsValue value = self->HandleOf(2);
+    const std::string name = duk_get_string(ctx, 1);
+    jsData* data = record->second.data;
+    HostCall call(*self);
+    handled = GuardedQuietly(false, [&] { return data->propertySet(self->es_, receiver, name.c_str(), value); });
+  }
+  if (!handled) {
+    duk_dup(ctx, 1);
+    duk_dup(ctx, 2);
+    duk_put_prop(ctx, 0);
+  }
+  duk_push_true(ctx);
+  return 1;
+}
+
+duk_ret_t ScriptContext::CallNative(duk_context* ctx) {
+  ScriptContext* self = From(ctx);
+  const duk_idx_t argc = duk_get_top(ctx);
+  duk_push_current_function(ctx);
+  duk_get_prop_string(ctx, -1, kRecordKey);
+  const auto id = static_cast<std::uint64_t>(duk_get_number_default(ctx, -1, 0));
+  duk_pop(ctx);
+  const auto record = self->records_.find(id);
+  if (record == self->records_.end() || record->second.data->callAsFunction == nullptr) return 0;
+  const jsValue callee = self->HandleOf(-1);
+  duk_pop(ctx);
+  std::vector<jsValue> args;
+  args.reserve(static_cast<std::size_t>(argc));
+  for (duk_idx_t i = 0; i < argc; ++i) args.push_back(self->HandleOf(i));
+  jsData* data = record->second.data;
+  jsValue result = 0;
+  {
+    HostCall call(*self);
+    result = GuardedQuietly(jsValue{0}, [&] {
+      return data->callAsFunction(self->es_, callee, args.empty() ? nullptr : args.data(), static_cast<int>(argc));
+    });
+  }
+  self->Push(result);
+  return 1;
+}
+
+std::string ScriptContext::UserLanguage() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  const LCID locale = MAKELCID(::GetUserDefaultUILanguage(), SORT_DEFAULT);
+  if (::LCIDToLocaleName(locale, name, LOCALE_NAME_MAX_LENGTH, 0) <= 0) return "en-US";
+  return WideToUtf8(name);
+}
+
+}  // namespace halyx::engine
+
+// The interpreter's timeout check (see cmake/deps/duktape), with the heap's
+// user data: the context that created the heap.
+extern "C" int wke_script_timed_out(void* udata) {
+  return udata != nullptr && static_cast<halyx::engine::ScriptContext*>(udata)->TimedOut() ? 1 : 0;
+}
