@@ -155,3 +155,12 @@ typedef bool(WKE_CALL_TYPE* wkeQueryElementRectFunction)(wkeWebView webView, con
 extern "C" __declspec(dllexport) bool WKE_CALL_TYPE
     wkeQueryElementRect(wkeWebView webView, const utf8* selector, wkeRect* rect);
 #endif
+
+// Engine-internal, outside the client's API: the nodes the view's document
+// holds now, attached or detached but not yet reclaimed (-1 for no view).
+// The engine's tests and benchmarks find it with GetProcAddress.
+#define WKE_QUERY_NODE_COUNT_NAME "wkeQueryNodeCount"
+typedef int(WKE_CALL_TYPE* wkeQueryNodeCountFunction)(wkeWebView webView);
+#if defined(WKE_ENGINE_BUILD)
+extern "C" __declspec(dllexport) int WKE_CALL_TYPE wkeQueryNodeCount(wkeWebView webView);
+#endif

@@ -195,6 +195,11 @@ void WKE_CALL_TYPE wkeSetDebugConfig(wkeWebView webView, const char* debugString
       const unsigned long ms = std::strtoul(param, nullptr, 10);
       if (ms > 0) view->SetScriptTimeLimit(static_cast<unsigned>(ms));
     }
+    // How often, at most, a view asks which detached nodes script still
+    // reaches, in milliseconds (0: after every frame); tests shorten it.
+    if (setting == "nodeSweepInterval" && param != nullptr) {
+      view->SetNodeSweepInterval(static_cast<unsigned>(std::strtoul(param, nullptr, 10)));
+    }
     // The folder whose files local pages may load (UTF-8), for later loads.
     if (setting == "localFileRoot" && param != nullptr) view->SetLocalFileRoot(Utf8ToWide(param));
     // "1": the view shows the client's own page, which may offer files for
@@ -384,4 +389,13 @@ bool WKE_CALL_TYPE wkeQueryElementRect(wkeWebView webView, const utf8* selector,
         return true;
       },
       false);
+}
+
+int WKE_CALL_TYPE wkeQueryNodeCount(wkeWebView webView) {
+  return Guard(
+      [&]() -> int {
+        WebView* view = ViewOf(webView);
+        return view != nullptr ? static_cast<int>(view->document().live()) : -1;
+      },
+      -1);
 }

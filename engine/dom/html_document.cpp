@@ -31,10 +31,82 @@ HtmlDocument HtmlDocument::Parse(const std::string& html) { return HtmlParser::P
 
 int HtmlDocument::Append(int parent, Node node) {
   node.parent = parent;
-  nodes_.push_back(std::move(node));
-  const int index = static_cast<int>(nodes_.size() - 1);
+  // The parser checks Full() itself, and the root elements it implies come
+  // on top.
+  int index = NewSlot(std::move(node), false);
   nodes_[static_cast<std::size_t>(parent)].children.push_back(index);
   return index;
+}
+
+int HtmlDocument::NewSlot(Node node, bool bounded) {
+  if (!free_.empty()) {
+    const int index = free_.back();
+    free_.pop_back();
+    Node& slot = nodes_[static_cast<std::size_t>(index)];
+    node.generation = slot.generation;
+    slot = std::move(node);
+    return index;
+  }
+  if (bounded && nodes_.size() >= kMaxNodes) return -1;
+  nodes_.push_back(std::move(node));
+  return static_cast<int>(nodes_.size() - 1);
+}
+
+void HtmlDocument::NoteDetached(int root) {
+  detached_.push_back(root);
+  // A view that never renders never reclaims: nodes moved out and back
+  // again and again may not grow the list past the table.
+  if (detached_.size() < kMaxNodes) return;
+  std::sort(detached_.begin(), detached_.end());
+  detached_.erase(std::unique(detached_.begin(), detached_.end()), detached_.end());
+  detached_.erase(std::remove_if(detached_.begin(), detached_.end(),
+                                 [this](int index) { return !IsNode(index) || node(index).parent >= 0; }),
+                  detached_.end());
+}
+
+std::vector<int> HtmlDocument::Reclaim(const std::function<bool(int)>& held) {
+  std::vector<int> freed;
+  std::sort(detached_.begin(), detached_.end());
+  detached_.erase(std::unique(detached_.begin(), detached_.end()), detached_.end());
+  std::vector<int> kept;
+  std::vector<int> subtree;
+  for (int root : detached_) {
+    // Put back into a tree since, or already freed with another subtree.
+    if (!IsNode(root) || root == 0 || node(root).parent >= 0) continue;
+    subtree.assign(1, root);
+    bool hold = false;
+    for (std::size_t k = 0; k < subtree.size() && !hold; ++k) {
+      hold = held(subtree[k]);
+      const auto& children = node(subtree[k]).children;
+      subtree.insert(subtree.end(), children.begin(), children.end());
+    }
+    if (hold) {
+      kept.push_back(root);
+      continue;
+    }
+    for (int index : subtree) {
+      Node& slot = nodes_[static_cast<std::size_t>(index)];
+      const std::uint32_t generation = slot.generation;
+      slot = Node{};
+      slot.free = true;
+      // A slot whose generation would wrap is never used again.
+      if (generation == UINT32_MAX) continue;
+      slot.generation = generation + 1;
+      free_.push_back(index);
+      freed.push_back(index);
+    }
+  }
+  detached_.swap(kept);
+  if (!freed.empty()) {
+    std::vector<int> sorted = freed;
+    std::sort(sorted.begin(), sorted.end());
+    auto gone = [&sorted](int index) { return std::binary_search(sorted.begin(), sorted.end(), index); };
+    changes_.elements.erase(std::remove_if(changes_.elements.begin(), changes_.elements.end(), gone),
+                            changes_.elements.end());
+    changes_.parents.erase(std::remove_if(changes_.parents.begin(), changes_.parents.end(), gone),
+                           changes_.parents.end());
+  }
+  return freed;
 }
 
 void HtmlDocument::NoteElement(int element) { NoteIn(changes_.elements, element, changes_.everything); }
@@ -167,8 +239,10 @@ std::string HtmlDocument::TextContent(int index) const {
 
 void HtmlDocument::RemoveChildren(int element) {
   if (!IsElement(element) && element != 0) return;
-  for (int child : nodes_[static_cast<std::size_t>(element)].children)
+  for (int child : nodes_[static_cast<std::size_t>(element)].children) {
     nodes_[static_cast<std::size_t>(child)].parent = -1;
+    NoteDetached(child);
+  }
   nodes_[static_cast<std::size_t>(element)].children.clear();
   NoteParent(element);
   Changed();
@@ -180,9 +254,8 @@ void HtmlDocument::SetTextContent(int element, const std::string& text) {
     return;
   }
   if (!IsElement(element)) return;
-  // Removed nodes stay in the table for good, so a page that sets a text
-  // again and again would fill it: an element holding one text node keeps
-  // that node and only its text changes.
+  // An element holding one text node keeps that node and only its text
+  // changes: no node to make, none to reclaim.
   const std::vector<int>& children = nodes_[static_cast<std::size_t>(element)].children;
   if (!text.empty() && children.size() == 1 && IsText(children.front())) {
     SetText(children.front(), text);
@@ -202,19 +275,20 @@ void HtmlDocument::SetText(int text_node, const std::string& text) {
 }
 
 int HtmlDocument::CreateElement(const std::string& tag) {
-  if (tag.empty() || nodes_.size() >= kMaxNodes) return -1;
+  if (tag.empty()) return -1;
   Node element;
   element.tag = tag;
-  nodes_.push_back(std::move(element));
-  return static_cast<int>(nodes_.size() - 1);
+  const int index = NewSlot(std::move(element), true);
+  if (index >= 0) NoteDetached(index);
+  return index;
 }
 
 int HtmlDocument::CreateText(const std::string& text) {
-  if (nodes_.size() >= kMaxNodes) return -1;
   Node node_text;
   node_text.text = text;
-  nodes_.push_back(std::move(node_text));
-  return static_cast<int>(nodes_.size() - 1);
+  const int index = NewSlot(std::move(node_text), true);
+  if (index >= 0) NoteDetached(index);
+  return index;
 }
 
 bool HtmlDocument::InsertBefore(int parent, int child, int before) {
@@ -252,6 +326,7 @@ bool HtmlDocument::RemoveChild(int parent, int child) {
   auto& siblings = nodes_[static_cast<std::size_t>(parent)].children;
   siblings.erase(std::remove(siblings.begin(), siblings.end(), child), siblings.end());
   nodes_[static_cast<std::size_t>(child)].parent = -1;
+  NoteDetached(child);
   NoteParent(parent);
   Changed();
   return true;

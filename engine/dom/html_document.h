@@ -1,20 +1,26 @@
 // The engine's page model: the node tree that the parser builds, scripts
 // change, and style, layout and paint read.
 //
-// Nodes are addressed by index, which scripts hold on to: a removed node
-// stays in the table (detached, parent -1) so that an index never comes to
-// mean another node. Every change bumps version(), so views know when to
+// Nodes are addressed by index. A removed node stays in the table
+// (detached, parent -1) while anything may still hold it; Reclaim() frees
+// detached subtrees that nothing holds, and a freed slot is used again by a
+// later node with its generation one higher, so that a holder that keeps the
+// index and its generation (script does) never reaches the newer node.
+// Every change bumps version(), so views know when to
 // style and lay out again, and is noted in changes(), so that they restyle
 // and lay out only what it touched.
 //
 // Limits, since every page is hostile: elements nest at most kMaxNesting
 // levels (the parser flattens deeper ones, appendChild refuses them) and a
-// document holds at most kMaxNodes nodes (later ones are dropped or refused).
+// document holds at most kMaxNodes nodes at once (later ones are dropped or
+// refused).
 //
 // Thread: GUI thread; owned by its view.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +35,8 @@ class HtmlDocument {
     std::map<std::string, std::string> attributes;
     int parent = -1;
     std::vector<int> children;
+    std::uint32_t generation = 0;  // how often the slot was freed
+    bool free = false;             // reclaimed, waiting for a new node
   };
 
   // A <script> block: inline source, or the src attribute as written.
@@ -83,8 +91,22 @@ class HtmlDocument {
   const std::vector<StyleSource>& styles() const { return styles_; }
   std::vector<StyleSource>& styles() { return styles_; }
 
+  // Slots in the table, freed ones included: arrays by node index have
+  // this size.
   std::size_t size() const { return nodes_.size(); }
-  bool IsNode(int index) const { return index >= 0 && static_cast<std::size_t>(index) < nodes_.size(); }
+  // Nodes in use, attached or not.
+  std::size_t live() const { return nodes_.size() - free_.size(); }
+  bool IsNode(int index) const {
+    return index >= 0 && static_cast<std::size_t>(index) < nodes_.size() &&
+           !nodes_[static_cast<std::size_t>(index)].free;
+  }
+  // The slot's generation: a node index and its generation name one node
+  // for good.
+  std::uint32_t generation(int index) const {
+    return index >= 0 && static_cast<std::size_t>(index) < nodes_.size()
+               ? nodes_[static_cast<std::size_t>(index)].generation
+               : 0;
+  }
   bool IsElement(int index) const;
   bool IsText(int index) const { return index > 0 && IsNode(index) && node(index).tag.empty(); }
   const Node& node(int index) const { return nodes_[static_cast<std::size_t>(index)]; }
@@ -124,15 +146,29 @@ class HtmlDocument {
   bool RemoveChild(int parent, int child);
   void RemoveChildren(int element);
 
+  // Frees every detached subtree none of whose nodes `held` (their holders:
+  // script wrappers, focus, hover, an open list, ...) and answers the freed
+  // indices. Their slots are reused by later nodes, one generation higher.
+  std::vector<int> Reclaim(const std::function<bool(int)>& held);
+  // True while a detached subtree waits for Reclaim.
+  bool HasDetached() const { return !detached_.empty(); }
+
  private:
   friend class HtmlParser;
   int Append(int parent, Node node);
+  // A slot for a new node: a freed one, else a new one; -1 when `bounded`
+  // and the table is full.
+  int NewSlot(Node node, bool bounded);
+  void NoteDetached(int root);
+  bool Full() const { return nodes_.size() >= kMaxNodes && free_.empty(); }
   void CollectText(int index, std::string& out) const;
   void Changed() { ++version_; }
   void NoteElement(int element);
   void NoteParent(int parent);
 
-  std::vector<Node> nodes_;  // 0 is the document root
+  std::vector<Node> nodes_;    // 0 is the document root
+  std::vector<int> free_;      // freed slots, reused last freed first
+  std::vector<int> detached_;  // roots of subtrees taken out (some may be back)
   std::string title_;
   std::vector<Script> scripts_;
   std::vector<StyleSource> styles_;

@@ -267,7 +267,7 @@ void HtmlParser::Run(HtmlDocument& doc, int parent, const std::string& html, boo
   std::size_t i = 0;
   const std::size_t n = html.size();
   auto full = [&]() {
-    if (doc.nodes_.size() < HtmlDocument::kMaxNodes) return false;
+    if (!doc.Full()) return false;
     doc.truncated_ = true;
     return true;
   };

@@ -130,11 +130,15 @@ int FontCache::Measure(Font& font, const std::wstring& text) {
 
 std::size_t FontCache::Fit(Font& font, const std::wstring& text, int width) {
   if (width <= 0 || text.empty()) return 0;
+  if (width == font.fit_width && text == font.fit_text) return font.fit_count;
   int fit = 0;
   SIZE extent{};
   GdiSelection selected(dc_.get(), font.handle.get());
   ::GetTextExtentExPointW(dc_.get(), text.c_str(), static_cast<int>(text.size()), width, &fit, nullptr, &extent);
-  return static_cast<std::size_t>(std::max(fit, 0));
+  font.fit_text = text;
+  font.fit_width = width;
+  font.fit_count = static_cast<std::size_t>(std::max(fit, 0));
+  return font.fit_count;
 }
 
 }  // namespace halyx::engine

@@ -30,6 +30,11 @@ class FontCache {
     int descent = 0;
     int height = 0;
     std::unordered_map<std::wstring, int> widths;
+    // The last Fit: layout asks the same again on every pass and every
+    // layout, and for one huge word GDI's answer costs milliseconds.
+    std::wstring fit_text;
+    int fit_width = -1;
+    std::size_t fit_count = 0;
   };
 
   FontCache();

@@ -72,6 +72,8 @@ class Painter {
                 const Clip& clip);
   void StrokeSegment(float x0, float y0, float x1, float y1, float thickness, Color color, const Clip& clip);
   void Blend(int x, int y, Color color, float coverage);
+  // Covers pixels [x0, x1) of row y wholly with `color`.
+  void FillSpan(int y, int x0, int x1, Color color);
   COLORREF TextColor(Color color, float opacity, int x, int y) const;
   Clip Intersect(const Clip& a, const Clip& b) const;
 

@@ -1,5 +1,7 @@
 #include "engine/script/dom_bindings.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -21,12 +23,33 @@ std::string StringArg(duk_context* ctx, duk_idx_t index) {
 ScriptHost& View(duk_context* ctx) { return ScriptContext::From(ctx)->view(); }
 HtmlDocument& Doc(duk_context* ctx) { return View(ctx).document(); }
 
+// A node as script names it: its index plus its slot's generation times
+// kSlots, so that an index kept past the node's reclamation names nothing.
+constexpr double kSlots = 262144;
+static_assert(HtmlDocument::kMaxNodes < 262144, "node ids keep the index below kSlots");
+
+double IdOf(const HtmlDocument& doc, int index) {
+  return index < 0 ? -1 : static_cast<double>(doc.generation(index)) * kSlots + index;
+}
+
+// The node behind an id script passed, or -1 for none (a stale id too).
+int NodeArg(duk_context* ctx, duk_idx_t at) {
+  const double id = duk_to_number(ctx, at);
+  if (!(id >= 0) || id >= kSlots * 4294967296.0 || id != std::floor(id)) return -1;
+  const double generation = std::floor(id / kSlots);
+  const int index = static_cast<int>(id - generation * kSlots);
+  const HtmlDocument& doc = Doc(ctx);
+  return doc.IsNode(index) && doc.generation(index) == generation ? index : -1;
+}
+
+void PushNode(duk_context* ctx, int index) { duk_push_number(ctx, IdOf(Doc(ctx), index)); }
+
 void PushString(duk_context* ctx, const std::string& text) { ScriptContext::PushText(ctx, text); }
 
 void PushIndices(duk_context* ctx, const std::vector<int>& indices) {
   const duk_idx_t array = duk_push_array(ctx);
   for (std::size_t k = 0; k < indices.size(); ++k) {
-    duk_push_int(ctx, indices[k]);
+    PushNode(ctx, indices[k]);
     duk_put_prop_index(ctx, array, static_cast<duk_uarridx_t>(k));
   }
 }
@@ -120,7 +143,7 @@ const Primitive kPrimitives[] = {
     {"kind",
      [](duk_context* ctx) -> duk_ret_t {
        const HtmlDocument& doc = Doc(ctx);
-       const int index = duk_to_int(ctx, 0);
+       const int index = NodeArg(ctx, 0);
        duk_push_int(ctx, doc.IsElement(index) ? 1 : doc.IsText(index) ? 3 : index == 0 ? 9 : 0);
        return 1;
      },
@@ -128,15 +151,15 @@ const Primitive kPrimitives[] = {
     {"parent",
      [](duk_context* ctx) -> duk_ret_t {
        const HtmlDocument& doc = Doc(ctx);
-       const int index = duk_to_int(ctx, 0);
-       duk_push_int(ctx, doc.IsNode(index) ? doc.node(index).parent : -1);
+       const int index = NodeArg(ctx, 0);
+       PushNode(ctx, doc.IsNode(index) ? doc.node(index).parent : -1);
        return 1;
      },
      1},
     {"children",
      [](duk_context* ctx) -> duk_ret_t {
        const HtmlDocument& doc = Doc(ctx);
-       const int index = duk_to_int(ctx, 0);
+       const int index = NodeArg(ctx, 0);
        const bool elements = duk_to_boolean(ctx, 1) != 0;
        std::vector<int> out;
        if (doc.IsNode(index)) {
@@ -150,20 +173,20 @@ const Primitive kPrimitives[] = {
      2},
     {"connected",
      [](duk_context* ctx) -> duk_ret_t {
-       duk_push_boolean(ctx, Doc(ctx).Contains(0, duk_to_int(ctx, 0)));
+       duk_push_boolean(ctx, Doc(ctx).Contains(0, NodeArg(ctx, 0)));
        return 1;
      },
      1},
     {"contains",
      [](duk_context* ctx) -> duk_ret_t {
-       duk_push_boolean(ctx, Doc(ctx).Contains(duk_to_int(ctx, 0), duk_to_int(ctx, 1)));
+       duk_push_boolean(ctx, Doc(ctx).Contains(NodeArg(ctx, 0), NodeArg(ctx, 1)));
        return 1;
      },
      2},
     {"tag",
      [](duk_context* ctx) -> duk_ret_t {
        const HtmlDocument& doc = Doc(ctx);
-       const int index = duk_to_int(ctx, 0);
+       const int index = NodeArg(ctx, 0);
        PushString(ctx, doc.IsElement(index) ? doc.node(index).tag : std::string());
        return 1;
      },
@@ -171,7 +194,7 @@ const Primitive kPrimitives[] = {
     {"attrs",
      [](duk_context* ctx) -> duk_ret_t {
        const HtmlDocument& doc = Doc(ctx);
-       const int index = duk_to_int(ctx, 0);
+       const int index = NodeArg(ctx, 0);
        const duk_idx_t object = duk_push_object(ctx);
        if (doc.IsElement(index)) {
          for (const auto& [name, value] : doc.node(index).attributes) {
@@ -185,7 +208,7 @@ const Primitive kPrimitives[] = {
     {"getAttr",
      [](duk_context* ctx) -> duk_ret_t {
        const HtmlDocument& doc = Doc(ctx);
-       const int element = duk_to_int(ctx, 0);
+       const int element = NodeArg(ctx, 0);
        const std::string name = StringArg(ctx, 1);
        if (!doc.HasAttribute(element, name)) return 0;
        PushString(ctx, doc.Attribute(element, name));
@@ -198,35 +221,36 @@ const Primitive kPrimitives[] = {
        // Attribute names a parser could not have made are refused, so that
        // serialising the element gives back the same element.
        if (name.empty() || name.find_first_of(" \t\n\"'>/=<") != std::string::npos) return 0;
-       Doc(ctx).SetAttribute(duk_to_int(ctx, 0), name, StringArg(ctx, 2));
+       Doc(ctx).SetAttribute(NodeArg(ctx, 0), name, StringArg(ctx, 2));
        View(ctx).ContentChanged();
        return 0;
      },
      3},
     {"removeAttr",
      [](duk_context* ctx) -> duk_ret_t {
-       Doc(ctx).RemoveAttribute(duk_to_int(ctx, 0), StringArg(ctx, 1));
+       Doc(ctx).RemoveAttribute(NodeArg(ctx, 0), StringArg(ctx, 1));
        View(ctx).ContentChanged();
        return 0;
      },
      2},
     {"getText",
      [](duk_context* ctx) -> duk_ret_t {
-       PushString(ctx, Doc(ctx).TextContent(duk_to_int(ctx, 0)));
+       PushString(ctx, Doc(ctx).TextContent(NodeArg(ctx, 0)));
        return 1;
      },
      1},
     {"setText",
      [](duk_context* ctx) -> duk_ret_t {
-       Doc(ctx).SetTextContent(duk_to_int(ctx, 0), StringArg(ctx, 1));
-       View(ctx).ContentChanged();
+       const int index = NodeArg(ctx, 0);
+       Doc(ctx).SetTextContent(index, StringArg(ctx, 1));
+       View(ctx).NodeRemoved(index);
        return 0;
      },
      2},
     {"getHTML",
      [](duk_context* ctx) -> duk_ret_t {
        const HtmlDocument& doc = Doc(ctx);
-       const int index = duk_to_int(ctx, 0);
+       const int index = NodeArg(ctx, 0);
        std::string out;
        if (doc.IsNode(index)) {
          if (duk_to_boolean(ctx, 1) != 0) {
@@ -242,11 +266,11 @@ const Primitive kPrimitives[] = {
     {"setHTML",
      [](duk_context* ctx) -> duk_ret_t {
        HtmlDocument& doc = Doc(ctx);
-       const int index = duk_to_int(ctx, 0);
+       const int index = NodeArg(ctx, 0);
        if (!doc.IsElement(index)) return 0;
        doc.RemoveChildren(index);
        HtmlParser::ParseFragment(doc, index, StringArg(ctx, 1));
-       View(ctx).ContentChanged();
+       View(ctx).NodeRemoved(index);
        return 0;
      },
      2},
@@ -254,19 +278,19 @@ const Primitive kPrimitives[] = {
      [](duk_context* ctx) -> duk_ret_t {
        const std::string tag = StringArg(ctx, 0);
        const bool valid = !tag.empty() && tag.find_first_of(" \t\n\"'>/=<") == std::string::npos;
-       duk_push_int(ctx, valid ? Doc(ctx).CreateElement(tag) : -1);
+       PushNode(ctx, valid ? Doc(ctx).CreateElement(tag) : -1);
        return 1;
      },
      1},
     {"createText",
      [](duk_context* ctx) -> duk_ret_t {
-       duk_push_int(ctx, Doc(ctx).CreateText(StringArg(ctx, 0)));
+       PushNode(ctx, Doc(ctx).CreateText(StringArg(ctx, 0)));
        return 1;
      },
      1},
     {"insert",
      [](duk_context* ctx) -> duk_ret_t {
-       const bool done = Doc(ctx).InsertBefore(duk_to_int(ctx, 0), duk_to_int(ctx, 1), duk_to_int(ctx, 2));
+       const bool done = Doc(ctx).InsertBefore(NodeArg(ctx, 0), NodeArg(ctx, 1), NodeArg(ctx, 2));
        if (done) View(ctx).ContentChanged();
        duk_push_boolean(ctx, done);
        return 1;
@@ -274,8 +298,8 @@ const Primitive kPrimitives[] = {
      3},
     {"remove",
      [](duk_context* ctx) -> duk_ret_t {
-       const int child = duk_to_int(ctx, 1);
-       const bool done = Doc(ctx).RemoveChild(duk_to_int(ctx, 0), child);
+       const int child = NodeArg(ctx, 1);
+       const bool done = Doc(ctx).RemoveChild(NodeArg(ctx, 0), child);
        if (done) View(ctx).NodeRemoved(child);
        duk_push_boolean(ctx, done);
        return 1;
@@ -286,13 +310,13 @@ const Primitive kPrimitives[] = {
        std::vector<Selector> selectors;
        if (!CssParser::ParseSelectors(StringArg(ctx, 1), selectors)) return 0;
        const SelectorMatcher matcher(Doc(ctx), View(ctx).interaction());
-       const int root = duk_to_int(ctx, 0);
+       const int root = NodeArg(ctx, 0);
        if (duk_to_boolean(ctx, 2) != 0) {
          std::vector<int> found;
          matcher.QueryAll(root, selectors, found);
          PushIndices(ctx, found);
        } else {
-         duk_push_int(ctx, matcher.QueryFirst(root, selectors));
+         PushNode(ctx, matcher.QueryFirst(root, selectors));
        }
        return 1;
      },
@@ -303,7 +327,7 @@ const Primitive kPrimitives[] = {
        bool match = false;
        if (CssParser::ParseSelectors(StringArg(ctx, 1), selectors)) {
          const SelectorMatcher matcher(Doc(ctx), View(ctx).interaction());
-         for (const Selector& selector : selectors) match = match || matcher.Matches(duk_to_int(ctx, 0), selector);
+         for (const Selector& selector : selectors) match = match || matcher.Matches(NodeArg(ctx, 0), selector);
        }
        duk_push_boolean(ctx, match);
        return 1;
@@ -313,7 +337,7 @@ const Primitive kPrimitives[] = {
      [](duk_context* ctx) -> duk_ret_t {
        const std::string property = StringArg(ctx, 1);
        std::string value;
-       for (const Declaration& d : CssParser::ParseDeclarations(Doc(ctx).Attribute(duk_to_int(ctx, 0), "style"))) {
+       for (const Declaration& d : CssParser::ParseDeclarations(Doc(ctx).Attribute(NodeArg(ctx, 0), "style"))) {
          if (d.property == property) value = d.value;
        }
        PushString(ctx, value);
@@ -323,7 +347,7 @@ const Primitive kPrimitives[] = {
     {"setStyle",
      [](duk_context* ctx) -> duk_ret_t {
        HtmlDocument& doc = Doc(ctx);
-       const int element = duk_to_int(ctx, 0);
+       const int element = NodeArg(ctx, 0);
        if (!doc.IsElement(element)) return 0;
        std::string value = StringArg(ctx, 2);
        // A value cannot close the declaration and start another.
@@ -335,14 +359,14 @@ const Primitive kPrimitives[] = {
      3},
     {"getValue",
      [](duk_context* ctx) -> duk_ret_t {
-       PushString(ctx, ValueOf(Doc(ctx), duk_to_int(ctx, 0)));
+       PushString(ctx, ValueOf(Doc(ctx), NodeArg(ctx, 0)));
        return 1;
      },
      1},
     {"setValue",
      [](duk_context* ctx) -> duk_ret_t {
        HtmlDocument& doc = Doc(ctx);
-       const int element = duk_to_int(ctx, 0);
+       const int element = NodeArg(ctx, 0);
        const std::string value = StringArg(ctx, 1);
        if (doc.IsElement(element) && doc.node(element).tag == "select") {
          for (int child : doc.node(element).children) {
@@ -365,7 +389,7 @@ const Primitive kPrimitives[] = {
     {"rect",
      [](duk_context* ctx) -> duk_ret_t {
        float rect[4] = {0, 0, 0, 0};
-       View(ctx).ElementRect(duk_to_int(ctx, 0), rect);
+       View(ctx).ElementRect(NodeArg(ctx, 0), rect);
        const duk_idx_t array = duk_push_array(ctx);
        for (duk_uarridx_t k = 0; k < 4; ++k) {
          duk_push_number(ctx, rect[k]);
@@ -377,7 +401,7 @@ const Primitive kPrimitives[] = {
     {"scroll",
      [](duk_context* ctx) -> duk_ret_t {
        ScriptHost& view = View(ctx);
-       const int element = duk_to_int(ctx, 0);
+       const int element = NodeArg(ctx, 0);
        if (!duk_is_null_or_undefined(ctx, 1)) {
          view.ScrollTo(element, static_cast<float>(duk_to_number(ctx, 1)));
          return 0;
@@ -394,19 +418,35 @@ const Primitive kPrimitives[] = {
      2},
     {"focus",
      [](duk_context* ctx) -> duk_ret_t {
-       View(ctx).Focus(duk_to_int(ctx, 0));
+       // -1 blurs; a stale id does nothing.
+       const int element = NodeArg(ctx, 0);
+       if (element >= 0 || duk_to_number(ctx, 0) < 0) View(ctx).Focus(element);
+       return 0;
+     },
+     1},
+    {"wrapped",
+     [](duk_context* ctx) -> duk_ret_t {
+       // The finalizer sits on the wrapper itself, where a page that
+       // changes the wrapper's prototype cannot take it away.
+       if (!duk_is_object(ctx, 0)) return 0;
+       duk_get_prop_string(ctx, 0, "_index");
+       const int index = NodeArg(ctx, -1);
+       if (index <= 0) return 0;
+       duk_push_c_function(ctx, &DomBindings::FinalizeWrapper, 2);
+       duk_set_finalizer(ctx, 0);
+       ScriptContext::From(ctx)->NoteWrapped(index);
        return 0;
      },
      1},
     {"focused",
      [](duk_context* ctx) -> duk_ret_t {
-       duk_push_int(ctx, View(ctx).interaction().focus);
+       PushNode(ctx, View(ctx).interaction().focus);
        return 1;
      },
      0},
     {"body",
      [](duk_context* ctx) -> duk_ret_t {
-       duk_push_int(ctx, Doc(ctx).Body());
+       PushNode(ctx, Doc(ctx).Body());
        return 1;
      },
      0},
@@ -428,9 +468,111 @@ const Primitive kPrimitives[] = {
      0},
 };
 
+// Where the sweep parks the wrappers that the collector finds unreachable.
+const char kParked[] = DUK_HIDDEN_SYMBOL("parkedWrappers");
+
+// Pushes hooks.nodes[name] of the page's script.
+void PushNodesMember(duk_context* ctx, const char* name) {
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, "hooks");
+  duk_get_prop_string(ctx, -1, "nodes");
+  duk_get_prop_string(ctx, -1, name);
+  duk_remove(ctx, -2);
+  duk_remove(ctx, -2);
+  duk_remove(ctx, -2);
+}
+
 }  // namespace
 
 const char* DomBindings::Script() { return kDomBindingsScript; }
+
+void DomBindings::PushNode(duk_context* ctx, int index) { halyx::engine::PushNode(ctx, index); }
+
+duk_ret_t DomBindings::FinalizeWrapper(duk_context* ctx) {
+  // [wrapper heapDestruct]: outside a sweep a wrapper just goes; inside
+  // one it is kept until the sweep has decided about its subtree.
+  if (duk_to_boolean(ctx, 1) != 0) return 0;
+  duk_push_global_stash(ctx);
+  if (!duk_get_prop_string(ctx, -1, kParked) || !duk_is_object(ctx, -1)) return 0;
+  duk_get_prop_string(ctx, 0, "_index");
+  if (!duk_is_number(ctx, -1)) return 0;
+  duk_dup(ctx, 0);
+  duk_put_prop(ctx, -3);
+  return 0;
+}
+
+duk_ret_t DomBindings::Sweep(duk_context* ctx, SweepState& state) {
+  const HtmlDocument& doc = Doc(ctx);
+  std::vector<char>& wrapped = *state.wrapped;
+  state.found.clear();
+  PushNodesMember(ctx, "wrappers");
+  const duk_idx_t wrappers = duk_normalize_index(ctx, -1);
+  if (!duk_is_object(ctx, wrappers)) return 0;
+  // The wrappers of detached nodes, which only script may still hold.
+  for (std::size_t k = 1; k < wrapped.size(); ++k) {
+    const int index = static_cast<int>(k);
+    if (!wrapped[k]) continue;
+    if (!doc.IsNode(index)) {
+      wrapped[k] = 0;
+      continue;
+    }
+    if (doc.Contains(0, index)) continue;
+    duk_push_number(ctx, IdOf(doc, index));
+    duk_get_prop(ctx, wrappers);
+    if (duk_is_object(ctx, -1)) {
+      int root = index;
+      while (doc.node(root).parent >= 0) root = doc.node(root).parent;
+      state.found.push_back(SweepState::Found{index, root, duk_get_heapptr(ctx, -1), false});
+    } else {
+      wrapped[k] = 0;
+    }
+    duk_pop(ctx);
+  }
+  if (state.found.empty()) return 0;
+  // Only the collector knows what script can still reach: the cache lets
+  // go of them, and what the collection finalizes is parked, not freed.
+  duk_push_global_stash(ctx);
+  duk_push_object(ctx);
+  duk_put_prop_string(ctx, -2, kParked);
+  duk_get_prop_string(ctx, -1, kParked);
+  const duk_idx_t parked = duk_normalize_index(ctx, -1);
+  for (const SweepState::Found& found : state.found) {
+    duk_push_number(ctx, IdOf(doc, found.index));
+    duk_del_prop(ctx, wrappers);
+  }
+  duk_gc(ctx, 0);
+  // A detached subtree lives on, with all its wrappers, while script can
+  // reach any one of them (it can walk from it to the others).
+  for (SweepState::Found& found : state.found) {
+    duk_push_number(ctx, IdOf(doc, found.index));
+    found.reachable = !duk_has_prop(ctx, parked);
+  }
+  std::vector<int>& live_roots = state.live_roots;
+  live_roots.clear();
+  for (const SweepState::Found& found : state.found) {
+    if (found.reachable) live_roots.push_back(found.root);
+  }
+  std::sort(live_roots.begin(), live_roots.end());
+  for (const SweepState::Found& found : state.found) {
+    const double id = IdOf(doc, found.index);
+    if (!std::binary_search(live_roots.begin(), live_roots.end(), found.root)) {
+      wrapped[static_cast<std::size_t>(found.index)] = 0;
+      continue;
+    }
+    duk_push_number(ctx, id);
+    if (found.reachable) {
+      duk_push_heapptr(ctx, found.heapptr);
+    } else {
+      duk_push_number(ctx, id);
+      duk_get_prop(ctx, parked);
+    }
+    duk_put_prop(ctx, wrappers);
+  }
+  // The wrappers of unreachable subtrees go now (their finalizer runs
+  // again and finds nothing parked).
+  duk_del_prop_string(ctx, parked - 1, kParked);
+  return 0;
+}
 
 void DomBindings::AddTo(duk_context* ctx, duk_idx_t object) {
   object = duk_normalize_index(ctx, object);

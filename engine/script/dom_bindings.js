@@ -1,12 +1,22 @@
 // The DOM as a page's script sees it: Node, Element and Text wrappers over
-// the document's node indices, document, and events with capture and
-// bubbling, over the native primitives of DomBindings (N). Compiled into the
-// engine (see engine/CMakeLists.txt) and evaluated as one expression: the
-// function, called with the global object, N and the error reporter.
+// the document's node ids (index and generation, see DomBindings), document,
+// and events with capture and bubbling, over the native primitives of
+// DomBindings (N). Compiled into the engine (see engine/CMakeLists.txt) and
+// evaluated as one expression: the function, called with the global object,
+// N and the error reporter.
 (function (global, N, report) {
   var wrappers = {};
   var listeners = {};
-  function keyOf(node) { return node === document ? 'doc' : node === global ? 'win' : 'el' + node._index; }
+  // A node's listeners live on its wrapper, so that they (and what their
+  // closures hold) go with it rather than keep it.
+  function listenersOf(node) {
+    if (node === document || node === global) {
+      var key = node === document ? 'doc' : 'win';
+      return listeners[key] = listeners[key] || {};
+    }
+    if (!node._listeners) Object.defineProperty(node, '_listeners', { value: {} });
+    return node._listeners;
+  }
   function kebab(name) {
     if (name === 'cssFloat') return 'float';
     return String(name).replace(/[A-Z]/g, function (c) { return '-' + c.toLowerCase(); });
@@ -24,15 +34,14 @@
   function addListener(type, fn, options) {
     if (typeof fn !== 'function' && !(fn && typeof fn.handleEvent === 'function')) return;
     var capture = options === true || (options && typeof options === 'object' && !!options.capture);
-    var key = keyOf(this);
-    var map = listeners[key] = listeners[key] || {};
+    var map = listenersOf(this);
     var list = map[type] = map[type] || [];
     for (var i = 0; i < list.length; i++) if (list[i].fn === fn && list[i].capture === capture) return;
     list.push({ fn: fn, capture: capture, once: !!(options && options.once) });
   }
   function removeListener(type, fn, options) {
     var capture = options === true || (options && typeof options === 'object' && !!options.capture);
-    var list = (listeners[keyOf(this)] || {})[type] || [];
+    var list = listenersOf(this)[type] || [];
     for (var i = 0; i < list.length; i++) {
       if (list[i].fn === fn && list[i].capture === capture) { list.splice(i, 1); return; }
     }
@@ -68,7 +77,7 @@
         try { if (on.call(node, ev) === false) ev.preventDefault(); } catch (e) { report(e); }
       }
     }
-    var list = ((listeners[keyOf(node)] || {})[ev.type] || []).slice();
+    var list = (listenersOf(node)[ev.type] || []).slice();
     for (var i = 0; i < list.length && !ev._stopNow; i++) {
       var l = list[i];
       if ((phase === 1 && !l.capture) || (phase === 3 && l.capture)) continue;
@@ -109,6 +118,7 @@
     var kind = N.kind(index);
     if (kind === 0) return null;
     node = wrappers[index] = kind === 1 ? new Element(index) : new Text(index);
+    N.wrapped(node);
     if (kind === 1) {
       var attrs = N.attrs(index);
       for (var name in attrs) {
@@ -416,6 +426,8 @@
   prop(global, 'innerHeight', function () { return N.viewSize()[1]; });
 
   return {
+    // For the native sweep that lets go of nodes script can no longer reach.
+    nodes: { wrappers: wrappers },
     // From the view: an event at node `index` (0: the document, -1: the
     // window); answers 1 when a listener ran, plus 2 when one prevented
     // the default.

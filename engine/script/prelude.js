@@ -95,6 +95,7 @@
 
   return {
     dispatch: dom.dispatch,
+    nodes: dom.nodes,
     loaded: function () {
       dom.dispatch(0, 'DOMContentLoaded', { bubbles: true, cancelable: false });
       dom.dispatch(-1, 'load', { cancelable: false });

@@ -331,7 +331,7 @@ const ScriptContext::Primitive ScriptContext::kPrimitives[] = {
      1},
     {"findElement",
      [](duk_context* ctx) -> duk_ret_t {
-       duk_push_int(ctx, From(ctx)->view_.document().FindById(StringArg(ctx, 0)));
+       DomBindings::PushNode(ctx, From(ctx)->view_.document().FindById(StringArg(ctx, 0)));
        return 1;
      },
      1},
@@ -402,6 +402,39 @@ const ScriptContext::Primitive ScriptContext::kPrimitives[] = {
      0},
 };
 
+namespace {
+
+// Pushes the function that the engine's own `source` (one function
+// expression) evaluates to. Compiling it was most of a page's start, so it
+// is compiled once per process and later heaps load its bytecode from
+// `bytecode`. False with the error pushed instead.
+bool PushEngineFunction(duk_context* ctx, const char* source, std::string& bytecode) {
+  if (!bytecode.empty()) {
+    void* buffer = duk_push_fixed_buffer(ctx, bytecode.size());
+    std::memcpy(buffer, bytecode.data(), bytecode.size());
+    auto load = [](duk_context* c, void*) -> duk_ret_t {
+      duk_load_function(c);
+      return 1;
+    };
+    return duk_safe_call(ctx, load, nullptr, 1, 1) == DUK_EXEC_SUCCESS;
+  }
+  if (duk_pcompile_string(ctx, DUK_COMPILE_EVAL, source) != 0 || duk_pcall(ctx, 0) != 0) return false;
+  duk_dup_top(ctx);
+  auto dump = [](duk_context* c, void*) -> duk_ret_t {
+    duk_dump_function(c);
+    return 1;
+  };
+  if (duk_safe_call(ctx, dump, nullptr, 1, 1) == DUK_EXEC_SUCCESS) {
+    duk_size_t size = 0;
+    const void* dumped = duk_get_buffer_data(ctx, -1, &size);
+    if (dumped != nullptr) bytecode.assign(static_cast<const char*>(dumped), size);
+  }
+  duk_pop(ctx);
+  return true;
+}
+
+}  // namespace
+
 void ScriptContext::InstallEnvironment() {
   // The interpreter's own object reaches coroutines (whose native calls
   // would read the wrong stack), finalizers and the collector: not a page's
@@ -410,14 +443,10 @@ void ScriptContext::InstallEnvironment() {
   duk_del_prop_string(ctx_, -1, "Duktape");
   duk_pop(ctx_);
 
-  if (duk_pcompile_string(ctx_, DUK_COMPILE_EVAL, kPreludeScript) != 0) {
-    ReportError(-1);
-    duk_pop(ctx_);
-    return;
-  }
-  // The eval yields the environment function; call it with (global, N,
-  // makeDom), makeDom being the DOM's own script.
-  if (duk_pcall(ctx_, 0) != 0) {
+  // The environment function; called with (global, N, makeDom), makeDom
+  // being the DOM's own script.
+  static std::string prelude_code;
+  if (!PushEngineFunction(ctx_, kPreludeScript, prelude_code)) {
     ReportError(-1);
     duk_pop(ctx_);
     return;
@@ -429,7 +458,8 @@ void ScriptContext::InstallEnvironment() {
     duk_put_prop_string(ctx_, primitives, primitive.name);
   }
   DomBindings::AddTo(ctx_, primitives);
-  if (duk_pcompile_string(ctx_, DUK_COMPILE_EVAL, DomBindings::Script()) != 0 || duk_pcall(ctx_, 0) != 0) {
+  static std::string dom_code;
+  if (!PushEngineFunction(ctx_, DomBindings::Script(), dom_code)) {
     ReportError(-1);
     duk_pop_n(ctx_, 4);
     return;
@@ -800,7 +830,7 @@ int ScriptContext::Dispatch(int target, const char* type, const EventInit& init)
   if (ctx_ == nullptr) return 0;
   Depth depth(*this);
   if (depth.refused()) return 0;
-  duk_push_int(ctx_, target);
+  DomBindings::PushNode(ctx_, target);
   duk_push_string(ctx_, type);
   const duk_idx_t object = duk_push_object(ctx_);
   auto put_number = [&](const char* name, double value) {
@@ -886,6 +916,21 @@ bool ScriptContext::FireTimer(int id, bool repeat) {
     timers_.erase(id);
   }
   return repeat && timers_.count(id) != 0;
+}
+
+void ScriptContext::NoteWrapped(int index) {
+  const auto k = static_cast<std::size_t>(index);
+  if (wrapped_.size() <= k) wrapped_.resize(k + 1, 0);
+  wrapped_[k] = 1;
+}
+
+void ScriptContext::SweepWrappers() {
+  if (ctx_ == nullptr || depth_ > 0) return;
+  DomBindings::SweepState state;
+  state.wrapped = &wrapped_;
+  auto sweep = [&state](duk_context* ctx) -> duk_ret_t { return DomBindings::Sweep(ctx, state); };
+  Protected(sweep);
+  duk_pop(ctx_);
 }
 
 void ScriptContext::FinalizeRecord(std::uint64_t id) {

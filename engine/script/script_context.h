@@ -121,6 +121,16 @@ class ScriptContext {
   bool busy() const { return depth_ > 0; }
   // Releases the pooled slots (posted from the message loop).
   void Drain();
+  // Node wrappers: whether node `index` has one cached (script may hold
+  // it), noting a new one, and letting go of those of detached subtrees
+  // that script can no longer reach (see DomBindings::Sweep). The sweep
+  // runs a collection; it does nothing while script runs.
+  bool Wrapped(int index) const {
+    return index >= 0 && static_cast<std::size_t>(index) < wrapped_.size() && wrapped_[static_cast<std::size_t>(index)];
+  }
+  void NoteWrapped(int index);
+  void SweepWrappers();
+
   // Live native-backed objects, for tests of the engine itself.
   std::size_t live_native_objects() const { return records_.size(); }
 
@@ -230,6 +240,7 @@ class ScriptContext {
   bool timersRefused_ = false;      // the console has said so once
   int nextTimer_ = 1;
   std::shared_ptr<LocalStorage> storage_;
+  std::vector<char> wrapped_;  // by node index
   std::string temp_;
   std::wstring tempWide_;
 };

@@ -19,7 +19,7 @@ LRESULT CALLBACK DevToolsWindow::WindowProc(HWND hwnd, UINT message, WPARAM wpar
   return ::DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
-bool DevToolsWindow::Open(const std::string& inspector_page, const std::vector<std::string>& lines) {
+bool DevToolsWindow::Open(const std::string& inspector_page, const std::deque<std::string>& lines) {
   if (is_open()) {
     ::ShowWindow(window_, SW_SHOW);
     ::SetForegroundWindow(window_);
@@ -50,6 +50,10 @@ bool DevToolsWindow::Open(const std::string& inspector_page, const std::vector<s
 
 void DevToolsWindow::AddLine(const std::string& line) {
   if (!is_open() || list_ == nullptr) return;
+  // The inspector line stays first; the oldest console line goes.
+  if (::SendMessageW(list_, LB_GETCOUNT, 0, 0) > static_cast<LRESULT>(kMaxLines)) {
+    ::SendMessageW(list_, LB_DELETESTRING, 1, 0);
+  }
   const LRESULT at = ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(line).c_str()));
   if (at >= 0) ::SendMessageW(list_, LB_SETTOPINDEX, static_cast<WPARAM>(at), 0);
 }

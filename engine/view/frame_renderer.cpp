@@ -294,6 +294,7 @@ void FrameRenderer::Render() {
   view_.compareAll_ = false;
   view_.repaint_.clear();
   view_.paintedEdit_ = edit;
+  view_.ReclaimNodes();
 }
 
 }  // namespace halyx::engine

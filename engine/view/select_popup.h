@@ -32,6 +32,8 @@ class SelectPopup {
   bool open() const { return select_ >= 0; }
   // The select it belongs to, or -1 when closed.
   int select() const { return select_; }
+  // The option elements it lists (empty when closed).
+  const std::vector<int>& options() const { return options_; }
   // Lists the select's options under its border box `box` (above it when
   // there is no room below), highlighting the chosen one.
   void Open(const HtmlDocument& doc, int select, const LayoutBox& box, int font_height, int view_width,

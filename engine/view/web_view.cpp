@@ -85,6 +85,27 @@ void WebView::RepaintIfNeeded() {
 
 void WebView::ContentChanged() { SchedulePaint(); }
 
+void WebView::ReclaimNodes() {
+  if (!document_.HasDetached() || busy()) return;
+  const ULONGLONG now = ::GetTickCount64();
+  if (script_ && now - lastSweep_ >= sweepIntervalMs_) {
+    lastSweep_ = now;
+    script_->SweepWrappers();
+  }
+  const std::vector<int>& options = popup_.options();
+  auto held = [&](int node) {
+    return node == interaction_.hover || node == interaction_.active || node == interaction_.focus ||
+           node == pressed_ || node == edit_.focus || node == paintedEdit_.focus || node == popup_.select() ||
+           std::find(options.begin(), options.end(), node) != options.end() || (script_ && script_->Wrapped(node));
+  };
+  for (int node : document_.Reclaim(held)) {
+    const auto k = static_cast<std::size_t>(node);
+    if (k < computed_.size()) computed_[k] = ComputedStyle{};
+    if (k < paintedStyles_.size()) paintedStyles_[k] = ComputedStyle{};
+    scrolls_.erase(node);
+  }
+}
+
 void WebView::SchedulePaint() {
   dirty_ = true;
   if (paintPosted_) return;
@@ -128,17 +149,18 @@ bool WebView::TakeActivation() {
   return had;
 }
 
-void WebView::NodeRemoved(int node) {
-  // Interaction state may not point into a detached subtree. The document
-  // noted the removal itself; the elements that were hovered or pressed
-  // with the removed one are no longer known here, so they are all styled
-  // again.
+void WebView::NodeRemoved(int) {
+  // Interaction state may not point into a detached subtree, whichever way
+  // it left (removeChild, innerHTML, textContent). The document noted the
+  // removal itself; the elements that were hovered or pressed with the
+  // removed one are no longer known here, so they are all styled again.
   const InteractionState before = interaction_;
-  if (interaction_.hover >= 0 && document_.Contains(node, interaction_.hover)) interaction_.hover = -1;
-  if (interaction_.active >= 0 && document_.Contains(node, interaction_.active)) interaction_.active = -1;
-  if (pressed_ >= 0 && document_.Contains(node, pressed_)) pressed_ = -1;
-  if (interaction_.focus >= 0 && document_.Contains(node, interaction_.focus)) interaction_.focus = -1;
-  if (popup_.open() && document_.Contains(node, popup_.select())) selectList_.ClosePopup();
+  auto gone = [this](int node) { return node >= 0 && !document_.Contains(0, node); };
+  if (gone(interaction_.hover)) interaction_.hover = -1;
+  if (gone(interaction_.active)) interaction_.active = -1;
+  if (gone(pressed_)) pressed_ = -1;
+  if (gone(interaction_.focus)) interaction_.focus = -1;
+  if (popup_.open() && gone(popup_.select())) selectList_.ClosePopup();
   if ((before.hover != interaction_.hover && styles_.Uses(kPseudoHover)) ||
       (before.active != interaction_.active && styles_.Uses(kPseudoActive))) {
     styleDirty_ = true;
@@ -199,6 +221,7 @@ void WebView::AddConsoleLine(int level, const std::string& text) {
   static const char* const kLevels[] = {"log", "info", "warn", "error"};
   const std::string line = std::string("[") + kLevels[std::clamp(level, 0, 3)] + "] " + text;
   console_.push_back(line);
+  if (console_.size() > kMaxConsoleLines) console_.pop_front();
   ::OutputDebugStringW(Utf8ToWide("wke console " + line + "\n").c_str());
   if (devTools_) devTools_->AddLine(line);
 }

@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -139,12 +140,19 @@ class WebView : public ScriptHost {
   void SetCookieJarPath(const std::wstring& path) { cookieJarPath_ = path; }
   void SetLocalStoragePath(const std::wstring& path);
   void SetDragEnable(bool enable) { dragEnabled_ = enable; }
+  // How often, at most, reclaiming nodes asks the interpreter which
+  // detached nodes script still reaches (a collection each time).
+  void SetNodeSweepInterval(unsigned milliseconds) { sweepIntervalMs_ = milliseconds; }
   // For pages loaded from now on.
   void SetScriptTimeLimit(unsigned milliseconds) { scriptTimeLimitMs_ = milliseconds; }
   // The folder whose files local pages may load (the application's folder
   // unless set), for loads started from now on.
   void SetLocalFileRoot(const std::wstring& folder) { localRoot_ = folder; }
   void Load(const std::wstring& url);
+
+  // Lines the console keeps; older ones go (a page that logs on every event
+  // would otherwise grow it for as long as it lives).
+  static constexpr std::size_t kMaxConsoleLines = DevToolsWindow::kMaxLines;
 
   // Services for the page's script.
   void AddConsoleLine(int level, const std::string& text) override;
@@ -174,6 +182,10 @@ class WebView : public ScriptHost {
   bool PostScriptTask(std::function<void(ScriptContext&)> task) override;
 
  private:
+  // Frees the detached subtrees that neither script nor the view (hover,
+  // press, focus, the open list) holds; after a frame, never while script
+  // runs.
+  void ReclaimNodes();
   void SchedulePaint();
   void FireTitleChanged();
 
@@ -233,7 +245,11 @@ class WebView : public ScriptHost {
   bool mainView_ = false;
   bool activation_ = false;  // a click or key handler runs
 
-  std::vector<std::string> console_;
+  unsigned sweepIntervalMs_ = 1000;
+  ULONGLONG lastSweep_ = 0;
+
+  // The last kMaxConsoleLines lines, oldest first.
+  std::deque<std::string> console_;
   std::unique_ptr<DevToolsWindow> devTools_;
   std::wstring cookieJarPath_;
   bool dragEnabled_ = true;

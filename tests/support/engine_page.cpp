@@ -84,6 +84,14 @@ bool EnginePage::ElementRect(const std::string& selector, wkeRect& rect) const {
   return query != nullptr && query(view_, selector.c_str(), &rect);
 }
 
+int EnginePage::NodeCount() const {
+  HMODULE engine = ::GetModuleHandleW(L"wke.dll");
+  auto query = engine != nullptr ? reinterpret_cast<wkeQueryNodeCountFunction>(
+                                       reinterpret_cast<void*>(::GetProcAddress(engine, WKE_QUERY_NODE_COUNT_NAME)))
+                                 : nullptr;
+  return query != nullptr ? query(view_) : -1;
+}
+
 COLORREF EnginePage::Pixel(int x, int y) const {
   ::wkeRepaintIfNeeded(view_);
   return ::GetPixel(::wkeGetViewDC(view_), x, y);

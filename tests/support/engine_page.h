@@ -39,6 +39,9 @@ class EnginePage {
   // The border box of the first element `selector` matches, laid out as of
   // now (the engine's own query); false when there is none.
   bool ElementRect(const std::string& selector, wkeRect& rect) const;
+  // The nodes the document holds now, attached or not yet reclaimed (the
+  // engine's own query); -1 without one.
+  int NodeCount() const;
   // The colour at a point of the rendering, repainted first if need be.
   COLORREF Pixel(int x, int y) const;
 
