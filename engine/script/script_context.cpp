@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/script/dom_bindings.h"
+#include "engine/script/script_context_guards.h"
 #include "engine/script/embedded_scripts.h"
 #include "engine/platform/local_storage.h"
 #include "base/guard.h"
@@ -34,80 +35,13 @@ unsigned g_next_serial = 1;
 
 const char kRecordKey[] = DUK_HIDDEN_SYMBOL("wkeRecord");
 
-std::string StringArg(duk_context* ctx, duk_idx_t index) {
+}  // namespace
+
+std::string ScriptContext::StringArg(duk_context* ctx, duk_idx_t index) {
   duk_size_t size = 0;
   const char* text = duk_safe_to_lstring(ctx, index, &size);
   return std::string(text, size);
 }
-
-}  // namespace
-
-// Counts native entries into script, so that a drain arriving from a nested
-// message loop (a dialog opened by a callback) leaves the handles that the
-// frames below it still use. An entry that starts script (the outermost, or
-// one made by native code that script called) gets a deadline of its own.
-class ScriptContext::Depth {
- public:
-  explicit Depth(ScriptContext& context) : context_(context), savedDeadline_(context.deadline_) {
-    if (context_.depth_ >= kMaxDepth) {
-      // Script calling native code calling script, over and over, would
-      // overflow the C stack: this entry is refused.
-      refused_ = true;
-      context_.view_.AddConsoleLine(
-          3, "Script refused: native code re-entered script more than " + std::to_string(kMaxDepth) + " levels deep");
-      return;
-    }
-    if (context_.depth_++ == 0 || context_.deadline_ == 0) {
-      context_.deadline_ = ::GetTickCount64() + context_.timeLimitMs_;
-    }
-  }
-  ~Depth() {
-    if (refused_) return;
-    --context_.depth_;
-    context_.deadline_ = savedDeadline_;
-    if (context_.timedOut_) {
-      // Reported once the script has unwound; the caller's script, if any,
-      // goes on with the time it had left.
-      context_.timedOut_ = false;
-      context_.view_.AddConsoleLine(
-          3, "Script stopped: it ran longer than " + std::to_string(context_.timeLimitMs_) + " ms");
-    }
-  }
-  Depth(const Depth&) = delete;
-  Depth& operator=(const Depth&) = delete;
-  bool refused() const { return refused_; }
-
- private:
-  ScriptContext& context_;
-  ULONGLONG savedDeadline_;
-  bool refused_ = false;
-};
-
-// Brackets a call from script out to native code (a jsData callback, a
-// dialog): the script's clock stops meanwhile, since a dialog may rightly
-// wait for the user, and finalizers wait until the last such call returned.
-class ScriptContext::HostCall {
- public:
-  explicit HostCall(ScriptContext& context) : context_(context), deadline_(context.deadline_) {
-    if (deadline_ != 0) {
-      const ULONGLONG now = ::GetTickCount64();
-      remaining_ = deadline_ > now ? deadline_ - now : 0;
-    }
-    context_.deadline_ = 0;
-    ++context_.hostCalls_;
-  }
-  ~HostCall() {
-    if (deadline_ != 0) context_.deadline_ = ::GetTickCount64() + remaining_;
-    if (--context_.hostCalls_ == 0) context_.RunDeferredFinalizers();
-  }
-  HostCall(const HostCall&) = delete;
-  HostCall& operator=(const HostCall&) = delete;
-
- private:
-  ScriptContext& context_;
-  ULONGLONG deadline_;
-  ULONGLONG remaining_ = 0;
-};
 
 template <typename Body>
 bool ScriptContext::Protected(Body& body) {
@@ -223,185 +157,6 @@ ScriptContext::~ScriptContext() {
   duk_destroy_heap(ctx_);
 }
 
-// The native primitives (N) the page environment and the DOM wrappers stand
-// on: console, timers, dialogs, title, storage, location, language, saving.
-const ScriptContext::Primitive ScriptContext::kPrimitives[] = {
-    {"console",
-     [](duk_context* ctx) -> duk_ret_t {
-       From(ctx)->view_.AddConsoleLine(duk_to_int(ctx, 0), StringArg(ctx, 1));
-       return 0;
-     },
-     2},
-    {"setTimer",
-     [](duk_context* ctx) -> duk_ret_t {
-       ScriptContext* self = From(ctx);
-       if (!duk_is_function(ctx, 0)) return 0;
-       if (self->timers_.size() >= kMaxTimers) {
-         if (!self->timersRefused_) {
-           self->view_.AddConsoleLine(
-               3, "Timer refused: a page may have at most " + std::to_string(kMaxTimers) + " timers pending");
-         }
-         self->timersRefused_ = true;
-         return 0;
-       }
-       const int id = self->nextTimer_++;
-       const bool repeat = duk_to_boolean(ctx, 2) != 0;
-       duk_push_global_stash(ctx);
-       duk_get_prop_string(ctx, -1, "timers");
-       duk_dup(ctx, 0);
-       duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(id));
-       duk_pop_2(ctx);
-       const unsigned serial = self->serial_;
-       const unsigned ms = static_cast<unsigned>(duk_to_uint32(ctx, 1));
-       self->timers_[id] = self->view_.SetScriptTimer(ms, [serial, id, repeat](ScriptContext& current) {
-         return current.serial() == serial && current.FireTimer(id, repeat);
-       });
-       duk_push_int(ctx, id);
-       return 1;
-     },
-     3},
-    {"clearTimer",
-     [](duk_context* ctx) -> duk_ret_t {
-       ScriptContext* self = From(ctx);
-       const int id = duk_to_int(ctx, 0);
-       const auto found = self->timers_.find(id);
-       if (found == self->timers_.end()) return 0;
-       self->view_.KillScriptTimer(found->second);
-       self->timers_.erase(found);
-       duk_push_global_stash(ctx);
-       duk_get_prop_string(ctx, -1, "timers");
-       duk_del_prop_index(ctx, -1, static_cast<duk_uarridx_t>(id));
-       duk_pop_2(ctx);
-       return 0;
-     },
-     1},
-    {"alert",
-     [](duk_context* ctx) -> duk_ret_t {
-       ScriptContext* self = From(ctx);
-       const std::string text = StringArg(ctx, 0);
-       HostCall call(*self);
-       self->view_.Alert(text);
-       return 0;
-     },
-     1},
-    {"confirm",
-     [](duk_context* ctx) -> duk_ret_t {
-       ScriptContext* self = From(ctx);
-       const std::string text = StringArg(ctx, 0);
-       bool answer = false;
-       {
-         HostCall call(*self);
-         answer = self->view_.Confirm(text);
-       }
-       duk_push_boolean(ctx, answer);
-       return 1;
-     },
-     1},
-    {"prompt",
-     [](duk_context* ctx) -> duk_ret_t {
-       ScriptContext* self = From(ctx);
-       const std::string text = StringArg(ctx, 0);
-       const std::string default_text = StringArg(ctx, 1);
-       std::string result;
-       bool answered = false;
-       {
-         HostCall call(*self);
-         answered = self->view_.Prompt(text, default_text, result);
-       }
-       if (answered) {
-         PushText(ctx, result);
-       } else {
-         duk_push_null(ctx);
-       }
-       return 1;
-     },
-     2},
-    {"getTitle",
-     [](duk_context* ctx) -> duk_ret_t {
-       const std::string& title = From(ctx)->view_.document().title();
-       PushText(ctx, title);
-       return 1;
-     },
-     0},
-    {"setTitle",
-     [](duk_context* ctx) -> duk_ret_t {
-       From(ctx)->view_.SetTitle(StringArg(ctx, 0));
-       return 0;
-     },
-     1},
-    {"findElement",
-     [](duk_context* ctx) -> duk_ret_t {
-       DomBindings::PushNode(ctx, From(ctx)->view_.document().FindById(StringArg(ctx, 0)));
-       return 1;
-     },
-     1},
-    {"storageGet",
-     [](duk_context* ctx) -> duk_ret_t {
-       std::string value;
-       if (!From(ctx)->storage_->Get(StringArg(ctx, 0), value)) {
-         duk_push_null(ctx);
-       } else {
-         PushText(ctx, value);
-       }
-       return 1;
-     },
-     1},
-    {"storageSet",
-     [](duk_context* ctx) -> duk_ret_t {
-       From(ctx)->storage_->Set(StringArg(ctx, 0), StringArg(ctx, 1));
-       return 0;
-     },
-     2},
-    {"storageRemove",
-     [](duk_context* ctx) -> duk_ret_t {
-       From(ctx)->storage_->Remove(StringArg(ctx, 0));
-       return 0;
-     },
-     1},
-    {"storageClear",
-     [](duk_context* ctx) -> duk_ret_t {
-       From(ctx)->storage_->Clear();
-       return 0;
-     },
-     0},
-    {"getUrl",
-     [](duk_context* ctx) -> duk_ret_t {
-       const std::string& url = From(ctx)->view_.url();
-       PushText(ctx, url);
-       return 1;
-     },
-     0},
-    {"language",
-     [](duk_context* ctx) -> duk_ret_t {
-       const std::string name = UserLanguage();
-       PushText(ctx, name);
-       return 1;
-     },
-     0},
-    {"saveFile",
-     [](duk_context* ctx) -> duk_ret_t {
-       ScriptContext* self = From(ctx);
-       const std::string name = StringArg(ctx, 0);
-       const std::string type = StringArg(ctx, 1);
-       duk_size_t size = 0;
-       const void* bytes = duk_get_buffer_data(ctx, 2, &size);
-       bool saved = false;
-       {
-         HostCall call(*self);
-         saved = self->view_.SaveFile(name, type, bytes, size);
-       }
-       duk_push_boolean(ctx, saved);
-       return 1;
-     },
-     3},
-    {"mainView",
-     [](duk_context* ctx) -> duk_ret_t {
-       duk_push_boolean(ctx, From(ctx)->view_.main_view());
-       return 1;
-     },
-     0},
-};
-
 namespace {
 
 // Pushes the function that the engine's own `source` (one function
@@ -453,7 +208,8 @@ void ScriptContext::InstallEnvironment() {
   }
   duk_push_global_object(ctx_);
   const duk_idx_t primitives = duk_push_object(ctx_);
-  for (const Primitive& primitive : kPrimitives) {
+  for (std::size_t k = 0; k < kPrimitiveCount; ++k) {
+    const Primitive& primitive = kPrimitives[k];
     duk_push_c_function(ctx_, primitive.fn, primitive.nargs);
     duk_put_prop_string(ctx_, primitives, primitive.name);
   }

@@ -181,7 +181,11 @@ class ScriptContext {
     duk_c_function fn;
     duk_idx_t nargs;
   };
+  // In script_primitives.cpp.
   static const Primitive kPrimitives[];
+  static const std::size_t kPrimitiveCount;
+  // The argument at `index` as text, whatever its type.
+  static std::string StringArg(duk_context* ctx, duk_idx_t index);
   void InstallEnvironment();
 
   // Handle of the value at `index` (pooled), and the reverse.
