@@ -20,11 +20,6 @@ bool IsLoopback(const std::wstring& host) {
   return _wcsicmp(host.c_str(), L"localhost") == 0 || host == L"127.0.0.1" || host == L"[::1]" || host == L"::1";
 }
 
-std::string Failed(const char* what) {
-  const DWORD code = ::GetLastError();
-  return std::string(what) + " (error " + std::to_string(code) + ")";
-}
-
 }  // namespace
 
 bool AppcastFetch::Split(const std::wstring& url, UrlParts& out) {
@@ -48,6 +43,45 @@ bool AppcastFetch::Split(const std::wstring& url, UrlParts& out) {
 
 bool AppcastFetch::IsAllowed(const UrlParts& parts) { return parts.secure || IsLoopback(parts.host); }
 
+std::string AppcastFetch::Failed(const std::string& what) {
+  const DWORD code = ::GetLastError();
+  return what + " (error " + std::to_string(code) + ")";
+}
+
+bool AppcastFetch::Open(const UrlParts& parts, int stepTimeoutMs, const char* task, const char* server, Request& out,
+                        std::string& error) {
+  out.session.reset(::WinHttpOpen(L"QuorUpdater/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!out.session ||
+      !::WinHttpSetTimeouts(out.session.get(), stepTimeoutMs, stepTimeoutMs, stepTimeoutMs, stepTimeoutMs)) {
+    error = Failed(std::string(task) + " could not start");
+    return false;
+  }
+  out.connection.reset(::WinHttpConnect(out.session.get(), parts.host.c_str(), parts.port, 0));
+  out.request.reset(out.connection ? ::WinHttpOpenRequest(out.connection.get(), L"GET", parts.pathAndQuery.c_str(),
+                                                          nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                          parts.secure ? WINHTTP_FLAG_SECURE : 0)
+                                   : nullptr);
+  if (!out.request ||
+      !::WinHttpSendRequest(out.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !::WinHttpReceiveResponse(out.request.get(), nullptr)) {
+    error = Failed(std::string(server) + " could not be reached");
+    return false;
+  }
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!::WinHttpQueryHeaders(out.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    error = Failed(std::string(server) + "'s answer could not be read");
+    return false;
+  }
+  if (status != 200) {
+    error = std::string(server) + " answered with status " + std::to_string(status);
+    return false;
+  }
+  return true;
+}
+
 bool AppcastFetch::IsAllowedUrl(const std::wstring& url) {
   UrlParts parts;
   return Split(url, parts) && IsAllowed(parts);
@@ -60,35 +94,9 @@ bool AppcastFetch::Get(const std::wstring& url, std::string& body, std::string& 
     return false;
   }
   const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  WinHttpHandle session(::WinHttpOpen(L"QuorUpdater/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session ||
-      !::WinHttpSetTimeouts(session.get(), kStepTimeoutMs, kStepTimeoutMs, kStepTimeoutMs, kStepTimeoutMs)) {
-    error = Failed("the update check could not start");
-    return false;
-  }
-  WinHttpHandle connection(::WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
-  WinHttpHandle request(connection ? ::WinHttpOpenRequest(connection.get(), L"GET", parts.pathAndQuery.c_str(), nullptr,
-                                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                          parts.secure ? WINHTTP_FLAG_SECURE : 0)
-                                   : nullptr);
-  if (!request ||
-      !::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !::WinHttpReceiveResponse(request.get(), nullptr)) {
-    error = Failed("the update server could not be reached");
-    return false;
-  }
-  DWORD status = 0;
-  DWORD size = sizeof(status);
-  if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    error = Failed("the update server's answer could not be read");
-    return false;
-  }
-  if (status != 200) {
-    error = "the update server answered with status " + std::to_string(status);
-    return false;
-  }
+  Request get;
+  if (!Open(parts, kStepTimeoutMs, "the update check", "the update server", get, error)) return false;
+  const WinHttpHandle& request = get.request;
   body.clear();
   char buffer[4096];
   for (;;) {

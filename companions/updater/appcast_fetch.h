@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "base/winhttp_handle.h"
+
 namespace halyx::update {
 
 class AppcastFetch {
@@ -28,6 +30,23 @@ class AppcastFetch {
   static bool Split(const std::wstring& url, UrlParts& out);
   // Whether `parts` may be fetched: https, or http to this machine.
   static bool IsAllowed(const UrlParts& parts);
+
+  // A GET under way whose answer came with status 200; the body is still
+  // to be read from `request`.
+  struct Request {
+    WinHttpHandle session;
+    WinHttpHandle connection;
+    WinHttpHandle request;
+  };
+  // Sends a GET for `parts`, each step bounded by `stepTimeoutMs`, and waits
+  // for a 200 answer. False with `error` in words for the user, naming
+  // `task` ("<task> could not start") or `server` ("<server> could not be
+  // reached", "<server>'s answer could not be read", "<server> answered with
+  // status N").
+  static bool Open(const UrlParts& parts, int stepTimeoutMs, const char* task, const char* server, Request& out,
+                   std::string& error);
+  // `what` with the thread's last error code: "<what> (error N)".
+  static std::string Failed(const std::string& what);
 
   // False with `error` saying, in words for the user, what went wrong.
   static bool Get(const std::wstring& url, std::string& body, std::string& error);
