@@ -366,6 +366,9 @@ case "$scenario" in
       sleep 0.5
     done
     expect_version 6.0.9 marked
+    # The running B says its compiled-in version, the text GetVersion gives
+    # the page.
+    grep -Fq 'App: QuorVPN 6.0.9 starting' "$(client_log)" || fail "the running client is not 6.0.9"
     version=$(wine "$bin/update_driver.exe" version "$INSTDIR\QuorVPN.exe" </dev/null 2>/dev/null | tr -d '\r')
     [ "$version" = 6.0.9.0 ] || fail "the installed client's version block says $version"
     [ "$(run_setup "$installed/QuorVPN.exe" --quit-running)" = 0 ] || fail "B did not quit"
