@@ -31,6 +31,7 @@ std::string Collapse(const std::string& text, std::size_t limit = AccessibilityT
     if (out.size() > limit) break;
   }
   CutUtf8(out, limit);
+  if (!out.empty() && out.back() == ' ') out.pop_back();  // a cut just after a space
   return out;
 }
 
@@ -336,6 +337,11 @@ bool AccessibilityTree::Checked(int node) const {
   if (role != Role::kCheckBox && role != Role::kRadio) return false;
   if (doc_.node(node).tag == "input") return doc_.HasAttribute(node, "checked");
   return Lower(Collapse(doc_.Attribute(node, "aria-checked"), 8)) == "true";
+}
+
+bool AccessibilityTree::Pressed(int node) const {
+  return doc_.IsElement(node) && RoleOf(node) == Role::kPushButton &&
+         Lower(Collapse(doc_.Attribute(node, "aria-pressed"), 8)) == "true";
 }
 
 bool AccessibilityTree::Unavailable(int node) const {

@@ -72,6 +72,8 @@ class AccessibilityTree {
   // A text field's value (empty for passwords), the option a select shows.
   std::string Value(int node) const;
   bool Checked(int node) const;
+  // A toggle button that is on (aria-pressed).
+  bool Pressed(int node) const;
   bool Unavailable(int node) const;
   // By style: `visibility: hidden`.
   bool StyleHidden(int node) const;

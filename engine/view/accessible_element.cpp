@@ -278,6 +278,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::get_accState(VARIANT child, VARIANT
     if (access.Focusable(node)) bits |= STATE_SYSTEM_FOCUSABLE;
     if (node > 0 && access.FocusedNode() == node) bits |= STATE_SYSTEM_FOCUSED;
     if (tree.Checked(node)) bits |= STATE_SYSTEM_CHECKED;
+    if (tree.Pressed(node)) bits |= STATE_SYSTEM_PRESSED;
     if (tree.Unavailable(node)) bits |= STATE_SYSTEM_UNAVAILABLE;
     if (tree.Password(node)) bits |= STATE_SYSTEM_PROTECTED;
     if (tree.ReadOnly(node)) bits |= STATE_SYSTEM_READONLY;
