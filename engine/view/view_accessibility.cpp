@@ -40,7 +40,12 @@ LRESULT ViewAccessibility::GetObject(WPARAM wparam, LPARAM lparam) {
   // The object id arrives in the low 32 bits, sign-extended or not.
   if (static_cast<LONG>(static_cast<DWORD>(lparam)) != OBJID_CLIENT) return 0;
   PinThisModule();
-  active_ = true;
+  if (!active_) {
+    active_ = true;
+    // What the regions hold now is what the reader finds; only later
+    // changes are announced.
+    ScanLiveRegions(Tree(), nullptr);
+  }
   AccessibleElement* root = AccessibleElement::Create(view_.id(), 0);
   const LRESULT answer = ::LresultFromObject(IID_IAccessible, wparam, static_cast<IAccessible*>(root));
   root->Release();
@@ -214,11 +219,32 @@ bool ViewAccessibility::TakeFocus(int node) {
   return Post(node, [](WebView& view, int target) { view.Focus(target); });
 }
 
+void ViewAccessibility::ScanLiveRegions(const AccessibilityTree& tree, std::vector<LONG>* changed) {
+  const HtmlDocument& doc = view_.document_;
+  if (liveVersion_ == doc.version()) return;
+  liveVersion_ = doc.version();
+  std::size_t regions = 0;
+  for (std::size_t k = 1; k < doc.size() && regions < kMaxLiveRegions; ++k) {
+    const int node = static_cast<int>(k);
+    if (!doc.IsElement(node) || tree.LiveRegion(node).empty() || !tree.Exposed(node)) continue;
+    ++regions;
+    const LONG id = IdOf(node);
+    if (id == 0) continue;
+    std::string text = tree.Name(node);
+    const auto known = liveTexts_.find(id);
+    if (known == liveTexts_.end()) {
+      liveTexts_.emplace(id, std::move(text));  // what it held when first seen is no change
+    } else if (known->second != text) {
+      known->second = std::move(text);
+      if (changed != nullptr) changed->push_back(id);
+    }
+  }
+}
+
 void ViewAccessibility::AfterFrame() {
   if (!active_ || window_ == nullptr) return;
   children_.clear();
   AccessibilityTree tree = Tree();
-  const HtmlDocument& doc = view_.document_;
   std::vector<std::pair<DWORD, LONG>> events;
 
   const int focus = FocusedNode();
@@ -238,26 +264,7 @@ void ViewAccessibility::AfterFrame() {
   }
 
   std::vector<LONG> changedRegions;
-  if (liveVersion_ != doc.version()) {
-    liveVersion_ = doc.version();
-    std::size_t regions = 0;
-    for (std::size_t k = 1; k < doc.size() && regions < kMaxLiveRegions; ++k) {
-      const int node = static_cast<int>(k);
-      if (!doc.IsElement(node) || tree.LiveRegion(node).empty() || !tree.Exposed(node)) continue;
-      ++regions;
-      const LONG id = IdOf(node);
-      if (id == 0) continue;
-      const std::string text = tree.Name(node);
-      const auto known = liveTexts_.find(id);
-      if (known == liveTexts_.end()) {
-        liveTexts_.emplace(id, text);  // what it held when first seen is no change
-        continue;
-      }
-      if (known->second == text) continue;
-      known->second = text;
-      changedRegions.push_back(id);
-    }
-  }
+  ScanLiveRegions(tree, &changedRegions);
 
   for (auto& [id, entry] : ids_) {
     if (!entry.watched || !Alive(entry)) continue;

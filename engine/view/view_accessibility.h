@@ -104,7 +104,9 @@ class ViewAccessibility {
   };
   bool Alive(const Entry& entry) const;
   void Forget();
-  void Notify(DWORD event, int node);
+  // Notes the text of every live region; `changed` (when given) gets the
+  // ids of those whose text changed since the last look.
+  void ScanLiveRegions(const AccessibilityTree& tree, std::vector<LONG>* changed);
   // Posts `act` on the node to the message loop, checking it still lives.
   bool Post(int node, void (*act)(WebView& view, int node));
 
