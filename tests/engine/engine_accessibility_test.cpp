@@ -117,12 +117,14 @@ TEST_F(EngineAccessibilityTest, ObjectsOfGoneNodesPagesAndViewsAnswerNotConnecte
   ComPtr<IAccessible> gone = alpha->object;
   ComPtr<IAccessible> stays = beta->object;
 
-  // Removed and its slot reclaimed and used again by a new button.
-  page_.Eval(
-      "document.getElementById('a').remove(); document.body.appendChild(document.createElement('button'))"
-      ".textContent = 'Gamma'");
+  // Removed, its slot reclaimed and used again by a new button's nodes.
   ::wkeSetDebugConfig(page_.view(), "nodeSweepInterval", "0");
-  PumpMessagesFor(100);
+  const int before = page_.NodeCount();
+  page_.Eval("document.getElementById('a').remove()");
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page_.NodeCount() == before - 2; }));
+  page_.Eval("document.body.appendChild(document.createElement('button')).textContent = 'Gamma'");
+  PumpMessagesFor(50);
+  ASSERT_EQ(page_.NodeCount(), before);
   HRESULT result = S_OK;
   EXPECT_EQ(NameOf(gone.Get(), CHILDID_SELF, &result), L"");
   EXPECT_EQ(result, CO_E_OBJNOTCONNECTED);
