@@ -380,7 +380,7 @@ LRESULT WKE_CALL_TYPE wkeGetAccessibleObject(wkeWebView webView, WPARAM wParam, 
   return Guard(
       [&]() -> LRESULT {
         WebView* view = ViewOf(webView);
-        return view != nullptr ? view->accessibility().GetObject(wParam, lParam) : 0;
+        return view != nullptr ? view->accessibility().AnswerGetObject(wParam, lParam) : 0;
       },
       LRESULT{0});
 }

@@ -1,5 +1,6 @@
 #include "engine/view/accessible_element.h"
 
+#include <climits>
 #include <string>
 
 #include "base/guard.h"

@@ -36,7 +36,7 @@ void ViewAccessibility::SetHost(HWND window, POINT origin) {
   origin_ = origin;
 }
 
-LRESULT ViewAccessibility::GetObject(WPARAM wparam, LPARAM lparam) {
+LRESULT ViewAccessibility::AnswerGetObject(WPARAM wparam, LPARAM lparam) {
   // The object id arrives in the low 32 bits, sign-extended or not.
   if (static_cast<LONG>(static_cast<DWORD>(lparam)) != OBJID_CLIENT) return 0;
   PinThisModule();

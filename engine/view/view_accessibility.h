@@ -5,7 +5,7 @@
 // changes inside aria-live regions.
 //
 // The view has no window; the host tells it which window shows it and
-// where (SetHost), and forwards that window's WM_GETOBJECT (GetObject).
+// where (SetHost), and forwards that window's WM_GETOBJECT (AnswerGetObject).
 // Events start once a client has asked for the object, as nobody listens
 // before; they are raised after each frame, from what the frame shows.
 //
@@ -17,7 +17,7 @@
 // Event hands it back to the page's object.
 //
 //   view.accessibility().SetHost(hwnd, {0, 0});
-//   case WM_GETOBJECT: return view.accessibility().GetObject(wParam, lParam);
+//   case WM_GETOBJECT: return view.accessibility().AnswerGetObject(wParam, lParam);
 //
 // Thread: GUI thread only. WM_GETOBJECT is sent, and the accessible object
 // is called on this thread (directly in process, through COM's message
@@ -59,7 +59,7 @@ class ViewAccessibility {
   HWND window() const { return window_; }
   // The answer to WM_GETOBJECT: the page's object for OBJID_CLIENT, 0 for
   // any other object id (the system then answers as for any window).
-  LRESULT GetObject(WPARAM wparam, LPARAM lparam);
+  LRESULT AnswerGetObject(WPARAM wparam, LPARAM lparam);
 
   // The document was replaced by a new page's: every id goes.
   void PageReplaced();
