@@ -86,8 +86,10 @@ client_click() { # <x> <y>
   xdotool mousemove --window "$CLIENT_WINDOW" "$1" "$2" click 1
 }
 
+# As real key presses (XTEST) to the window with the focus: Wine ignores
+# the synthetic events "type --window" would send.
 client_type() { # <text>
-  xdotool type --window "$CLIENT_WINDOW" --delay 20 -- "$1"
+  xdotool type --delay 20 -- "$1"
 }
 
 readonly CLIENT_SUBSCRIPTION_X=516 CLIENT_SUBSCRIPTION_Y=418 CLIENT_SUBSCRIBE_X=659 CLIENT_SUBSCRIBE_Y=418

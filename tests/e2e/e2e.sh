@@ -36,6 +36,10 @@ finish() {
     echo "--- the service's log" >&2
     tail -n 30 "$DEMO_SERVICE_LOG" >&2
   fi
+  if [ "$status" -ne 0 ] && [ -n "$CLIENT_PID" ]; then
+    echo "--- what the page logged" >&2
+    client_log_since_start | grep -F '<JS>' | tail -n 20 >&2 || true
+  fi
   client_stop
   demo_env_stop
   exit "$status"
