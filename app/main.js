@@ -393,12 +393,12 @@ var Page = (function () {
   var imported = [];        // [{name, title, text}] added from files, kept in IMPORTED_KEY
 
   // The name the tunnel service files a configuration under, from a file or
-  // document name: letters, digits, '-', '_', '.' and space, at most
-  // NAME_MAX, never starting or ending with a dot or space (Windows drops
-  // trailing ones, and "." or ".." must not reach a path). '' when nothing
-  // is left.
+  // document name: no folder, letters, digits, '-', '_', '.' and space, at
+  // most NAME_MAX, never starting or ending with a dot or space (Windows
+  // drops trailing ones, and "." or ".." must not reach a path). '' when
+  // nothing is left. A name it gave comes back unchanged.
   function configName(raw) {
-    var name = String(raw || '').replace(/^.*[\\\/]/, '').replace(/\.(conf|txt)$/i, '');
+    var name = String(raw || '').replace(/^.*[\\\/]/, '');
     name = name.replace(/[^A-Za-z0-9\-_. ]+/g, '-').substring(0, NAME_MAX);
     return name.replace(/^[. ]+|[. ]+$/g, '');
   }
@@ -481,15 +481,15 @@ var Page = (function () {
     var shown = { file: String(file.name).substring(0, TITLE_MAX), size: sizeText(Number(file.size) || 0) };
     // Checked before reading: the engine reads a file whole.
     if (Number(file.size) > CONFIG_TEXT_MAX) return showConfigNote('fileTooLarge', shown, true);
-    var name = configName(file.name) || 'config';
+    var stem = String(file.name).replace(/^.*[\\\/]/, '').replace(/\.(conf|txt)$/i, '');
+    var name = configName(stem) || 'config';
     if (typeof FileReader === 'undefined') return showConfigNote('cannotRead', shown, true);
     var reader = new FileReader();
     reader.onload = function () {
       var text = typeof reader.result === 'string' ? reader.result.replace(/^\ufeff/, '') : null;
       var fault = configTextFault(text);
       if (fault) return showConfigNote(fault, shown, true);
-      var entry = { name: name, title: configTitleOf(String(file.name).replace(/\.(conf|txt)$/i, ''), name),
-                    text: text };
+      var entry = { name: name, title: configTitleOf(stem, name), text: text };
       for (var i = 0; i < imported.length; i++) {
         if (imported[i].name === name) imported.splice(i--, 1);
       }
