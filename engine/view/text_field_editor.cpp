@@ -42,7 +42,11 @@ std::wstring TextFieldEditor::FieldText() const {
 }
 
 void TextFieldEditor::SetFieldText(const std::wstring& text) {
-  view_.document_.SetAttribute(view_.interaction_.focus, "value", WideToUtf8(text));
+  const int field = view_.interaction_.focus;
+  const std::string value = WideToUtf8(text);
+  view_.document_.SetAttribute(field, "value", value);
+  // The person's own text: what a fetch may be granted for.
+  view_.fetch_.NoteTyped(field, view_.document_.generation(field), value);
   view_.SchedulePaint();
 }
 
