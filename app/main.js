@@ -1171,9 +1171,6 @@ var Page = (function () {
       showDeviceNote('collectingLogs');
     };
     $('saveLogs').onclick = saveLogs;
-    // A click on the button is a click on the file input, whose dialog the
-    // engine opens only for a person's click.
-    $('addConfig').onclick = function () { $('configFile').click(); };
     $('configFile').addEventListener('change', onConfigFile);
     $('subscribe').onclick = function () { return subscription ? unsubscribe() : subscribe(); };
     $('subscriptionUrl').addEventListener('keydown', function (e) {

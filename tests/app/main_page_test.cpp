@@ -8,11 +8,14 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "base/module_path.h"
+#include "base/unique_handle.h"
 #include "base/utf8.h"
+#include "support/dialog_answer.h"
 #include "support/engine_page.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
@@ -74,6 +77,7 @@ const char kProvider[] =
     "  var body = provider.body;"
     "  return later({ok: provider.status === 200, status: provider.status, text: function () { return later(body); }});"
     "};"
+    "var engineFileReader = FileReader;"
     "var FileReader = function () {};"
     "FileReader.prototype.readAsText = function (file) {"
     "  var reader = this;"
@@ -89,6 +93,8 @@ class MainPageTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(page_.view(), nullptr);
     ::wkeResize(page_.view(), 800, 572);
+    // As the client marks its page: the open dialog and fetch are there.
+    ::wkeSetDebugConfig(page_.view(), "mainView", "1");
     const std::wstring app = BesideExecutable(L"app\\");
     for (const wchar_t* file : {L"main.css", L"strings.js", L"main.js"}) {
       const std::string text = ReadWholeFile(app + file);
@@ -233,14 +239,9 @@ TEST_F(MainPageTest, ControlsSitWhereTheyAreAimedAtInEitherLanguage) {
     int x;
     int y;
   };
-  const Spot spots[] = {{"#lang", 684, 24},
-                        {"#minimise", 728, 24},
-                        {"#close", 772, 24},
-                        {"#connect", 200, 250},
-                        {"#measure", 740, 80},
-                        {"#addConfig", 341, 72},
-                        {"#subscriptionUrl", 516, 418},
-                        {"#subscribe", 659, 418}};
+  const Spot spots[] = {{"#lang", 684, 24},       {"#minimise", 728, 24},         {"#close", 772, 24},
+                        {"#connect", 200, 250},   {"#measure", 740, 80},          {"#addConfig", 341, 72},
+                        {"#configFile", 341, 72}, {"#subscriptionUrl", 516, 418}, {"#subscribe", 659, 418}};
   for (const bool chinese : {false, true}) {
     if (chinese) Click("lang");
     for (const Spot& spot : spots) {
@@ -491,6 +492,29 @@ TEST_F(MainPageTest, AddedConfigurationFileIsCheckedNamedSafelyAndKept) {
   TakeCalls();
   Click("connect");
   EXPECT_EQ(TakeCalls(), "SetConfig(Home - Away-)");
+}
+
+// "+ Add…" is where a person's click opens the open dialog; the file picked
+// there is read by the engine and added under its name.
+TEST_F(MainPageTest, AddOpensTheOpenDialogAndTakesThePickedFile) {
+  Eval("FileReader = engineFileReader");
+  const std::wstring path = page_.folder() + L"\\office.conf";
+  {
+    FileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file && ::WriteFile(file.get(), "[Interface]\nA = 5\n", 18, &written, nullptr));
+  }
+  TakeCalls();
+  std::thread answer([&] { EXPECT_TRUE(AnswerFileDialog(path)); });
+  ::wkeFireMouseEvent(page_.view(), WM_LBUTTONDOWN, 341, 72, MK_LBUTTON);
+  ::wkeFireMouseEvent(page_.view(), WM_LBUTTONUP, 341, 72, 0);
+  const bool added = WaitFor([&] { return Text("configNote").rfind("Added", 0) == 0; });
+  answer.join();
+  ASSERT_TRUE(added) << Text("configNote");
+  EXPECT_EQ(Text("configNote"), "Added office.conf (18 bytes) as office and handed it to the tunnel service.");
+  EXPECT_EQ(TakeCalls(), "LoadConfig(office)");
+  EXPECT_EQ(ConfigTitles(), "Tokyo|Oslo|office");
 }
 
 }  // namespace
