@@ -250,8 +250,8 @@ case $scenario in
     done
     [ -n "$dialog" ] || fail "no open dialog"
     sleep 0.5 # the dialog's file name field takes the focus
-    xdotool type --window "$dialog" --delay 20 -- "Z:${conf//\//\\}"
-    xdotool key --window "$dialog" Return
+    client_type "Z:${conf//\//\\}"
+    xdotool key Return
     wait_page_logged "configuration file My office.conf"
     client_click "$CONNECT_X" "$CONNECT_Y"
     client_wait_caption '^QuorVPN · Connected( ·|$)' "$STEP_S" || fail "no connected state"
