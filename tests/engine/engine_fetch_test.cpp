@@ -7,6 +7,7 @@
 #include "support/engine_page.h"
 #include "support/message_pump.h"
 #include "support/net_stand_ins.h"
+#include "support/scoped_temp_dir.h"
 
 namespace halyx::testing {
 namespace {
@@ -117,6 +118,33 @@ TEST(EngineFetch, AnAddressThePersonTypedIsFetchedAndOthersAreRefused) {
   EXPECT_TRUE(Contains(Result(page), "TypeError: fetch supports GET and POST")) << page.Eval("result");
   TypeAndGo(page, "http://example.invalid/x");
   EXPECT_TRUE(Contains(Result(page), "plain http only to this machine")) << page.Eval("result");
+}
+
+// A grant outlives the page and the run (kept in the view's storage
+// folder), and nothing the page writes to its own storage makes one.
+TEST(EngineFetch, GrantsAreKeptForTheNextRunAndPageStorageMakesNone) {
+  HttpEndpoint provider({"--status", "200", "--body", "kept"});
+  HttpEndpoint other({"--status", "200", "--body", "other"});
+  ASSERT_TRUE(provider.ok() && other.ok());
+  ScopedTempDir storage;
+  const std::wstring folder = storage.path() + L"\\LocalStorage";
+  const std::string other_origin = "http://127.0.0.1:" + std::to_string(other.Port());
+  {
+    EnginePage page;
+    ::wkeSetLocalStorageFullPath(page.view(), folder.c_str());
+    LoadMainPage(page);
+    TypeAndGo(page, provider.Url() + "/");
+    EXPECT_EQ(Result(page), "200 true 4 kept");
+    page.Eval("localStorage.setItem('" + other_origin + "', '1');");
+  }
+  EnginePage page;
+  ::wkeSetLocalStorageFullPath(page.view(), folder.c_str());
+  LoadMainPage(page);
+  page.Eval("outcome(fetch('" + provider.Url() + "/again'))");
+  EXPECT_EQ(Result(page), "200 true 4 kept");
+  page.Eval("outcome(fetch('" + other.Url() + "/'))");
+  EXPECT_TRUE(Contains(Result(page), "is not an address the person entered")) << page.Eval("result");
+  EXPECT_EQ(other.Stats().requests, 0);
 }
 
 // Any page but the client's own has no fetch at all.
