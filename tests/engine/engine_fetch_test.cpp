@@ -105,6 +105,13 @@ TEST(EngineFetch, AnAddressThePersonTypedIsFetchedAndOthersAreRefused) {
   EXPECT_EQ(figures.requests, 2);
   EXPECT_FALSE(Contains(figures.last, "Cookie")) << figures.last;
   EXPECT_FALSE(Contains(figures.last, "Authorization")) << figures.last;
+  // A POST carries its text and the type the page named.
+  page.Eval("outcome(fetch('" + url +
+            "', {method: 'post', body: '{}', headers: {'Content-Type': 'application/json'}}))");
+  EXPECT_EQ(Result(page), "200 true 4 [40]");
+  const std::string posted = provider.Stats().last;
+  EXPECT_EQ(posted.rfind("POST /sub.json ", 0), 0u) << posted;
+  EXPECT_TRUE(Contains(posted, "Content-Type: application/json")) << posted;
 
   // Text the page wrote into the field grants nothing, even when clicked.
   const std::string other_url = other.Url() + "/";
