@@ -54,16 +54,133 @@ std::string FetchClient::Resolve(const std::string& base, const std::string& loc
   return (slash == std::string::npos || slash < host_end ? stem + "/" : stem.substr(0, slash + 1)) + location;
 }
 
+namespace {
+
+// The whole fetch's clock: every wait ends with its deadline, so a server
+// that sends a byte now and then cannot hold the fetch open for good.
+class Deadline {
+ public:
+  explicit Deadline(unsigned ms)
+      : end_(::GetTickCount64() + ms), text_("no answer within " + std::to_string(ms / 1000) + " s") {}
+  int left() const {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= end_ ? 0 : static_cast<int>(std::min<ULONGLONG>(end_ - now, 0x7fffffff));
+  }
+  const std::string& passed() const { return text_; }
+
+ private:
+  ULONGLONG end_;
+  std::string text_;
+};
+
+// Sends one request to `url` and waits for its answer's head; false with
+// `error` set.
+bool SendOne(Exchange& exchange, const std::string& url, const std::string& method, std::string& body,
+             const std::string& content_type, const Deadline& deadline, std::string& error) {
+  const std::wstring wide_url = Utf8ToWide(url);
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!::WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) {
+    error = "bad address " + url;
+    return false;
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  // The fragment is the page's, never the server's.
+  std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                      std::wstring(parts.lpszExtraInfo != nullptr ? parts.lpszExtraInfo : L"", parts.dwExtraInfoLength);
+  path = path.substr(0, path.find(L'#'));
+  if (path.empty()) path = L"/";
+  exchange.session.reset(
+      ::WinHttpOpen(L"wke", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!exchange.session) {
+    error = "cannot open an HTTP session (" + std::to_string(::GetLastError()) + ")";
+    return false;
+  }
+  ::WinHttpSetTimeouts(exchange.session.get(), deadline.left(), deadline.left(), deadline.left(), deadline.left());
+  exchange.connection.reset(::WinHttpConnect(exchange.session.get(), host.c_str(), parts.nPort, 0));
+  const std::wstring verb = Utf8ToWide(method);
+  if (exchange.connection) {
+    exchange.request.reset(::WinHttpOpenRequest(
+        exchange.connection.get(), verb.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
+        WINHTTP_DEFAULT_ACCEPT_TYPES,
+        WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0)));
+  }
+  if (!exchange.request) {
+    error = "cannot open the request (" + std::to_string(::GetLastError()) + ")";
+    return false;
+  }
+  // Redirects by hand (each hop is checked by the caller); and nothing of
+  // the person's goes along: no cookies, no automatic logon with the
+  // user's Windows credentials.
+  DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  DWORD features = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS;
+  DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+  if (!::WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof(redirects)) ||
+      !::WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features)) ||
+      !::WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof(logon))) {
+    error = "cannot restrict the request (" + std::to_string(::GetLastError()) + ")";
+    return false;
+  }
+  std::wstring headers;
+  if (method == "POST") {
+    headers = L"Content-Type: " + Utf8ToWide(content_type.empty() ? "text/plain;charset=UTF-8" : content_type);
+  }
+  if (!::WinHttpSendRequest(exchange.request.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                            headers.empty() ? 0 : static_cast<DWORD>(-1),
+                            body.empty() ? WINHTTP_NO_REQUEST_DATA : body.data(), static_cast<DWORD>(body.size()),
+                            static_cast<DWORD>(body.size()), 0) ||
+      !::WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
+    const DWORD code = ::GetLastError();
+    error =
+        code == ERROR_WINHTTP_TIMEOUT ? deadline.passed() : "no answer from " + url + " (" + std::to_string(code) + ")";
+    return false;
+  }
+  return true;
+}
+
+// Reads the answer's body, at most `limit` bytes; false with `error` set.
+bool ReadBody(HINTERNET request, std::size_t limit, const Deadline& deadline, std::string& body, std::string& error) {
+  for (;;) {
+    DWORD wait = static_cast<DWORD>(deadline.left());
+    if (wait == 0) {
+      error = deadline.passed();
+      return false;
+    }
+    ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof(wait));
+    // Only what has arrived: a read for a full buffer waits until it is
+    // full, and a byte now and then keeps each of its waits short.
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(request, &available)) {
+      const DWORD code = ::GetLastError();
+      error = code == ERROR_WINHTTP_TIMEOUT ? deadline.passed()
+                                            : "reading the answer failed (" + std::to_string(code) + ")";
+      return false;
+    }
+    if (available == 0) return true;
+    char buffer[16384];
+    DWORD read = 0;
+    if (!::WinHttpReadData(request, buffer, std::min<DWORD>(available, sizeof(buffer)), &read)) {
+      error = "reading the answer failed (" + std::to_string(::GetLastError()) + ")";
+      return false;
+    }
+    if (read == 0) return true;
+    if (read > limit - std::min(body.size(), limit)) {
+      error = "the answer is larger than " + std::to_string(limit) + " bytes";
+      body.clear();
+      return false;
+    }
+    body.append(buffer, read);
+  }
+}
+
+}  // namespace
+
 FetchClient::Response FetchClient::Run(const Request& request, const Rule& may_visit, const Limits& limits) {
   Response response;
-  const ULONGLONG deadline = ::GetTickCount64() + limits.deadline_ms;
-  const std::string too_late = "no answer within " + std::to_string(limits.deadline_ms / 1000) + " s";
-  // Every wait ends with the fetch's deadline, so a server that sends a
-  // byte now and then cannot hold the fetch open for good.
-  auto left = [deadline]() {
-    const ULONGLONG now = ::GetTickCount64();
-    return now >= deadline ? 0 : static_cast<int>(std::min<ULONGLONG>(deadline - now, 0x7fffffff));
-  };
+  const Deadline deadline(limits.deadline_ms);
   std::string method = request.method;
   std::string body = request.body;
   std::string url = request.url;
@@ -73,74 +190,12 @@ FetchClient::Response FetchClient::Run(const Request& request, const Rule& may_v
       response.error = (hop == 0 ? "refused " : "redirect refused ") + url + ": " + why;
       return response;
     }
-    if (left() == 0) {
-      response.error = too_late;
+    if (deadline.left() == 0) {
+      response.error = deadline.passed();
       return response;
     }
-    const std::wstring wide_url = Utf8ToWide(url);
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!::WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) {
-      response.error = "bad address " + url;
-      return response;
-    }
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    // The fragment is the page's, never the server's.
-    std::wstring path =
-        std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
-        std::wstring(parts.lpszExtraInfo != nullptr ? parts.lpszExtraInfo : L"", parts.dwExtraInfoLength);
-    path = path.substr(0, path.find(L'#'));
-    if (path.empty()) path = L"/";
     Exchange exchange;
-    exchange.session.reset(
-        ::WinHttpOpen(L"wke", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!exchange.session) {
-      response.error = "cannot open an HTTP session (" + std::to_string(::GetLastError()) + ")";
-      return response;
-    }
-    ::WinHttpSetTimeouts(exchange.session.get(), left(), left(), left(), left());
-    exchange.connection.reset(::WinHttpConnect(exchange.session.get(), host.c_str(), parts.nPort, 0));
-    const std::wstring verb = Utf8ToWide(method);
-    if (exchange.connection) {
-      exchange.request.reset(::WinHttpOpenRequest(
-          exchange.connection.get(), verb.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
-          WINHTTP_DEFAULT_ACCEPT_TYPES,
-          WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0)));
-    }
-    if (!exchange.request) {
-      response.error = "cannot open the request (" + std::to_string(::GetLastError()) + ")";
-      return response;
-    }
-    // Redirects by hand (each hop is checked above); and nothing of the
-    // person's goes along: no cookies, no automatic logon with the user's
-    // Windows credentials.
-    DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    DWORD features = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS;
-    DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
-    if (!::WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof(redirects)) ||
-        !::WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features)) ||
-        !::WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof(logon))) {
-      response.error = "cannot restrict the request (" + std::to_string(::GetLastError()) + ")";
-      return response;
-    }
-    std::wstring headers;
-    if (method == "POST") {
-      headers = L"Content-Type: " +
-                Utf8ToWide(request.content_type.empty() ? "text/plain;charset=UTF-8" : request.content_type);
-    }
-    if (!::WinHttpSendRequest(exchange.request.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-                              headers.empty() ? 0 : static_cast<DWORD>(-1),
-                              body.empty() ? WINHTTP_NO_REQUEST_DATA : body.data(), static_cast<DWORD>(body.size()),
-                              static_cast<DWORD>(body.size()), 0) ||
-        !::WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
-      const DWORD error = ::GetLastError();
-      response.error =
-          error == ERROR_WINHTTP_TIMEOUT ? too_late : "no answer from " + url + " (" + std::to_string(error) + ")";
-      return response;
-    }
+    if (!SendOne(exchange, url, method, body, request.content_type, deadline, response.error)) return response;
     DWORD status = 0;
     DWORD status_size = sizeof(status);
     ::WinHttpQueryHeaders(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -163,38 +218,7 @@ FetchClient::Response FetchClient::Run(const Request& request, const Rule& may_v
     response.status_text = QueryText(exchange.request.get(), WINHTTP_QUERY_STATUS_TEXT);
     response.content_type = QueryText(exchange.request.get(), WINHTTP_QUERY_CONTENT_TYPE);
     response.url = url;
-    for (;;) {
-      DWORD wait = static_cast<DWORD>(left());
-      if (wait == 0) {
-        response.error = too_late;
-        return response;
-      }
-      ::WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof(wait));
-      // Only what has arrived: a read for a full buffer waits until it is
-      // full, and a byte now and then keeps each of its waits short.
-      DWORD available = 0;
-      if (!::WinHttpQueryDataAvailable(exchange.request.get(), &available)) {
-        const DWORD error = ::GetLastError();
-        response.error =
-            error == ERROR_WINHTTP_TIMEOUT ? too_late : "reading the answer failed (" + std::to_string(error) + ")";
-        return response;
-      }
-      if (available == 0) break;
-      char buffer[16384];
-      DWORD read = 0;
-      if (!::WinHttpReadData(exchange.request.get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read)) {
-        response.error = "reading the answer failed (" + std::to_string(::GetLastError()) + ")";
-        return response;
-      }
-      if (read == 0) break;
-      if (read > limits.max_body - std::min(response.body.size(), limits.max_body)) {
-        response.error = "the answer is larger than " + std::to_string(limits.max_body) + " bytes";
-        response.body.clear();
-        return response;
-      }
-      response.body.append(buffer, read);
-    }
-    response.delivered = true;
+    response.delivered = ReadBody(exchange.request.get(), limits.max_body, deadline, response.body, response.error);
     return response;
   }
 }

@@ -143,8 +143,10 @@ bool FilePicker::PickOf(int element, int& pick, std::string& name, double& size)
       view_.document_.generation(element) != shown->second.generation) {
     return false;
   }
+  // A new page's elements start over at the same indices: the shown pick
+  // is only the page's own.
   const auto found = picks_.find(shown->second.pick);
-  if (found == picks_.end()) return false;
+  if (found == picks_.end() || !view_.script_ || found->second.serial != view_.script_->serial()) return false;
   pick = found->first;
   name = found->second.name;
   size = found->second.size;
@@ -177,6 +179,7 @@ std::string FilePicker::Read(int request, int pick) {
 }
 
 bool FilePicker::ReadPicked(const std::wstring& path, std::size_t limit, std::string& bytes, std::string& why) {
+  bytes.clear();
   FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) {

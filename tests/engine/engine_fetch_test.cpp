@@ -7,6 +7,7 @@
 #include "support/engine_page.h"
 #include "support/message_pump.h"
 #include "support/net_stand_ins.h"
+#include "support/scoped_temp_dir.h"
 
 namespace halyx::testing {
 namespace {
@@ -104,6 +105,13 @@ TEST(EngineFetch, AnAddressThePersonTypedIsFetchedAndOthersAreRefused) {
   EXPECT_EQ(figures.requests, 2);
   EXPECT_FALSE(Contains(figures.last, "Cookie")) << figures.last;
   EXPECT_FALSE(Contains(figures.last, "Authorization")) << figures.last;
+  // A POST carries its text and the type the page named.
+  page.Eval("outcome(fetch('" + url +
+            "', {method: 'post', body: '{}', headers: {'Content-Type': 'application/json'}}))");
+  EXPECT_EQ(Result(page), "200 true 4 [40]");
+  const std::string posted = provider.Stats().last;
+  EXPECT_EQ(posted.rfind("POST /sub.json ", 0), 0u) << posted;
+  EXPECT_TRUE(Contains(posted, "Content-Type: application/json")) << posted;
 
   // Text the page wrote into the field grants nothing, even when clicked.
   const std::string other_url = other.Url() + "/";
@@ -117,6 +125,33 @@ TEST(EngineFetch, AnAddressThePersonTypedIsFetchedAndOthersAreRefused) {
   EXPECT_TRUE(Contains(Result(page), "TypeError: fetch supports GET and POST")) << page.Eval("result");
   TypeAndGo(page, "http://example.invalid/x");
   EXPECT_TRUE(Contains(Result(page), "plain http only to this machine")) << page.Eval("result");
+}
+
+// A grant outlives the page and the run (kept in the view's storage
+// folder), and nothing the page writes to its own storage makes one.
+TEST(EngineFetch, GrantsAreKeptForTheNextRunAndPageStorageMakesNone) {
+  HttpEndpoint provider({"--status", "200", "--body", "kept"});
+  HttpEndpoint other({"--status", "200", "--body", "other"});
+  ASSERT_TRUE(provider.ok() && other.ok());
+  ScopedTempDir storage;
+  const std::wstring folder = storage.path() + L"\\LocalStorage";
+  const std::string other_origin = "http://127.0.0.1:" + std::to_string(other.Port());
+  {
+    EnginePage page;
+    ::wkeSetLocalStorageFullPath(page.view(), folder.c_str());
+    LoadMainPage(page);
+    TypeAndGo(page, provider.Url() + "/");
+    EXPECT_EQ(Result(page), "200 true 4 kept");
+    page.Eval("localStorage.setItem('" + other_origin + "', '1');");
+  }
+  EnginePage page;
+  ::wkeSetLocalStorageFullPath(page.view(), folder.c_str());
+  LoadMainPage(page);
+  page.Eval("outcome(fetch('" + provider.Url() + "/again'))");
+  EXPECT_EQ(Result(page), "200 true 4 kept");
+  page.Eval("outcome(fetch('" + other.Url() + "/'))");
+  EXPECT_TRUE(Contains(Result(page), "is not an address the person entered")) << page.Eval("result");
+  EXPECT_EQ(other.Stats().requests, 0);
 }
 
 // Any page but the client's own has no fetch at all.
