@@ -395,12 +395,16 @@ var Page = (function () {
   // The name the tunnel service files a configuration under, from a file or
   // document name: no folder, letters, digits, '-', '_', '.' and space, at
   // most NAME_MAX, never starting or ending with a dot or space (Windows
-  // drops trailing ones, and "." or ".." must not reach a path). '' when
-  // nothing is left. A name it gave comes back unchanged.
+  // drops trailing ones, and "." or ".." must not reach a path), never a
+  // device's name. '' when nothing is left. A name it gave comes back
+  // unchanged.
   function configName(raw) {
     var name = String(raw || '').replace(/^.*[\\\/]/, '');
     name = name.replace(/[^A-Za-z0-9\-_. ]+/g, '-').substring(0, NAME_MAX);
-    return name.replace(/^[. ]+|[. ]+$/g, '');
+    name = name.replace(/^[. ]+|[. ]+$/g, '');
+    // A device's name ("nul", "com1.conf") opens the device, not a file;
+    // the tunnel manager refuses such a name.
+    return /^(con|prn|aux|nul|com[1-9]|lpt[1-9]) *(\.|$)/i.test(name) ? '_' + name : name;
   }
 
   function configTitleOf(raw, name) {

@@ -484,9 +484,13 @@ TEST_F(MainPageTest, AddedConfigurationFileIsCheckedNamedSafelyAndKept) {
   pick("{name: 'notes.txt.conf', size: 20, text: '[Interface]\\nA = 8\\n'}");
   ASSERT_TRUE(WaitFor([&] { return note().rfind("Added notes", 0) == 0; })) << note();
   EXPECT_EQ(TakeCalls(), "LoadConfig(notes.txt)");
+  // A device's name would be no file at all; the tunnel manager refuses it.
+  pick("{name: 'Com1 .conf', size: 20, text: '[Interface]\\nA = 7\\n'}");
+  ASSERT_TRUE(WaitFor([&] { return note().rfind("Added Com1", 0) == 0; })) << note();
+  EXPECT_EQ(TakeCalls(), "LoadConfig(_Com1)");
   Eval("document.querySelectorAll('#configs .config')[2].click()");
   Restart();
-  EXPECT_EQ(ConfigTitles(), "Tokyo|Oslo|..Home & Away!|notes.txt");
+  EXPECT_EQ(ConfigTitles(), "Tokyo|Oslo|..Home & Away!|notes.txt|Com1");
   EXPECT_EQ(Eval("document.querySelector('#configs .chosen').textContent"), "..Home & Away!");
   Post("{result: 0, status: {config: '', outbound: '', running: false}, type: 'QueryTunnel'}");
   TakeCalls();
