@@ -618,20 +618,20 @@ var Page = (function () {
     return { doc: doc };
   }
 
+  // The stored subscription. Its copy is checked again, as this version may
+  // open sealed lists with another key; when it does not pass, its address
+  // is given back, to be asked afresh, and '' otherwise.
   function readStoredSubscription() {
     var stored = null;
     try { stored = JSON.parse(localStorage.getItem(SUBSCRIPTION_KEY) || 'null'); } catch (e) { stored = null; }
     subscription = null;
-    if (!stored || typeof stored.url !== 'string' || !isAddress(stored.url) || typeof stored.text !== 'string') {
-      return;
-    }
-    // The stored copy is checked again: the key it was sealed with may
-    // have changed with this version.
-    var read = readDocument(stored.text);
-    if (!read.doc) return;
+    if (!stored || typeof stored.url !== 'string' || !isAddress(stored.url)) return '';
+    var read = typeof stored.text === 'string' ? readDocument(stored.text) : {};
+    if (!read.doc) return stored.url;
     subscription = { url: stored.url, text: stored.text, doc: read.doc, fetchedAt: Number(stored.fetchedAt) || 0,
                      failure: stored.failure && typeof stored.failure.key === 'string' ? stored.failure : null,
                      failedAt: Number(stored.failedAt) || 0 };
+    return '';
   }
 
   function saveSubscription() {
@@ -1134,7 +1134,7 @@ var Page = (function () {
     renderDevice();
     readImported();
     // The stored copy's sealed lists are opened through the client again.
-    readStoredSubscription();
+    var unusable = readStoredSubscription();
     rebuildConfigs();
     var stored = null;
     try { stored = localStorage.getItem('quorvpn.config'); } catch (e) {}
@@ -1142,6 +1142,10 @@ var Page = (function () {
       if (configs[i].name === stored) chosen = i;
     }
     renderAll();
+    if (unusable) {
+      $('subscriptionUrl').value = unusable;
+      return fetchSubscription(unusable);
+    }
     if (!subscription) return;
     // The last good copy is measured at once; the address is asked again
     // at every start.

@@ -447,6 +447,17 @@ TEST_F(MainPageTest, SubscribingRefusesBadAddressesAndBadFirstAnswers) {
   EXPECT_EQ(ConfigTitles(), "Tokyo|Oslo");
   EXPECT_EQ(Text("refreshSubscription"), "Refresh");
   EXPECT_EQ(Eval("document.getElementById('refreshSubscription').hidden"), "true");
+
+  // A kept copy this client can no longer open (sealed with a key it does
+  // not have) is not used, but its address is asked again at the start.
+  Eval(
+      "localStorage.setItem('quorvpn.subscription', JSON.stringify({url: 'https://provider.example/sub.json',"
+      " text: subscriptionDocument(function (t) { return hex('old key:' + t); }), fetchedAt: 1}))");
+  Restart();
+  ASSERT_TRUE(WaitFor([&] { return Text("subscriptionStatus").rfind("Example VPN: ", 0) == 0; }))
+      << Text("subscriptionStatus");
+  EXPECT_EQ(Eval("provider.requests.join()"), "https://provider.example/sub.json");
+  EXPECT_EQ(ConfigTitles(), "Tokyo|Oslo|Paris|evil");
 }
 
 // A configuration file is shown by name and size, refused with a reason
