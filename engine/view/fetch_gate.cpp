@@ -31,21 +31,22 @@ std::set<std::string> FetchGate::Granted() {
 }
 
 void FetchGate::NoteTyped(int element, std::uint32_t generation, const std::string& text) {
-  typed_[element] = {generation, text};
+  typed_[element] = Typed{generation, view_.script_ ? view_.script_->serial() : 0, text};
 }
 
 void FetchGate::GrantIfTyped(const std::string& origin) {
   const HtmlDocument& doc = view_.document_;
   for (auto it = typed_.begin(); it != typed_.end();) {
     const int element = it->first;
-    if (!doc.IsElement(element) || doc.generation(element) != it->second.first) {
+    if (!doc.IsElement(element) || doc.generation(element) != it->second.generation || !view_.script_ ||
+        view_.script_->serial() != it->second.serial) {
       it = typed_.erase(it);
       continue;
     }
     // As the person left it: a script that rewrote the field made it the
     // page's text, not the person's.
     const std::string value = doc.Attribute(element, "value");
-    if (doc.Contains(0, element) && value == it->second.second && FetchPolicy::OriginOf(Trimmed(value)) == origin) {
+    if (doc.Contains(0, element) && value == it->second.text && FetchPolicy::OriginOf(Trimmed(value)) == origin) {
       Granted();
       grants_->Set(origin, "1");
       view_.AddConsoleLine(1, "fetch: " + origin + " allowed, entered by the person");

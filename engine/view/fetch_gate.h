@@ -20,7 +20,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <utility>
 
 #include "engine/net/fetch_client.h"
 #include "engine/platform/local_storage.h"
@@ -54,9 +53,13 @@ class FetchGate {
   FetchClient::Limits limits_;
   std::shared_ptr<LocalStorage> grants_;
   std::wstring grantsFolder_;
-  // What the person last typed into each text field, by element index,
-  // with the element's generation.
-  std::map<int, std::pair<std::uint32_t, std::string>> typed_;
+  // What the person last typed into each text field, by element index.
+  struct Typed {
+    std::uint32_t generation = 0;  // of the element
+    unsigned serial = 0;           // of the page's script: a new page starts over
+    std::string text;
+  };
+  std::map<int, Typed> typed_;
 };
 
 }  // namespace halyx::engine
