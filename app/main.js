@@ -541,6 +541,7 @@ var Page = (function () {
   var generations = 0;
   var refreshTimer = null;
   var sealedCheck = null;   // {text} while a sealed list is opened to check it
+  var listsWaiting = false; // a refresh brought other lists while the old ones were measured
 
   function isAddress(url) {
     return url.length <= URL_MAX && (/^https:\/\/[^\s\/?#@]+(\/\S*)?$/i.test(url) ||
@@ -649,11 +650,16 @@ var Page = (function () {
   // Hands the subscription's sealed lists to the client, which measures
   // them; the notice goes to the header.
   function handLists() {
+    listsWaiting = false;
     if (!subscription) return;
     var doc = subscription.doc;
     if (doc.servers) call('SetAdInfo', SEALED_ID, doc.servers);
     if (doc.reachability) call('SetAdGlobal', SEALED_ID, doc.reachability);
     if (doc.notice) call('SetAdLocal', NOTICE_ID, doc.notice);
+  }
+
+  function measuringSubscription() {
+    return !!game && game.id === SEALED_ID && measuredCount() < game.servers.length;
   }
 
   function schedule() {
@@ -707,12 +713,19 @@ var Page = (function () {
     var read = failure ? { failure: failure } : readDocument(text);
     var now = new Date().getTime();
     if (read.doc) {
-      var changed = !current || current.text !== text;
+      var changed = !current || current.doc.servers !== read.doc.servers ||
+          current.doc.reachability !== read.doc.reachability || current.doc.notice !== read.doc.notice;
       subscription = { url: url, text: text, doc: read.doc, fetchedAt: now, failure: null, failedAt: 0 };
       subscribeNote = null;
       saveSubscription();
       rebuildConfigs();
-      if (changed) handLists();
+      // The client refuses a list while it measures one: other lists wait
+      // for the running measurement to end.
+      if (changed && measuringSubscription()) {
+        listsWaiting = true;
+      } else if (changed) {
+        handLists();
+      }
       log('subscription ' + url + ': ' + statusText());
     } else if (current) {
       current.failure = read.failure;
@@ -746,6 +759,7 @@ var Page = (function () {
     log('subscription ' + (subscription ? subscription.url : '') + ' removed');
     subscription = null;
     refreshing = 0;
+    listsWaiting = false;
     subscribeNote = null;
     saveSubscription();
     schedule();
@@ -876,6 +890,7 @@ var Page = (function () {
       }
     }
     renderServers();
+    if (listsWaiting && !measuringSubscription()) handLists();
   }
 
   function lagClass(lag) { return lag < 80 ? 'good' : lag < 180 ? 'fair' : 'poor'; }

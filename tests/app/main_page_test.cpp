@@ -60,12 +60,13 @@ const char kProvider[] =
     "};"
     "function list(n) { var l = []; for (var i = 0; i < n; i++) l.push({name: 's' + i}); return "
     "JSON.stringify({servers: l}); }"
-    "function subscriptionDocument(sealer) {"
+    "function subscriptionDocument(sealer, servers) {"
     "  sealer = sealer || seal;"
     "  return JSON.stringify({format: 'quorvpn-subscription', version: 1, provider: 'Example VPN', refresh: 60,"
     "    configurations: [{name: 'paris', title: 'Paris', text: '[Interface]\\nA = 3\\n'},"
     "                     {name: '..\\\\..\\\\evil', text: '[Interface]\\nA = 4\\n'}],"
-    "    servers: sealer(list(40)), reachability: sealer(list(5)), notice: sealer('Hello from Example VPN')});"
+    "    servers: sealer(list(servers || 40)), reachability: sealer(list(5)), notice: sealer('Hello from Example "
+    "VPN')});"
     "}"
     "var provider = {status: 200, body: subscriptionDocument(), hang: false, refuse: '', requests: []};"
     "function later(value) { return {then: function (ok) { realSetTimeout(function () { ok(value); }, 0); }}; }"
@@ -530,6 +531,34 @@ TEST_F(MainPageTest, AddOpensTheOpenDialogAndTakesThePickedFile) {
   EXPECT_EQ(Text("configNote"), "Added office.conf (18 bytes) as office and handed it to the tunnel service.");
   EXPECT_EQ(TakeCalls(), "LoadConfig(office)");
   EXPECT_EQ(ConfigTitles(), "Tokyo|Oslo|office");
+}
+
+// Other lists from a refresh while the servers are being measured are
+// handed on once that measurement is over: the client refuses a list while
+// it measures one, and the new list would be lost until Measure.
+TEST_F(MainPageTest, ChangedListsFromARefreshWaitForTheRunningMeasurement) {
+  Eval("document.getElementById('subscriptionUrl').value = 'https://provider.example/sub.json'");
+  Click("subscribe");
+  auto status = [&] { return Text("subscriptionStatus"); };
+  ASSERT_TRUE(WaitFor([&] { return status().rfind("Example VPN: 2 configurations, 40 servers", 0) == 0; })) << status();
+  Post(
+      "{ads: [{dropRate: 0, lag: 0, name: 'a', title: 'A'}, {dropRate: 0, lag: 0, name: 'b', title: 'B'}],"
+      " id: 'subscription', result: 0, route: {}, type: 'SetAdInfo'}");
+  Eval("provider.body = subscriptionDocument(seal, 41)");
+  TakeCalls();
+  Click("refreshSubscription");
+  ASSERT_TRUE(WaitFor([&] { return status().rfind("Example VPN: 2 configurations, 41 servers", 0) == 0; })) << status();
+  EXPECT_EQ(TakeCalls().find("SetAdInfo"), std::string::npos);
+  Post("{ad: {dropRate: 0, lag: 20, name: 'a', title: 'A'}, id: 'subscription', result: 0, type: 'AdInfo'}");
+  EXPECT_EQ(TakeCalls(), "");
+  Post("{ad: {dropRate: 1, lag: 0, name: 'b', title: 'B'}, id: 'subscription', result: 0, type: 'AdInfo'}");
+  EXPECT_EQ(TakeCalls(), "SetAdInfo(subscription),SetAdGlobal(subscription),SetAdLocal(subscription-notice)");
+
+  // Unchanged lists from a refresh are not measured again.
+  Click("refreshSubscription");
+  ASSERT_TRUE(WaitFor([&] { return Eval("provider.requests.length") == "3"; }));
+  PumpMessagesFor(100);
+  EXPECT_EQ(TakeCalls().find("SetAdInfo"), std::string::npos);
 }
 
 }  // namespace
