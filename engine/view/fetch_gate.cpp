@@ -4,6 +4,7 @@
 
 #include "engine/net/fetch_policy.h"
 #include "engine/view/engine_host.h"
+#include "engine/view/worker_slot.h"
 
 namespace halyx::engine {
 namespace {
@@ -72,6 +73,7 @@ std::string FetchGate::Start(int request, const std::string& method, const std::
   if (!FetchPolicy::Allows(url, granted, why)) return why;
   EngineHost* host = EngineHost::Instance();
   if (host == nullptr || !view_.script_) return "the engine is shutting down";
+  if (*running_ >= kMaxRunning) return "more than " + std::to_string(kMaxRunning) + " requests at once";
 
   FetchClient::Request exchange;
   exchange.method = method;
@@ -81,29 +83,33 @@ std::string FetchGate::Start(int request, const std::string& method, const std::
   const FetchClient::Limits limits = limits_;
   const unsigned id = view_.id_;
   const unsigned serial = view_.script_->serial();
-  host->RunInBackground([exchange, limits, granted, id, serial, request]() {
-    // Every hop under the same rule, with the grants as they stood.
-    auto rule = [&granted](const std::string& target, std::string& reason) {
-      return FetchPolicy::Allows(target, granted, reason);
-    };
-    const FetchClient::Response response = FetchClient::Run(exchange, rule, limits);
-    auto answer = std::make_shared<ScriptContext::FetchAnswer>();
-    answer->error = response.delivered ? std::string() : response.error;
-    answer->status = response.status;
-    answer->status_text = response.status_text;
-    answer->url = response.url;
-    answer->redirected = response.url != exchange.url;
-    answer->content_type = response.content_type;
-    answer->body = response.body;
-    EngineHost* current = EngineHost::Instance();
-    if (current == nullptr) return;
-    current->PostTask([answer, id, serial, request]() {
-      // The page that asked may be gone: closed, or replaced by a load.
-      WebView* view = EngineHost::Instance()->FindView(id);
-      if (view == nullptr || view->script() == nullptr || view->script()->serial() != serial) return;
-      view->script()->Fetched(request, *answer);
-    });
-  });
+  host->RunInBackground(
+      [exchange, limits, granted, id, serial, request, slot = std::make_shared<WorkerSlot>(running_)]() mutable {
+        // Every hop under the same rule, with the grants as they stood.
+        auto rule = [&granted](const std::string& target, std::string& reason) {
+          return FetchPolicy::Allows(target, granted, reason);
+        };
+        const FetchClient::Response response = FetchClient::Run(exchange, rule, limits);
+        auto answer = std::make_shared<ScriptContext::FetchAnswer>();
+        answer->error = response.delivered ? std::string() : response.error;
+        answer->status = response.status;
+        answer->status_text = response.status_text;
+        answer->url = response.url;
+        answer->redirected = response.url != exchange.url;
+        answer->content_type = response.content_type;
+        answer->body = response.body;
+        // The place is free before the page hears of the answer, so the page
+        // may ask again at once.
+        slot.reset();
+        EngineHost* current = EngineHost::Instance();
+        if (current == nullptr) return;
+        current->PostTask([answer, id, serial, request]() {
+          // The page that asked may be gone: closed, or replaced by a load.
+          WebView* view = EngineHost::Instance()->FindView(id);
+          if (view == nullptr || view->script() == nullptr || view->script()->serial() != serial) return;
+          view->script()->Fetched(request, *answer);
+        });
+      });
   return {};
 }
 

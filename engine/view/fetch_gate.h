@@ -16,10 +16,12 @@
 // exchange itself runs on a worker of the EngineHost.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "engine/net/fetch_client.h"
 #include "engine/platform/local_storage.h"
@@ -30,6 +32,10 @@ class WebView;
 
 class FetchGate {
  public:
+  // Requests of one view running at once: each holds a worker thread, and a
+  // page asking for thousands would exhaust the process.
+  static constexpr int kMaxRunning = 8;
+
   explicit FetchGate(WebView& view) : view_(view) {}
   FetchGate(const FetchGate&) = delete;
   FetchGate& operator=(const FetchGate&) = delete;
@@ -51,6 +57,9 @@ class FetchGate {
 
   WebView& view_;
   FetchClient::Limits limits_;
+  // Requests of this view whose worker has not ended; shared with the
+  // workers, which count themselves out.
+  std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
   std::shared_ptr<LocalStorage> grants_;
   std::wstring grantsFolder_;
   // What the person last typed into each text field, by element index.

@@ -11,6 +11,7 @@
 #include "base/unique_handle.h"
 #include "base/utf8.h"
 #include "engine/view/engine_host.h"
+#include "engine/view/worker_slot.h"
 
 namespace halyx::engine {
 namespace {
@@ -160,13 +161,17 @@ std::string FilePicker::Read(int request, int pick) {
   }
   EngineHost* host = EngineHost::Instance();
   if (host == nullptr) return "the engine is shutting down";
+  if (*reading_ >= kMaxReading) return "more than " + std::to_string(kMaxReading) + " files read at once";
   const std::wstring path = found->second.path;
   const unsigned id = view_.id_;
   const unsigned serial = view_.script_->serial();
-  host->RunInBackground([path, id, serial, request]() {
+  host->RunInBackground([path, id, serial, request, slot = std::make_shared<WorkerSlot>(reading_)]() mutable {
     auto bytes = std::make_shared<std::string>();
     auto why = std::make_shared<std::string>();
     if (!ReadPicked(path, kMaxFileBytes, *bytes, *why)) bytes->clear();
+    // The place is free before the page hears of the answer, so the page
+    // may ask again at once.
+    slot.reset();
     EngineHost* current = EngineHost::Instance();
     if (current == nullptr) return;
     current->PostTask([bytes, why, id, serial, request]() {

@@ -14,7 +14,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace halyx::engine {
@@ -25,6 +27,8 @@ class FilePicker {
  public:
   // What a page may read of one file.
   static constexpr std::size_t kMaxFileBytes = std::size_t{1} << 20;
+  // Reads of one view running at once, each on a worker thread of its own.
+  static constexpr int kMaxReading = 4;
 
   explicit FilePicker(WebView& view) : view_(view) {}
   FilePicker(const FilePicker&) = delete;
@@ -68,6 +72,8 @@ class FilePicker {
                         const std::wstring& filter);
 
   WebView& view_;
+  // Reads whose worker has not ended; the workers count themselves out.
+  std::shared_ptr<std::atomic<int>> reading_ = std::make_shared<std::atomic<int>>(0);
   std::map<int, Pick> picks_;
   std::map<int, Shown> shown_;  // by element index
   int nextPick_ = 1;

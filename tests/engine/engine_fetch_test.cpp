@@ -169,6 +169,31 @@ TEST(EngineFetch, GrantsAreKeptForTheNextRunAndPageStorageMakesNone) {
   EXPECT_EQ(other.Stats().requests, 0);
 }
 
+// Each request holds a worker: a page asking for many at once gets eight
+// running and the rest refused at once, and may ask again once they end.
+TEST(EngineFetch, AtMostEightRequestsRunAtOnce) {
+  HttpEndpoint slow({"--status", "200", "--body", "ok", "--delay-ms", "800"});
+  ASSERT_TRUE(slow.ok());
+  EnginePage page;
+  LoadMainPage(page);
+  TypeAndGo(page, slow.Url() + "/");
+  ASSERT_EQ(Result(page), "200 true 2 ok");
+  page.Eval(
+      "var outcomes = [];"
+      "for (var i = 0; i < 20; i++) fetch('" +
+      slow.Url() +
+      "/').then(function (r) { outcomes.push('ok'); },"
+      " function (e) { outcomes.push(e.message.indexOf('more than 8 requests at once') >= 0 ? 'busy' : e.message); "
+      "});");
+  ASSERT_TRUE(PumpMessagesUntil([&] { return page.Eval("outcomes.length") == "20"; }, 20000));
+  EXPECT_EQ(page.Eval("outcomes.filter(function (o) { return o === 'ok'; }).length + ' ' +"
+                      " outcomes.filter(function (o) { return o === 'busy'; }).length"),
+            "8 12");
+  EXPECT_LE(slow.Stats().maxConcurrent, 8);
+  page.Eval("outcome(fetch('" + slow.Url() + "/'))");
+  EXPECT_EQ(Result(page), "200 true 2 ok");
+}
+
 // Any page but the client's own has no fetch at all.
 TEST(EngineFetch, OnlyTheMainPageHasFetch) {
   EnginePage page;
