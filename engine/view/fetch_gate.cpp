@@ -64,6 +64,10 @@ std::string FetchGate::Start(int request, const std::string& method, const std::
   if (!view_.mainView_ || LocalStorage::OriginOf(view_.url_) != "file://") {
     return "only the client's own page may fetch";
   }
+  if (method != "GET" && method != "POST") return "only GET and POST";
+  if (body.size() > FetchClient::kMaxBodyBytes) {
+    return "a body larger than " + std::to_string(FetchClient::kMaxBodyBytes) + " bytes";
+  }
   std::string why;
   if (!FetchPolicy::SchemeAllowed(url, why)) return why;
   // Header values go into the request as they are: no line breaks.

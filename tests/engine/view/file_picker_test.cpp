@@ -1,5 +1,8 @@
 #include "engine/view/file_picker.h"
 
+#include "engine/dom/html_document.h"
+#include "engine/layout/layout_engine.h"
+
 #include <string>
 
 #include <gtest/gtest.h>
@@ -43,6 +46,20 @@ TEST(FilePickerRead, ReadsUpToTheLimitAndRefusesLargerFilesFoldersAndLinks) {
     EXPECT_EQ(why, "the file is a folder or a link");
     EXPECT_TRUE(RemoveLink(link));
   }
+}
+
+// A file input is a button that asks for a file until one is picked, then
+// names it without its (made-up) folder.
+TEST(FilePickerShown, TheInputAsksForAFileThenNamesThePick) {
+  const HtmlDocument doc =
+      HtmlDocument::Parse("<input type=file id=empty><input type=file id=picked value='C:\\fakepath\\peer one.conf'>");
+  std::wstring text;
+  bool placeholder = true;
+  ASSERT_TRUE(LayoutEngine::ControlText(doc, doc.FindById("empty"), text, placeholder));
+  EXPECT_EQ(text, L"Choose file...");
+  EXPECT_FALSE(placeholder);
+  ASSERT_TRUE(LayoutEngine::ControlText(doc, doc.FindById("picked"), text, placeholder));
+  EXPECT_EQ(text, L"peer one.conf");
 }
 
 }  // namespace
