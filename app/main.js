@@ -3,14 +3,14 @@
 //
 // Everything shown comes from HalyxDispatch (published by the client once
 // the document is ready, so it is looked for until it is there), from the
-// events the client hands to HalyxBridge.PostResult, and from DEMO (demo.js,
-// optional; a missing key shows an empty state, never invented data).
+// events the client hands to HalyxBridge.PostResult, from configuration
+// files the person adds and from the subscription document of the provider
+// the person subscribed to (docs/subscription.md); a missing piece shows an
+// empty state, never invented data.
 //
 // The title, which the client copies into the window caption, always reads
 // "QuorVPN · <State>[ · <measured>/<total> servers]", the state in the
 // page's language ("Error: <sentence>" for a failure).
-var DEMO = typeof DEMO === 'object' && DEMO !== null ? DEMO : {};
-
 var Page = (function () {
   var DOT = ' \u00b7 ';
   // The service answers QueryTunnel once a second while connected; this
@@ -390,19 +390,433 @@ var Page = (function () {
     call('SetConfig', config.name, config.text, '');
   }
 
-  // ---- configurations ----
-  function readConfigs() {
-    var list = DEMO.configs;
-    configs = [];
-    if (!list || typeof list.length !== 'number') return;
-    for (var i = 0; i < list.length; i++) {
+  // ---- configurations: the files the person added, the subscription's ----
+  var IMPORTED_KEY = 'quorvpn.imported';
+  // A configuration is a few hundred bytes; a file far past that is none.
+  var CONFIG_TEXT_MAX = 64 * 1024;
+  var NAME_MAX = 48;
+  var TITLE_MAX = 64;
+  var imported = [];        // [{name, title, text}] added from files, kept in IMPORTED_KEY
+
+  // The name the tunnel service files a configuration under, from a file or
+  // document name: no folder, letters, digits, '-', '_', '.' and space, at
+  // most NAME_MAX, never starting or ending with a dot or space (Windows
+  // drops trailing ones, and "." or ".." must not reach a path), never a
+  // device's name. '' when nothing is left. A name it gave comes back
+  // unchanged.
+  function configName(raw) {
+    var name = String(raw || '').replace(/^.*[\\\/]/, '');
+    name = name.replace(/[^A-Za-z0-9\-_. ]+/g, '-').substring(0, NAME_MAX);
+    name = name.replace(/^[. ]+|[. ]+$/g, '');
+    // A device's name ("nul", "com1.conf") opens the device, not a file;
+    // the tunnel manager refuses such a name.
+    return /^(con|prn|aux|nul|com[1-9]|lpt[1-9]) *(\.|$)/i.test(name) ? '_' + name : name;
+  }
+
+  function configTitleOf(raw, name) {
+    var title = String(raw || '').replace(/^\s+|\s+$/g, '').substring(0, TITLE_MAX);
+    return title || name;
+  }
+
+  // Whether a configuration's text can be handed on: not empty, within
+  // CONFIG_TEXT_MAX, no control characters but tab and line ends, and none
+  // of the replacement characters a decoder puts for bytes that are not
+  // UTF-8 (a binary file read as text). Gives the sentence's key or ''.
+  function configTextFault(text) {
+    if (typeof text !== 'string') return 'fileNotText';
+    if (text.length > CONFIG_TEXT_MAX) return 'fileTooLarge';
+    if (/[\u0000-\u0008\u000e-\u001f\u007f\ufffd]/.test(text)) return 'fileNotText';
+    if (!/\S/.test(text)) return 'fileEmpty';
+    return '';
+  }
+
+  function readImported() {
+    var list = null;
+    try { list = JSON.parse(localStorage.getItem(IMPORTED_KEY) || '[]'); } catch (e) { list = null; }
+    imported = [];
+    for (var i = 0; list && typeof list.length === 'number' && i < list.length; i++) {
       var c = list[i];
-      if (c && typeof c.name === 'string' && c.name && typeof c.text === 'string') {
-        configs.push({ name: c.name, title: typeof c.title === 'string' && c.title ? c.title : c.name, text: c.text });
+      // Storage another version or a hand wrote is checked like a file.
+      if (c && configName(c.name) === c.name && c.name && !configTextFault(c.text)) {
+        imported.push({ name: c.name, title: configTitleOf(c.title, c.name), text: c.text });
       }
     }
   }
 
+  function saveImported() {
+    try { localStorage.setItem(IMPORTED_KEY, JSON.stringify(imported)); } catch (e) {}
+  }
+
+  // The list shown: the added files first, then what the subscription
+  // brought (one the person added wins a name both use); the chosen one
+  // stays chosen by name.
+  function rebuildConfigs() {
+    var before = chosen >= 0 && configs[chosen] ? configs[chosen].name : null;
+    configs = [];
+    var seen = {};
+    var brought = subscription ? subscription.doc.configs : [];
+    var all = imported.concat(brought);
+    for (var i = 0; i < all.length; i++) {
+      if (seen.hasOwnProperty('k' + all[i].name)) continue;
+      seen['k' + all[i].name] = true;
+      configs.push({ name: all[i].name, title: all[i].title, text: all[i].text, fromFile: i < imported.length });
+    }
+    chosen = -1;
+    for (var j = 0; j < configs.length; j++) {
+      if (configs[j].name === before) chosen = j;
+    }
+    if (chosen < 0 && configs.length) chosen = 0;
+  }
+
+  function sizeText(bytes) {
+    return bytes < 1024 ? say('bytes', { n: bytes }) : say('kb', { n: Math.max(1, Math.round(bytes / 1024)) });
+  }
+
+  function showConfigNote(key, args, bad) {
+    configNote = { key: key, args: args, bad: bad };
+    renderConfigs();
+  }
+
+  // The file the person picked in the open dialog: its name and size are
+  // shown at once, its text is checked, kept and handed to LoadConfig.
+  function onConfigFile() {
+    var input = $('configFile');
+    var file = input.files && input.files.length ? input.files[0] : null;
+    // The same file can be picked again after it changed.
+    try { input.value = ''; } catch (e) {}
+    if (file) addConfigFile(file);
+  }
+
+  function addConfigFile(file) {
+    var shown = { file: String(file.name).substring(0, TITLE_MAX), size: sizeText(Number(file.size) || 0) };
+    // Checked before reading: the engine reads a file whole.
+    if (Number(file.size) > CONFIG_TEXT_MAX) return showConfigNote('fileTooLarge', shown, true);
+    var stem = String(file.name).replace(/^.*[\\\/]/, '').replace(/\.(conf|txt)$/i, '');
+    var name = configName(stem) || 'config';
+    if (typeof FileReader === 'undefined') return showConfigNote('cannotRead', shown, true);
+    var reader = new FileReader();
+    reader.onload = function () {
+      var text = typeof reader.result === 'string' ? reader.result.replace(/^\ufeff/, '') : null;
+      var fault = configTextFault(text);
+      if (fault) return showConfigNote(fault, shown, true);
+      var entry = { name: name, title: configTitleOf(stem, name), text: text };
+      for (var i = 0; i < imported.length; i++) {
+        if (imported[i].name === name) imported.splice(i--, 1);
+      }
+      imported.push(entry);
+      saveImported();
+      chosen = -1;
+      rebuildConfigs();
+      for (var j = 0; j < configs.length; j++) {
+        if (configs[j].name === name) choose(j, true);
+      }
+      configNote = { key: 'fileAdded', args: { file: shown.file, size: shown.size, config: entry.title } };
+      if (tunnel.running) configNote.extra = 'configNextTime';
+      log('configuration file ' + shown.file + ' (' + shown.size + ') added as ' + name);
+      renderConfigs();
+    };
+    reader.onerror = function () { showConfigNote('cannotRead', shown, true); };
+    try {
+      reader.readAsText(file);
+    } catch (e) {
+      showConfigNote('cannotRead', shown, true);
+    }
+  }
+
+  // ---- subscription ----
+  // A provider's address gives a document (docs/subscription.md): its
+  // configurations, its sealed server and reachability lists, a notice and
+  // how often to look again. The last good copy is kept in storage and
+  // stays in use when a refresh fails.
+  var SUBSCRIPTION_KEY = 'quorvpn.subscription';
+  var DOCUMENT_MAX = 1024 * 1024;     // characters of the document
+  var SEALED_MAX = 512 * 1024;        // hexadecimal characters of one sealed list
+  var DOCUMENT_CONFIGS_MAX = 32;
+  var PROVIDER_MAX = 64;
+  var URL_MAX = 2048;
+  var REFRESH_MIN_S = 300;            // a provider cannot make every client ask more often
+  var REFRESH_MAX_S = 7 * 86400;
+  var FETCH_DEADLINE_MS = 20000;      // a slow provider counts as a failed refresh
+  var RETRY_MS = 5 * 60 * 1000;       // after a failure, sooner than the interval
+  var SEALED_ID = 'subscription';
+  var CHECK_ID = 'subscription-check';
+  var NOTICE_ID = 'subscription-notice';
+  var subscription = null;  // {url, doc, fetchedAt, failure: {key, args} | null, failedAt}
+  var subscribeNote = null; // {key, args, bad} while not subscribed
+  var refreshing = 0;       // the generation of the request in flight, 0 for none
+  var generations = 0;
+  var refreshTimer = null;
+  var sealedCheck = null;   // {text} while a sealed list is opened to check it
+  var listsWaiting = false; // a refresh brought other lists while the old ones were measured
+
+  function isAddress(url) {
+    return url.length <= URL_MAX && (/^https:\/\/[^\s\/?#@]+(\/\S*)?$/i.test(url) ||
+        /^http:\/\/(127\.0\.0\.1|localhost|\[::1\])(:\d{1,5})?(\/\S*)?$/i.test(url));
+  }
+
+  // Opens a sealed list through SetAdLocal, which hands the plain text back
+  // (or its failure) before it returns; null when it does not open.
+  function openSealed(hex) {
+    var check = { text: null };
+    sealedCheck = check;
+    call('SetAdLocal', CHECK_ID, hex);
+    sealedCheck = null;
+    return check.text;
+  }
+
+  // The number of entries of a sealed measurement list, or -1 when it does
+  // not open or is not such a list.
+  function sealedCount(hex) {
+    var text = openSealed(hex);
+    if (text === null) return -1;
+    var list = null;
+    try { list = JSON.parse(text); } catch (e) { return -2; }
+    return list && list.servers && typeof list.servers.length === 'number' ? list.servers.length : -2;
+  }
+
+  function isSealed(value) {
+    return typeof value === 'string' && value.length >= 32 && value.length <= SEALED_MAX &&
+        value.length % 2 === 0 && /^[0-9A-Fa-f]+$/.test(value);
+  }
+
+  // The document's text to {doc} or {failure}.
+  function readDocument(text) {
+    if (typeof text !== 'string') return { failure: { key: 'subGarbage' } };
+    if (text.length > DOCUMENT_MAX) return { failure: { key: 'subTooLarge' } };
+    var d = null;
+    try { d = JSON.parse(text); } catch (e) { return { failure: { key: 'subGarbage' } }; }
+    if (!d || typeof d !== 'object' || d.format !== 'quorvpn-subscription') return { failure: { key: 'subGarbage' } };
+    if (d.version !== 1) return { failure: { key: 'subVersion', args: { version: String(d.version) } } };
+    var shape = { failure: { key: 'subShape' } };
+    if (typeof d.provider !== 'string' || !/\S/.test(d.provider) || d.provider.length > PROVIDER_MAX) return shape;
+    if (typeof d.refresh !== 'number' || !(d.refresh > 0)) return shape;
+    var list = d.configurations === undefined ? [] : d.configurations;
+    if (!list || typeof list.length !== 'number' || list.length > DOCUMENT_CONFIGS_MAX) return shape;
+    var doc = { provider: d.provider.replace(/^\s+|\s+$/g, ''),
+                refresh: Math.min(REFRESH_MAX_S, Math.max(REFRESH_MIN_S, Math.round(d.refresh))),
+                configs: [], servers: '', reachability: '', notice: '', serverCount: 0, reachCount: 0 };
+    var names = {};
+    for (var i = 0; i < list.length; i++) {
+      var c = list[i];
+      if (!c || typeof c.name !== 'string' || configTextFault(c.text)) return shape;
+      var name = configName(c.name);
+      if (!name || names.hasOwnProperty('k' + name)) return shape;
+      names['k' + name] = true;
+      doc.configs.push({ name: name, title: configTitleOf(typeof c.title === 'string' ? c.title : '', name),
+                         text: c.text });
+    }
+    var parts = ['servers', 'reachability', 'notice'];
+    for (var p = 0; p < parts.length; p++) {
+      if (d[parts[p]] === undefined) continue;
+      if (!isSealed(d[parts[p]])) return shape;
+      doc[parts[p]] = d[parts[p]];
+    }
+    if (!doc.configs.length && !doc.servers && !doc.reachability) return shape;
+    // Every sealed part must open with this client's key before anything
+    // of the document is used.
+    var sealedFailure = { failure: { key: 'subKey' } };
+    if (doc.servers && (doc.serverCount = sealedCount(doc.servers)) < 0) {
+      return doc.serverCount === -1 ? sealedFailure : shape;
+    }
+    if (doc.reachability && (doc.reachCount = sealedCount(doc.reachability)) < 0) {
+      return doc.reachCount === -1 ? sealedFailure : shape;
+    }
+    if (doc.notice && openSealed(doc.notice) === null) return sealedFailure;
+    return { doc: doc };
+  }
+
+  // The stored subscription. Its copy is checked again, as this version may
+  // open sealed lists with another key; when it does not pass, its address
+  // is given back, to be asked afresh, and '' otherwise.
+  function readStoredSubscription() {
+    var stored = null;
+    try { stored = JSON.parse(localStorage.getItem(SUBSCRIPTION_KEY) || 'null'); } catch (e) { stored = null; }
+    subscription = null;
+    if (!stored || typeof stored.url !== 'string' || !isAddress(stored.url)) return '';
+    var read = typeof stored.text === 'string' ? readDocument(stored.text) : {};
+    if (!read.doc) return stored.url;
+    subscription = { url: stored.url, text: stored.text, doc: read.doc, fetchedAt: Number(stored.fetchedAt) || 0,
+                     failure: stored.failure && typeof stored.failure.key === 'string' ? stored.failure : null,
+                     failedAt: Number(stored.failedAt) || 0 };
+    return '';
+  }
+
+  function saveSubscription() {
+    try {
+      if (!subscription) {
+        localStorage.removeItem(SUBSCRIPTION_KEY);
+        return;
+      }
+      localStorage.setItem(SUBSCRIPTION_KEY, JSON.stringify({
+        url: subscription.url, text: subscription.text, fetchedAt: subscription.fetchedAt,
+        failure: subscription.failure, failedAt: subscription.failedAt }));
+    } catch (e) {}
+  }
+
+  // Hands the subscription's sealed lists to the client, which measures
+  // them; the notice goes to the header.
+  function handLists() {
+    listsWaiting = false;
+    if (!subscription) return;
+    var doc = subscription.doc;
+    if (doc.servers) call('SetAdInfo', SEALED_ID, doc.servers);
+    if (doc.reachability) call('SetAdGlobal', SEALED_ID, doc.reachability);
+    if (doc.notice) call('SetAdLocal', NOTICE_ID, doc.notice);
+  }
+
+  function measuringSubscription() {
+    return !!game && game.id === SEALED_ID && measuredCount() < game.servers.length;
+  }
+
+  function schedule() {
+    if (refreshTimer !== null) clearTimeout(refreshTimer);
+    refreshTimer = null;
+    if (!subscription) return;
+    var interval = subscription.doc.refresh * 1000;
+    var due = subscription.failure ? subscription.failedAt + Math.min(RETRY_MS, interval)
+                                   : subscription.fetchedAt + interval;
+    var wait = Math.min(interval, Math.max(1000, due - new Date().getTime()));
+    refreshTimer = setTimeout(function () {
+      refreshTimer = null;
+      fetchSubscription(subscription ? subscription.url : '');
+    }, wait);
+  }
+
+  function failureOf(e) {
+    var reason = e && e.message ? String(e.message) : String(e || '');
+    return { key: 'subUnreachable', args: { reason: reason.substring(0, 200) } };
+  }
+
+  // One request at a time; an answer after the deadline, or for an address
+  // given up since, is dropped.
+  function fetchSubscription(url) {
+    if (!url || refreshing) return;
+    var generation = ++generations;
+    refreshing = generation;
+    var deadline = null;
+    function settle(text, failure) {
+      if (refreshing !== generation) return;
+      refreshing = 0;
+      if (deadline !== null) clearTimeout(deadline);
+      onFetched(url, text, failure);
+    }
+    deadline = setTimeout(function () { deadline = null; settle(null, { key: 'subSlow' }); }, FETCH_DEADLINE_MS);
+    renderSubscription();
+    try {
+      fetch(url).then(function (response) {
+        if (!response || !response.ok) {
+          return settle(null, { key: 'subStatus', args: { status: response ? response.status : 0 } });
+        }
+        response.text().then(function (text) { settle(text, null); }, function (e) { settle(null, failureOf(e)); });
+      }, function (e) { settle(null, failureOf(e)); });
+    } catch (e) {
+      settle(null, typeof fetch === 'function' ? failureOf(e) : { key: 'subNoFetch' });
+    }
+  }
+
+  function onFetched(url, text, failure) {
+    var current = subscription && subscription.url === url ? subscription : null;
+    var read = failure ? { failure: failure } : readDocument(text);
+    var now = new Date().getTime();
+    if (read.doc) {
+      var changed = !current || current.doc.servers !== read.doc.servers ||
+          current.doc.reachability !== read.doc.reachability || current.doc.notice !== read.doc.notice;
+      subscription = { url: url, text: text, doc: read.doc, fetchedAt: now, failure: null, failedAt: 0 };
+      subscribeNote = null;
+      saveSubscription();
+      rebuildConfigs();
+      // The client refuses a list while it measures one: other lists wait
+      // for the running measurement to end.
+      if (changed && measuringSubscription()) {
+        listsWaiting = true;
+      } else if (changed) {
+        handLists();
+      }
+      log('subscription ' + url + ': ' + statusText());
+    } else if (current) {
+      current.failure = read.failure;
+      current.failedAt = now;
+      saveSubscription();
+      log('subscription ' + url + ': ' + statusText());
+    } else if (!subscription) {
+      subscribeNote = { key: 'subNotSubscribed', args: { reason: say(read.failure.key, read.failure.args) },
+                        bad: true };
+      log('subscription ' + url + ' refused: ' + say(read.failure.key, read.failure.args));
+    }
+    schedule();
+    renderAll();
+  }
+
+  function subscribe() {
+    if (subscription) return;
+    var url = String($('subscriptionUrl').value || '').replace(/^\s+|\s+$/g, '');
+    if (!isAddress(url)) {
+      subscribeNote = { key: 'subBadAddress', bad: true };
+      return renderSubscription();
+    }
+    subscribeNote = null;
+    fetchSubscription(url);
+  }
+
+  // Removing takes back what the subscription brought: its configurations,
+  // its lists and its notice.
+  function unsubscribe() {
+    if (!subscription && !refreshing) return;
+    log('subscription ' + (subscription ? subscription.url : '') + ' removed');
+    subscription = null;
+    refreshing = 0;
+    listsWaiting = false;
+    subscribeNote = null;
+    saveSubscription();
+    schedule();
+    rebuildConfigs();
+    game = null;
+    gameError = null;
+    media = null;
+    mediaError = null;
+    notice = '';
+    $('notice').textContent = '';
+    renderAll();
+  }
+
+  function stampText(ms) {
+    var t = new Date(ms);
+    return t.getFullYear() + '-' + twoDigits(t.getMonth() + 1) + '-' + twoDigits(t.getDate()) + ' ' +
+        twoDigits(t.getHours()) + ':' + twoDigits(t.getMinutes());
+  }
+
+  function statusText() {
+    if (!subscription) {
+      if (refreshing) return S.subFetching;
+      return subscribeNote ? say(subscribeNote.key, subscribeNote.args) : S.subNone;
+    }
+    var doc = subscription.doc;
+    var text = say('subBrought', { provider: doc.provider, configs: doc.configs.length, servers: doc.serverCount,
+                                   reach: doc.reachCount, time: stampText(subscription.fetchedAt) });
+    if (subscription.failure) {
+      text = say('subRefreshFailed', { time: stampText(subscription.failedAt),
+                                       reason: say(subscription.failure.key, subscription.failure.args) }) + ' ' +
+          say('subKeptCopy', { time: stampText(subscription.fetchedAt) }) + ' ' + text;
+    }
+    return text;
+  }
+
+  function renderSubscription() {
+    var input = $('subscriptionUrl');
+    var subscribed = !!subscription;
+    if (subscribed && input.value !== subscription.url) input.value = subscription.url;
+    if (input.disabled !== (subscribed || !!refreshing)) input.disabled = subscribed || !!refreshing;
+    setText($('subscribe'), subscribed ? S.unsubscribe : S.subscribeAction);
+    if ($('subscribe').disabled !== (!subscribed && !!refreshing)) $('subscribe').disabled = !subscribed && !!refreshing;
+    if ($('refreshSubscription').hidden !== !subscribed) $('refreshSubscription').hidden = !subscribed;
+    $('refreshSubscription').disabled = !!refreshing;
+    var status = $('subscriptionStatus');
+    setClass(status, 'note' + ((subscription && subscription.failure) || (!subscription && subscribeNote &&
+                                                                          subscribeNote.bad) ? ' bad' : ''));
+    setText(status, refreshing && subscribed ? S.subFetching + ' ' + statusText() : statusText());
+  }
+
+  // ---- choosing a configuration ----
   function choose(index, load) {
     if (index < 0 || index >= configs.length) return;
     chosen = index;
@@ -458,6 +872,8 @@ var Page = (function () {
       }
       return;
     }
+    // Results of a subscription removed since are late, not news.
+    if (String(o.id || '') === SEALED_ID && !subscription) return;
     gameError = null;
     game = { id: String(o.id || ''), route: o.route || {}, servers: [] };
     for (var i = 0; i < o.ads.length; i++) {
@@ -481,6 +897,7 @@ var Page = (function () {
       }
     }
     renderServers();
+    if (listsWaiting && !measuringSubscription()) handLists();
   }
 
   // "Hong Kong, 8 milliseconds, best": what a screen reader says of a row.
@@ -503,7 +920,7 @@ var Page = (function () {
     $('route').textContent = game && game.route && game.route.title ? String(game.route.title) : '';
     if (!game) {
       status.textContent = gameError ? say(gameError.key, gameError.args) : '';
-      box.appendChild(element('div', 'empty', DEMO.game ? S.waitingForResult : S.noServerList));
+      box.appendChild(element('div', 'empty', subscription && subscription.doc.servers ? S.waitingForResult : S.noServerList));
       updateTitle();
       return;
     }
@@ -540,6 +957,7 @@ var Page = (function () {
       }
       return;
     }
+    if (String(o.id || '') === SEALED_ID && !subscription) return;
     mediaError = null;
     media = { id: String(o.id || ''), route: o.route || {}, servers: [] };
     for (var i = 0; i < o.ads.length; i++) {
@@ -568,7 +986,7 @@ var Page = (function () {
     clear(box);
     if (mediaError) box.appendChild(element('div', 'empty', say(mediaError.key, mediaError.args)));
     if (!media) {
-      if (!mediaError) box.appendChild(element('div', 'empty', DEMO.media ? S.waitingForResult : S.noMediaList));
+      if (!mediaError) box.appendChild(element('div', 'empty', subscription && subscription.doc.reachability ? S.waitingForResult : S.noMediaList));
       return;
     }
     if (!media.servers.length) box.appendChild(element('div', 'empty', S.emptyServerList));
@@ -586,8 +1004,7 @@ var Page = (function () {
   }
 
   function measure() {
-    if (DEMO.game) call('SetAdInfo', 'demo-game', String(DEMO.game));
-    if (DEMO.media) call('SetAdGlobal', 'demo-media', String(DEMO.media));
+    handLists();
     renderServers();
     renderMedia();
   }
@@ -719,6 +1136,7 @@ var Page = (function () {
     renderMedia();
     renderDrops();
     renderDeviceNote();
+    renderSubscription();
   }
 
   // ---- events from the client ----
@@ -731,7 +1149,12 @@ var Page = (function () {
       case 'AdInfo': return onAdInfo(o);
       case 'SetAdGlobal': return onSetAdGlobal(o);
       case 'AdGlobal': return onAdGlobal(o);
-      case 'SetAdLocal': return onAdLocal(o);
+      case 'SetAdLocal':
+        if (sealedCheck) {
+          if (o.result === 0 && o.id === CHECK_ID && typeof o.data === 'string') sealedCheck.text = o.data;
+          return;
+        }
+        return onAdLocal(o);
       case 'GetLogFiles': return onLogFiles(o);
       case 'StartTracing': case 'StopTracing': return onTraceRefused(o);
       case 'DragAndDrop':
@@ -752,16 +1175,25 @@ var Page = (function () {
 
   function onDispatchReady() {
     renderDevice();
+    readImported();
+    // The stored copy's sealed lists are opened through the client again.
+    var unusable = readStoredSubscription();
+    rebuildConfigs();
     var stored = null;
     try { stored = localStorage.getItem('quorvpn.config'); } catch (e) {}
     for (var i = 0; i < configs.length; i++) {
       if (configs[i].name === stored) chosen = i;
     }
-    if (chosen < 0 && configs.length) chosen = 0;
-    renderConfigs();
-    if (DEMO.local) call('SetAdLocal', 'demo-local', String(DEMO.local));
-    // Measured once by itself, shortly after the page is up.
-    if (DEMO.game || DEMO.media) setTimeout(measure, 300);
+    renderAll();
+    if (unusable) {
+      $('subscriptionUrl').value = unusable;
+      return fetchSubscription(unusable);
+    }
+    if (!subscription) return;
+    // The last good copy is measured at once; the address is asked again
+    // at every start.
+    handLists();
+    fetchSubscription(subscription.url);
   }
 
   function bind() {
@@ -790,6 +1222,12 @@ var Page = (function () {
       showDeviceNote('collectingLogs');
     };
     $('saveLogs').onclick = saveLogs;
+    $('configFile').addEventListener('change', onConfigFile);
+    $('subscribe').onclick = function () { return subscription ? unsubscribe() : subscribe(); };
+    $('subscriptionUrl').addEventListener('keydown', function (e) {
+      if (e.keyCode === 13 && !subscription) subscribe();
+    });
+    $('refreshSubscription').onclick = function () { if (subscription) fetchSubscription(subscription.url); };
     $('help').onclick = function () {
       var url = helpUrl();
       if (!url || call('NewWindow', url, 520, 560).failed) showDeviceNote('cannotOpenHelp', null, true);
@@ -802,7 +1240,6 @@ var Page = (function () {
 
   function start() {
     tunnel.started = new Date().getTime();
-    readConfigs();
     bind();
     applyLanguage(initialLanguage(), false);
     setInterval(tick, 1000);

@@ -206,6 +206,12 @@ void WKE_CALL_TYPE wkeSetDebugConfig(wkeWebView webView, const char* debugString
     // saving (navigator.msSaveBlob); other views' pages cannot. For later
     // loads.
     if (setting == "mainView" && param != nullptr) view->SetMainView(std::strcmp(param, "1") == 0);
+    // How long one fetch() may take in all, in milliseconds (30 s unless
+    // set); tests shorten it.
+    if (setting == "fetchDeadline" && param != nullptr) {
+      const unsigned long ms = std::strtoul(param, nullptr, 10);
+      if (ms > 0) view->SetFetchDeadline(static_cast<unsigned>(ms));
+    }
   });
 }
 

@@ -5,12 +5,16 @@
 # its title, "QuorVPN · <state>[ · <measured>/<total> servers]", and lays its
 # controls out at fixed points of the 800 × 572 window:
 #   header 0–48, minimise (728, 24), close (772, 24), connect (200, 250),
-#   measure (740, 80), language (684, 24).
+#   measure (740, 80), language (684, 24), the subscription's address field
+#   (516, 418) and its Subscribe / Remove button (659, 418), "+ Add…" after
+#   the configurations.
 #   client_start <bin folder>   starts it; sets CLIENT_PID, CLIENT_WINDOW
 #   client_stop                 ends it, by its id
 #   client_caption              prints the caption
 #   client_wait_caption <extended regex> [seconds]
 #   client_click <x> <y>        one left click, window-relative
+#   client_type <text>          types the text into the focused field
+#   client_subscribe <address>  pastes-in the address and presses Subscribe
 #   client_log_since_start      prints what the client logged since it started
 # Needs WINELOADER and WINEPREFIX (as demo-env.sh) and DISPLAY.
 
@@ -80,6 +84,22 @@ client_wait_caption() { # <extended regex> [seconds]; true once the caption matc
 
 client_click() { # <x> <y>
   xdotool mousemove --window "$CLIENT_WINDOW" "$1" "$2" click 1
+}
+
+# As real key presses (XTEST) to the window with the focus: Wine ignores
+# the synthetic events "type --window" would send.
+client_type() { # <text>
+  xdotool type --delay 20 -- "$1"
+}
+
+readonly CLIENT_SUBSCRIPTION_X=516 CLIENT_SUBSCRIPTION_Y=418 CLIENT_SUBSCRIBE_X=659 CLIENT_SUBSCRIBE_Y=418
+
+# As a person subscribes: a click in the address field, the address typed,
+# a click on Subscribe.
+client_subscribe() { # <address>
+  client_click "$CLIENT_SUBSCRIPTION_X" "$CLIENT_SUBSCRIPTION_Y"
+  client_type "$1"
+  client_click "$CLIENT_SUBSCRIBE_X" "$CLIENT_SUBSCRIBE_Y"
 }
 
 # Whether the main window is shown (mapped).

@@ -13,16 +13,24 @@
 #     lost servers;
 #   - five HTTP endpoints for the reachability list, one of which answers
 #     as an unreachable server does (200 instead of the expected 400);
-# and writes the page's app/demo.js beside the page: both server lists and a
-# welcome text sealed with payload_tool as the real service seals them, and
-# three demo configurations. Since every demo server runs on this machine,
+#   - the demo provider: http_endpoint --serve over a folder holding its
+#     subscription document (docs/subscription.md) with three demo
+#     configurations and both server lists and a welcome text sealed with
+#     payload_tool as the real service seals them, each configuration as a
+#     .conf file too, and the document sealed with another key for the
+#     provider's "wrong-key" mode. The client gets nothing from this script:
+#     it subscribes to DEMO_SUBSCRIPTION_URL as a person does.
+# Since every demo server runs on this machine,
 # it sets the machine's debug value that lets the client measure local
 # servers (HKLM\SOFTWARE\QuorVPN MeasureLocalServers = 1, which only an
 # administrator can write) and removes it again on stop. Every process it
 # starts it ends by its id.
 # Afterwards DEMO_WORK is its scratch folder, DEMO_SERVICE_LOG the service's
-# log in it, DEMO_SERVERS the number of servers in the measured list and
-# DEMO_DEAD_SERVERS the number of them that never answer.
+# log in it, DEMO_SERVERS the number of servers in the measured list,
+# DEMO_DEAD_SERVERS the number of them that never answer,
+# DEMO_SUBSCRIPTION_URL the provider's document, DEMO_PROVIDER_FILES the
+# provider's folder and DEMO_PROVIDER_PORT its port; demo_provider_mode
+# <ok|missing|garbage|oversized|slow|wrong-key> changes its answers.
 
 demo_companion_pids=()
 demo_fds=()
@@ -31,6 +39,9 @@ DEMO_WORK=""
 DEMO_SERVICE_LOG=""
 DEMO_SERVERS=0
 DEMO_DEAD_SERVERS=0
+DEMO_SUBSCRIPTION_URL=""
+DEMO_PROVIDER_FILES=""
+DEMO_PROVIDER_PORT=""
 demo_ports=""
 
 demo_wine() { "${WINELOADER:?demo: WINELOADER is not set}" "$@"; }
@@ -83,8 +94,20 @@ demo_local_servers_remove() {
   demo_local_servers_set=""
 }
 
-demo_seal() { # <text>; prints the sealed hex
-  demo_wine "$demo_bin/payload_tool.exe" 1 --text "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^payload=//p'
+demo_seal() { # <text> [adType]; prints the sealed hex (a random key of its own for adType 2)
+  demo_wine "$demo_bin/payload_tool.exe" "${2:-1}" --text "$1" </dev/null 2>/dev/null | tr -d '\r' |
+    sed -n 's/^payload=//p'
+}
+
+# The provider's answers from now on (see http_endpoint --serve); true once
+# it said so.
+demo_provider_mode() { # <mode>
+  local fd answer
+  exec {fd}<>"/dev/tcp/127.0.0.1/$DEMO_PROVIDER_PORT" || return 1
+  printf 'GET /provider/%s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&"$fd"
+  answer=$(cat <&"$fd")
+  exec {fd}>&-
+  [[ $answer == *$'\r\n\r\n'"$1" ]]
 }
 
 # The client keeps its configurations, logs and page storage in a "QuorVPN"
@@ -152,29 +175,41 @@ demo_env_start() { # <bin folder> [service options...]
   local game="{\"name\":\"demo-game\",\"title\":\"Demo servers\",$route,\"setting\":{\"interval\":1,\"frequency\":0.2,\"count\":5},\"servers\":[$servers]}"
   local media_list="{$route,\"servers\":[$media]}"
   local sealed_game sealed_media sealed_local
-  sealed_game=$(demo_seal "$game")
-  sealed_media=$(demo_seal "$media_list")
-  sealed_local=$(demo_seal "Welcome to the QuorVPN demo: every server here runs on this machine.")
-  if [ -z "$sealed_game" ] || [ -z "$sealed_media" ] || [ -z "$sealed_local" ]; then
-    echo "demo: payload_tool did not seal the lists" >&2
-    return 1
-  fi
-  demo_config() { # <endpoint>; a configuration text as a script string literal
-    printf '"[Interface]\\nAddress = 10.8.0.2/32\\nDNS = 10.8.0.1\\n\\n[Peer]\\nEndpoint = %s\\nAllowedIPs = 0.0.0.0/0\\n"' "$1"
+  demo_config() { # <endpoint>; a configuration text
+    printf '[Interface]\nAddress = 10.8.0.2/32\nDNS = 10.8.0.1\n\n[Peer]\nEndpoint = %s\nAllowedIPs = 0.0.0.0/0\n' "$1"
   }
-  {
-    echo "// Written by scripts/demo-env.sh: the demo's sealed lists and configurations."
-    echo "var DEMO = {"
-    echo "  game: \"$sealed_game\","
-    echo "  media: \"$sealed_media\","
-    echo "  local: \"$sealed_local\","
-    echo "  configs: ["
-    echo "    {name: \"tokyo\", title: \"Tokyo\", text: $(demo_config "127.0.0.1:$first_port")},"
-    echo "    {name: \"frankfurt\", title: \"Frankfurt\", text: $(demo_config "127.0.0.1:$first_port")},"
-    echo "    {name: \"new-york\", title: \"New York\", text: $(demo_config "127.0.0.1:$first_port")}"
-    echo "  ]"
-    echo "};"
-  } >"$demo_bin/app/demo.js"
+  DEMO_PROVIDER_FILES=$DEMO_WORK/provider
+  mkdir -p "$DEMO_PROVIDER_FILES"
+  local name title configs="" key_type file
+  for name in tokyo frankfurt new-york; do
+    demo_config "127.0.0.1:$first_port" >"$DEMO_PROVIDER_FILES/$name.conf"
+  done
+  # The same document twice: sealed with the client's key, and with a key
+  # of payload_tool's own making that the client does not have.
+  for key_type in 1 2; do
+    sealed_game=$(demo_seal "$game" "$key_type")
+    sealed_media=$(demo_seal "$media_list" "$key_type")
+    sealed_local=$(demo_seal "Welcome to the QuorVPN demo: every server here runs on this machine." "$key_type")
+    if [ -z "$sealed_game" ] || [ -z "$sealed_media" ] || [ -z "$sealed_local" ]; then
+      echo "demo: payload_tool did not seal the lists" >&2
+      return 1
+    fi
+    configs=""
+    for title in Tokyo Frankfurt "New York"; do
+      name=$(tr 'A-Z ' 'a-z-' <<<"$title")
+      [ -n "$configs" ] && configs+=","
+      configs+=$(printf '{"name":"%s","title":"%s","text":"%s"}' "$name" "$title" \
+        "$(sed -z 's/\n/\\n/g' "$DEMO_PROVIDER_FILES/$name.conf")")
+    done
+    file=$DEMO_PROVIDER_FILES/subscription.json
+    [ "$key_type" = 2 ] && file=$DEMO_PROVIDER_FILES/subscription.wrong-key.json
+    printf '{"format":"quorvpn-subscription","version":1,"provider":"QuorVPN demo provider","refresh":3600,%s}\n' \
+      "\"configurations\":[$configs],\"servers\":\"$sealed_game\",\"reachability\":\"$sealed_media\",\"notice\":\"$sealed_local\"" \
+      >"$file"
+  done
+  demo_companion provider http_endpoint.exe --serve "Z:${DEMO_PROVIDER_FILES//\//\\}" || return 1
+  DEMO_PROVIDER_PORT=${demo_ports%% *}
+  DEMO_SUBSCRIPTION_URL="http://127.0.0.1:$DEMO_PROVIDER_PORT/subscription.json"
 }
 
 demo_env_stop() {
@@ -192,4 +227,10 @@ demo_env_stop() {
   demo_companion_pids=()
   if [ -n "$DEMO_WORK" ]; then rm -rf "$DEMO_WORK"; fi
   DEMO_WORK=""
+  DEMO_SUBSCRIPTION_URL=""
+  DEMO_PROVIDER_PORT=""
+  # The page's storage holds the subscription to the provider just ended;
+  # nothing after the demo should reach for it.
+  [ -n "${WINEPREFIX:-}" ] && demo_config_folder_reset
+  return 0
 }

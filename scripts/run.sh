@@ -2,9 +2,12 @@
 # Builds the client and runs it under Wine with everything it talks to,
 # installing what it needs first on a fresh Debian 12 machine: the demo world
 # of scripts/demo-env.sh (the stand-in tunnel service "QuorTunnel", removed
-# again on exit; 40 demo servers and five HTTP endpoints with their sealed
-# lists and three configurations in app/demo.js beside the page) and
-# QuorVPN.exe with its page app/main.html.
+# again on exit; 40 demo servers and five HTTP endpoints, and the demo
+# provider publishing its subscription document with the sealed lists and
+# three configurations) and QuorVPN.exe with its page app/main.html. The
+# client starts empty and subscribes to the demo provider as a person does:
+# the script types the provider's address into the page's Subscription
+# field and presses Subscribe (with real X input, also on a display).
 #   scripts/run.sh [--for SECONDS] [--shots FOLDER]
 # With a display, the client runs until it is closed from its tray menu,
 # Ctrl-C or --for SECONDS. Without one it runs on a private Xvfb, drives the
@@ -63,6 +66,9 @@ echo "run: starting the stand-in service and the demo servers" >&2
 demo_env_start "$bin" --start-delay "$start_delay"
 echo "run: $DEMO_SERVERS demo servers; starting QuorVPN.exe" >&2
 client_start "$bin"
+client_wait_caption '^QuorVPN · ' 60
+echo "run: subscribing to $DEMO_SUBSCRIPTION_URL" >&2
+client_subscribe "$DEMO_SUBSCRIPTION_URL"
 
 shoot() { # <state name>; the client's window as <folder>/<state>.png
   local file="$shots/$1.png"

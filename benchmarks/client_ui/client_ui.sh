@@ -53,6 +53,7 @@ for run in $(seq "$runs"); do
   client_start "$bin"
   client_wait_caption '^QuorVPN · Stopped' 60
   starts+=("$(ms_since "$CLIENT_STARTED_NS")")
+  client_subscribe "$DEMO_SUBSCRIPTION_URL"
   client_wait_caption "^QuorVPN · Stopped · $n/$n servers\$" 60
   clicked=$(client_now_ns)
   client_click 200 250
@@ -68,6 +69,8 @@ echo "click on connect to \"QuorVPN · Connected\": $(printf '%s\n' "${connects[
 
 demo_config_folder_reset
 client_start "$bin"
+client_wait_caption '^QuorVPN · Stopped' 60
+client_subscribe "$DEMO_SUBSCRIPTION_URL"
 client_wait_caption "^QuorVPN · Stopped · $n/$n servers\$" 60
 first=$(rss_kib)
 largest=$first

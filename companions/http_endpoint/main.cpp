@@ -7,6 +7,7 @@
 //                 [--body TEXT] [--charset NAME|none] [--non-ascii] [--split]
 //                 [--delay-ms MS] [--close] [--pad BYTES] [--trickle-ms MS]
 //                 [--location URL] [--body-file PATH] [--cut BYTES]
+//                 [--serve DIR]
 //
 // Listens on 127.0.0.1 at N ephemeral ports (default 1, unless ports are
 // given) and at each port given with --port, prints every port on a line of
@@ -37,6 +38,19 @@
 // far, not counting itself: {"requests":N,"maxConcurrent":M,"last":"<the last
 // request head>"}. A request is concurrent from the end of its head until its
 // connection closes.
+//
+//   --serve DIR      a provider: GET /NAME answers with the file DIR\NAME
+//                    (NAME of letters, digits, '.', '-', '_', not starting
+//                    with a dot; .json as application/json, others as
+//                    text/plain), 404 for any other
+//
+// A provider's answers change at run time, for the tests of a client's
+// refresh: GET /provider/MODE answers "MODE" and from then on every file is
+// answered as MODE says: ok (as it is), missing (404), garbage (an HTML
+// page), oversized (a 2 MiB JSON text), slow (the head, then one byte a
+// second of a body that never ends), wrong-key (the file NAME with
+// ".wrong-key" before its extension instead, which the caller wrote sealed
+// with another key).
 #include <winsock2.h>
 #include <windows.h>
 
@@ -74,7 +88,11 @@ struct Options {
   uint64_t trickleMs = 0;
   std::size_t cut = 0;
   bool hasCut = false;
+  std::string serveDir;
 };
+
+// How a provider answers for now; GET /provider/MODE changes it.
+std::string providerMode = "ok";
 
 Options options;
 uv_loop_t* loop = nullptr;
@@ -126,8 +144,8 @@ void OnWritten(uv_write_t* request, int status) {
   Connection* connection = write->connection;
   if (status != 0 || write->last) {
     Close(connection);
-  } else if (options.trickleMs != 0) {
-    uv_timer_start(&connection->timer, &OnTrickleDue, options.trickleMs, 0);
+  } else if (options.trickleMs != 0 || providerMode == "slow") {
+    uv_timer_start(&connection->timer, &OnTrickleDue, options.trickleMs != 0 ? options.trickleMs : 1000, 0);
   } else {
     uv_timer_start(&connection->timer, &OnSplitDue, kSplitPauseMs, 0);
   }
@@ -253,9 +271,73 @@ void AnswerStats(Connection* connection) {
   Send(connection, Head(200, "application/json; charset=UTF-8", body.size()) + body, true);
 }
 
+bool ReadWhole(const std::string& path, std::string& content) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  content.clear();
+  char chunk[65536];
+  std::size_t read = 0;
+  while ((read = std::fread(chunk, 1, sizeof(chunk), file)) > 0) content.append(chunk, read);
+  std::fclose(file);
+  return true;
+}
+
+bool IsServedName(const std::string& name) {
+  if (name.empty() || name[0] == '.' || name.size() > 128) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_';
+  });
+}
+
+void AnswerProvider(Connection* connection, const std::string& path) {
+  connection->answered = true;
+  static const char* const kModes[] = {"ok", "missing", "garbage", "oversized", "slow", "wrong-key"};
+  if (path.rfind("/provider/", 0) == 0) {
+    const std::string mode = path.substr(10);
+    if (std::find(std::begin(kModes), std::end(kModes), mode) != std::end(kModes)) {
+      providerMode = mode;
+      Send(connection, Head(200, "text/plain; charset=UTF-8", mode.size()) + mode, true);
+      return;
+    }
+  }
+  std::string name = path.substr(1);
+  const std::size_t dot = name.rfind('.');
+  const bool json = dot != std::string::npos && name.substr(dot) == ".json";
+  if (providerMode == "wrong-key" && dot != std::string::npos) name.insert(dot, ".wrong-key");
+  std::string body;
+  if (providerMode == "missing" || !IsServedName(name) || !ReadWhole(options.serveDir + "\\" + name, body)) {
+    const std::string page = "<html><body><p>404 Not Found</p></body></html>";
+    Send(connection, Head(404, "text/html; charset=UTF-8", page.size()) + page, true);
+    return;
+  }
+  if (providerMode == "garbage") {
+    const std::string page = "<html><body><p>This service has moved.</p></body></html>";
+    Send(connection, Head(200, "text/html; charset=UTF-8", page.size()) + page, true);
+    return;
+  }
+  if (providerMode == "oversized") body = "{\"padding\":\"" + std::string(2 * 1024 * 1024, 'x') + "\"}";
+  const std::string type = json ? "application/json; charset=UTF-8" : "text/plain; charset=UTF-8";
+  if (providerMode == "slow") {
+    constexpr std::size_t kEndless = std::size_t(1) << 30;
+    connection->trickled = 0;
+    Send(connection, Head(200, type, kEndless), false);
+    return;
+  }
+  Send(connection, Head(200, type, body.size()) + body, true);
+}
+
 void OnHead(Connection* connection, const std::string& head) {
   if (head.rfind("GET /stats ", 0) == 0) {
     AnswerStats(connection);
+    return;
+  }
+  if (!options.serveDir.empty()) {
+    ++requests;
+    lastHead = head;
+    const std::size_t end = head.find(' ', 4);
+    AnswerProvider(connection, head.rfind("GET /", 0) == 0 && end != std::string::npos ? head.substr(4, end - 4)
+                                                                                       : std::string("/"));
     return;
   }
   ++requests;
@@ -367,6 +449,8 @@ bool ParseOptions(int argc, char** argv) {
       options.close = true;
     } else if (arg == "--pad" && hasValue) {
       options.pad = std::strtoull(argv[++i], nullptr, 10);
+    } else if (arg == "--serve" && hasValue) {
+      options.serveDir = argv[++i];
     } else if (arg == "--trickle-ms" && hasValue) {
       options.trickleMs = std::strtoull(argv[++i], nullptr, 10);
     } else {

@@ -70,6 +70,14 @@ bool LayoutEngine::ControlText(const HtmlDocument& doc, int element, std::wstrin
     }
     std::string value = doc.Attribute(element, "value");
     if (type == "password") value = std::string(value.size(), '*');
+    // A file input is a button naming the picked file (its value is
+    // "C:\fakepath\<name>"), or asking for one.
+    if (type == "file") {
+      const std::size_t slash = value.find_last_of("\\/");
+      text =
+          value.empty() ? L"Choose file..." : Utf8ToWide(slash == std::string::npos ? value : value.substr(slash + 1));
+      return true;
+    }
     if (value.empty() && type != "button" && type != "submit") {
       value = doc.Attribute(element, "placeholder");
       placeholder = !value.empty();

@@ -106,6 +106,12 @@ void LocalStorage::Remove(const std::string& key) {
   if (items_.erase(key) != 0) Save();
 }
 
+std::vector<std::string> LocalStorage::Keys() const {
+  std::vector<std::string> keys;
+  for (const auto& item : items_) keys.push_back(item.first);
+  return keys;
+}
+
 void LocalStorage::Clear() {
   items_.clear();
   Save();

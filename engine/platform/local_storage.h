@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace halyx::engine {
 
@@ -41,6 +42,8 @@ class LocalStorage {
   void Set(const std::string& key, const std::string& value);
   void Remove(const std::string& key);
   void Clear();
+  // Every key, in order.
+  std::vector<std::string> Keys() const;
 
   const std::wstring& file() const { return file_; }
 

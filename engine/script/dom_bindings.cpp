@@ -488,6 +488,8 @@ const char* DomBindings::Script() { return kDomBindingsScript; }
 
 void DomBindings::PushNode(duk_context* ctx, int index) { halyx::engine::PushNode(ctx, index); }
 
+int DomBindings::NodeIndex(duk_context* ctx, duk_idx_t at) { return NodeArg(ctx, at); }
+
 duk_ret_t DomBindings::FinalizeWrapper(duk_context* ctx) {
   // [wrapper heapDestruct]: outside a sweep a wrapper just goes; inside
   // one it is kept until the sweep has decided about its subtree.

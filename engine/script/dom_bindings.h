@@ -35,6 +35,8 @@ class DomBindings {
   static void AddTo(duk_context* ctx, duk_idx_t object);
   // Pushes the id of node `index` (-1: none).
   static void PushNode(duk_context* ctx, int index);
+  // The node behind the id at `at` on the stack; -1 for none or a stale id.
+  static int NodeIndex(duk_context* ctx, duk_idx_t at);
 
   // What one sweep works with; kept by the caller, since a sweep runs in a
   // protected call that may unwind past C++ frames.

@@ -674,6 +674,86 @@ bool ScriptContext::FireTimer(int id, bool repeat) {
   return repeat && timers_.count(id) != 0;
 }
 
+void ScriptContext::RunJobs() {
+  if (ctx_ == nullptr || depth_ > 0 || runningJobs_) return;
+  jobsPending_ = false;
+  runningJobs_ = true;
+  {
+    Depth depth(*this);
+    if (!depth.refused()) {
+      CallHook("jobs", 0);
+      duk_pop(ctx_);
+    }
+  }
+  runningJobs_ = false;
+}
+
+namespace {
+
+// Pushes a copy of `bytes` as an ArrayBuffer.
+void PushArrayBuffer(duk_context* ctx, const std::string& bytes) {
+  void* data = duk_push_fixed_buffer(ctx, bytes.size());
+  if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+  duk_push_buffer_object(ctx, -1, 0, bytes.size(), DUK_BUFOBJ_ARRAYBUFFER);
+  duk_remove(ctx, -2);
+}
+
+}  // namespace
+
+void ScriptContext::Fetched(int id, const FetchAnswer& answer) {
+  if (ctx_ == nullptr) return;
+  Depth depth(*this);
+  if (depth.refused()) return;
+  duk_push_int(ctx_, id);
+  // The body may be megabytes: made in a protected call, so a heap that
+  // cannot hold it fails this request rather than the interpreter.
+  auto build = [&answer](duk_context* ctx) -> duk_ret_t {
+    const duk_idx_t object = duk_push_object(ctx);
+    PushText(ctx, answer.error);
+    duk_put_prop_string(ctx, object, "error");
+    duk_push_int(ctx, answer.status);
+    duk_put_prop_string(ctx, object, "status");
+    PushText(ctx, answer.status_text);
+    duk_put_prop_string(ctx, object, "statusText");
+    PushText(ctx, answer.url);
+    duk_put_prop_string(ctx, object, "url");
+    duk_push_boolean(ctx, answer.redirected);
+    duk_put_prop_string(ctx, object, "redirected");
+    PushText(ctx, answer.content_type);
+    duk_put_prop_string(ctx, object, "contentType");
+    PushArrayBuffer(ctx, answer.body);
+    duk_put_prop_string(ctx, object, "body");
+    return 1;
+  };
+  if (!Protected(build)) {
+    duk_pop(ctx_);
+    duk_push_object(ctx_);
+    PushText(ctx_, "the answer does not fit in the page's memory");
+    duk_put_prop_string(ctx_, -2, "error");
+  }
+  CallHook("fetched", 2);
+  duk_pop(ctx_);
+}
+
+void ScriptContext::FileRead(int id, const std::string& error, const std::string& bytes) {
+  if (ctx_ == nullptr) return;
+  Depth depth(*this);
+  if (depth.refused()) return;
+  duk_push_int(ctx_, id);
+  PushText(ctx_, error);
+  auto build = [&bytes](duk_context* ctx) -> duk_ret_t {
+    PushArrayBuffer(ctx, bytes);
+    return 1;
+  };
+  if (!Protected(build)) {
+    duk_pop_2(ctx_);
+    PushText(ctx_, "the file does not fit in the page's memory");
+    duk_push_null(ctx_);
+  }
+  CallHook("fileRead", 3);
+  duk_pop(ctx_);
+}
+
 void ScriptContext::NoteWrapped(int index) {
   const auto k = static_cast<std::size_t>(index);
   if (wrapped_.size() <= k) wrapped_.resize(k + 1, 0);

@@ -113,6 +113,24 @@ class ScriptContext {
   // Runs script timer `id`; false when it no longer exists.
   bool FireTimer(int id, bool repeat);
 
+  // The outcome of one fetch request of the page.
+  struct FetchAnswer {
+    std::string error;  // not empty: the request failed, nothing else counts
+    int status = 0;
+    std::string status_text;
+    std::string url;
+    bool redirected = false;
+    std::string content_type;
+    std::string body;
+  };
+  // Settles fetch request `id` of this page's script.
+  void Fetched(int id, const FetchAnswer& answer);
+  // Ends read request `id` of a FileReader: with the error, or the bytes.
+  void FileRead(int id, const std::string& error, const std::string& bytes);
+  // Runs the promise reactions waiting in the page's job queue; the engine
+  // calls it whenever control returns from script to the engine.
+  void RunJobs();
+
   // The localStorage of this page's origin (its view's when created).
   void set_storage(std::shared_ptr<LocalStorage> storage) { storage_ = std::move(storage); }
 
@@ -234,6 +252,8 @@ class ScriptContext {
   int hostCalls_ = 0;       // native callbacks from script now on the stack
   std::vector<std::uint64_t> deferredFinalize_;
   bool drainPosted_ = false;
+  bool jobsPending_ = false;  // promise reactions wait in the page's queue
+  bool runningJobs_ = false;
   bool destroying_ = false;
   std::unordered_map<std::uint64_t, Slot> slots_;
   std::vector<std::uint64_t> pool_;

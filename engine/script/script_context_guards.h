@@ -44,6 +44,9 @@ class ScriptContext::Depth {
       context_.view_.AddConsoleLine(
           3, "Script stopped: it ran longer than " + std::to_string(context_.timeLimitMs_) + " ms");
     }
+    // Control is back in the engine: the promise reactions that script
+    // queued run now, before anything else reaches the page.
+    if (context_.depth_ == 0 && context_.jobsPending_ && !context_.runningJobs_) context_.RunJobs();
   }
   Depth(const Depth&) = delete;
   Depth& operator=(const Depth&) = delete;

@@ -58,6 +58,18 @@ class ScriptHost {
   virtual bool SaveFile(const std::string& name, const std::string& type, const void* bytes, std::size_t size) = 0;
   // The view of the client's own page, which may save files.
   virtual bool main_view() const = 0;
+  // Starts fetch request `request` of the page (the answer comes back
+  // through ScriptContext::Fetched); the reason when it is refused at once,
+  // else empty.
+  virtual std::string Fetch(int request, const std::string& method, const std::string& url, const std::string& body,
+                            const std::string& content_type) = 0;
+  // The file the person picked in file input `element`: the pick's id, its
+  // name (no folder) and size; false when none was picked there.
+  virtual bool PickedFile(int element, int& pick, std::string& name, double& size) = 0;
+  // Starts reading pick `pick` for read request `request` (the bytes come
+  // back through ScriptContext::FileRead); the reason when it is refused at
+  // once, else empty.
+  virtual std::string ReadPickedFile(int request, int pick) = 0;
   // Ends the current click's or key's permission, answering whether there
   // was one; RestoreActivation gives it back.
   virtual bool TakeActivation() = 0;

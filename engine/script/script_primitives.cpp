@@ -189,6 +189,62 @@ const ScriptContext::Primitive ScriptContext::kPrimitives[] = {
        return 1;
      },
      3},
+    {"jobsQueued",
+     [](duk_context* ctx) -> duk_ret_t {
+       From(ctx)->jobsPending_ = true;
+       return 0;
+     },
+     0},
+    {"fetch",
+     [](duk_context* ctx) -> duk_ret_t {
+       ScriptContext* self = From(ctx);
+       const int request = duk_to_int(ctx, 0);
+       const std::string method = StringArg(ctx, 1);
+       const std::string url = StringArg(ctx, 2);
+       const std::string body = StringArg(ctx, 3);
+       const std::string type = StringArg(ctx, 4);
+       std::string refused;
+       {
+         HostCall call(*self);
+         refused = self->view_.Fetch(request, method, url, body, type);
+       }
+       PushText(ctx, refused);
+       return 1;
+     },
+     5},
+    {"pickedFile",
+     [](duk_context* ctx) -> duk_ret_t {
+       int pick = 0;
+       std::string name;
+       double size = 0;
+       if (!From(ctx)->view_.PickedFile(DomBindings::NodeIndex(ctx, 0), pick, name, size)) {
+         duk_push_null(ctx);
+         return 1;
+       }
+       const duk_idx_t array = duk_push_array(ctx);
+       duk_push_int(ctx, pick);
+       duk_put_prop_index(ctx, array, 0);
+       PushText(ctx, name);
+       duk_put_prop_index(ctx, array, 1);
+       duk_push_number(ctx, size);
+       duk_put_prop_index(ctx, array, 2);
+       return 1;
+     },
+     1},
+    {"readFile",
+     [](duk_context* ctx) -> duk_ret_t {
+       ScriptContext* self = From(ctx);
+       const int request = duk_to_int(ctx, 0);
+       const int pick = duk_to_int(ctx, 1);
+       std::string refused;
+       {
+         HostCall call(*self);
+         refused = self->view_.ReadPickedFile(request, pick);
+       }
+       PushText(ctx, refused);
+       return 1;
+     },
+     2},
     {"mainView",
      [](duk_context* ctx) -> duk_ret_t {
        duk_push_boolean(ctx, From(ctx)->view_.main_view());

@@ -35,7 +35,7 @@ tr { display: flex }
 td, th { display: block; flex: 1 1 0; padding: 2px }
 img { display: inline-block }
 button, input, select, textarea { display: inline-block; font-size: 13px; font-family: sans-serif }
-button, input[type=button], input[type=submit], input[type=reset] {
+button, input[type=button], input[type=submit], input[type=reset], input[type=file] {
   background: buttonface; color: buttontext; border: 1px solid #8a8a8a; border-radius: 3px; padding: 4px 12px;
   text-align: center; white-space: nowrap }
 input, select, textarea { background: #ffffff; color: #202020; border: 1px solid #8a8a8a; padding: 3px 4px;

@@ -5,6 +5,7 @@
 #include <commdlg.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <cwchar>
@@ -21,6 +22,11 @@ namespace {
 
 constexpr int kWheelLines = 3;
 constexpr float kWheelLineHeight = 20;
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 }  // namespace
 
@@ -224,6 +230,13 @@ int EventDispatcher::Activate(int target, const ScriptContext::EventInit& init) 
     }
   }
   const int clicked = Fire(target, "click", init);
+  // A person's click on a file input opens the open dialog.
+  if ((clicked & ScriptContext::kDefaultPrevented) == 0 && view_.document_.IsElement(target) &&
+      view_.document_.node(target).tag == "input" && view_.document_.Contains(0, target) &&
+      LowerAscii(view_.document_.Attribute(target, "type")) == "file" &&
+      !view_.document_.HasAttribute(target, "disabled")) {
+    view_.picker_.Choose(target);
+  }
   if (toggle) {
     if ((clicked & ScriptContext::kDefaultPrevented) != 0) {
       if (was_checked)

@@ -73,7 +73,8 @@ bool FocusController::KeyActivates(int element, unsigned code, bool repeat) cons
   if (view_.document_.HasAttribute(element, "disabled")) return false;
   const std::string& tag = view_.document_.node(element).tag;
   const std::string type = tag == "input" ? view_.document_.Attribute(element, "type") : std::string();
-  const bool button = tag == "button" || type == "button" || type == "submit" || type == "reset" || type == "image";
+  const bool button =
+      tag == "button" || type == "button" || type == "submit" || type == "reset" || type == "image" || type == "file";
   const bool toggle = type == "checkbox" || type == "radio";
   const bool link = IsLink(element);
   // Enter clicks buttons and follows links; Space presses buttons and

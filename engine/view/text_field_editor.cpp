@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "engine/platform/clipboard_text.h"
 #include "engine/style/css_parser.h"
 #include "engine/view/engine_host.h"
 #include "engine/net/save_target.h"
@@ -42,7 +43,11 @@ std::wstring TextFieldEditor::FieldText() const {
 }
 
 void TextFieldEditor::SetFieldText(const std::wstring& text) {
-  view_.document_.SetAttribute(view_.interaction_.focus, "value", WideToUtf8(text));
+  const int field = view_.interaction_.focus;
+  const std::string value = WideToUtf8(text);
+  view_.document_.SetAttribute(field, "value", value);
+  // The person's own text: what a fetch may be granted for.
+  view_.fetch_.NoteTyped(field, view_.document_.generation(field), value);
   view_.SchedulePaint();
 }
 
@@ -156,6 +161,28 @@ bool TextFieldEditor::EditKey(unsigned code, bool shift, bool ctrl) {
       const float x = from.x + static_cast<float>(
                                    view_.fonts_.Measure(font, from.text.substr(0, static_cast<std::size_t>(column))));
       move(CaretFromPoint(view_.interaction_.focus, x, to.y + to.h / 2));
+      return true;
+    }
+    case 'V': {
+      if (!ctrl) return false;
+      std::wstring pasted;
+      if (!ClipboardText::Read(pasted)) return true;
+      // A one-line field takes the text's lines joined, as browsers do;
+      // other control characters are never a field's text.
+      std::wstring kept;
+      for (std::size_t i = 0; i < pasted.size(); ++i) {
+        const wchar_t c = pasted[i];
+        if (c == L'\r' && i + 1 < pasted.size() && pasted[i + 1] == L'\n') continue;
+        if (c == L'\r' || c == L'\n') {
+          if (multiline) kept += L'\n';
+        } else if (c == L'\t' || (c >= 0x20 && c != 0x7F)) {
+          kept += c;
+        }
+      }
+      InsertText(kept);
+      ScriptContext::EventInit init;
+      init.cancelable = false;
+      view_.events_.Fire(view_.interaction_.focus, "input", init);
       return true;
     }
     case 'A':

@@ -41,6 +41,8 @@
 #include "engine/view/select_list.h"
 #include "engine/view/page_loader.h"
 #include "engine/view/view_accessibility.h"
+#include "engine/view/fetch_gate.h"
+#include "engine/view/file_picker.h"
 #include "engine/layout/font_cache.h"
 #include "engine/dom/html_document.h"
 #include "engine/layout/layout_engine.h"
@@ -177,6 +179,17 @@ class WebView : public ScriptHost {
   // answering whether there was one; RestoreActivation gives it back.
   bool TakeActivation() override;
   void RestoreActivation(bool activation) override { activation_ = activation; }
+  // fetch() and file inputs: see FetchGate and FilePicker.
+  std::string Fetch(int request, const std::string& method, const std::string& url, const std::string& body,
+                    const std::string& content_type) override {
+    return fetch_.Start(request, method, url, body, content_type);
+  }
+  bool PickedFile(int element, int& pick, std::string& name, double& size) override {
+    return picker_.PickOf(element, pick, name, size);
+  }
+  std::string ReadPickedFile(int request, int pick) override { return picker_.Read(request, pick); }
+  // How long a fetch may take in all (tests shorten it).
+  void SetFetchDeadline(unsigned milliseconds) { fetch_.SetDeadline(milliseconds); }
   void SetTitle(const std::string& title) override;
   const std::string& url() const override { return url_; }
   // The document's text changed: render again soon.
@@ -268,6 +281,8 @@ class WebView : public ScriptHost {
   SelectList selectList_{*this};
   PageLoader loader_{*this};
   ViewAccessibility accessibility_{*this};
+  FetchGate fetch_{*this};
+  FilePicker picker_{*this};
 
   friend class FrameRenderer;
   friend class EventDispatcher;
@@ -276,6 +291,8 @@ class WebView : public ScriptHost {
   friend class SelectList;
   friend class PageLoader;
   friend class ViewAccessibility;
+  friend class FetchGate;
+  friend class FilePicker;
 };
 
 }  // namespace halyx::engine

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # End-to-end scenarios: the real QuorVPN.exe with its page, under the X
 # display, driven by real X input (xdotool) against the demo world of
-# scripts/demo-env.sh (stand-in service, echo servers, HTTP endpoints, sealed
-# lists). Each scenario checks what the stand-in service logged and what the
-# page shows through the window caption (the page's title), never pixels.
+# scripts/demo-env.sh (stand-in service, echo servers, HTTP endpoints, the
+# demo provider and its subscription document). Each scenario checks what
+# the stand-in service logged and what the page shows through the window
+# caption (the page's title) and the lines it logs, never pixels.
 #   e2e.sh <bin folder> <scenario>
-# Scenarios: connect, measure, refused-start, tray, service-restart.
+# Scenarios: connect, measure, refused-start, tray, service-restart,
+# subscribe, refresh-fails, import.
 # CTest runs each alone (the client is one per user, the service name is
 # shared, and clicks must land on the client's window).
 set -euo pipefail
@@ -34,6 +36,10 @@ finish() {
     echo "--- the service's log" >&2
     tail -n 30 "$DEMO_SERVICE_LOG" >&2
   fi
+  if [ "$status" -ne 0 ] && [ -n "$CLIENT_PID" ]; then
+    echo "--- what the page logged" >&2
+    client_log_since_start | grep -F '<JS>' | tail -n 20 >&2 || true
+  fi
   client_stop
   demo_env_stop
   exit "$status"
@@ -58,8 +64,18 @@ wait_service_logged() { # <text> [seconds]
   fail "the service did not log '$1'"
 }
 
-start_world() { # [service options...]
-  demo_env_start "$bin" "$@" || fail "the demo world did not start"
+# Whether the page logged (through the client's log) a line holding `text`
+# since the client started, within the step's time.
+wait_page_logged() { # <text> [seconds]
+  local deadline=$(($(date +%s) + ${2:-$STEP_S}))
+  while [ "$(date +%s)" -le "$deadline" ]; do
+    client_log_since_start | grep -Fq -- "$1" && return 0
+    sleep 0.1
+  done
+  fail "the page did not log '$1'"
+}
+
+start_client() {
   client_start "$bin" || fail "the client did not show its window"
   # The page may show the stopped state before the client has reached the
   # service; a click is meant for a client that has.
@@ -67,7 +83,18 @@ start_world() { # [service options...]
   client_wait_caption '^QuorVPN · Stopped' "$STEP_S" || fail "the page did not show the stopped state"
 }
 
+# The world, and a client subscribed to the demo provider as a person
+# subscribes: the address typed into the page's field, then Subscribe.
+start_world() { # [service options...]
+  demo_env_start "$bin" "$@" || fail "the demo world did not start"
+  start_client
+  client_subscribe "$DEMO_SUBSCRIPTION_URL"
+  wait_page_logged "QuorVPN demo provider: 3 configurations, $DEMO_SERVERS servers, 5 reachability targets"
+}
+
+
 readonly CONNECT_X=200 CONNECT_Y=250 MEASURE_X=740 MEASURE_Y=80 CLOSE_X=772 CLOSE_Y=24
+readonly REFRESH_X=743 REFRESH_Y=418 ADD_X=341 ADD_Y=72
 
 case $scenario in
   connect)
@@ -169,6 +196,68 @@ case $scenario in
     client_click "$CONNECT_X" "$CONNECT_Y"
     client_wait_caption '^QuorVPN · Connected( ·|$)' "$STEP_S" || fail "no connected state after the restart"
     [ "$(service_count "QuorTunnel: tunnel started with")" -ge 2 ] || fail "the new service got no StartTunnel"
+    ;;
+
+  subscribe)
+    # Subscribed by address alone, the page measures every server the
+    # provider's sealed list names.
+    start_world
+    client_wait_caption "^QuorVPN · Stopped · $DEMO_SERVERS/$DEMO_SERVERS servers\$" "$STEP_S" ||
+      fail "the subscription's servers were not measured"
+    ;;
+
+  refresh-fails)
+    # The provider fails every way a refresh can fail: the page keeps the
+    # list it has, says so, and takes nothing of the failed answer; a start
+    # while the provider still fails measures the kept copy.
+    start_world
+    client_wait_caption "^QuorVPN · Stopped · $DEMO_SERVERS/$DEMO_SERVERS servers\$" "$STEP_S" ||
+      fail "the subscription's servers were not measured"
+    brought="QuorVPN demo provider: 3 configurations, $DEMO_SERVERS servers"
+    for mode in missing garbage oversized wrong-key slow; do
+      demo_provider_mode "$mode" || fail "the provider did not switch to $mode"
+      failures=$(client_log_since_start | grep -Fc "failed: " || true)
+      client_click "$REFRESH_X" "$REFRESH_Y"
+      deadline=$(($(date +%s) + STEP_S))
+      until [ "$(client_log_since_start | grep -Fc "failed: " || true)" -gt "$failures" ]; do
+        [ "$(date +%s)" -le "$deadline" ] || fail "no failed refresh told for $mode"
+        sleep 0.2
+      done
+      line=$(client_log_since_start | grep -F "failed: " | tail -n 1)
+      [[ $line == *"The copy from "*" stays in use. $brought"* ]] || fail "$mode: the page said '$line'"
+      client_caption | grep -q "· $DEMO_SERVERS/$DEMO_SERVERS servers\$" || fail "$mode: the list went: $(client_caption)"
+    done
+    demo_provider_mode missing || fail "the provider did not switch back"
+    client_stop
+    start_client
+    client_wait_caption "^QuorVPN · Stopped · $DEMO_SERVERS/$DEMO_SERVERS servers\$" "$STEP_S" ||
+      fail "the kept copy was not measured at the next start"
+    wait_page_logged "status 404."
+    ;;
+
+  import)
+    # A configuration file picked in the open dialog is added and connects.
+    demo_env_start "$bin" || fail "the demo world did not start"
+    start_client
+    conf=$DEMO_WORK/My\ office.conf
+    cp "$DEMO_PROVIDER_FILES/tokyo.conf" "$conf"
+    client_click "$ADD_X" "$ADD_Y"
+    dialog=""
+    for _ in $(seq 100); do
+      dialog=$(xdotool search --all --onlyvisible --name '^Open' 2>/dev/null | head -n 1 || true)
+      [ -n "$dialog" ] && break
+      sleep 0.1
+    done
+    [ -n "$dialog" ] || fail "no open dialog"
+    sleep 0.5 # the dialog's file name field takes the focus
+    client_type "Z:${conf//\//\\}"
+    xdotool key Return
+    wait_page_logged "configuration file My office.conf"
+    client_click "$CONNECT_X" "$CONNECT_Y"
+    client_wait_caption '^QuorVPN · Connected( ·|$)' "$STEP_S" || fail "no connected state"
+    service_logged "QuorTunnel: config set to" || fail "the service got no configuration"
+    grep -F "QuorTunnel: config set to" "$DEMO_SERVICE_LOG" | grep -Fq "My office" ||
+      fail "the service got another configuration: $(grep -F 'config set to' "$DEMO_SERVICE_LOG" | tail -n 1)"
     ;;
 
   *)

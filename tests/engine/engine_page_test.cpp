@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "base/unique_handle.h"
+#include "support/dialog_answer.h"
 #include "support/engine_page.h"
 #include "support/message_pump.h"
 #include "support/planted_link.h"
@@ -239,61 +240,6 @@ TEST(EnginePageEnvironment, AScriptErrorIsReportedAndLaterScriptsStillRun) {
   EXPECT_EQ(page.Eval("String(jsonless = JSON.parse('{\"a\":[1,2]}').a[1])"), "2");
 }
 
-struct DialogSearch {
-  HWND except;
-  HWND found;
-};
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
-  auto* s = reinterpret_cast<DialogSearch*>(param);
-  DWORD process = 0;
-  ::GetWindowThreadProcessId(window, &process);
-  wchar_t name[16] = {};
-  ::GetClassNameW(window, name, 16);
-  if (window == s->except || process != ::GetCurrentProcessId() || std::wstring(name) != L"#32770" ||
-      !::IsWindowVisible(window)) {
-    return TRUE;
-  }
-  s->found = window;
-  return FALSE;
-}
-
-// A visible dialog of this process other than `except`, waited for up to
-// 20 s; null when none came.
-HWND WaitForDialog(HWND except = nullptr) {
-  for (int i = 0; i < 400; ++i) {
-    DialogSearch search{except, nullptr};
-    ::EnumWindows(&FindDialog, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr) return search.found;
-    ::Sleep(50);
-  }
-  return nullptr;
-}
-
-// Answers the next save dialog of this process from another thread (the
-// test's own thread runs the dialog's modal loop): types `path` and presses
-// Save, or cancels when `path` is empty; `overwrite` also says yes to the
-// question whether to replace the file. False when no dialog came.
-bool AnswerSaveDialog(const std::wstring& path, bool overwrite = false) {
-  HWND dialog = WaitForDialog();
-  if (dialog == nullptr) return false;
-  if (path.empty()) {
-    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    return true;
-  }
-  // The file name box: a combo box in the explorer-style dialog, an edit
-  // control in older templates.
-  ::SetDlgItemTextW(dialog, 0x47c, path.c_str());
-  ::SetDlgItemTextW(dialog, 0x480, path.c_str());
-  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
-  if (!overwrite) return true;
-  HWND question = WaitForDialog(dialog);
-  if (question == nullptr) return false;
-  ::PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
-  return true;
-}
-
 // A page whose button runs `run()` on a click and keeps what it answered
 // in `result`: files are saved only from a person's click or key.
 const char kSavePage[] =
@@ -333,13 +279,13 @@ TEST(EnginePageEnvironment, LocationLanguageAndBlobsSavedThroughTheSaveDialog) {
 
   const std::wstring target = page.folder() + L"\\saved.zip";
   page.Eval("var run = function () { return navigator.msSaveBlob(blob, '..\\\\evil/logs.zip'); }");
-  std::thread answer([&] { AnswerSaveDialog(target); });
+  std::thread answer([&] { AnswerFileDialog(target); });
   EXPECT_EQ(ClickToRun(page), "true");
   answer.join();
   EXPECT_EQ(ReadWholeFile(target), std::string("PK\0\xff\xc3\xa9\x02\x03", 8));
 
   page.Eval("var run = function () { return navigator.msSaveBlob(new Blob(['other'], {type: 'text/plain'}), 'o'); }");
-  std::thread cancel([&] { AnswerSaveDialog(L""); });
+  std::thread cancel([&] { AnswerFileDialog(L""); });
   EXPECT_EQ(ClickToRun(page), "false");
   cancel.join();
 
@@ -355,7 +301,7 @@ TEST(EnginePageEnvironment, LocationLanguageAndBlobsSavedThroughTheSaveDialog) {
     page.Eval(
         "var run = function () { return navigator.msSaveBlob(new Blob(['new'], {type: 'application/zip'}),"
         " 'busy.zip'); }");
-    std::thread replace([&] { EXPECT_TRUE(AnswerSaveDialog(busy, true)); });
+    std::thread replace([&] { EXPECT_TRUE(AnswerFileDialog(busy, true)); });
     EXPECT_EQ(ClickToRun(page), "false");
     replace.join();
   }
@@ -391,7 +337,7 @@ TEST(EngineSaveBlob, OnlyTheMainPageSavesAndOnlyFromAPersonsClick) {
   page.Eval(
       "var run = function () { var first = navigator.msSaveBlob(zip, 'a.zip');"
       " return first + ' ' + navigator.msSaveBlob(zip, 'b.zip'); }");
-  std::thread cancel([&] { AnswerSaveDialog(L""); });
+  std::thread cancel([&] { AnswerFileDialog(L""); });
   EXPECT_EQ(ClickToRun(page), "false false");
   cancel.join();
   const std::string console = Console(page);
@@ -411,7 +357,7 @@ TEST(EngineSaveBlob, ProgramNamesProtectedFoldersAndLinkedFilesAreRefused) {
       "var run = function () { return navigator.msSaveBlob(new Blob(['MZ'], {type: 'application/zip'}),"
       " 'logs.zip'); }");
   auto save_to = [&](const std::wstring& path, bool overwrite) {
-    std::thread answer([&] { AnswerSaveDialog(path, overwrite); });
+    std::thread answer([&] { AnswerFileDialog(path, overwrite); });
     const std::string result = ClickToRun(page);
     answer.join();
     return result;

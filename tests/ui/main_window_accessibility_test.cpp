@@ -40,62 +40,58 @@ VARIANT Self() {
   return self;
 }
 
-// The page's optional demo.js beside it, holding two configurations while
-// the test runs; whatever was there before is put back.
-class DemoConfigs {
- public:
-  DemoConfigs() : path_(BesideExecutable(L"app\\demo.js")) {
-    had_ = ::GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (had_) before_ = ReadWholeFile(path_);
-    written_ =
-        WriteWholeFile(path_,
-                       "var DEMO = {configs: [{name: 'a11y-tokyo', title: 'Tokyo', text: '[Interface]\\nA = 1\\n'},"
-                       " {name: 'a11y-oslo', title: 'Oslo', text: '[Interface]\\nA = 2\\n'}]};");
-  }
-  ~DemoConfigs() {
-    if (had_) {
-      WriteWholeFile(path_, before_);
-    } else {
-      ::DeleteFileW(path_.c_str());
-    }
-  }
-  bool written() const { return written_; }
-
- private:
-  std::wstring path_;
-  bool had_ = false;
-  bool written_ = false;
-  std::string before_;
-};
+// Two configurations as if the person had added them: the page reads its
+// added files from storage when it starts.
+constexpr char kSeedConfigs[] =
+    "localStorage.setItem('quorvpn.imported', JSON.stringify(["
+    "{name: 'a11y-tokyo', title: 'Tokyo', text: '[Interface]\\nA = 1\\n'},"
+    "{name: 'a11y-oslo', title: 'Oslo', text: '[Interface]\\nA = 2\\n'}]))";
 
 class MainWindowAccessibilityTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    ASSERT_TRUE(demo_.written());
     ASSERT_TRUE(tunnel_.installed());
     ASSERT_TRUE(dns_.installed());
     ASSERT_TRUE(::wkeInitialize());
-    window_ = std::make_shared<MainWnd>();
-    ASSERT_NE(window_->Create(nullptr, L"QuorVPN", BaseWnd::kDialogStyle, 0, 0, 0, 800, 572), nullptr);
-    controller_ = std::make_shared<MainWindowController>(window_, manager_, UrlPolicy(UrlPolicy::ProductSettings()));
-    hwnd_ = window_->GetHWND();
-    ASSERT_TRUE(RunUntil(
-        manager_, [&] { return controller_->view() != nullptr && Eval("typeof HalyxDispatch") == "object"; }, 15000));
+    // The page as the person left it: whatever this prefix stored, then the
+    // two configurations added, read at the page's next start.
+    ASSERT_NO_FATAL_FAILURE(Open());
+    importedBefore_ = Eval("JSON.stringify(localStorage.getItem('quorvpn.imported'))");
+    Eval(kSeedConfigs);
+    Close();
+    ASSERT_NO_FATAL_FAILURE(Open());
     // The language this prefix's storage chose last; the test reads English.
     if (Eval("document.body.className") == "zh") Eval("document.getElementById('lang').click()");
     ASSERT_TRUE(RunUntil(
         manager_, [&] { return Eval("document.getElementById('state').textContent") == "Stopped"; }, 15000))
         << Eval("document.getElementById('state').textContent");
   }
+  void Open() {
+    window_ = std::make_shared<MainWnd>();
+    ASSERT_NE(window_->Create(nullptr, L"QuorVPN", BaseWnd::kDialogStyle, 0, 0, 0, 800, 572), nullptr);
+    controller_ = std::make_shared<MainWindowController>(window_, manager_, UrlPolicy(UrlPolicy::ProductSettings()));
+    hwnd_ = window_->GetHWND();
+    ASSERT_TRUE(RunUntil(
+        manager_, [&] { return controller_->view() != nullptr && Eval("typeof HalyxDispatch") == "object"; }, 15000));
+  }
+  void Close() {
+    controller_.reset();
+    window_.reset();
+    PumpMessagesFor(50);
+  }
   void TearDown() override {
     if (manager_.running()) {
       manager_.Stop();
       RunUntil(manager_, [&] { return !manager_.running(); });
     }
-    controller_.reset();
-    window_.reset();
-    PumpMessagesFor(50);
+    if (controller_ && controller_->view() != nullptr && !importedBefore_.empty()) {
+      Eval(
+          "(function (v) { if (v === null) localStorage.removeItem('quorvpn.imported');"
+          " else localStorage.setItem('quorvpn.imported', v); })(" +
+          importedBefore_ + ")");
+    }
+    Close();
     ::CoUninitialize();
   }
 
@@ -129,7 +125,7 @@ class MainWindowAccessibilityTest : public ::testing::Test {
     ASSERT_TRUE(RunUntil(manager_, [&] { return Eval("document.querySelectorAll('#servers .row').length") == "2"; }));
   }
 
-  DemoConfigs demo_;
+  std::string importedBefore_;  // a script literal of what storage held
   RegisteredService tunnel_{L"QuorTunnel", L""};
   RegisteredService dns_{L"DnsCache", L"--no-pipe"};
   ScopedTempDir configRoot_;

@@ -178,9 +178,8 @@ class MainWindowTest : public ::testing::Test {
 // Each custom message is consumed with or without its payload; payloads
 // reach the page, empty ones nothing (the log archive says result 3).
 TEST_F(MainWindowTest, WorkerResultsReachThePageAndCloseOnlyHides) {
-  // No demo lists of a run in this prefix measured by the page itself
-  // (it measures once, shortly after loading), and whatever started is over.
-  Eval("DEMO.game = DEMO.media = undefined");
+  // Without a subscription in this prefix's storage (a demo's run removes
+  // its own) the page measures nothing by itself; whatever started is over.
   PumpMessagesFor(600);
   ASSERT_TRUE(PostPayload(
       hwnd_, kSetAdInfoMessage,
