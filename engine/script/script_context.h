@@ -247,6 +247,8 @@ class ScriptContext {
   // native call would unwind through its C++ frames.
   static constexpr duk_size_t kMaxHeapBytes = duk_size_t{256} << 20;
   static constexpr duk_size_t kBigBlock = duk_size_t{64} << 10;
+  // The hidden property of a native object that names its record.
+  static constexpr char kRecordKey[] = DUK_HIDDEN_SYMBOL("wkeRecord");
   duk_size_t heapBytes_ = 0;
   bool unrefused_ = false;  // while PushText pushes
   int hostCalls_ = 0;       // native callbacks from script now on the stack

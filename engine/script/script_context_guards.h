@@ -1,7 +1,8 @@
 // The two brackets ScriptContext puts around every crossing between native
 // code and script: Depth around entries into script (nesting bound, the
 // script's deadline), HostCall around calls out of script (the clock stops,
-// finalizers wait). Shared by the context and its table of primitives.
+// finalizers wait); and Protected, its error boundary. Shared by the
+// context's source files.
 //
 // Thread: GUI thread, like the context.
 #pragma once
@@ -83,5 +84,18 @@ class ScriptContext::HostCall {
   ULONGLONG deadline_;
   ULONGLONG remaining_ = 0;
 };
+
+// Runs `body` inside the interpreter's error boundary: a throw reaches the
+// console, and the value left on the stack is then undefined.
+template <typename Body>
+bool ScriptContext::Protected(Body& body) {
+  const duk_int_t rc = duk_safe_call(
+      ctx_, [](duk_context* ctx, void* udata) -> duk_ret_t { return (*static_cast<Body*>(udata))(ctx); }, &body, 0, 1);
+  if (rc == DUK_EXEC_SUCCESS) return true;
+  ReportError(-1);
+  duk_pop(ctx_);
+  duk_push_undefined(ctx_);
+  return false;
+}
 
 }  // namespace halyx::engine
