@@ -52,6 +52,8 @@ void App::StartCrashReporter() {
 bool App::Init(HINSTANCE instance) {
   StartCrashReporter();
   if (!SetupLogging()) return false;
+  // Support reads exported logs: each run says which build wrote them.
+  spdlog::info("App: QuorVPN {} starting", kVersion);
   EnsureLspCategory();
   HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(hr)) {

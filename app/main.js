@@ -78,6 +78,9 @@ var Page = (function () {
   function setClass(node, name) {
     if (node.className !== name) node.className = name;
   }
+  function setAttr(node, name, value) {
+    if (node.getAttribute(name) !== value) node.setAttribute(name, value);
+  }
 
   function clear(node) {
     while (node.firstChild) node.removeChild(node.firstChild);
@@ -110,6 +113,8 @@ var Page = (function () {
   var serverRow = keptRows(function () {
     var r = { row: element('div', 'row'), title: element('span', 'title'), mark: element('span', 'mark'),
               name: element('span', 'name'), lag: element('span', 'lag'), loss: element('span', 'loss') };
+    // A screen reader reads the row as one sentence (its aria-label).
+    r.row.setAttribute('role', 'listitem');
     r.title.appendChild(r.name);
     r.row.appendChild(r.title);
     r.row.appendChild(r.lag);
@@ -118,6 +123,7 @@ var Page = (function () {
   });
   var mediaRow = keptRows(function () {
     var r = { row: element('div', 'row'), title: element('span', 'title'), status: element('span', 'status') };
+    r.row.setAttribute('role', 'listitem');
     r.row.appendChild(r.title);
     r.row.appendChild(r.status);
     return r;
@@ -423,6 +429,7 @@ var Page = (function () {
     }
     for (var i = 0; i < configs.length; i++) {
       var b = element('button', 'config' + (i === chosen ? ' chosen' : ''), configs[i].title);
+      b.setAttribute('aria-pressed', i === chosen ? 'true' : 'false');
       b.onclick = chooser(i);
       box.appendChild(b);
     }
@@ -476,6 +483,16 @@ var Page = (function () {
     renderServers();
   }
 
+  // "Hong Kong, 8 milliseconds, best": what a screen reader says of a row.
+  function serverLabel(s, best, lost) {
+    var label = say('rowName', { name: String(s.title) });
+    if (!s.measured) return label + S.rowWaiting;
+    if (lost) return label + S.rowLost;
+    label += say('rowLag', { lag: s.lag });
+    if (s.dropRate > 0) label += say('rowLoss', { loss: Math.round(s.dropRate * 100) });
+    return label + (best ? S.rowBest : '');
+  }
+
   function lagClass(lag) { return lag < 80 ? 'good' : lag < 180 ? 'fair' : 'poor'; }
 
   function renderServers() {
@@ -508,6 +525,7 @@ var Page = (function () {
       setClass(r.lag, 'lag' + (s.measured && !lost ? ' ' + lagClass(s.lag) : ''));
       setText(r.lag, !s.measured ? S.waitingForResult : lost ? S.lost : say('ms', { lag: s.lag }));
       setText(r.loss, s.measured && !lost && s.dropRate > 0 ? say('loss', { loss: Math.round(s.dropRate * 100) }) : '');
+      setAttr(r.row, 'aria-label', serverLabel(s, s === best, lost));
       box.appendChild(r.row);
     }
     updateTitle();
@@ -562,6 +580,7 @@ var Page = (function () {
       setText(r.title, String(s.title));
       setClass(r.status, 'status ' + (!s.checked ? 'testing' : up ? 'up' : 'down'));
       setText(r.status, !s.checked ? S.testing : up ? S.reachable : S.unreachable);
+      setAttr(r.row, 'aria-label', say('rowName', { name: String(s.title) }) + S.rowSeparator + r.status.textContent);
       box.appendChild(r.row);
     }
   }
@@ -646,7 +665,11 @@ var Page = (function () {
       box.appendChild(element('div', 'empty', S.emptyDrop));
       return;
     }
-    for (var i = 0; i < drops.length; i++) box.appendChild(element('div', 'path', drops[i]));
+    for (var i = 0; i < drops.length; i++) {
+      var row = element('div', 'path', drops[i]);
+      row.setAttribute('role', 'listitem');
+      box.appendChild(row);
+    }
   }
 
   function onAdLocal(o) {
@@ -670,9 +693,14 @@ var Page = (function () {
     var labelled = document.querySelectorAll('[data-i18n]');
     for (var i = 0; i < labelled.length; i++) labelled[i].textContent = S[labelled[i].getAttribute('data-i18n')];
     $('lang').textContent = S.langSwitch;
+    // Icon-only buttons: their names for screen readers, their titles
+    // for the pointer.
     $('lang').setAttribute('title', S.langSwitchLabel);
+    $('lang').setAttribute('aria-label', S.langSwitchLabel);
     $('minimise').setAttribute('title', S.minimise);
+    $('minimise').setAttribute('aria-label', S.minimise);
     $('close').setAttribute('title', S.close);
+    $('close').setAttribute('aria-label', S.close);
     renderAll();
   }
 

@@ -144,6 +144,25 @@ typedef int(WKE_CALL_TYPE* wkeGetCursorFunction)(wkeWebView webView);
 extern "C" __declspec(dllexport) int WKE_CALL_TYPE wkeGetCursor(wkeWebView webView);
 #endif
 
+// Optional, outside the client's required API: assistive technology. The
+// view has no window, so the host tells it which window shows it and where
+// its top left corner lies in that window's client area (null detaches),
+// and hands it the window's WM_GETOBJECT. The answer is the page's
+// accessible object for OBJID_CLIENT and 0 for any other object, which the
+// window procedure then leaves to DefWindowProc. Once a client has asked,
+// the view raises WinEvents for that window (focus, name and value changes,
+// live regions). A host whose engine lacks these stays an empty pane to
+// screen readers.
+#define WKE_SET_HOST_WINDOW_NAME "wkeSetHostWindow"
+typedef void(WKE_CALL_TYPE* wkeSetHostWindowFunction)(wkeWebView webView, HWND window, int x, int y);
+#define WKE_GET_ACCESSIBLE_OBJECT_NAME "wkeGetAccessibleObject"
+typedef LRESULT(WKE_CALL_TYPE* wkeGetAccessibleObjectFunction)(wkeWebView webView, WPARAM wParam, LPARAM lParam);
+#if defined(WKE_ENGINE_BUILD)
+extern "C" __declspec(dllexport) void WKE_CALL_TYPE wkeSetHostWindow(wkeWebView webView, HWND window, int x, int y);
+extern "C" __declspec(dllexport) LRESULT WKE_CALL_TYPE
+    wkeGetAccessibleObject(wkeWebView webView, WPARAM wParam, LPARAM lParam);
+#endif
+
 // Engine-internal, outside the client's API: the border box of the first
 // element that `selector` matches, in view coordinates, with every pending
 // change styled and laid out first; false when nothing matches or the

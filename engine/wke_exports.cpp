@@ -376,6 +376,21 @@ int WKE_CALL_TYPE wkeGetCursor(wkeWebView webView) {
       arrow);
 }
 
+void WKE_CALL_TYPE wkeSetHostWindow(wkeWebView webView, HWND window, int x, int y) {
+  GuardVoid([&] {
+    if (WebView* view = ViewOf(webView)) view->accessibility().SetHost(window, POINT{x, y});
+  });
+}
+
+LRESULT WKE_CALL_TYPE wkeGetAccessibleObject(wkeWebView webView, WPARAM wParam, LPARAM lParam) {
+  return Guard(
+      [&]() -> LRESULT {
+        WebView* view = ViewOf(webView);
+        return view != nullptr ? view->accessibility().AnswerGetObject(wParam, lParam) : 0;
+      },
+      LRESULT{0});
+}
+
 bool WKE_CALL_TYPE wkeQueryElementRect(wkeWebView webView, const utf8* selector, wkeRect* rect) {
   return Guard(
       [&]() -> bool {

@@ -43,7 +43,13 @@ LRESULT BaseWnd::OnActivate(UINT msg, WPARAM wParam, LPARAM lParam, bool& handle
 }
 
 LRESULT BaseWnd::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
-  (void)lParam;
+  if (msg == WM_GETOBJECT && browser_ != nullptr) {
+    // The page answers for the client area; the frame's other objects are
+    // the system's.
+    const LRESULT answer = browser_->GetAccessibleObject(wParam, lParam);
+    handled = answer != 0;
+    return answer;
+  }
   if (msg == WM_KEYDOWN && wParam == VK_RETURN) {
     const LRESULT answer = ResponseDefaultKeyEvent(VK_RETURN);
     handled = answer != FALSE;

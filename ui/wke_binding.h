@@ -39,4 +39,9 @@ bool BindWkeEngine(const std::wstring& dll_path);
 // none (the window then keeps its arrow).
 wkeGetCursorFunction WkeGetCursor();
 
+// The engine's optional accessibility entry points, once bound; null when
+// the engine has none (the window is then an empty pane to screen readers).
+wkeSetHostWindowFunction WkeSetHostWindow();
+wkeGetAccessibleObjectFunction WkeGetAccessibleObject();
+
 }  // namespace halyx

@@ -53,6 +53,20 @@ UINT CWkeBrowserUI::GetControlFlags() const { return kControlFlagTabStop | kCont
 void CWkeBrowserUI::SetPos(RECT rc, bool needInvalidate) {
   CControlUI::SetPos(rc, needInvalidate);
   if (view_ != nullptr) ::wkeResize(view_, GetWidth(), GetHeight());
+  PlaceView();
+}
+
+void CWkeBrowserUI::PlaceView() {
+  const wkeSetHostWindowFunction setHost = halyx::WkeSetHostWindow();
+  CPaintManagerUI* manager = GetManager();
+  if (view_ == nullptr || setHost == nullptr || manager == nullptr) return;
+  const RECT client = GetClientPos();
+  setHost(view_, manager->GetPaintWindow(), client.left, client.top);
+}
+
+LRESULT CWkeBrowserUI::GetAccessibleObject(WPARAM wParam, LPARAM lParam) const {
+  const wkeGetAccessibleObjectFunction getObject = halyx::WkeGetAccessibleObject();
+  return view_ != nullptr && getObject != nullptr ? getObject(view_, wParam, lParam) : 0;
 }
 
 void CWkeBrowserUI::DoInit() {
@@ -72,6 +86,7 @@ void CWkeBrowserUI::DoInit() {
   ::wkeOnPromptBox(view_, &CWkeBrowserUI::OnPromptBox, this);
   ::wkeOnDocumentReady(view_, &CWkeBrowserUI::OnDocumentReady, this);
   ::wkeResize(view_, GetWidth(), GetHeight());
+  PlaceView();
 }
 
 bool CWkeBrowserUI::SendWebNotify(WPARAM code, LPARAM lParam, const wchar_t* message, const wchar_t* defaultValue,

@@ -53,6 +53,9 @@ class CWkeBrowserUI : public CControlUI {
 
   // Null until DoInit, and when the engine is not bound.
   wkeWebView GetView() const { return view_; }
+  // The window's answer to WM_GETOBJECT from the page (0 when the engine
+  // has none for that object id).
+  LRESULT GetAccessibleObject(WPARAM wParam, LPARAM lParam) const;
   const CDuiString& GetTitle() const { return title_; }
   const CDuiString& GetUrl() const { return url_; }
   const CDuiString& GetMessage() const { return message_; }
@@ -65,6 +68,8 @@ class CWkeBrowserUI : public CControlUI {
                      const wchar_t* defaultValue = nullptr, const wchar_t* resultText = nullptr);
   void OpenDevToolsIfPresent();
   void PlaceImeWindow();
+  // Tells the engine where the view sits, for screen locations and events.
+  void PlaceView();
 
   static void WKE_CALL_TYPE OnPaintUpdated(wkeWebView view, void* param, const HDC hdc, int x, int y, int cx, int cy);
   static void WKE_CALL_TYPE OnTitleChanged(wkeWebView view, void* param, const wkeString title);

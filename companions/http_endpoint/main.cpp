@@ -25,7 +25,9 @@
 //   --close          close the connection without answering
 //   --pad BYTES      append that many bytes of filler to the body
 //   --trickle-ms MS  send the head, then the body one byte every MS
-//                    milliseconds, announcing a body that never ends
+//                    milliseconds, announcing a body that never ends; with
+//                    --body or --body-file, that body a KiB every MS
+//                    milliseconds, then close (a slow download)
 //   --location URL   add a Location header (with --status 302, a redirect)
 //   --body-file PATH answer with the bytes of this file (a download)
 //   --cut BYTES      announce the whole body but send only its first BYTES,
@@ -151,9 +153,17 @@ void OnSplitDue(uv_timer_t* timer) {
   Send(connection, std::move(connection->tail), true);
 }
 
-// The next byte of a body that never ends: the page's text over and over.
+// The next byte of the body given, or of a body that never ends: the
+// page's text over and over.
 void OnTrickleDue(uv_timer_t* timer) {
   auto* connection = static_cast<Connection*>(timer->data);
+  if (options.hasBody) {
+    constexpr std::size_t kStep = 1024;
+    const std::size_t at = connection->trickled;
+    connection->trickled += kStep;
+    if (at < options.body.size()) Send(connection, options.body.substr(at, kStep), at + kStep >= options.body.size());
+    return;
+  }
   static const std::string kFiller = "<p>ERR_INVALID_URL</p>";
   Send(connection, std::string(1, kFiller[connection->trickled++ % kFiller.size()]), false);
 }
@@ -205,7 +215,9 @@ void Answer(Connection* connection) {
   if (options.charset != "none") contentType += "; charset=" + options.charset;
   if (options.trickleMs != 0) {
     constexpr std::size_t kEndless = std::size_t(1) << 30;
-    Send(connection, Head(options.status, contentType, kEndless), false);
+    const bool given = options.hasBody;
+    Send(connection, Head(options.status, contentType, given ? options.body.size() : kEndless),
+         given && options.body.empty());
     return;
   }
   if (options.hasCut) {

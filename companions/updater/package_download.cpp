@@ -60,7 +60,10 @@ bool PackageDownload::Get(const std::wstring& url, uint64_t size, HANDLE file, c
       return false;
     }
     received += read;
-    if (progress) progress(received, size);
+    if (progress && !progress(received, size)) {
+      error = "the download was cancelled";
+      return false;
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       error = "the download took longer than " +
               std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limits.deadline).count()) + " seconds";

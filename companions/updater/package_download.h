@@ -10,7 +10,8 @@
 // (a connection that ends early) is refused as truncated. Each WinHTTP step
 // has its timeout and the whole download a deadline, so a server that
 // trickles cannot hold the updater. `progress` is called after each chunk
-// with the bytes so far and the total.
+// with the bytes so far and the total; when it returns false the download
+// stops there (the person gave it up).
 //
 // Thread: a worker thread of its own (Get blocks).
 #pragma once
@@ -32,7 +33,7 @@ class PackageDownload {
     std::chrono::milliseconds deadline{std::chrono::minutes(10)};
     int stepTimeoutMs = 30000;
   };
-  using Progress = std::function<void(uint64_t received, uint64_t total)>;
+  using Progress = std::function<bool(uint64_t received, uint64_t total)>;
 
   // False with `error` in words for the user; `file` then holds whatever
   // arrived, which the caller deletes.

@@ -136,10 +136,18 @@ void UpdateChecker::Install(Appcast offer, HWND window) {
       // One message per percent, however small the chunks.
       if (percent != shown) ::PostMessageW(window, UpdateWindow::kProgressMessage, percent, 0);
       shown = percent;
+      // Closing the window, or the program going, gives the update up: an
+      // installer started afterwards would end a program nobody asked to end.
+      return ::IsWindow(window) != FALSE;
     };
-    if (PackageSignature::ReadProgramKey(key, error) &&
-        UpdateInstall::Fetch(offer, key, progress, package, error, UpdateInstall::Settings()) &&
-        UpdateInstall::Launch(package, error)) {
+    const bool fetched = PackageSignature::ReadProgramKey(key, error) &&
+                         UpdateInstall::Fetch(offer, key, progress, package, error, UpdateInstall::Settings());
+    if (fetched && !::IsWindow(window)) {
+      // Given up after the last chunk, while the package was being checked.
+      ::DeleteFileW(package.c_str());
+      return true;
+    }
+    if (fetched && UpdateInstall::Launch(package, error)) {
       outcome->done = true;
       outcome->text = L"Installing the update...";
     } else {

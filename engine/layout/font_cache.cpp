@@ -92,11 +92,24 @@ FontCache::Font& FontCache::Get(const ComputedStyle& style) {
   const auto key = std::make_tuple(face, size, style.font_weight, style.italic);
   auto found = fonts_.find(key);
   if (found != fonts_.end()) return *found->second;
+  if (fonts_.size() >= kMaxFonts) {
+    if (!fallback_) fallback_ = Make(face, 16, FW_NORMAL, false);
+    return *fallback_;
+  }
+  Font& result = *fonts_.emplace(key, Make(face, size, style.font_weight, style.italic)).first->second;
+  return result;
+}
+
+void FontCache::Trim() {
+  if (fonts_.size() >= kMaxFonts) fonts_.clear();
+}
+
+std::unique_ptr<FontCache::Font> FontCache::Make(const std::wstring& face, int size, int weight, bool italic) {
   auto font = std::make_unique<Font>();
   LOGFONTW description{};
   description.lfHeight = -size;
-  description.lfWeight = style.font_weight;
-  description.lfItalic = style.italic ? TRUE : FALSE;
+  description.lfWeight = weight;
+  description.lfItalic = italic ? TRUE : FALSE;
   description.lfCharSet = DEFAULT_CHARSET;
   description.lfQuality = ANTIALIASED_QUALITY;
   wcsncpy_s(description.lfFaceName, face.c_str(), _TRUNCATE);
@@ -109,9 +122,7 @@ FontCache::Font& FontCache::Get(const ComputedStyle& style) {
   font->ascent = metrics.tmAscent;
   font->descent = metrics.tmDescent;
   font->height = std::max(1, static_cast<int>(metrics.tmHeight));
-  Font& result = *font;
-  fonts_.emplace(key, std::move(font));
-  return result;
+  return font;
 }
 
 int FontCache::Measure(Font& font, const std::wstring& text) {

@@ -6,6 +6,12 @@
 // default face. Measurements are cached per font, since layout measures the
 // same words on every pass.
 //
+// Each font is a GDI object, and a process has about ten thousand: a page
+// that styles text in endless sizes and weights would otherwise take them
+// all, and with them every window of the program. At kMaxFonts the cache
+// answers new styles with one fallback font until Trim, which layout calls
+// at the start of each pass (when no Font& is held), empties it.
+//
 // Thread: GUI thread; owned by its view. The fonts live as long as the cache.
 #pragma once
 
@@ -37,11 +43,16 @@ class FontCache {
     std::size_t fit_count = 0;
   };
 
+  static constexpr std::size_t kMaxFonts = 256;
+
   FontCache();
   FontCache(const FontCache&) = delete;
   FontCache& operator=(const FontCache&) = delete;
 
   Font& Get(const ComputedStyle& style);
+  // Drops every font once the cache is full; invalidates each Font& given.
+  void Trim();
+  std::size_t font_count() const { return fonts_.size(); }
   int Measure(Font& font, const std::wstring& text);
   // The number of leading characters of `text` that fit in `width`.
   std::size_t Fit(Font& font, const std::wstring& text, int width);
@@ -49,9 +60,11 @@ class FontCache {
  private:
   std::wstring ResolveFamily(const std::string& list);
   bool Installed(const std::wstring& face);
+  std::unique_ptr<Font> Make(const std::wstring& face, int size, int weight, bool italic);
 
   MemoryDcHandle dc_;
   std::map<std::tuple<std::wstring, int, int, bool>, std::unique_ptr<Font>> fonts_;
+  std::unique_ptr<Font> fallback_;
   std::map<std::string, std::wstring> families_;
   std::map<std::wstring, bool> installed_;
 };

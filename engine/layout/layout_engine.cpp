@@ -198,6 +198,7 @@ void LayoutEngine::Shift(int node, float dx, float dy) {
 }
 
 LayoutResult LayoutEngine::Run(float width, float height) {
+  fonts_.Trim();
   const std::size_t count = doc_.size();
   result_ = LayoutResult{};
   result_.boxes.assign(count, LayoutBox{});

@@ -157,6 +157,7 @@ void PageLoader::CommitPage(const PageFetcher::Page& page) {
     view_.document_ = HtmlDocument::Parse("<p>This page cannot be shown.</p>");
     view_.AddConsoleLine(3, "Failed to load " + page.url + ": " + page.error);
   }
+  view_.accessibility_.PageReplaced();
   LoadStyleSheets(page);
   LoadImages(page);
   view_.styleDirty_ = true;

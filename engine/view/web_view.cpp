@@ -116,7 +116,12 @@ void WebView::SchedulePaint() {
     WebView* view = EngineHost::Instance()->FindView(id);
     if (view == nullptr) return;
     view->paintPosted_ = false;
-    if (!view->dirty_) return;
+    // Screen readers hear what changed also when the host painted the frame
+    // itself (wkeRepaintIfNeeded). A hook in this process runs inside the
+    // notice and may destroy the view.
+    view->accessibility_.AfterFrame();
+    view = EngineHost::Instance()->FindView(id);
+    if (view == nullptr || !view->dirty_) return;
     view->renderer_.Render();
     const Painter::Clip damage = view->lastDamage_;
     if (view->callbacks_.paint_updated != nullptr && damage.right > damage.left && damage.bottom > damage.top) {

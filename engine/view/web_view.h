@@ -15,7 +15,8 @@
 // and hands the work to parts with one job each, which work on that state:
 // FrameRenderer (style, layout and paint of a frame), EventDispatcher (input
 // to DOM events and default actions), FocusController, TextFieldEditor,
-// SelectList (the select's drop-down list) and PageLoader.
+// SelectList (the select's drop-down list), PageLoader and
+// ViewAccessibility (the page's accessible object and its events).
 //
 // Thread: GUI thread; owned by EngineHost, addressed by its id.
 #pragma once
@@ -41,6 +42,7 @@
 #include "engine/view/page_loader.h"
 #include "engine/view/fetch_gate.h"
 #include "engine/view/file_picker.h"
+#include "engine/view/view_accessibility.h"
 #include "engine/layout/font_cache.h"
 #include "engine/dom/html_document.h"
 #include "engine/layout/layout_engine.h"
@@ -104,6 +106,8 @@ class WebView : public ScriptHost {
   // The store of the current page's origin.
   const std::shared_ptr<LocalStorage>& storage() const override { return storage_; }
   Callbacks& callbacks() { return callbacks_; }
+  // What screen readers see of the page and the events they follow.
+  ViewAccessibility& accessibility() { return accessibility_; }
 
   void SetTransparent(bool transparent);
   void Resize(int width, int height);
@@ -278,6 +282,7 @@ class WebView : public ScriptHost {
   PageLoader loader_{*this};
   FetchGate fetch_{*this};
   FilePicker picker_{*this};
+  ViewAccessibility accessibility_{*this};
 
   friend class FrameRenderer;
   friend class EventDispatcher;
@@ -287,6 +292,7 @@ class WebView : public ScriptHost {
   friend class PageLoader;
   friend class FetchGate;
   friend class FilePicker;
+  friend class ViewAccessibility;
 };
 
 }  // namespace halyx::engine

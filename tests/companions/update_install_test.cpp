@@ -69,7 +69,11 @@ TEST_F(UpdateInstallTest, AGoodPackageIsStoredWholeWithItsProgress) {
   std::wstring package;
   std::string error;
   ASSERT_TRUE(UpdateInstall::Fetch(
-      offer_, key_, [&](uint64_t received, uint64_t total) { seen.push_back(total == offer_.size ? received : 0); },
+      offer_, key_,
+      [&](uint64_t received, uint64_t total) {
+        seen.push_back(total == offer_.size ? received : 0);
+        return true;
+      },
       package, error, settings_))
       << error;
   EXPECT_EQ(package, settings_.folder + L"\\QuorVPN-6.0.9.0-setup.exe");

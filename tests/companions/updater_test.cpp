@@ -194,6 +194,36 @@ TEST_F(UpdaterStandIn, OnlyAPackageSignedForTheProgramsKeyIsStartedAndEndsThePro
   ::RemoveDirectoryW(UpdatesFolder().c_str());
 }
 
+// Closing the window while the package trickles in gives the update up: the
+// download stops, its file goes, and neither the installer nor the
+// shutdown request follows later.
+TEST_F(UpdaterStandIn, ClosingTheWindowDuringTheDownloadGivesTheUpdateUp) {
+  const std::wstring package = BesideExecutable(L"update-test\\package.exe");
+  const std::string bytes = ReadWholeFile(package);
+  // A version of its own: the other download test may run beside this one.
+  const std::wstring stored = UpdatesFolder() + L"\\QuorVPN-6.0.10.0-setup.exe";
+  HttpEndpoint download({"--status", "200", "--body-file", WideToUtf8(package), "--trickle-ms", "20"});
+  ASSERT_TRUE(download.ok());
+  const std::string appcast = "quor-appcast 1\nversion=6.0.10\nurl=" + download.Url() +
+                              "/QuorVPN-6.0.10-setup.exe\nsize=" + std::to_string(bytes.size()) +
+                              "\nsignature=" + UpdateTestFile(L"package.exe.sig");
+  HttpEndpoint server({"--status", "200", "--body", appcast});
+  ASSERT_TRUE(server.ok());
+  PointAt(server.Url() + kPath);
+  const HWND window = CheckAndWait();
+  ASSERT_NE(window, nullptr);
+  ::SendMessageW(::GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(PumpMessagesUntil([&] { return FileExists(stored) && Text(window, 100) != L"Downloading the update..."; },
+                                kOutcomeTimeoutMs))
+      << Text(window, 100);
+  ::SendMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(Gone(window));
+  // The next chunk finds the window gone; the whole trickle takes seconds more.
+  EXPECT_TRUE(PumpMessagesUntil([&] { return !FileExists(stored); }, 10000));
+  EXPECT_EQ(shutdownRequests.load(), 0);
+  ::RemoveDirectoryW(UpdatesFolder().c_str());
+}
+
 // Also: asking again while the window is open brings that window back
 // instead of starting a second check.
 TEST_F(UpdaterStandIn, TheSameOrAnOlderVersionIsUpToDateAndOffersNothing) {

@@ -45,6 +45,8 @@ class StyledPage {
   };
   Rect Box(const std::string& selector) const;
   const engine::LayoutResult& layout() const { return layout_; }
+  // Every node's computed style, by node index.
+  const std::vector<engine::ComputedStyle>& styles() const { return computed_; }
 
  private:
   engine::HtmlDocument document_;

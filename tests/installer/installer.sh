@@ -4,14 +4,18 @@
 #   installer.sh <bin folder> <work folder> <scenario>
 # Scenarios:
 #   prepare    packages A (the build's programs as 6.0.8) and B (the same
-#              with a marked page, as 6.0.9), and a template prefix that
-#              every other scenario copies (kept between runs)
+#              restamped as 6.0.9, with a marked page), both carrying a
+#              test update key, B signed with it; and a template prefix
+#              that every other scenario copies (kept between runs)
 #   install    silent install; the client starts from the installed folder
 #              and shows its page; uninstall entry, shortcut, auto-start
 #   upgrade    A running, B installed over it: A is asked to quit, the files
 #              are B's, settings and user data stay
 #   in-use     B refused while a file of A is open; A still works
 #   damaged    a damaged B refused before anything changes; A still works
+#   update     A running, offered B by a local appcast: a bad signature, a
+#              truncated download and a wrong length are refused and A
+#              runs on; then "Install update" ends with B running
 #   uninstall  nothing of ours left (service, task, Run value, entry,
 #              shortcut, folder); user data only with /REMOVEDATA
 # Needs WINELOADER, WINESERVER (scripts/arch.sh) and DISPLAY.
@@ -48,11 +52,24 @@ if [ "$scenario" = prepare ]; then
   cp -a "$bin/bin/sysproxy.exe" "$packages/bin-a/bin/"
   strip=$(command -v i686-w64-mingw32-strip || command -v x86_64-w64-mingw32-strip)
   "$strip" --strip-debug "$packages/bin-a"/*.exe "$packages/bin-a"/*.dll "$packages/bin-a/bin/sysproxy.exe"
+  # The updates are signed with a key of the tests' own, which A and B carry
+  # in place of the deployment's; "other" is one nobody trusts.
+  mkdir -p "$packages/keys"
+  for name in key other; do
+    openssl ecparam -name prime256v1 -genkey -noout -out "$packages/keys/$name.pem"
+    openssl ec -in "$packages/keys/$name.pem" -pubout -out "$packages/keys/$name-pub.pem" 2>/dev/null
+  done
+  perl "$repo/tests/installer/restamp.pl" "$packages/bin-a/QuorVPN.exe" 6.0.8 6.0.8 \
+    "$repo/resources/update_key.pem" "$packages/keys/key-pub.pem"
   cp -a "$packages/bin-a" "$packages/bin-b"
+  perl "$repo/tests/installer/restamp.pl" "$packages/bin-b/QuorVPN.exe" 6.0.8 6.0.9
   echo '<!-- package B -->' >>"$packages/bin-b/app/main.html"
   icon="$(dirname "$bin")/resources/icons/quorvpn.ico"
   "$repo/scripts/package.sh" --from "$packages/bin-a" --version 6.0.8 --icon "$icon" --out "$packages/a" >/dev/null
-  "$repo/scripts/package.sh" --from "$packages/bin-b" --version 6.0.9 --icon "$icon" --out "$packages/b" >/dev/null
+  "$repo/scripts/package.sh" --from "$packages/bin-b" --version 6.0.9 --icon "$icon" \
+    --sign "$packages/keys/key.pem" --out "$packages/b" >/dev/null
+  "$repo/scripts/sign-package.sh" "$packages/keys/other.pem" "$packages/b/QuorVPN-6.0.9-setup.exe" \
+    >"$packages/b/other.sig"
   # The template is made once per Wine version and kept: every scenario
   # copies it, so each starts from a prefix nothing has run in.
   stamp="$("$WINELOADER" --version 2>/dev/null)"
@@ -78,9 +95,12 @@ mkdir -p "$here"
 export WINEPREFIX="$here/prefix"
 cp -a "$template" "$WINEPREFIX"
 client_pid=""
+endpoints=()
+endpoint_inputs=()
 finish() {
   local status=$?
   if [ -n "$client_pid" ]; then kill "$client_pid" 2>/dev/null || true; fi
+  for pid in "${endpoints[@]}"; do kill "$pid" 2>/dev/null || true; done
   if [ "$status" -ne 0 ] && [ -f "$(client_log)" ]; then
     echo "--- the client's log" >&2
     tail -n 30 "$(client_log)" >&2
@@ -178,6 +198,65 @@ expect_version() { # <version> [marked]: what is installed, and that it runs
   [ ! -e "$installed.previous" ] || fail "the previous installation was left aside"
 }
 
+# The HTTP stand-in answering every request with a file's bytes; sets
+# $served_port once it listens. It answers until its standard input closes:
+# a pipe that this shell holds open.
+serve_file() { # <file> [http_endpoint options...]
+  local file=$1 out input fd
+  shift
+  out=$(mktemp -p "$here")
+  input="$out.in"
+  mkfifo "$input"
+  "$WINELOADER" "$bin/http_endpoint.exe" --status 200 --body-file "Z:${file//\//\\}" "$@" <"$input" >"$out" 2>&1 &
+  endpoints+=($!)
+  exec {fd}>"$input"
+  endpoint_inputs+=("$fd")
+  local deadline=$(($(date +%s) + STEP_S))
+  while [ "$(date +%s)" -le "$deadline" ]; do
+    if grep -q '^ready' "$out"; then
+      served_port=$(head -n 1 "$out" | tr -d '\r')
+      return 0
+    fi
+    sleep 0.2
+  done
+  fail "the HTTP stand-in did not start ($(cat "$out"))"
+}
+stop_endpoints() {
+  for fd in "${endpoint_inputs[@]}"; do exec {fd}>&-; done
+  endpoint_inputs=()
+  for pid in "${endpoints[@]}"; do wait "$pid" 2>/dev/null || true; done
+  endpoints=()
+}
+
+# Offers B through a local appcast whose size and signature are given, the
+# package served with the stand-in's options; runs "Install update". Sets
+# $status to the updater's last status line and $driver_code to the
+# driver's exit code.
+offer_b() { # <size> <signature> [http_endpoint options for the package...]
+  local size=$1 signature=$2
+  shift 2
+  local appcast="$here/appcast.txt"
+  serve_file "$setup_b" "$@"
+  printf 'quor-appcast 1\nversion=6.0.9.0\nurl=http://127.0.0.1:%s/QuorVPN-6.0.9-setup.exe\nsize=%s\nsignature=%s\n' \
+    "$served_port" "$size" "$signature" >"$appcast"
+  serve_file "$appcast"
+  wine reg.exe add 'HKCU\Software\QuorVPN\Updates' /v AppcastUrl /d "http://127.0.0.1:$served_port/appcast" /f \
+    </dev/null >/dev/null 2>&1
+  driver_code=0
+  wine "$bin/update_driver.exe" install </dev/null >"$here/driver.out" 2>/dev/null || driver_code=$?
+  status=$(tr -d '\r' <"$here/driver.out")
+  stop_endpoints
+}
+
+# A refused offer: said so, nothing kept in the updates folder, A running.
+expect_refused() { # <what was wrong>
+  [ "$driver_code" = 3 ] || fail "an update with $1 ended with $driver_code: $status"
+  [[ $status == "Update failed: "* ]] || fail "an update with $1 said: $status"
+  echo "installer update: $1: $status"
+  [ -z "$(ls -A "$data/updates" 2>/dev/null)" ] || fail "an update with $1 left $(ls "$data/updates")"
+  kill -0 "$client_pid" 2>/dev/null || fail "A ended after an update with $1"
+}
+
 case "$scenario" in
   install)
     [ "$(run_setup "$setup_a" /S)" = 0 ] || fail "silent install failed"
@@ -260,6 +339,44 @@ case "$scenario" in
     start_client
     [ "$(run_setup "$installed/QuorVPN.exe" --quit-running)" = 0 ] || fail "A did not quit"
     wait_client_gone
+    ;;
+
+  update)
+    [ "$(run_setup "$setup_a" /S /AUTOSTART=0)" = 0 ] || fail "installing A failed"
+    start_client
+    size=$(stat -c %s "$setup_b")
+    good=$(cat "$setup_b.sig")
+    offer_b "$size" "$(cat "$packages/b/other.sig")"
+    expect_refused "another key's signature"
+    offer_b "$size" "$good" --cut $((size / 2))
+    expect_refused "a truncated download"
+    offer_b $((size - 1)) "$good"
+    expect_refused "a wrong length"
+    expect_version 6.0.8
+
+    offer_b "$size" "$good"
+    [ "$driver_code" = 0 ] || fail "the good update ended with $driver_code: $status"
+    wait_client_gone
+    # A quits on the updater's request; the installer waits for it to end.
+    grep -Fq 'App: the running instance has quit' "$(client_log)" || fail "the installer did not wait for A"
+    # The installer started B itself: its window, from the installed folder.
+    deadline=$(($(date +%s) + STEP_S))
+    until xdotool search --name '^QuorVPN · ' >/dev/null 2>&1; do
+      [ "$(date +%s)" -le "$deadline" ] || fail "B did not start after the update"
+      sleep 0.5
+    done
+    expect_version 6.0.9 marked
+    # The running B says its compiled-in version, the text GetVersion gives
+    # the page.
+    grep -Fq 'App: QuorVPN 6.0.9 starting' "$(client_log)" || fail "the running client is not 6.0.9"
+    version=$(wine "$bin/update_driver.exe" version "$INSTDIR\QuorVPN.exe" </dev/null 2>/dev/null | tr -d '\r')
+    [ "$version" = 6.0.9.0 ] || fail "the installed client's version block says $version"
+    [ "$(run_setup "$installed/QuorVPN.exe" --quit-running)" = 0 ] || fail "B did not quit"
+    deadline=$(($(date +%s) + STEP_S))
+    while xdotool search --name '^QuorVPN · ' >/dev/null 2>&1; do
+      [ "$(date +%s)" -le "$deadline" ] || fail "B is still running"
+      sleep 0.5
+    done
     ;;
 
   uninstall)
