@@ -162,6 +162,22 @@ bool TextFieldEditor::EditKey(unsigned code, bool shift, bool ctrl) {
       move(CaretFromPoint(view_.interaction_.focus, x, to.y + to.h / 2));
       return true;
     }
+    case 'V': {
+      // The person's own paste: it counts as typed, like any key.
+      if (!ctrl) return false;
+      std::wstring pasted = ClipboardText();
+      // A single-line field keeps the text without its line breaks.
+      if (!multiline) {
+        pasted.erase(std::remove_if(pasted.begin(), pasted.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }),
+                     pasted.end());
+      }
+      if (pasted.empty()) return true;
+      InsertText(pasted);
+      ScriptContext::EventInit init;
+      init.cancelable = false;
+      view_.events_.Fire(view_.interaction_.focus, "input", init);
+      return true;
+    }
     case 'A':
       if (!ctrl) return false;
       view_.edit_.anchor = 0;
@@ -185,6 +201,25 @@ bool TextFieldEditor::EditKey(unsigned code, bool shift, bool ctrl) {
     default:
       return false;
   }
+}
+
+std::wstring TextFieldEditor::ClipboardText() {
+  // The view has no window of its own: the clipboard is opened for this
+  // thread. Another program may hold it open; then there is nothing to
+  // paste this time.
+  if (!::OpenClipboard(nullptr)) return {};
+  std::wstring text;
+  if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+    // Another program wrote it: read no further than its block, its first
+    // null, or the paste limit.
+    const std::size_t capacity = ::GlobalSize(data) / sizeof(wchar_t);
+    if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+      text.assign(chars, ::wcsnlen(chars, std::min(capacity, kMaxPaste)));
+      ::GlobalUnlock(data);
+    }
+  }
+  ::CloseClipboard();
+  return text;
 }
 
 wkeRect TextFieldEditor::CaretRect() {

@@ -29,6 +29,10 @@ class TextFieldEditor {
   void InsertText(const std::wstring& text);
   std::wstring FieldText() const;
   void SetFieldText(const std::wstring& text);
+  // The clipboard's text (Ctrl+V), at most kMaxPaste characters; empty when
+  // it holds none.
+  static std::wstring ClipboardText();
+  static constexpr std::size_t kMaxPaste = 65536;
   // The value's offset nearest the point in the field (the line under it,
   // for a textarea).
   int CaretFromPoint(int element, float x, float y);
