@@ -194,6 +194,64 @@ TEST(EngineFetch, AtMostEightRequestsRunAtOnce) {
   EXPECT_EQ(Result(page), "200 true 2 ok");
 }
 
+// Puts `text` on the clipboard for this test's lifetime, owned by a hidden
+// window of its own (a clipboard opened without one cannot be written).
+class ClipboardText {
+ public:
+  explicit ClipboardText(const std::wstring& text)
+      : owner_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr)) {
+    if (owner_ == nullptr || !::OpenClipboard(owner_)) return;
+    ::EmptyClipboard();
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    if (auto* chars = block != nullptr ? static_cast<wchar_t*>(::GlobalLock(block)) : nullptr) {
+      text.copy(chars, text.size());
+      chars[text.size()] = L'\0';
+      ::GlobalUnlock(block);
+      set_ = ::SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+    }
+    if (!set_ && block != nullptr) ::GlobalFree(block);
+    ::CloseClipboard();
+  }
+  ~ClipboardText() {
+    if (owner_ != nullptr && ::OpenClipboard(owner_)) {
+      ::EmptyClipboard();
+      ::CloseClipboard();
+    }
+    if (owner_ != nullptr) ::DestroyWindow(owner_);
+  }
+  ClipboardText(const ClipboardText&) = delete;
+  ClipboardText& operator=(const ClipboardText&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  HWND owner_;
+  bool set_ = false;
+};
+
+// Ctrl+V in the field is the person's own text as well: a pasted address
+// (its line break dropped in a one-line field) is granted like a typed one.
+TEST(EngineFetch, AnAddressThePersonPastedIsGrantedLikeATypedOne) {
+  HttpEndpoint provider({"--status", "200", "--body", "pasted"});
+  ASSERT_TRUE(provider.ok());
+  const std::string url = provider.Url() + "/sub.json";
+  ClipboardText clipboard(std::wstring(url.begin(), url.end()) + L"\r\n");
+  ASSERT_TRUE(clipboard.set());
+  EnginePage page;
+  LoadMainPage(page);
+  Type(page, "");
+  BYTE saved[256];
+  ::GetKeyboardState(saved);
+  BYTE held[256];
+  ::GetKeyboardState(held);
+  held[VK_CONTROL] = 0x80;
+  ::SetKeyboardState(held);
+  ::wkeFireKeyDownEvent(page.view(), 'V', 0, false);
+  ::SetKeyboardState(saved);
+  EXPECT_EQ(page.Eval("document.getElementById('address').value"), url);
+  ClickGo(page);
+  EXPECT_EQ(Result(page), "200 true 6 pasted");
+}
+
 // Any page but the client's own has no fetch at all.
 TEST(EngineFetch, OnlyTheMainPageHasFetch) {
   EnginePage page;
