@@ -60,14 +60,14 @@ bool EngineHost::Create() {
 }
 
 EngineHost::~EngineHost() {
-  std::vector<std::thread> workers;
+  std::vector<Worker> workers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     workers.swap(workers_);
   }
   // Workers post their results here; with the instance gone they drop them.
-  for (std::thread& worker : workers) {
-    if (worker.joinable()) worker.join();
+  for (Worker& worker : workers) {
+    if (worker.thread.joinable()) worker.thread.join();
   }
   for (const auto& timer : timers_) ::KillTimer(window_, timer.first);
   if (window_ != nullptr) ::DestroyWindow(window_);
@@ -151,7 +151,26 @@ void EngineHost::RunPostedTasks() {
 
 void EngineHost::RunInBackground(std::function<void()> work) {
   std::lock_guard<std::mutex> lock(mutex_);
-  workers_.emplace_back([work = std::move(work)]() { GuardedQuietly(false, work); });
+  // A finished worker has only its return left to run: joining it is brief.
+  for (auto at = workers_.begin(); at != workers_.end();) {
+    if (at->done->load()) {
+      at->thread.join();
+      at = workers_.erase(at);
+    } else {
+      ++at;
+    }
+  }
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  workers_.push_back(Worker{std::thread([work = std::move(work), done]() {
+                              GuardedQuietly(false, work);
+                              done->store(true);
+                            }),
+                            done});
+}
+
+std::size_t EngineHost::worker_count() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return workers_.size();
 }
 
 UINT_PTR EngineHost::SetTimer(unsigned milliseconds, std::function<bool()> fire) {

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -47,8 +48,12 @@ class EngineHost {
   // Runs `task` on the GUI thread from the message loop. False when it could
   // not be posted (the task is then dropped).
   bool PostTask(std::function<void()> task);
-  // Runs `work` on a worker thread that Finalize joins.
+  // Runs `work` on a worker thread. Finished workers are joined by the next
+  // call (a page refreshing for weeks would otherwise keep a thread object
+  // and its handle per request), the rest by Finalize.
   void RunInBackground(std::function<void()> work);
+  // The workers not yet joined.
+  std::size_t worker_count();
 
   // A GUI-thread timer; `fire` runs on every period until it answers false or
   // the timer is killed.
@@ -74,7 +79,11 @@ class EngineHost {
 
   std::mutex mutex_;  // guards posted_ and workers_
   std::vector<std::function<void()>> posted_;
-  std::vector<std::thread> workers_;
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Worker> workers_;
 };
 
 }  // namespace halyx::engine
