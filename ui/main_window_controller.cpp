@@ -340,6 +340,12 @@ bool MainWindowController::ResolveLink(std::wstring& path) {
     spdlog::warn("IShellLink::GetPath failed: {:#x}", HResult(hr == S_OK ? S_FALSE : hr));
     return false;
   }
+  // Resolving without a search keeps a target that is gone; the page would
+  // be handed a name it cannot use.
+  if (::GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES) {
+    spdlog::warn("IShellLink target is gone: {:#x}", LastError());
+    return false;
+  }
   path = target;
   return true;
 }

@@ -380,6 +380,20 @@ TEST_F(MainWindowTest, ForgedDropsStayBoundedAndLocal) {
     ASSERT_EQ(dropLine(log).size(), 1u);
     EXPECT_EQ(dropLine(log)[0].rfind("Drag & Drop: refused, ", 0), 0u);
   }
+  {  // a shortcut whose target is gone is skipped, the rest delivered
+    const std::wstring gone = dir.path() + L"\\gone.conf";
+    const std::wstring deadLink = dir.path() + L"\\dead.lnk";
+    ASSERT_TRUE(WriteWholeFile(gone, "x"));
+    ASSERT_TRUE(MakeLink(deadLink, gone));
+    ASSERT_TRUE(::DeleteFileW(gone.c_str()));
+    LogCapture log;
+    HGLOBAL drop = nullptr;
+    EXPECT_EQ(Drop({deadLink, file}, &drop), WideToUtf8(Lower(file)));
+    EXPECT_TRUE(Released(drop));
+    ASSERT_EQ(dropLine(log).size(), 1u);
+    EXPECT_EQ(dropLine(log)[0].rfind("Drag & Drop: 2 names, 1 delivered, 0 folders, 1 links unresolved", 0), 0u)
+        << dropLine(log)[0];
+  }
   {  // shares, device names, relative names, a link to a share, a name with a line break
     LogCapture log;
     HGLOBAL drop = nullptr;
@@ -420,6 +434,12 @@ TEST_F(MainWindowTest, WebWindowsGiveTheDispatchObjectOnlyToTrustedPages) {
       EvalIn(help->view(), "try { " + PageScript::PostResultScript(std::string(R"({"type":"TunnelEvent","event":1})")) +
                                "; 'taken' } catch (e) { String(e) }"),
       "taken");
+  // The window functions act on the window of the page that calls them.
+  const HWND helpWindow = help->GetWindow()->GetHWND();
+  EvalIn(help->view(), "HalyxDispatch.MinimizeWindow()");
+  EXPECT_TRUE(PumpMessagesUntil([&] { return ::IsIconic(helpWindow) != FALSE; }));
+  EXPECT_FALSE(::IsIconic(hwnd_));
+  ::ShowWindow(helpWindow, SW_RESTORE);
 
   const std::string page = "<html><body><script>var pageLoaded = 1;</script></body></html>";
   HttpEndpoint http({"--status", "200", "--body", page});
