@@ -221,6 +221,19 @@ TEST_F(MainWindowTest, CaptionFollowsThePageTitle) {
   EXPECT_TRUE(Settles([&] { return caption() == "QuorVPN \u00b7 \u6d4b\u8bd5 \u00b7 3/4 servers"; })) << caption();
 }
 
+// Escape does not close or hide the main window (a dialog's habit), and
+// Return is not swallowed as a default button: both reach the page.
+TEST_F(MainWindowTest, EscapeAndReturnGoToThePage) {
+  Eval("var keys = []; document.addEventListener('keydown', function (e) { keys.push(e.keyCode); })");
+  for (const WPARAM key : {WPARAM{VK_ESCAPE}, WPARAM{VK_RETURN}}) {
+    ASSERT_TRUE(::PostMessageW(hwnd_, WM_KEYDOWN, key, 1));
+    ASSERT_TRUE(::PostMessageW(hwnd_, WM_KEYUP, key, 0xC0000001));
+  }
+  EXPECT_TRUE(Settles([&] { return Eval("keys.join()") == "27,13"; })) << Eval("keys.join()");
+  EXPECT_TRUE(::IsWindow(hwnd_));
+  EXPECT_TRUE(::IsWindowVisible(hwnd_));
+}
+
 // The page has all of the 800 x 572 window: no frame or caption strip takes
 // room, so points relative to the window are points of the page.
 TEST_F(MainWindowTest, ThePageFillsTheWholeWindow) {
