@@ -14,6 +14,14 @@
 // exactly once, when the interpreter collects the object or when the view (or
 // the page that made it) goes away.
 //
+// Units: every size and point the API takes or gives (wkeResize, the mouse
+// calls, the paint-updated rectangle, wkeGetCaretRect, wkeGetViewDC's bitmap)
+// is in device pixels, the pixels of the host's window. Pages are laid out
+// in CSS pixels; after wkeEnableHighDPISupport a view whose host window is
+// known (wkeSetHostWindow) has as many device pixels per CSS pixel as its
+// window's DPI is to 96, and paints text, borders, shadows and pictures at
+// that resolution. Without it a CSS pixel is a device pixel.
+//
 // Thread: every function is called on the thread that called
 // wkeInitializeEx (the GUI thread); every callback arrives on that thread.
 #pragma once
@@ -144,8 +152,19 @@ typedef int(WKE_CALL_TYPE* wkeGetCursorFunction)(wkeWebView webView);
 extern "C" __declspec(dllexport) int WKE_CALL_TYPE wkeGetCursor(wkeWebView webView);
 #endif
 
+// Optional, outside the client's required API: the window the view is shown
+// in, whose DPI sets the view's scale once high-DPI support is on. The host
+// calls it once the window exists; after a DPI change (WM_DPICHANGED) the
+// resize that follows takes up the new scale. An engine without it paints at
+// 96 DPI, which the host then stretches.
+#define WKE_SET_HOST_WINDOW_NAME "wkeSetHostWindow"
+typedef void(WKE_CALL_TYPE* wkeSetHostWindowFunction)(wkeWebView webView, HWND window);
+#if defined(WKE_ENGINE_BUILD)
+extern "C" __declspec(dllexport) void WKE_CALL_TYPE wkeSetHostWindow(wkeWebView webView, HWND window);
+#endif
+
 // Engine-internal, outside the client's API: the border box of the first
-// element that `selector` matches, in view coordinates, with every pending
+// element that `selector` matches, in device pixels of the view, with every pending
 // change styled and laid out first; false when nothing matches or the
 // element has no box. The engine's tests and benchmarks find it with
 // GetProcAddress; the client never binds it.

@@ -191,6 +191,11 @@ void WKE_CALL_TYPE wkeSetDebugConfig(wkeWebView webView, const char* debugString
     if (setting == "showDevTools") view->ShowDevTools(param != nullptr ? param : "");
     // How long one entry into a page's script may run, in milliseconds, for
     // pages loaded afterwards; tests shorten it.
+    // The DPI the view paints at whatever its host window (0: the window's
+    // again); tests and pictures of a page at a given scale.
+    if (setting == "dpi" && param != nullptr) {
+      view->SetDpiOverride(static_cast<int>(std::strtol(param, nullptr, 10)));
+    }
     if (setting == "scriptTimeLimit" && param != nullptr) {
       const unsigned long ms = std::strtoul(param, nullptr, 10);
       if (ms > 0) view->SetScriptTimeLimit(static_cast<unsigned>(ms));
@@ -360,6 +365,12 @@ const wchar_t* WKE_CALL_TYPE jsToTempStringW(jsExecState es, jsValue v) {
       kEmptyWide);
 }
 
+void WKE_CALL_TYPE wkeSetHostWindow(wkeWebView webView, HWND window) {
+  GuardVoid([&] {
+    if (WebView* view = ViewOf(webView)) view->SetHostWindow(window);
+  });
+}
+
 int WKE_CALL_TYPE wkeGetCursor(wkeWebView webView) {
   const int arrow = static_cast<int>(reinterpret_cast<std::uintptr_t>(IDC_ARROW));
   return Guard(
@@ -384,8 +395,9 @@ bool WKE_CALL_TYPE wkeQueryElementRect(wkeWebView webView, const utf8* selector,
         const int element = matcher.QueryFirst(0, selectors);
         float box[4] = {0, 0, 0, 0};
         if (element < 0 || !view->ElementRect(element, box)) return false;
-        *rect = wkeRect{static_cast<int>(std::lround(box[0])), static_cast<int>(std::lround(box[1])),
-                        static_cast<int>(std::lround(box[2])), static_cast<int>(std::lround(box[3]))};
+        const float scale = view->scale();
+        *rect = wkeRect{static_cast<int>(std::lround(box[0] * scale)), static_cast<int>(std::lround(box[1] * scale)),
+                        static_cast<int>(std::lround(box[2] * scale)), static_cast<int>(std::lround(box[3] * scale))};
         return true;
       },
       false);

@@ -19,6 +19,7 @@ namespace {
 // callbacks point into it until exit.
 ModuleHandle g_engine;
 wkeGetCursorFunction g_getCursor = nullptr;
+wkeSetHostWindowFunction g_setHostWindow = nullptr;
 
 struct Binding {
   const char* name;
@@ -60,12 +61,16 @@ bool BindWkeEngine(const std::wstring& dll_path) {
   for (std::size_t i = 0; i < bindings.size(); ++i) *bindings[i].slot = resolved[i];
   g_getCursor = reinterpret_cast<wkeGetCursorFunction>(
       reinterpret_cast<void*>(::GetProcAddress(engine.get(), WKE_GET_CURSOR_NAME)));
+  g_setHostWindow = reinterpret_cast<wkeSetHostWindowFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(engine.get(), WKE_SET_HOST_WINDOW_NAME)));
   g_engine = std::move(engine);
   ::wkeInitializeEx(nullptr);
   return true;
 }
 
 wkeGetCursorFunction WkeGetCursor() { return g_getCursor; }
+
+wkeSetHostWindowFunction WkeSetHostWindow() { return g_setHostWindow; }
 
 }  // namespace halyx
 

@@ -38,5 +38,8 @@ bool BindWkeEngine(const std::wstring& dll_path);
 // The engine's optional cursor query, once bound; null when the engine has
 // none (the window then keeps its arrow).
 wkeGetCursorFunction WkeGetCursor();
+// The engine's optional host-window setter, once bound; null when the engine
+// has none (its views then paint at 96 DPI, and Windows stretches them).
+wkeSetHostWindowFunction WkeSetHostWindow();
 
 }  // namespace halyx

@@ -71,6 +71,11 @@ void CWkeBrowserUI::DoInit() {
   ::wkeOnConfirmBox(view_, &CWkeBrowserUI::OnConfirmBox, this);
   ::wkeOnPromptBox(view_, &CWkeBrowserUI::OnPromptBox, this);
   ::wkeOnDocumentReady(view_, &CWkeBrowserUI::OnDocumentReady, this);
+  // The control's size is in device pixels; the engine lays the page out in
+  // CSS pixels at the window's DPI, so it must know the window.
+  if (const wkeSetHostWindowFunction setHostWindow = halyx::WkeSetHostWindow()) {
+    if (CPaintManagerUI* manager = GetManager()) setHostWindow(view_, manager->GetPaintWindow());
+  }
   ::wkeResize(view_, GetWidth(), GetHeight());
 }
 

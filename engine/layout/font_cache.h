@@ -41,7 +41,9 @@ class FontCache {
   FontCache(const FontCache&) = delete;
   FontCache& operator=(const FontCache&) = delete;
 
-  Font& Get(const ComputedStyle& style);
+  // The style's font; `scale` > 1 gives it at that many device pixels per
+  // CSS pixel, for painting at a display's DPI (layout measures at 1).
+  Font& Get(const ComputedStyle& style, float scale = 1.0f);
   int Measure(Font& font, const std::wstring& text);
   // The number of leading characters of `text` that fit in `width`.
   std::size_t Fit(Font& font, const std::wstring& text, int width);

@@ -349,5 +349,73 @@ TEST(AppProcessTest, AMissingEngineEndsStartUpWithExitCode1) {
   EXPECT_NE(temp.Log().find("[error] App: wkeInitialize failed (0x7e)"), std::string::npos) << temp.Log();
 }
 
+// The system DPI that Wine gives the processes started while it is set
+// (Windows' own setting of the same name); the value found is put back.
+class ScopedLogPixels {
+ public:
+  ScopedLogPixels() {
+    DWORD size = sizeof(saved_);
+    had_ = ::RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_DWORD, nullptr, &saved_, &size) == ERROR_SUCCESS;
+  }
+  ~ScopedLogPixels() {
+    if (had_) {
+      Set(static_cast<int>(saved_));
+    } else {
+      ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue);
+    }
+  }
+  ScopedLogPixels(const ScopedLogPixels&) = delete;
+  ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+
+  static bool Set(int dpi) {
+    const DWORD value = static_cast<DWORD>(dpi);
+    return ::RegSetKeyValueW(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &value, sizeof(value)) == ERROR_SUCCESS;
+  }
+
+ private:
+  static constexpr const wchar_t* kKey = L"Control Panel\\Desktop";
+  static constexpr const wchar_t* kValue = L"LogPixels";
+  DWORD saved_ = 0;
+  bool had_ = false;
+};
+
+// At 100, 125, 150 and 200 % the client's window has the page's 800 x 572
+// CSS pixels in device pixels (1200 x 858 at 150 %), and a click at the
+// device point where the page draws its close button closes (hides) the
+// window: the page laid out and hit-tested at the display's scale.
+TEST(AppProcessTest, TheWindowIsSizedForTheDisplayAndAnswersClicksWhereItDraws) {
+  ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+  ChildLog temp;
+  const ScopedLogPixels restore;
+  const std::wstring exe = L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"";
+  for (const int dpi : {96, 120, 144, 192}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi));
+    ASSERT_TRUE(ScopedLogPixels::Set(dpi));
+    ProcessHandle client = StartProcess(exe);
+    const EndsWithTheTest endsClient(client);
+    ASSERT_TRUE(client.valid());
+    ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
+    const HWND window = MainWindow();
+    RECT frame{};
+    ASSERT_TRUE(::GetWindowRect(window, &frame));
+    EXPECT_EQ(frame.right - frame.left, ::MulDiv(800, dpi, 96));
+    EXPECT_EQ(frame.bottom - frame.top, ::MulDiv(572, dpi, 96));
+    // The page's close button is centred on CSS (772, 24); the page may not
+    // have loaded at the first click, so it is clicked until it answers.
+    const LPARAM at = MAKELPARAM(::MulDiv(772, dpi, 96), ::MulDiv(24, dpi, 96));
+    EXPECT_TRUE(WaitFor([&] {
+      if (!::IsWindowVisible(window)) return true;
+      ::PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+      ::PostMessageW(window, WM_LBUTTONUP, 0, at);
+      PumpMessagesFor(200);
+      return !::IsWindowVisible(window);
+    }));
+    ProcessHandle asker = StartProcess(exe + L" --quit-running");
+    ASSERT_TRUE(asker.valid());
+    EXPECT_EQ(ExitCode(asker), 0u);
+    EXPECT_EQ(ExitCode(client), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace halyx::testing
