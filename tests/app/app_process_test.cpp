@@ -379,6 +379,28 @@ class ScopedLogPixels {
   bool had_ = false;
 };
 
+// Sizes of other processes' windows as they are, not scaled to this
+// thread's DPI, while it lives.
+class PerMonitorAwareThread {
+ public:
+  PerMonitorAwareThread() {
+    using SetContext = HANDLE(WINAPI*)(HANDLE);
+    set_ = reinterpret_cast<SetContext>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE
+    if (set_ != nullptr) previous_ = set_(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3)));
+  }
+  ~PerMonitorAwareThread() {
+    if (set_ != nullptr && previous_ != nullptr) set_(previous_);
+  }
+  PerMonitorAwareThread(const PerMonitorAwareThread&) = delete;
+  PerMonitorAwareThread& operator=(const PerMonitorAwareThread&) = delete;
+
+ private:
+  HANDLE(WINAPI* set_)(HANDLE) = nullptr;
+  HANDLE previous_ = nullptr;
+};
+
 // At 100, 125, 150 and 200 % the client's window has the page's 800 x 572
 // CSS pixels in device pixels (1200 x 858 at 150 %), and a click at the
 // device point where the page draws its close button closes (hides) the
@@ -396,10 +418,17 @@ TEST(AppProcessTest, TheWindowIsSizedForTheDisplayAndAnswersClicksWhereItDraws) 
     ASSERT_TRUE(client.valid());
     ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
     const HWND window = MainWindow();
+    // The window shows at creation and is sized for the DPI just after.
     RECT frame{};
-    ASSERT_TRUE(::GetWindowRect(window, &frame));
-    EXPECT_EQ(frame.right - frame.left, ::MulDiv(800, dpi, 96));
-    EXPECT_EQ(frame.bottom - frame.top, ::MulDiv(572, dpi, 96));
+    const int width = ::MulDiv(800, dpi, 96), height = ::MulDiv(572, dpi, 96);
+    WaitFor([&] {
+      // This process took its DPI when it started; were it unaware of any
+      // other, it would be shown the client's window scaled to its own.
+      const PerMonitorAwareThread aware;
+      return ::GetWindowRect(window, &frame) && frame.right - frame.left == width && frame.bottom - frame.top == height;
+    });
+    EXPECT_EQ(frame.right - frame.left, width);
+    EXPECT_EQ(frame.bottom - frame.top, height);
     // The page's close button is centred on CSS (772, 24); the page may not
     // have loaded at the first click, so it is clicked until it answers.
     const LPARAM at = MAKELPARAM(::MulDiv(772, dpi, 96), ::MulDiv(24, dpi, 96));
