@@ -189,13 +189,13 @@ void WKE_CALL_TYPE wkeSetDebugConfig(wkeWebView webView, const char* debugString
     if (view == nullptr || debugString == nullptr) return;
     const std::string setting = debugString;
     if (setting == "showDevTools") view->ShowDevTools(param != nullptr ? param : "");
-    // How long one entry into a page's script may run, in milliseconds, for
-    // pages loaded afterwards; tests shorten it.
     // The DPI the view paints at whatever its host window (0: the window's
     // again); tests and pictures of a page at a given scale.
     if (setting == "dpi" && param != nullptr) {
       view->SetDpiOverride(static_cast<int>(std::strtol(param, nullptr, 10)));
     }
+    // How long one entry into a page's script may run, in milliseconds, for
+    // pages loaded afterwards; tests shorten it.
     if (setting == "scriptTimeLimit" && param != nullptr) {
       const unsigned long ms = std::strtoul(param, nullptr, 10);
       if (ms > 0) view->SetScriptTimeLimit(static_cast<unsigned>(ms));
