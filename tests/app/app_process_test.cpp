@@ -446,5 +446,28 @@ TEST(AppProcessTest, TheWindowIsSizedForTheDisplayAndAnswersClicksWhereItDraws) 
   }
 }
 
+// Both icons hold an image of every size the window and the notification
+// area ask for (SM_CXICON, SM_CXSMICON) at 100, 125, 150 and 200 %, so
+// Windows never has to stretch a smaller one.
+TEST(AppProcessTest, TheIconsHoldAnImageForEveryDisplayScale) {
+  const ModuleHandle client(::LoadLibraryExW(BesideExecutable(L"QuorVPN.exe").c_str(), nullptr,
+                                             LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(client);
+  for (const int id : {100, 101}) {
+    HRSRC group = ::FindResourceW(client.get(), MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    ASSERT_NE(group, nullptr) << id;
+    auto* directory = static_cast<BYTE*>(::LockResource(::LoadResource(client.get(), group)));
+    ASSERT_NE(directory, nullptr) << id;
+    for (const int size : {16, 20, 24, 32, 40, 48, 64}) {
+      const int image = ::LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
+      HRSRC found = ::FindResourceW(client.get(), MAKEINTRESOURCEW(image), MAKEINTRESOURCEW(3));  // RT_ICON
+      ASSERT_NE(found, nullptr) << id << " at " << size;
+      const auto* header = static_cast<const BITMAPINFOHEADER*>(::LockResource(::LoadResource(client.get(), found)));
+      ASSERT_NE(header, nullptr);
+      EXPECT_EQ(header->biWidth, size) << "icon " << id;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace halyx::testing
