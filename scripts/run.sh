@@ -76,7 +76,7 @@ start_delay=1200
 echo "run: starting the stand-in service and the demo servers" >&2
 demo_env_start "$bin" --start-delay "$start_delay"
 if [ -n "$dpi" ]; then
-  dpi_saved=$(wine reg query "$dpi_key" /v LogPixels 2>/dev/null | tr -d '\r' | awk '/LogPixels/ { print $3 }')
+  dpi_saved=$(wine reg query "$dpi_key" /v LogPixels 2>/dev/null | tr -d '\r' | awk '/LogPixels/ { print $3 }' || true)
   [ -n "$dpi_saved" ] && dpi_saved=$((dpi_saved)) # reg prints 0x60
   wine reg add "$dpi_key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
   export CLIENT_DPI=$dpi
