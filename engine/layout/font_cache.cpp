@@ -131,6 +131,15 @@ int FontCache::Measure(Font& font, const std::wstring& text) {
   return extent.cx;
 }
 
+void FontCache::PrefixWidths(Font& font, const std::wstring& text, std::vector<int>& ends) {
+  ends.assign(text.size(), 0);
+  if (text.empty()) return;
+  int fit = 0;
+  SIZE extent{};
+  GdiSelection selected(dc_.get(), font.handle.get());
+  ::GetTextExtentExPointW(dc_.get(), text.c_str(), static_cast<int>(text.size()), 0, &fit, ends.data(), &extent);
+}
+
 std::size_t FontCache::Fit(Font& font, const std::wstring& text, int width) {
   if (width <= 0 || text.empty()) return 0;
   if (width == font.fit_width && text == font.fit_text) return font.fit_count;

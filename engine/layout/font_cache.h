@@ -16,6 +16,7 @@
 #include <string>
 #include <tuple>
 #include <unordered_map>
+#include <vector>
 
 #include "base/unique_handle.h"
 #include "engine/style/computed_style.h"
@@ -45,6 +46,9 @@ class FontCache {
   // CSS pixel, for painting at a display's DPI (layout measures at 1).
   Font& Get(const ComputedStyle& style, float scale = 1.0f);
   int Measure(Font& font, const std::wstring& text);
+  // The width of every prefix of `text` (ends[i]: its first i + 1 units),
+  // as layout measures them.
+  void PrefixWidths(Font& font, const std::wstring& text, std::vector<int>& ends);
   // The number of leading characters of `text` that fit in `width`.
   std::size_t Fit(Font& font, const std::wstring& text, int width);
 

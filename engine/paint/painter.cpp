@@ -441,7 +441,23 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
     const int x = PixelOf(std::round(run.x * scale_));
     const int y = PixelOf(std::round(run.y * scale_));
     ::SetTextColor(dc_, TextColor(color, opacity, x, y + run.ascent / 2));
-    ::ExtTextOutW(dc_, x, y, 0, nullptr, run.text.c_str(), static_cast<UINT>(run.text.size()), nullptr);
+    const INT* advances = nullptr;
+    if (scale_ != 1.0f && !run.text.empty()) {
+      // The scaled font's glyphs are hinted at the device size, so their
+      // own advances drift from the widths layout measured at the CSS size;
+      // each character is placed where the measured width puts it instead,
+      // so that the text fills its box at every scale as it does at 100 %.
+      fonts_.PrefixWidths(fonts_.Get(s), run.text, prefixes_);
+      advances_.resize(run.text.size());
+      int previous = 0;
+      for (std::size_t k = 0; k < run.text.size(); ++k) {
+        const int end = PixelOf(std::round((run.x + static_cast<float>(prefixes_[k])) * scale_)) - x;
+        advances_[k] = end - previous;
+        previous = end;
+      }
+      advances = advances_.data();
+    }
+    ::ExtTextOutW(dc_, x, y, 0, nullptr, run.text.c_str(), static_cast<UINT>(run.text.size()), advances);
     if (s.underline) {
       FillRoundRect(run.x, run.y + static_cast<float>(run.ascent) + 1, run.x + run.w,
                     run.y + static_cast<float>(run.ascent) + 2, 0, WithOpacity(color, opacity), clip);

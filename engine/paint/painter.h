@@ -92,6 +92,10 @@ class Painter {
   FontCache& fonts_;
   const DecodedImages* images_;
   float scale_;
+  // Scratch for placing the characters of a run at a scale (no allocation
+  // per run).
+  std::vector<int> prefixes_;
+  std::vector<INT> advances_;
   const HtmlDocument* doc_ = nullptr;
   const std::vector<ComputedStyle>* styles_ = nullptr;
   const LayoutResult* layout_ = nullptr;

@@ -129,6 +129,36 @@ TEST(EngineScale, TextIsDrawnAtTheDisplaysResolution) {
   EXPECT_LE(large, small * 2 + 2);
 }
 
+// The rightmost column with ink in the rows [top, bottom), or -1.
+int InkRight(const EnginePage& page, int width, int top, int bottom) {
+  for (int x = width - 1; x >= 0; --x) {
+    for (int y = top; y < bottom; ++y) {
+      if (GetGValue(page.Pixel(x, y)) < 100) return x;
+    }
+  }
+  return -1;
+}
+
+// A line of text ends where layout measured it, scaled: the characters are
+// placed by the widths measured at the CSS size, not by the advances of the
+// larger font, which its hinting makes drift over a long line.
+TEST(EngineScale, ALineOfTextEndsWhereLayoutPutsIt) {
+  const std::string html =
+      "<style>body{margin:0;background:#fff}#t{position:absolute;left:0;top:0;font:14px sans-serif;"
+      "color:#000;white-space:nowrap}</style><div id=t>C9801B0CD70422FBE37A10644578 C9801B0CD70422FBE37A10644578</div>";
+  EnginePage at96;
+  ASSERT_TRUE(LoadAt(at96, 96, html));
+  const int right96 = InkRight(at96, 800, 0, 20);
+  ASSERT_GT(right96, 100);
+  for (const int dpi : {120, 144, 192}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi));
+    EnginePage page;
+    ASSERT_TRUE(LoadAt(page, dpi, html));
+    const int right = InkRight(page, Device(800, dpi), 0, Device(20, dpi));
+    EXPECT_NEAR(right, (right96 + 1) * dpi / 96 - 1, dpi / 48 + 1);
+  }
+}
+
 // The caret the input method is placed at is in device pixels.
 TEST(EngineScale, TheCaretIsReportedInDevicePixels) {
   EnginePage at96, at144;
