@@ -14,6 +14,14 @@
 // exactly once, when the interpreter collects the object or when the view (or
 // the page that made it) goes away.
 //
+// Units: every size and point the API takes or gives (wkeResize, the mouse
+// calls, the paint-updated rectangle, wkeGetCaretRect, wkeGetViewDC's bitmap)
+// is in device pixels, the pixels of the host's window. Pages are laid out
+// in CSS pixels; after wkeEnableHighDPISupport a view whose host window is
+// known (wkeSetHostWindow) has as many device pixels per CSS pixel as its
+// window's DPI is to 96, and paints text, borders, shadows and pictures at
+// that resolution. Without it a CSS pixel is a device pixel.
+//
 // Thread: every function is called on the thread that called
 // wkeInitializeEx (the GUI thread); every callback arrives on that thread.
 #pragma once
@@ -144,15 +152,17 @@ typedef int(WKE_CALL_TYPE* wkeGetCursorFunction)(wkeWebView webView);
 extern "C" __declspec(dllexport) int WKE_CALL_TYPE wkeGetCursor(wkeWebView webView);
 #endif
 
-// Optional, outside the client's required API: assistive technology. The
-// view has no window, so the host tells it which window shows it and where
-// its top left corner lies in that window's client area (null detaches),
-// and hands it the window's WM_GETOBJECT. The answer is the page's
-// accessible object for OBJID_CLIENT and 0 for any other object, which the
-// window procedure then leaves to DefWindowProc. Once a client has asked,
-// the view raises WinEvents for that window (focus, name and value changes,
-// live regions). A host whose engine lacks these stays an empty pane to
-// screen readers.
+// Optional, outside the client's required API: the window the view is shown
+// in, and where its top left corner lies in that window's client area (null
+// detaches). The window's DPI sets the view's scale once high-DPI support is
+// on; after a DPI change (WM_DPICHANGED) the resize that follows takes up the
+// new scale. An engine without it paints at 96 DPI, which the host then
+// stretches. The host also hands it the window's WM_GETOBJECT: the answer is
+// the page's accessible object for OBJID_CLIENT and 0 for any other object,
+// which the window procedure then leaves to DefWindowProc. Once a client has
+// asked, the view raises WinEvents for that window (focus, name and value
+// changes, live regions). A host whose engine lacks these stays an empty
+// pane to screen readers.
 #define WKE_SET_HOST_WINDOW_NAME "wkeSetHostWindow"
 typedef void(WKE_CALL_TYPE* wkeSetHostWindowFunction)(wkeWebView webView, HWND window, int x, int y);
 #define WKE_GET_ACCESSIBLE_OBJECT_NAME "wkeGetAccessibleObject"
@@ -164,7 +174,7 @@ extern "C" __declspec(dllexport) LRESULT WKE_CALL_TYPE
 #endif
 
 // Engine-internal, outside the client's API: the border box of the first
-// element that `selector` matches, in view coordinates, with every pending
+// element that `selector` matches, in device pixels of the view, with every pending
 // change styled and laid out first; false when nothing matches or the
 // element has no box. The engine's tests and benchmarks find it with
 // GetProcAddress; the client never binds it.

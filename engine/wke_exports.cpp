@@ -189,6 +189,11 @@ void WKE_CALL_TYPE wkeSetDebugConfig(wkeWebView webView, const char* debugString
     if (view == nullptr || debugString == nullptr) return;
     const std::string setting = debugString;
     if (setting == "showDevTools") view->ShowDevTools(param != nullptr ? param : "");
+    // The DPI the view paints at whatever its host window (0: the window's
+    // again); tests and pictures of a page at a given scale.
+    if (setting == "dpi" && param != nullptr) {
+      view->SetDpiOverride(static_cast<int>(std::strtol(param, nullptr, 10)));
+    }
     // How long one entry into a page's script may run, in milliseconds, for
     // pages loaded afterwards; tests shorten it.
     if (setting == "scriptTimeLimit" && param != nullptr) {
@@ -378,7 +383,10 @@ int WKE_CALL_TYPE wkeGetCursor(wkeWebView webView) {
 
 void WKE_CALL_TYPE wkeSetHostWindow(wkeWebView webView, HWND window, int x, int y) {
   GuardVoid([&] {
-    if (WebView* view = ViewOf(webView)) view->accessibility().SetHost(window, POINT{x, y});
+    if (WebView* view = ViewOf(webView)) {
+      view->SetHostWindow(window);
+      view->accessibility().SetHost(window, POINT{x, y});
+    }
   });
 }
 
@@ -405,8 +413,9 @@ bool WKE_CALL_TYPE wkeQueryElementRect(wkeWebView webView, const utf8* selector,
         const int element = matcher.QueryFirst(0, selectors);
         float box[4] = {0, 0, 0, 0};
         if (element < 0 || !view->ElementRect(element, box)) return false;
-        *rect = wkeRect{static_cast<int>(std::lround(box[0])), static_cast<int>(std::lround(box[1])),
-                        static_cast<int>(std::lround(box[2])), static_cast<int>(std::lround(box[3]))};
+        const float scale = view->scale();
+        *rect = wkeRect{static_cast<int>(std::lround(box[0] * scale)), static_cast<int>(std::lround(box[1] * scale)),
+                        static_cast<int>(std::lround(box[2] * scale)), static_cast<int>(std::lround(box[3] * scale))};
         return true;
       },
       false);

@@ -5,8 +5,10 @@
 
 variant "app": a teal disc with a white ring and tail (the letter Q) on it;
 variant "off": the same drawing in grey, for the disconnected state. Each
-file holds 16, 32 and 48 pixel images, 32-bit BGRA with an AND mask, drawn
-with anti-aliased edges (4x4 supersampling per pixel).
+file holds 16, 20, 24, 32, 40, 48 and 64 pixel images (the small and large
+icon sizes at 100, 125, 150 and 200 % display scale, so that Windows never
+stretches one), 32-bit BGRA with an AND mask, drawn with anti-aliased edges
+(4x4 supersampling per pixel).
 """
 import math
 import struct
@@ -71,7 +73,7 @@ def image(size, variant):
 
 def main():
     out, variant = sys.argv[1], sys.argv[2]
-    sizes = (16, 32, 48)
+    sizes = (16, 20, 24, 32, 40, 48, 64)
     images = [image(s, variant) for s in sizes]
     data = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)

@@ -12,7 +12,9 @@
 #   client_stop                 ends it, by its id
 #   client_caption              prints the caption
 #   client_wait_caption <extended regex> [seconds]
-#   client_click <x> <y>        one left click, window-relative
+#   client_click <x> <y>        one left click at a point of the page (CSS
+#                               pixels; scaled by CLIENT_DPI, default 96, to
+#                               the window's device pixels)
 #   client_type <text>          types the text into the focused field
 #   client_subscribe <address>  pastes-in the address and presses Subscribe
 #   client_log_since_start      prints what the client logged since it started
@@ -83,7 +85,8 @@ client_wait_caption() { # <extended regex> [seconds]; true once the caption matc
 }
 
 client_click() { # <x> <y>
-  xdotool mousemove --window "$CLIENT_WINDOW" "$1" "$2" click 1
+  local dpi=${CLIENT_DPI:-96}
+  xdotool mousemove --window "$CLIENT_WINDOW" "$(($1 * dpi / 96))" "$(($2 * dpi / 96))" click 1
 }
 
 # As real key presses (XTEST) to the window with the focus: Wine ignores

@@ -8,13 +8,16 @@
 # client starts empty and subscribes to the demo provider as a person does:
 # the script types the provider's address into the page's Subscription
 # field and presses Subscribe (with real X input, also on a display).
-#   scripts/run.sh [--for SECONDS] [--shots FOLDER]
+#   scripts/run.sh [--for SECONDS] [--shots FOLDER] [--dpi DPI]
 # With a display, the client runs until it is closed from its tray menu,
 # Ctrl-C or --for SECONDS. Without one it runs on a private Xvfb, drives the
 # page through its main states with real clicks, writes a screenshot of each
 # (stopped, connecting, connected with measured servers, an error) to FOLDER
 # (default build/<arch>/screenshots), prints their paths and stops, or runs on
-# for SECONDS with --for.
+# for SECONDS with --for. --dpi runs the client at that display scale (96 is
+# 100 %, 144 is 150 %): the prefix's system DPI (HKCU\Control Panel\Desktop
+# LogPixels, which Wine reads when a program starts) is set for the run and
+# put back at the end; clicks are scaled to match.
 # It runs the shipped i686 build where the host can execute 32-bit programs,
 # an x86_64 build where it cannot (QUOR_TEST_ARCH forces either).
 set -euo pipefail
@@ -27,11 +30,13 @@ root=${QUOR_BUILD_DIR:-$repo/build}
 
 run_for=""
 shots=""
+dpi=""
 while [ $# -gt 0 ]; do
   case $1 in
     --for) run_for=${2:?--for needs a number of seconds}; shift 2 ;;
     --shots) shots=${2:?--shots needs a folder}; shift 2 ;;
-    *) echo "run: unknown option $1 (usage: run.sh [--for SECONDS] [--shots FOLDER])" >&2; exit 2 ;;
+    --dpi) dpi=${2:?--dpi needs a number}; shift 2 ;;
+    *) echo "run: unknown option $1 (usage: run.sh [--for SECONDS] [--shots FOLDER] [--dpi DPI])" >&2; exit 2 ;;
   esac
 done
 
@@ -45,9 +50,18 @@ bin="$root/$arch/bin"
 cmake --build "$root/$arch" -j "$(nproc)" --target quorvpn quortunnel sysproxy udp_echo http_endpoint payload_tool
 
 had_display=${DISPLAY:-}
+dpi_key='HKCU\Control Panel\Desktop'
+dpi_saved=""
 stop_all() {
   trap - EXIT INT TERM
   client_stop
+  if [ -n "$dpi" ]; then
+    if [ -n "$dpi_saved" ]; then
+      wine reg add "$dpi_key" /v LogPixels /t REG_DWORD /d "$dpi_saved" /f >/dev/null 2>&1 || true
+    else
+      wine reg delete "$dpi_key" /v LogPixels /f >/dev/null 2>&1 || true
+    fi
+  fi
   demo_env_stop
   wine_session_stop
   echo "run: stopped" >&2
@@ -64,6 +78,12 @@ start_delay=1200
 [ -z "$had_display" ] && start_delay=2500
 echo "run: starting the stand-in service and the demo servers" >&2
 demo_env_start "$bin" --start-delay "$start_delay"
+if [ -n "$dpi" ]; then
+  dpi_saved=$(wine reg query "$dpi_key" /v LogPixels 2>/dev/null | tr -d '\r' | awk '/LogPixels/ { print $3 }' || true)
+  [ -n "$dpi_saved" ] && dpi_saved=$((dpi_saved)) # reg prints 0x60
+  wine reg add "$dpi_key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
+  export CLIENT_DPI=$dpi
+fi
 echo "run: $DEMO_SERVERS demo servers; starting QuorVPN.exe" >&2
 client_start "$bin"
 client_wait_caption '^QuorVPN · ' 60

@@ -38,9 +38,10 @@ bool BindWkeEngine(const std::wstring& dll_path);
 // The engine's optional cursor query, once bound; null when the engine has
 // none (the window then keeps its arrow).
 wkeGetCursorFunction WkeGetCursor();
-
-// The engine's optional accessibility entry points, once bound; null when
-// the engine has none (the window is then an empty pane to screen readers).
+// The engine's optional host-window setter and accessibility entry point,
+// once bound; null when the engine has none (its views then paint at 96 DPI,
+// which Windows stretches, and the window is an empty pane to screen
+// readers).
 wkeSetHostWindowFunction WkeSetHostWindow();
 wkeGetAccessibleObjectFunction WkeGetAccessibleObject();
 

@@ -85,8 +85,10 @@ void CWkeBrowserUI::DoInit() {
   ::wkeOnConfirmBox(view_, &CWkeBrowserUI::OnConfirmBox, this);
   ::wkeOnPromptBox(view_, &CWkeBrowserUI::OnPromptBox, this);
   ::wkeOnDocumentReady(view_, &CWkeBrowserUI::OnDocumentReady, this);
-  ::wkeResize(view_, GetWidth(), GetHeight());
+  // The control's size is in device pixels; the engine lays the page out in
+  // CSS pixels at the window's DPI, so it must know the window first.
   PlaceView();
+  ::wkeResize(view_, GetWidth(), GetHeight());
 }
 
 bool CWkeBrowserUI::SendWebNotify(WPARAM code, LPARAM lParam, const wchar_t* message, const wchar_t* defaultValue,

@@ -86,9 +86,12 @@ std::wstring FontCache::ResolveFamily(const std::string& list) {
   return chosen;
 }
 
-FontCache::Font& FontCache::Get(const ComputedStyle& style) {
+FontCache::Font& FontCache::Get(const ComputedStyle& style, float scale) {
   const std::wstring face = ResolveFamily(style.font_family);
-  const int size = std::clamp(static_cast<int>(std::lround(style.font_size)), 1, 256);
+  // The page's size is held to 1..256 px first, so a scaled font stays
+  // within the same bound times the largest scale a display has.
+  const float css = static_cast<float>(std::clamp(static_cast<int>(std::lround(style.font_size)), 1, 256));
+  const int size = std::clamp(static_cast<int>(std::lround(css * std::clamp(scale, 0.25f, 8.0f))), 1, 2048);
   const auto key = std::make_tuple(face, size, style.font_weight, style.italic);
   auto found = fonts_.find(key);
   if (found != fonts_.end()) return *found->second;
@@ -137,6 +140,15 @@ int FontCache::Measure(Font& font, const std::wstring& text) {
   if (font.widths.size() >= kMaxCachedWidths) font.widths.clear();
   font.widths.emplace(text, extent.cx);
   return extent.cx;
+}
+
+void FontCache::PrefixWidths(Font& font, const std::wstring& text, std::vector<int>& ends) {
+  ends.assign(text.size(), 0);
+  if (text.empty()) return;
+  int fit = 0;
+  SIZE extent{};
+  GdiSelection selected(dc_.get(), font.handle.get());
+  ::GetTextExtentExPointW(dc_.get(), text.c_str(), static_cast<int>(text.size()), 0, &fit, ends.data(), &extent);
 }
 
 std::size_t FontCache::Fit(Font& font, const std::wstring& text, int width) {

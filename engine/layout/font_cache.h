@@ -22,6 +22,7 @@
 #include <string>
 #include <tuple>
 #include <unordered_map>
+#include <vector>
 
 #include "base/unique_handle.h"
 #include "engine/style/computed_style.h"
@@ -49,11 +50,16 @@ class FontCache {
   FontCache(const FontCache&) = delete;
   FontCache& operator=(const FontCache&) = delete;
 
-  Font& Get(const ComputedStyle& style);
+  // The style's font; `scale` > 1 gives it at that many device pixels per
+  // CSS pixel, for painting at a display's DPI (layout measures at 1).
+  Font& Get(const ComputedStyle& style, float scale = 1.0f);
   // Drops every font once the cache is full; invalidates each Font& given.
   void Trim();
   std::size_t font_count() const { return fonts_.size(); }
   int Measure(Font& font, const std::wstring& text);
+  // The width of every prefix of `text` (ends[i]: its first i + 1 units),
+  // as layout measures them.
+  void PrefixWidths(Font& font, const std::wstring& text, std::vector<int>& ends);
   // The number of leading characters of `text` that fit in `width`.
   std::size_t Fit(Font& font, const std::wstring& text, int width);
 

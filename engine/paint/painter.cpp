@@ -32,13 +32,19 @@ float RoundRectDistance(float px, float py, float left, float top, float right, 
 
 }  // namespace
 
-Painter::Painter(HDC dc, void* bits, int width, int height, FontCache& fonts, const DecodedImages* images)
+Painter::Painter(HDC dc, void* bits, int width, int height, FontCache& fonts, const DecodedImages* images, float scale)
     : dc_(dc),
       pixels_(static_cast<std::uint32_t*>(bits)),
       width_(width),
       height_(height),
       fonts_(fonts),
-      images_(images) {}
+      images_(images),
+      scale_(scale > 0 ? scale : 1.0f) {}
+
+Painter::Clip Painter::DeviceClip(float left, float top, float right, float bottom) const {
+  return Clip{PixelOf(std::floor(left * scale_)), PixelOf(std::floor(top * scale_)), PixelOf(std::ceil(right * scale_)),
+              PixelOf(std::ceil(bottom * scale_))};
+}
 
 Painter::Clip Painter::Intersect(const Clip& a, const Clip& b) const {
   return Clip{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
@@ -113,6 +119,7 @@ Interior InteriorOf(int y, int x0, int x1, float left, float top, float right, f
 void Painter::FillRoundRect(float left, float top, float right, float bottom, float radius, Color color,
                             const Clip& clip) {
   if (!color.visible() || right <= left || bottom <= top) return;
+  left *= scale_, top *= scale_, right *= scale_, bottom *= scale_, radius *= scale_;
   radius = std::min({radius, (right - left) / 2, (bottom - top) / 2});
   const int x0 = std::max(clip.left, PixelOf(std::floor(left)));
   const int x1 = std::min(clip.right, PixelOf(std::ceil(right)));
@@ -133,6 +140,7 @@ void Painter::FillRoundRect(float left, float top, float right, float bottom, fl
 void Painter::FillGradient(float left, float top, float right, float bottom, float radius, const Gradient& gradient,
                            float opacity, const Clip& clip) {
   if (gradient.stops.size() < 2 || right <= left || bottom <= top) return;
+  left *= scale_, top *= scale_, right *= scale_, bottom *= scale_, radius *= scale_;
   radius = std::min({radius, (right - left) / 2, (bottom - top) / 2});
   const float angle = gradient.angle * 3.14159265f / 180.0f;
   const float dir_x = std::sin(angle);
@@ -187,9 +195,12 @@ void Painter::FillGradient(float left, float top, float right, float bottom, flo
   }
 }
 
-void Painter::FillRing(float left, float top, float right, float bottom, float radius, const float widths[4],
+void Painter::FillRing(float left, float top, float right, float bottom, float radius, const float css_widths[4],
                        Color color, const Clip& clip) {
   if (!color.visible()) return;
+  left *= scale_, top *= scale_, right *= scale_, bottom *= scale_, radius *= scale_;
+  const float widths[4] = {css_widths[0] * scale_, css_widths[1] * scale_, css_widths[2] * scale_,
+                           css_widths[3] * scale_};
   radius = std::min({radius, (right - left) / 2, (bottom - top) / 2});
   const float il = left + widths[3], it = top + widths[0], ir = right - widths[1], ib = bottom - widths[2];
   const float inner_radius = std::max(0.0f, radius - std::max({widths[0], widths[1], widths[2], widths[3]}));
@@ -222,6 +233,7 @@ void Painter::FillRing(float left, float top, float right, float bottom, float r
 }
 
 void Painter::StrokeSegment(float x0, float y0, float x1, float y1, float thickness, Color color, const Clip& clip) {
+  x0 *= scale_, y0 *= scale_, x1 *= scale_, y1 *= scale_, thickness *= scale_;
   const float half = thickness / 2;
   const int left = std::max(clip.left, PixelOf(std::floor(std::min(x0, x1) - half - 1)));
   const int right = std::min(clip.right, PixelOf(std::ceil(std::max(x0, x1) + half + 1)));
@@ -312,11 +324,12 @@ void Painter::PaintScrollBar(const LayoutBox& box, const Clip& clip) {
 void Painter::PaintShadow(const LayoutBox& box, const ComputedStyle& s, float opacity, const Clip& clip) {
   const Shadow& shadow = s.shadow;
   if (!shadow.color.visible()) return;
-  const float left = box.x + shadow.x - shadow.spread, top = box.y + shadow.y - shadow.spread;
-  const float right = box.x + box.w + shadow.x + shadow.spread, bottom = box.y + box.h + shadow.y + shadow.spread;
-  const float blur = std::max(shadow.blur, 0.5f);
+  const float left = (box.x + shadow.x - shadow.spread) * scale_, top = (box.y + shadow.y - shadow.spread) * scale_;
+  const float right = (box.x + box.w + shadow.x + shadow.spread) * scale_;
+  const float bottom = (box.y + box.h + shadow.y + shadow.spread) * scale_;
+  const float blur = std::max(shadow.blur * scale_, 0.5f);
   const Color color = WithOpacity(shadow.color, opacity);
-  const float radius = std::min({s.radius + shadow.spread, (right - left) / 2, (bottom - top) / 2});
+  const float radius = std::min({(s.radius + shadow.spread) * scale_, (right - left) / 2, (bottom - top) / 2});
   const int x0 = std::max(clip.left, PixelOf(std::floor(left - blur)));
   const int x1 = std::min(clip.right, PixelOf(std::ceil(right + blur)));
   const int y0 = std::max(clip.top, PixelOf(std::floor(top - blur)));
@@ -401,9 +414,10 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
   const LayoutResult& layout = *layout_;
   const int count = layout.RunCount(node);
   if (count == 0 || clip.empty()) return;
-  auto outside = [&clip](const TextRun& run) {
-    return run.y > static_cast<float>(clip.bottom) || run.y + run.h < static_cast<float>(clip.top) ||
-           run.x > static_cast<float>(clip.right) || run.x + run.w < static_cast<float>(clip.left);
+  const float scale = scale_;
+  auto outside = [&clip, scale](const TextRun& run) {
+    return run.y * scale > static_cast<float>(clip.bottom) || (run.y + run.h) * scale < static_cast<float>(clip.top) ||
+           run.x * scale > static_cast<float>(clip.right) || (run.x + run.w) * scale < static_cast<float>(clip.left);
   };
   const auto first = layout.runs.begin() + layout.FirstRun(node);
   // Most runs of a partial repaint lie outside it; GDI calls are what a
@@ -420,14 +434,30 @@ void Painter::PaintRuns(int node, float opacity, const Clip& clip) {
     if (outside(run)) continue;
     const ComputedStyle& s = (*styles_)[static_cast<std::size_t>(run.element)];
     if (!s.visible) continue;
-    FontCache::Font& font = fonts_.Get(s);
+    FontCache::Font& font = fonts_.Get(s, scale_);
     GdiSelection selected(dc_, font.handle.get());
     Color color = s.color;
     if (run.placeholder) color = Color{0x80, 0x80, 0x80, 255};
-    const int x = PixelOf(std::round(run.x));
-    const int y = PixelOf(std::round(run.y));
+    const int x = PixelOf(std::round(run.x * scale_));
+    const int y = PixelOf(std::round(run.y * scale_));
     ::SetTextColor(dc_, TextColor(color, opacity, x, y + run.ascent / 2));
-    ::ExtTextOutW(dc_, x, y, 0, nullptr, run.text.c_str(), static_cast<UINT>(run.text.size()), nullptr);
+    const INT* advances = nullptr;
+    if (scale_ != 1.0f && !run.text.empty()) {
+      // The scaled font's glyphs are hinted at the device size, so their
+      // own advances drift from the widths layout measured at the CSS size;
+      // each character is placed where the measured width puts it instead,
+      // so that the text fills its box at every scale as it does at 100 %.
+      fonts_.PrefixWidths(fonts_.Get(s), run.text, prefixes_);
+      advances_.resize(run.text.size());
+      int previous = 0;
+      for (std::size_t k = 0; k < run.text.size(); ++k) {
+        const int end = PixelOf(std::round((run.x + static_cast<float>(prefixes_[k])) * scale_)) - x;
+        advances_[k] = end - previous;
+        previous = end;
+      }
+      advances = advances_.data();
+    }
+    ::ExtTextOutW(dc_, x, y, 0, nullptr, run.text.c_str(), static_cast<UINT>(run.text.size()), advances);
     if (s.underline) {
       FillRoundRect(run.x, run.y + static_cast<float>(run.ascent) + 1, run.x + run.w,
                     run.y + static_cast<float>(run.ascent) + 2, 0, WithOpacity(color, opacity), clip);
@@ -444,10 +474,10 @@ void Painter::PaintText(float x, float y, const std::wstring& text, const Comput
   ::SelectClipRgn(dc_, region.get());
   ::SetBkMode(dc_, TRANSPARENT);
   ::SetTextAlign(dc_, TA_LEFT | TA_TOP | TA_NOUPDATECP);
-  FontCache::Font& font = fonts_.Get(style);
+  FontCache::Font& font = fonts_.Get(style, scale_);
   GdiSelection selected(dc_, font.handle.get());
   ::SetTextColor(dc_, RGB(color.r, color.g, color.b));
-  ::ExtTextOutW(dc_, PixelOf(std::round(x)), PixelOf(std::round(y)), 0, nullptr, text.c_str(),
+  ::ExtTextOutW(dc_, PixelOf(std::round(x * scale_)), PixelOf(std::round(y * scale_)), 0, nullptr, text.c_str(),
                 static_cast<UINT>(text.size()), nullptr);
   ::SelectClipRgn(dc_, nullptr);
   gdiClip_ = Clip{0, 0, 0, 0};
@@ -464,25 +494,47 @@ void Painter::PaintImage(int element, const LayoutBox& box, float opacity, const
   for (int k = 0; k < 4; ++k) {
     inset[k] = (s.border_visible[k] ? s.border_width[k] : 0) + std::max(0.0f, s.padding[k].Resolve(0, s.font_size));
   }
-  const float left = box.x + inset[3], top = box.y + inset[0];
-  const float w = box.w - inset[1] - inset[3], h = box.h - inset[0] - inset[2];
-  if (w <= 0 || h <= 0) return;
+  if (box.w - inset[1] - inset[3] <= 0 || box.h - inset[0] - inset[2] <= 0) return;
+  const float left = (box.x + inset[3]) * scale_, top = (box.y + inset[0]) * scale_;
+  const float w = (box.w - inset[1] - inset[3]) * scale_, h = (box.h - inset[0] - inset[2]) * scale_;
   const Clip area = Intersect(clip, Clip{PixelOf(std::floor(left)), PixelOf(std::floor(top)),
                                          PixelOf(std::ceil(left + w)), PixelOf(std::ceil(top + h))});
   const Clip bounds = Intersect(area, Clip{0, 0, width_, height_});
   const float alpha = Clamp01(opacity);
-  // Nearest sample at each pixel centre; the source is premultiplied, so
-  // opacity scales all four channels alike.
+  const float to_x = static_cast<float>(image.width()) / w, to_y = static_cast<float>(image.height()) / h;
+  // At 96 DPI the nearest sample at each pixel centre, as pages expect of a
+  // picture at its own size; on a scaled display the four nearest, weighted,
+  // so that a picture made for 96 DPI is enlarged smoothly rather than in
+  // blocks. The source is premultiplied, so opacity scales all four
+  // channels alike.
+  const bool smooth = scale_ != 1.0f;
+  auto sample = [&](int x, int y) -> std::uint32_t {
+    const float fx = (static_cast<float>(x) + 0.5f - left) * to_x, fy = (static_cast<float>(y) + 0.5f - top) * to_y;
+    if (!smooth) {
+      return image.Pixel(std::clamp(static_cast<int>(fx), 0, image.width() - 1),
+                         std::clamp(static_cast<int>(fy), 0, image.height() - 1));
+    }
+    const float gx = std::clamp(fx - 0.5f, 0.0f, static_cast<float>(image.width() - 1));
+    const float gy = std::clamp(fy - 0.5f, 0.0f, static_cast<float>(image.height() - 1));
+    const int x0 = static_cast<int>(gx), y0 = static_cast<int>(gy);
+    const int x1 = std::min(x0 + 1, image.width() - 1), y1 = std::min(y0 + 1, image.height() - 1);
+    const float tx = gx - static_cast<float>(x0), ty = gy - static_cast<float>(y0);
+    const std::uint32_t p00 = image.Pixel(x0, y0), p10 = image.Pixel(x1, y0);
+    const std::uint32_t p01 = image.Pixel(x0, y1), p11 = image.Pixel(x1, y1);
+    std::uint32_t out = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+      auto channel = [shift](std::uint32_t p) { return static_cast<float>((p >> shift) & 0xFF); };
+      const float top_mix = channel(p00) + (channel(p10) - channel(p00)) * tx;
+      const float bottom_mix = channel(p01) + (channel(p11) - channel(p01)) * tx;
+      const long value = std::lround(top_mix + (bottom_mix - top_mix) * ty);
+      out |= static_cast<std::uint32_t>(std::clamp(value, 0L, 255L)) << shift;
+    }
+    return out;
+  };
   for (int y = bounds.top; y < bounds.bottom; ++y) {
-    const int sy =
-        std::clamp(static_cast<int>((static_cast<float>(y) + 0.5f - top) * static_cast<float>(image.height()) / h), 0,
-                   image.height() - 1);
     std::uint32_t* row = pixels_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
     for (int x = bounds.left; x < bounds.right; ++x) {
-      const int sx =
-          std::clamp(static_cast<int>((static_cast<float>(x) + 0.5f - left) * static_cast<float>(image.width()) / w), 0,
-                     image.width() - 1);
-      const std::uint32_t source = image.Pixel(sx, sy);
+      const std::uint32_t source = sample(x, y);
       const float a = static_cast<float>(source >> 24) / 255.0f * alpha;
       if (a <= 0) continue;
       std::uint32_t& pixel = row[x];
@@ -504,8 +556,9 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
   opacity *= s.opacity;
   if (opacity <= 0.001f) return;
   const float right = box.x + box.w, bottom = box.y + box.h;
-  const bool on_screen = !(right < static_cast<float>(clip.left) || box.x > static_cast<float>(clip.right) ||
-                           bottom < static_cast<float>(clip.top) || box.y > static_cast<float>(clip.bottom));
+  const float sx = scale_;
+  const bool on_screen = !(right * sx < static_cast<float>(clip.left) || box.x * sx > static_cast<float>(clip.right) ||
+                           bottom * sx < static_cast<float>(clip.top) || box.y * sx > static_cast<float>(clip.bottom));
   if (s.visible && on_screen) {
     PaintShadow(box, s, opacity, clip);
     FillRoundRect(box.x, box.y, right, bottom, s.radius, WithOpacity(s.background, opacity), clip);
@@ -519,8 +572,7 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
       doc_->node(element).tag == "textarea") {
     const float bl = s.border_visible[3] ? s.border_width[3] : 0, bt = s.border_visible[0] ? s.border_width[0] : 0;
     const float br = s.border_visible[1] ? s.border_width[1] : 0, bb = s.border_visible[2] ? s.border_width[2] : 0;
-    inner = Intersect(clip, Clip{PixelOf(std::floor(box.x + bl)), PixelOf(std::floor(box.y + bt)),
-                                 PixelOf(std::ceil(right - br)), PixelOf(std::ceil(bottom - bb))});
+    inner = Intersect(clip, DeviceClip(box.x + bl, box.y + bt, right - br, bottom - bb));
   }
   // A focused field's selection lies under its text, its caret over it.
   const bool editing = edit_.focus == element && layout_->RunCount(element) > 0;
@@ -549,9 +601,12 @@ void Painter::PaintElement(int element, float opacity, const Clip& clip) {
     const TextRun& run = layout_->runs[static_cast<std::size_t>(LayoutEngine::RunAt(*layout_, element, edit_.caret))];
     FontCache::Font& font = fonts_.Get(s);
     const int caret = run.placeholder ? 0 : std::clamp(edit_.caret - run.offset, 0, static_cast<int>(run.text.size()));
+    // On whole device pixels, one CSS pixel wide (at least one device pixel),
+    // so that it stays sharp at any scale.
     const float cx = std::round(
-        run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(caret)))));
-    FillRoundRect(cx, run.y, cx + 1, run.y + run.h, 0, WithOpacity(s.color, opacity), inner);
+        (run.x + static_cast<float>(fonts_.Measure(font, run.text.substr(0, static_cast<std::size_t>(caret))))) * sx);
+    const float width = std::max(1.0f, std::round(sx));
+    FillRoundRect(cx / sx, run.y, (cx + width) / sx, run.y + run.h, 0, WithOpacity(s.color, opacity), inner);
   }
   if (inner.empty()) return;
   // Normal flow first, then positioned descendants by z-index, so that

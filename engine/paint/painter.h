@@ -9,8 +9,14 @@
 // element's colours and its descendants' (a text colour with alpha is mixed
 // with what lies under the text), not into a separate layer.
 //
-//   Painter painter(dc, bits, width, height, fonts);
-//   painter.Paint(doc, styles, layout, state);
+//   Painter painter(dc, bits, width, height, fonts, &images, 1.5f);
+//   painter.Paint(doc, styles, layout, state, false, damage);
+//
+// Units: boxes, runs and the coordinates of the shape primitives are CSS
+// pixels, as layout gives them; the bitmap's size and every Clip are device
+// pixels. `scale` (device pixels per CSS pixel, 1 at 96 DPI) maps the one to
+// the other, so shapes, borders, radii, shadows and fonts are drawn at the
+// display's resolution rather than stretched afterwards.
 //
 // Thread: GUI thread; borrows the bitmap and inputs for one Paint.
 #pragma once
@@ -47,7 +53,8 @@ class Painter {
   };
 
   // `images` (may be null) holds the pictures of the page's img elements.
-  Painter(HDC dc, void* bits, int width, int height, FontCache& fonts, const DecodedImages* images = nullptr);
+  Painter(HDC dc, void* bits, int width, int height, FontCache& fonts, const DecodedImages* images = nullptr,
+          float scale = 1.0f);
   // Paints what lies inside `damage`; the pixels outside it are kept.
   void Paint(const HtmlDocument& doc, const std::vector<ComputedStyle>& styles, const LayoutResult& layout,
              const EditState& edit, bool transparent, const Clip& damage);
@@ -56,6 +63,8 @@ class Painter {
   void FillRoundRect(float left, float top, float right, float bottom, float radius, Color color, const Clip& clip);
   void FillGradient(float left, float top, float right, float bottom, float radius, const Gradient& gradient,
                     float opacity, const Clip& clip);
+  // The device pixels that a CSS rectangle touches.
+  Clip DeviceClip(float left, float top, float right, float bottom) const;
   // One line of text in the style's font, its top left at (x, y), for what
   // the view draws over the page (a select's drop-down).
   void PaintText(float x, float y, const std::wstring& text, const ComputedStyle& style, Color color, const Clip& clip);
@@ -82,6 +91,11 @@ class Painter {
   int width_, height_;
   FontCache& fonts_;
   const DecodedImages* images_;
+  float scale_;
+  // Scratch for placing the characters of a run at a scale (no allocation
+  // per run).
+  std::vector<int> prefixes_;
+  std::vector<INT> advances_;
   const HtmlDocument* doc_ = nullptr;
   const std::vector<ComputedStyle>* styles_ = nullptr;
   const LayoutResult* layout_ = nullptr;

@@ -61,6 +61,8 @@ class EngineHost {
   void KillTimer(UINT_PTR id);
 
   void set_high_dpi(bool on) { highDpi_ = on; }
+  // Whether views paint at their host window's DPI (else at 96).
+  bool high_dpi() const { return highDpi_; }
 
  private:
   EngineHost() = default;

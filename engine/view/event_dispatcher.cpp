@@ -117,13 +117,16 @@ void EventDispatcher::SetHover(int element) {
   for (auto it = entered.rbegin(); it != entered.rend(); ++it) Fire(*it, "mouseenter", init);
 }
 
-bool EventDispatcher::MouseEvent(unsigned message, int x, int y, unsigned flags) {
-  if (view_.popup_.open() || view_.swallowRelease_) return view_.selectList_.PopupMouse(message, x, y);
-  const int hit = HitTest(static_cast<float>(x), static_cast<float>(y));
+bool EventDispatcher::MouseEvent(unsigned message, float x, float y, unsigned flags) {
+  // The list's rows lie on whole CSS pixels: the CSS pixel a device pixel
+  // falls in is the row it shows.
+  if (view_.popup_.open() || view_.swallowRelease_)
+    return view_.selectList_.PopupMouse(message, PixelOf(std::floor(x)), PixelOf(std::floor(y)));
+  const int hit = HitTest(x, y);
   ScriptContext::EventInit init;
   init.mouse = true;
-  init.x = x;
-  init.y = y;
+  init.x = PixelOf(std::floor(x));
+  init.y = PixelOf(std::floor(y));
   init.ctrl = (flags & MK_CONTROL) != 0;
   init.shift = (flags & MK_SHIFT) != 0;
   init.buttons = (flags & MK_LBUTTON) != 0 ? 1u : 0u;
@@ -135,7 +138,7 @@ bool EventDispatcher::MouseEvent(unsigned message, int x, int y, unsigned flags)
       if (view_.pressed_ >= 0 && view_.pressed_ == view_.interaction_.focus &&
           view_.editor_.IsTextField(view_.pressed_) && (flags & MK_LBUTTON) != 0) {
         // Dragging in a field selects.
-        view_.edit_.caret = view_.editor_.CaretFromPoint(view_.pressed_, static_cast<float>(x), static_cast<float>(y));
+        view_.edit_.caret = view_.editor_.CaretFromPoint(view_.pressed_, x, y);
         view_.SchedulePaint();
       }
       break;
@@ -155,8 +158,7 @@ bool EventDispatcher::MouseEvent(unsigned message, int x, int y, unsigned flags)
         view_.focusRing_ = false;  // the pointer shows where the focus went
         view_.focus_.Focus(target > 0 ? target : -1);
         if (target > 0 && target == view_.interaction_.focus && view_.editor_.IsTextField(target)) {
-          view_.edit_.caret = view_.edit_.anchor =
-              view_.editor_.CaretFromPoint(target, static_cast<float>(x), static_cast<float>(y));
+          view_.edit_.caret = view_.edit_.anchor = view_.editor_.CaretFromPoint(target, x, y);
           if (message == WM_LBUTTONDBLCLK) {
             view_.edit_.anchor = 0;
             view_.edit_.caret = static_cast<int>(view_.editor_.FieldText().size());
@@ -255,21 +257,21 @@ int EventDispatcher::Activate(int target, const ScriptContext::EventInit& init) 
   return clicked;
 }
 
-bool EventDispatcher::MouseWheel(int x, int y, int delta, unsigned flags) {
+bool EventDispatcher::MouseWheel(float x, float y, int delta, unsigned flags) {
   if (view_.popup_.open()) {
     // The list scrolls under the pointer; elsewhere the wheel does nothing
     // while it is open, as the page under it stays put.
-    if (view_.popup_.Contains(x, y)) {
+    if (view_.popup_.Contains(PixelOf(std::floor(x)), PixelOf(std::floor(y)))) {
       view_.popup_.Scroll(delta > 0 ? -kWheelLines : kWheelLines);
       view_.SchedulePaint();
     }
     return true;
   }
-  const int hit = HitTest(static_cast<float>(x), static_cast<float>(y));
+  const int hit = HitTest(x, y);
   ScriptContext::EventInit init;
   init.wheel = true;
-  init.x = x;
-  init.y = y;
+  init.x = PixelOf(std::floor(x));
+  init.y = PixelOf(std::floor(y));
   init.wheel_delta = delta;
   init.ctrl = (flags & MK_CONTROL) != 0;
   const int result = Fire(hit, "wheel", init);

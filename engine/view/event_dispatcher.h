@@ -20,8 +20,10 @@ class EventDispatcher {
   EventDispatcher(const EventDispatcher&) = delete;
   EventDispatcher& operator=(const EventDispatcher&) = delete;
 
-  bool MouseEvent(unsigned message, int x, int y, unsigned flags);
-  bool MouseWheel(int x, int y, int delta, unsigned flags);
+  // The point is in CSS pixels of the view (the view divides the host's
+  // device pixels by its scale, keeping the fraction for hit testing).
+  bool MouseEvent(unsigned message, float x, float y, unsigned flags);
+  bool MouseWheel(float x, float y, int delta, unsigned flags);
   // `system`: a key pressed with Alt (WM_SYSKEYDOWN and the like).
   bool KeyEvent(const char* type, unsigned code, unsigned flags, bool system = false);
   // The system cursor (an IDC_* id) for the element under the pointer, from

@@ -251,18 +251,29 @@ void FrameRenderer::Render() {
   edit.focus = view_.interaction_.focus;
   edit.ring = view_.focusRing_ && view_.interaction_.focus >= 0;
   view_.edit_.focus = edit.focus;
-  const Painter::Clip all{0, 0, view_.width_, view_.height_};
-  Painter::Clip damage = view_.fullPaint_ ? all : Damage();
+  // What changed is found in CSS pixels; the bitmap is painted in device
+  // pixels, each CSS pixel `scale` of them.
+  const float scale = view_.scale_;
+  auto to_device = [scale](const Painter::Clip& css) {
+    if (css.empty()) return css;
+    return Painter::Clip{PixelOf(std::floor(static_cast<float>(css.left) * scale)),
+                         PixelOf(std::floor(static_cast<float>(css.top) * scale)),
+                         PixelOf(std::ceil(static_cast<float>(css.right) * scale)),
+                         PixelOf(std::ceil(static_cast<float>(css.bottom) * scale))};
+  };
+  const int width = view_.deviceWidth_, height = view_.deviceHeight_;
+  const Painter::Clip all{0, 0, width, height};
+  Painter::Clip damage = view_.fullPaint_ ? all : to_device(Damage());
   if (!view_.fullPaint_ && (edit.caret != view_.paintedEdit_.caret || edit.anchor != view_.paintedEdit_.anchor) &&
       damage.right <= damage.left) {
     damage = all;
   }
   view_.fullPaint_ = false;
-  damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, view_.width_),
-                         std::min(damage.bottom, view_.height_)};
+  damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, width),
+                         std::min(damage.bottom, height)};
   if (!view_.popup_.LooksLike(view_.paintedPopup_)) {
     // The list where it was (the page shows again there) and where it is.
-    for (const Painter::Clip& area : {view_.popup_.Bounds(), view_.paintedPopup_.Bounds()}) {
+    for (const Painter::Clip& area : {to_device(view_.popup_.Bounds()), to_device(view_.paintedPopup_.Bounds())}) {
       if (area.empty()) continue;
       if (damage.empty()) {
         damage = area;
@@ -271,12 +282,12 @@ void FrameRenderer::Render() {
       damage = Painter::Clip{std::min(damage.left, area.left), std::min(damage.top, area.top),
                              std::max(damage.right, area.right), std::max(damage.bottom, area.bottom)};
     }
-    damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, view_.width_),
-                           std::min(damage.bottom, view_.height_)};
+    damage = Painter::Clip{std::max(damage.left, 0), std::max(damage.top, 0), std::min(damage.right, width),
+                           std::min(damage.bottom, height)};
   }
   view_.lastDamage_ = damage;
   if (damage.right > damage.left && damage.bottom > damage.top) {
-    Painter painter(view_.dc_.get(), view_.bits_, view_.width_, view_.height_, view_.fonts_, &view_.images_);
+    Painter painter(view_.dc_.get(), view_.bits_, width, height, view_.fonts_, &view_.images_, scale);
     painter.Paint(view_.document_, view_.computed_, view_.layout_, edit, view_.transparent_, damage);
     if (view_.popup_.open()) view_.popup_.Paint(painter, StyleOf(view_.popup_.select()), damage);
   }

@@ -125,12 +125,17 @@ bool SelectPopup::LooksLike(const SelectPopup& o) const {
 
 void SelectPopup::Paint(Painter& painter, const ComputedStyle& style, const Painter::Clip& clip) const {
   if (!open()) return;
+  // The list is placed in CSS pixels; `clip` is in the bitmap's device
+  // pixels.
   const Painter::Clip bounds = Bounds();
-  const Painter::Clip area{std::max(bounds.left, clip.left), std::max(bounds.top, clip.top),
-                           std::min(bounds.right, clip.right), std::min(bounds.bottom, clip.bottom)};
-  if (area.empty()) return;
   const auto left = static_cast<float>(bounds.left), top = static_cast<float>(bounds.top);
   const auto right = static_cast<float>(bounds.right), bottom = static_cast<float>(bounds.bottom);
+  const Painter::Clip device = painter.DeviceClip(left, top, right, bottom);
+  const Painter::Clip area{std::max(device.left, clip.left), std::max(device.top, clip.top),
+                           std::min(device.right, clip.right), std::min(device.bottom, clip.bottom)};
+  if (area.empty()) return;
+  const Painter::Clip text =
+      painter.DeviceClip(left + static_cast<float>(kPadding), top, right - static_cast<float>(kPadding), bottom);
   const Color face = style.background.a == 255 ? style.background : kWhite;
   painter.FillRoundRect(left, top, right, bottom, 0, kFrame, area);
   painter.FillRoundRect(left + kBorder, top + kBorder, right - kBorder, bottom - kBorder, 0, face, area);
@@ -144,8 +149,7 @@ void SelectPopup::Paint(Painter& painter, const ComputedStyle& style, const Pain
                             area);
       ink = kWhite;
     }
-    const Painter::Clip inner{std::max(area.left, bounds.left + kPadding), area.top,
-                              std::min(area.right, bounds.right - kPadding), area.bottom};
+    const Painter::Clip inner{std::max(area.left, text.left), area.top, std::min(area.right, text.right), area.bottom};
     painter.PaintText(left + kPadding, y + 2, texts_[k], style, ink, inner);
   }
 }

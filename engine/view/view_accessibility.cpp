@@ -139,22 +139,25 @@ bool ViewAccessibility::ScreenRect(int node, RECT& rect) {
   // A text is placed by the element that holds it.
   const int element = doc.IsText(node) ? doc.node(node).parent : node;
   if (element != 0 && !view_.ElementRect(element, box)) return false;
-  POINT corner{origin_.x + PixelOf(box[0]), origin_.y + PixelOf(box[1])};
+  // The layout's boxes are in CSS pixels; readers and magnifiers take
+  // device pixels, as the view paints them at the window's scale.
+  const float scale = view_.scale();
+  POINT corner{origin_.x + PixelOf(box[0] * scale), origin_.y + PixelOf(box[1] * scale)};
   if (!::ClientToScreen(window_, &corner)) return false;
-  rect = RECT{corner.x, corner.y, corner.x + PixelOf(box[2]), corner.y + PixelOf(box[3])};
+  rect = RECT{corner.x, corner.y, corner.x + PixelOf(box[2] * scale), corner.y + PixelOf(box[3] * scale)};
   return true;
 }
 
 int ViewAccessibility::HitTest(int within, POINT screen) {
   POINT client = screen;
   if (window_ == nullptr || !::ScreenToClient(window_, &client)) return -1;
-  const int x = client.x - origin_.x;
-  const int y = client.y - origin_.y;
-  if (x < 0 || y < 0 || x >= view_.width_ || y >= view_.height_) return -1;
+  const float x = static_cast<float>(client.x - origin_.x) / view_.scale();
+  const float y = static_cast<float>(client.y - origin_.y) / view_.scale();
+  if (x < 0 || y < 0 || x >= static_cast<float>(view_.width_) || y >= static_cast<float>(view_.height_)) return -1;
   view_.CurrentLayout();
   AccessibilityTree tree = Tree();
   const HtmlDocument& doc = view_.document_;
-  int hit = view_.events_.HitTest(static_cast<float>(x), static_cast<float>(y));
+  int hit = view_.events_.HitTest(x, y);
   while (hit > 0 && !tree.Exposed(hit)) hit = doc.node(hit).parent;
   if (hit < 0) hit = 0;
   if (doc.Contains(within, hit)) return hit;

@@ -10,6 +10,7 @@
 
 #include "engine/style/css_parser.h"
 #include "engine/view/engine_host.h"
+#include "engine/platform/window_dpi.h"
 #include "engine/net/save_target.h"
 #include "base/gdi_selection.h"
 #include "base/utf8.h"
@@ -50,12 +51,50 @@ void WebView::SetTransparent(bool transparent) {
   SchedulePaint();
 }
 
+void WebView::SetHostWindow(HWND window) {
+  // The host places its view on every move; only a new window can change
+  // the scale.
+  if (window == hostWindow_) return;
+  hostWindow_ = window;
+  Resize(deviceWidth_, deviceHeight_);
+}
+
+void WebView::SetDpiOverride(int dpi) {
+  dpiOverride_ = std::clamp(dpi, 0, 5 * WindowDpi::kDefault);
+  Resize(deviceWidth_, deviceHeight_);
+}
+
 void WebView::Resize(int width, int height) {
   width = std::max(width, 1);
   height = std::max(height, 1);
-  if (dc_ && width == width_ && height == height_) return;
+  int dpi = dpiOverride_;
+  if (dpi <= 0) {
+    const EngineHost* host = EngineHost::Instance();
+    dpi = host != nullptr && host->high_dpi() ? WindowDpi::Of(hostWindow_) : WindowDpi::kDefault;
+  }
+  // Windows offers 100 % to 500 %; a stranger answer is held to what a
+  // layout can still be made of.
+  const float scale = static_cast<float>(std::clamp(dpi, WindowDpi::kDefault / 2, 5 * WindowDpi::kDefault)) /
+                      static_cast<float>(WindowDpi::kDefault);
+  if (dc_ && width == deviceWidth_ && height == deviceHeight_ && scale == scale_) return;
   if (!dc_) dc_.reset(::CreateCompatibleDC(nullptr));
   if (!dc_) return;
+  if (width != deviceWidth_ || height != deviceHeight_ || !bitmap_) {
+    if (!CreateBitmap(width, height)) return;
+  }
+  deviceWidth_ = width;
+  deviceHeight_ = height;
+  scale_ = scale;
+  width_ = std::max(1, static_cast<int>(std::lround(static_cast<float>(width) / scale)));
+  height_ = std::max(1, static_cast<int>(std::lround(static_cast<float>(height) / scale)));
+  layoutDirty_ = true;
+  fullPaint_ = true;
+  dirty_ = true;
+  popup_.Close();
+  SchedulePaint();
+}
+
+bool WebView::CreateBitmap(int width, int height) {
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;
@@ -65,18 +104,12 @@ void WebView::Resize(int width, int height) {
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   BitmapHandle bitmap(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!bitmap) return;
+  if (!bitmap) return false;
   HGDIOBJ previous = ::SelectObject(dc_.get(), bitmap.get());
   if (oldBitmap_ == nullptr) oldBitmap_ = previous;
   bitmap_ = std::move(bitmap);
   bits_ = bits;
-  width_ = width;
-  height_ = height;
-  layoutDirty_ = true;
-  fullPaint_ = true;
-  dirty_ = true;
-  popup_.Close();
-  SchedulePaint();
+  return true;
 }
 
 void WebView::RepaintIfNeeded() {
@@ -372,10 +405,12 @@ bool WebView::busy() const {
 }
 
 bool WebView::MouseEvent(unsigned message, int x, int y, unsigned flags) {
-  return events_.MouseEvent(message, x, y, flags);
+  return events_.MouseEvent(message, static_cast<float>(x) / scale_, static_cast<float>(y) / scale_, flags);
 }
 
-bool WebView::MouseWheel(int x, int y, int delta, unsigned flags) { return events_.MouseWheel(x, y, delta, flags); }
+bool WebView::MouseWheel(int x, int y, int delta, unsigned flags) {
+  return events_.MouseWheel(static_cast<float>(x) / scale_, static_cast<float>(y) / scale_, delta, flags);
+}
 
 bool WebView::KeyEvent(const char* type, unsigned code, unsigned flags, bool system) {
   return events_.KeyEvent(type, code, flags, system);
@@ -385,7 +420,11 @@ int WebView::CursorId() const { return events_.CursorId(); }
 
 void WebView::Focus(int element) { focus_.Focus(element); }
 
-wkeRect WebView::CaretRect() { return editor_.CaretRect(); }
+wkeRect WebView::CaretRect() {
+  const wkeRect css = editor_.CaretRect();
+  auto device = [this](int value) { return static_cast<int>(std::lround(static_cast<float>(value) * scale_)); };
+  return wkeRect{device(css.x), device(css.y), device(css.w), device(css.h)};
+}
 
 void WebView::Load(const std::wstring& url) { loader_.Load(url); }
 

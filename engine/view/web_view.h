@@ -110,15 +110,28 @@ class WebView : public ScriptHost {
   ViewAccessibility& accessibility() { return accessibility_; }
 
   void SetTransparent(bool transparent);
+  // `width` and `height` are device pixels, the size of the bitmap; the page
+  // is laid out at that size divided by scale(). Also takes up a change of
+  // the host window's DPI.
   void Resize(int width, int height);
+  // The window the view is shown in, whose DPI gives the scale when the
+  // host has enabled high-DPI support.
+  void SetHostWindow(HWND window);
+  // Paints at `dpi` whatever the host window (0: follow the window again);
+  // for tests, benchmarks and pictures of a page at a given scale.
+  void SetDpiOverride(int dpi);
+  // Device pixels per CSS pixel: 1 at 96 DPI, 1.5 at 144.
+  float scale() const { return scale_; }
   void RepaintIfNeeded();
   HDC dc() const { return dc_.get(); }
 
+  // The point is in device pixels, as the host's window has it.
   bool MouseEvent(unsigned message, int x, int y, unsigned flags);
   bool MouseWheel(int x, int y, int delta, unsigned flags);
   // `system`: a key pressed with Alt (WM_SYSKEYDOWN and the like).
   bool KeyEvent(const char* type, unsigned code, unsigned flags, bool system = false);
   void SetFocus(bool focused);
+  // In device pixels, for placing the input method's window.
   wkeRect CaretRect();
   // The system cursor (an IDC_* id) for the element under the pointer, from
   // its CSS cursor; "auto" gives the I-beam over text fields and the hand
@@ -128,7 +141,7 @@ class WebView : public ScriptHost {
   // The layout as it stands after every pending change (styled and laid out
   // now if need be), for script queries and the engine's tests.
   const LayoutResult& CurrentLayout();
-  // The element's border box in view coordinates; false for none.
+  // The element's border box in CSS pixels of the view; false for none.
   bool ElementRect(int element, float rect[4]) override;
   const InteractionState& interaction() const override { return interaction_; }
   bool loaded() const override { return loaded_; }
@@ -205,6 +218,8 @@ class WebView : public ScriptHost {
   void ReclaimNodes();
   void SchedulePaint();
   void FireTitleChanged();
+  // A device-sized DIB section selected into dc_; false when GDI refuses.
+  bool CreateBitmap(int width, int height);
 
   unsigned id_;
   Callbacks callbacks_;
@@ -218,8 +233,14 @@ class WebView : public ScriptHost {
   bool titleNoticePosted_ = false;
   bool titleDirty_ = false;
 
+  // The page's viewport in CSS pixels; the bitmap's size in device pixels.
   int width_ = 0;
   int height_ = 0;
+  int deviceWidth_ = 0;
+  int deviceHeight_ = 0;
+  float scale_ = 1.0f;
+  HWND hostWindow_ = nullptr;
+  int dpiOverride_ = 0;
   bool transparent_ = false;
   bool dirty_ = true;
   bool paintPosted_ = false;

@@ -137,18 +137,42 @@ void CPaintManagerUI::Init(HWND paintWindow) {
 
 void CPaintManagerUI::SetDPI(int dpi) {
   const int previous = dpi_.GetDPI();
-  dpi_.SetDPI(dpi);
+  if (!ApplyDPI(dpi)) return;
   const int next = dpi_.GetDPI();
-  if (previous == next) return;
-  fontInfo_.reset();
-  font_.reset();
   if (paintWindow_ != nullptr && !::IsIconic(paintWindow_)) {
     RECT client{};
     ::GetClientRect(paintWindow_, &client);
     CWindowWnd::ResizeClientOf(paintWindow_, ::MulDiv(client.right, next, previous),
                                ::MulDiv(client.bottom, next, previous));
   }
+}
+
+bool CPaintManagerUI::ApplyDPI(int dpi) {
+  const int previous = dpi_.GetDPI();
+  dpi_.SetDPI(dpi);
+  if (dpi_.GetDPI() == previous) return false;
+  fontInfo_.reset();
+  font_.reset();
   NeedUpdate();
+  return true;
+}
+
+void CPaintManagerUI::OnDpiChanged(int dpi, const RECT* suggested) {
+  // Windows offers 100 % to 500 %; anything else is held to what a layout
+  // can still be made of.
+  ApplyDPI(std::clamp(dpi, CDPI::kDefaultDPI / 2, CDPI::kDefaultDPI * 5));
+  // Windows has worked out where the window keeps its place under the
+  // pointer and its size at the new DPI; taking that rectangle (rather than
+  // scaling the client area here) is what keeps a window dragged across
+  // monitors from jumping back and forth between the two DPIs.
+  if (suggested != nullptr && paintWindow_ != nullptr) {
+    ::SetWindowPos(paintWindow_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // The size may not have changed (a window already at its new size), so
+  // the controls are placed again here and not only from WM_SIZE.
+  Layout();
+  if (paintWindow_ != nullptr) ::InvalidateRect(paintWindow_, nullptr, FALSE);
 }
 
 void CPaintManagerUI::SetInitSize(int cx, int cy) {
@@ -591,6 +615,9 @@ bool CPaintManagerUI::HandleFramework(UINT msg, WPARAM wParam, LPARAM lParam, LR
       PaintTo(reinterpret_cast<HDC>(wParam), client);
       return true;
     }
+    case kDpiChangedMessage:
+      OnDpiChanged(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return true;
     case WM_SIZE:
       if (wParam != SIZE_MINIMIZED) {
         Layout();

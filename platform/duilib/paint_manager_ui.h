@@ -74,6 +74,11 @@ class CPaintManagerUI {
   // Scales layout and fonts to `dpi` and resizes the window's client area
   // by the ratio to the previous DPI.
   void SetDPI(int dpi);
+  // WM_DPICHANGED: the window moved to a monitor of another DPI, or the
+  // monitor's scale changed. Scales layout and fonts to `dpi`, moves the
+  // window to `suggested` (screen coordinates) and lays out and repaints.
+  void OnDpiChanged(int dpi, const RECT* suggested);
+  static constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED, Windows 8.1 on
   int GetDPI() const { return dpi_.GetDPI(); }
   const CDPI& GetDPIObj() const { return dpi_; }
 
@@ -154,6 +159,8 @@ class CPaintManagerUI {
  private:
   struct PendingNotify;
 
+  // False when `dpi` is the current one.
+  bool ApplyDPI(int dpi);
   bool RunFilters(const std::vector<IMessageFilterUI*>& filters, UINT msg, WPARAM wParam, LPARAM lParam,
                   LRESULT& result);
   bool HandleFramework(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);

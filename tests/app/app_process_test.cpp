@@ -349,5 +349,125 @@ TEST(AppProcessTest, AMissingEngineEndsStartUpWithExitCode1) {
   EXPECT_NE(temp.Log().find("[error] App: wkeInitialize failed (0x7e)"), std::string::npos) << temp.Log();
 }
 
+// The system DPI that Wine gives the processes started while it is set
+// (Windows' own setting of the same name); the value found is put back.
+class ScopedLogPixels {
+ public:
+  ScopedLogPixels() {
+    DWORD size = sizeof(saved_);
+    had_ = ::RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_DWORD, nullptr, &saved_, &size) == ERROR_SUCCESS;
+  }
+  ~ScopedLogPixels() {
+    if (had_) {
+      Set(static_cast<int>(saved_));
+    } else {
+      ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue);
+    }
+  }
+  ScopedLogPixels(const ScopedLogPixels&) = delete;
+  ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+
+  static bool Set(int dpi) {
+    const DWORD value = static_cast<DWORD>(dpi);
+    return ::RegSetKeyValueW(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &value, sizeof(value)) == ERROR_SUCCESS;
+  }
+
+ private:
+  static constexpr const wchar_t* kKey = L"Control Panel\\Desktop";
+  static constexpr const wchar_t* kValue = L"LogPixels";
+  DWORD saved_ = 0;
+  bool had_ = false;
+};
+
+// Sizes of other processes' windows as they are, not scaled to this
+// thread's DPI, while it lives.
+class PerMonitorAwareThread {
+ public:
+  PerMonitorAwareThread() {
+    using SetContext = HANDLE(WINAPI*)(HANDLE);
+    set_ = reinterpret_cast<SetContext>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE
+    if (set_ != nullptr) previous_ = set_(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3)));
+  }
+  ~PerMonitorAwareThread() {
+    if (set_ != nullptr && previous_ != nullptr) set_(previous_);
+  }
+  PerMonitorAwareThread(const PerMonitorAwareThread&) = delete;
+  PerMonitorAwareThread& operator=(const PerMonitorAwareThread&) = delete;
+
+ private:
+  HANDLE(WINAPI* set_)(HANDLE) = nullptr;
+  HANDLE previous_ = nullptr;
+};
+
+// At 100, 125, 150 and 200 % the client's window has the page's 800 x 572
+// CSS pixels in device pixels (1200 x 858 at 150 %), and a click at the
+// device point where the page draws its close button closes (hides) the
+// window: the page laid out and hit-tested at the display's scale.
+TEST(AppProcessTest, TheWindowIsSizedForTheDisplayAndAnswersClicksWhereItDraws) {
+  ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+  ChildLog temp;
+  const ScopedLogPixels restore;
+  const std::wstring exe = L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"";
+  for (const int dpi : {96, 120, 144, 192}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi));
+    ASSERT_TRUE(ScopedLogPixels::Set(dpi));
+    ProcessHandle client = StartProcess(exe);
+    const EndsWithTheTest endsClient(client);
+    ASSERT_TRUE(client.valid());
+    ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
+    const HWND window = MainWindow();
+    // The window shows at creation and is sized for the DPI just after.
+    RECT frame{};
+    const int width = ::MulDiv(800, dpi, 96), height = ::MulDiv(572, dpi, 96);
+    WaitFor([&] {
+      // This process took its DPI when it started; were it unaware of any
+      // other, it would be shown the client's window scaled to its own.
+      const PerMonitorAwareThread aware;
+      return ::GetWindowRect(window, &frame) && frame.right - frame.left == width && frame.bottom - frame.top == height;
+    });
+    EXPECT_EQ(frame.right - frame.left, width);
+    EXPECT_EQ(frame.bottom - frame.top, height);
+    // The page's close button is centred on CSS (772, 24); the page may not
+    // have loaded at the first click, so it is clicked until it answers.
+    const LPARAM at = MAKELPARAM(::MulDiv(772, dpi, 96), ::MulDiv(24, dpi, 96));
+    EXPECT_TRUE(WaitFor([&] {
+      if (!::IsWindowVisible(window)) return true;
+      ::PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+      ::PostMessageW(window, WM_LBUTTONUP, 0, at);
+      PumpMessagesFor(200);
+      return !::IsWindowVisible(window);
+    }));
+    ProcessHandle asker = StartProcess(exe + L" --quit-running");
+    ASSERT_TRUE(asker.valid());
+    EXPECT_EQ(ExitCode(asker), 0u);
+    EXPECT_EQ(ExitCode(client), 0u);
+  }
+}
+
+// Both icons hold an image of every size the window and the notification
+// area ask for (SM_CXICON, SM_CXSMICON) at 100, 125, 150 and 200 %, so
+// Windows never has to stretch a smaller one.
+TEST(AppProcessTest, TheIconsHoldAnImageForEveryDisplayScale) {
+  const ModuleHandle client(::LoadLibraryExW(BesideExecutable(L"QuorVPN.exe").c_str(), nullptr,
+                                             LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(client);
+  for (const int id : {100, 101}) {
+    HRSRC group = ::FindResourceW(client.get(), MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    ASSERT_NE(group, nullptr) << id;
+    auto* directory = static_cast<BYTE*>(::LockResource(::LoadResource(client.get(), group)));
+    ASSERT_NE(directory, nullptr) << id;
+    for (const int size : {16, 20, 24, 32, 40, 48, 64}) {
+      const int image = ::LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
+      HRSRC found = ::FindResourceW(client.get(), MAKEINTRESOURCEW(image), MAKEINTRESOURCEW(3));  // RT_ICON
+      ASSERT_NE(found, nullptr) << id << " at " << size;
+      const auto* header = static_cast<const BITMAPINFOHEADER*>(::LockResource(::LoadResource(client.get(), found)));
+      ASSERT_NE(header, nullptr);
+      EXPECT_EQ(header->biWidth, size) << "icon " << id;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace halyx::testing

@@ -270,6 +270,30 @@ TEST_F(PaintManagerTest, SetDPIScalesTheClientAreaAndTheLayout) {
   EXPECT_TRUE((CDuiRect(a_->GetPos()) == RECT{20, 30, 120, 80}));
 }
 
+// A move to a monitor of another DPI: the window takes the rectangle Windows
+// suggests (not a size of its own, which would make it jump between the two
+// monitors' DPIs), and the layout and fonts follow the new DPI at once, even
+// when the suggested size is the one the window already has.
+TEST_F(PaintManagerTest, DpiChangeTakesTheSuggestedRectangleAndLaysOutAgain) {
+  RECT suggested{40, 30, 40 + 450, 30 + 300};
+  Send(CPaintManagerUI::kDpiChangedMessage, MAKEWPARAM(144, 144), 0, 0);  // no rectangle: nothing moves
+  ::SendMessageW(window_->GetHWND(), CPaintManagerUI::kDpiChangedMessage, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&suggested));
+  RECT frame{};
+  ::GetWindowRect(window_->GetHWND(), &frame);
+  EXPECT_TRUE((CDuiRect(frame) == suggested));
+  EXPECT_EQ(manager().GetDPI(), 144);
+  EXPECT_TRUE((CDuiRect(a_->GetPos()) == RECT{30, 45, 180, 120}));
+  EXPECT_EQ(manager().GetDefaultFontInfo()->size, 18);
+  // The same size at another DPI: no WM_SIZE comes, the layout changes all
+  // the same.
+  RECT same = frame;
+  ::SendMessageW(window_->GetHWND(), CPaintManagerUI::kDpiChangedMessage, MAKEWPARAM(192, 192),
+                 reinterpret_cast<LPARAM>(&same));
+  EXPECT_TRUE((CDuiRect(a_->GetPos()) == RECT{40, 60, 240, 160}));
+  EXPECT_EQ(manager().GetDefaultFontInfo()->size, 24);
+}
+
 // What the window shows: the window colour, and each control's colour
 // inside its rounded corners.
 TEST(PaintManagerPaint, PaintsControlsInsideTheirRoundedCorners) {
