@@ -196,6 +196,25 @@ TEST_F(EngineAccessibilityTest, LocationsHitTestsAndNavigationAgree) {
   EXPECT_EQ(one->object->accHitTest(corner.x + 250, corner.y + 5, &hit), S_FALSE);
   EXPECT_EQ(hit.vt, VT_EMPTY);
 
+  // At 150 % readers and magnifiers get the device pixels the view paints.
+  ::wkeSetDebugConfig(page_.view(), "dpi", "144");
+  ASSERT_TRUE(page_.ElementRect("#one", box));
+  EXPECT_EQ(box.x, 75);
+  corner = POINT{10 + box.x, 20 + box.y};
+  ASSERT_TRUE(::ClientToScreen(host_->hwnd(), &corner));
+  ASSERT_EQ(one->object->accLocation(&left, &top, &width, &height, ChildId(CHILDID_SELF)), S_OK);
+  EXPECT_EQ(left, corner.x);
+  EXPECT_EQ(top, corner.y);
+  EXPECT_EQ(width, box.w);
+  EXPECT_EQ(height, box.h);
+  ASSERT_EQ(root->accHitTest(corner.x + 375 + 5, corner.y + 5, &hit), S_OK);
+  ASSERT_EQ(hit.vt, VT_DISPATCH);
+  ComPtr<IAccessible> twoScaled;
+  hit.pdispVal->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(twoScaled.GetAddressOf()));
+  ::VariantClear(&hit);
+  EXPECT_EQ(NameOf(twoScaled.Get()), L"Two");
+  ::wkeSetDebugConfig(page_.view(), "dpi", "96");
+
   VARIANT next;
   ASSERT_EQ(one->object->accNavigate(NAVDIR_NEXT, ChildId(CHILDID_SELF), &next), S_OK);
   ASSERT_EQ(next.vt, VT_DISPATCH);
