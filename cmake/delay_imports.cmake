@@ -3,7 +3,7 @@
 # Windows resolves a program's static imports before its first instruction,
 # looking first in the program's own folder. A known DLL (kernel32, user32,
 # ole32, ...) always comes from the system folder, but winhttp, userenv,
-# iphlpapi, bcrypt, crypt32 and version do not: a copy of one of them beside the
+# iphlpapi, bcrypt, crypt32, version and oleacc do not: a copy of one of them beside the
 # executable (a portable copy run from Downloads, where a browser may have
 # dropped one) would be loaded into the elevated client. Delay-loaded, they
 # are loaded on first use, after wWinMain has restricted the DLL search to
@@ -23,7 +23,7 @@
 # left zero and the first call would jump to address zero. Every function's
 # symbol is therefore named to the linker as used (-u, through a response
 # file), which keeps its stub; the DLL is still loaded only on first call.
-set(QUOR_DELAY_LOADED_DLLS winhttp userenv iphlpapi bcrypt crypt32 version)
+set(QUOR_DELAY_LOADED_DLLS winhttp userenv iphlpapi bcrypt crypt32 version oleacc)
 set(QUOR_DELAY_KEEP "")
 set(QUOR_DELAY_IMPORT_DIR "${CMAKE_BINARY_DIR}/delay-imports")
 
