@@ -4,7 +4,7 @@
 //
 //   scripts/bench.sh page_render_bench [loads] [toggles]
 //   scripts/bench.sh page_render_bench --show SECONDS
-//   scripts/bench.sh page_render_bench --churn [MINUTES [SPEED]]
+//   scripts/bench.sh page_render_bench --churn [MINUTES [SPEED [same]]]
 //
 // Prints the time from the load call to the first paint (reading, parsing,
 // scripts, style, layout and paint, all from the message loop), the time
@@ -19,6 +19,8 @@
 // script (with a listener each, held for a while by a script array) and
 // rows made from markup, in turn. It prints the document's node count and
 // the private bytes at the start, every tenth of the run and at the end.
+// With "same", the rows' texts repeat (a hundred labels) instead of growing
+// without end, which leaves the fonts' caches of measured words out.
 #include <windows.h>
 #include <psapi.h>
 
@@ -151,7 +153,7 @@ double PrivateMiB() {
   return static_cast<double>(total) / 1048576.0;
 }
 
-int Churn(wkeWebView view, int minutes, int speed) {
+int Churn(wkeWebView view, int minutes, int speed, bool sameText) {
   auto count = reinterpret_cast<wkeQueryNodeCountFunction>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"wke.dll"), WKE_QUERY_NODE_COUNT_NAME)));
   if (count == nullptr) {
@@ -161,24 +163,29 @@ int Churn(wkeWebView view, int minutes, int speed) {
   jsExecState es = ::wkeGlobalExec(view);
   // Each call replaces `n` nodes under one host: rows of a div, a span and
   // its text.
-  ::jsEval(es,
-           "var churnHost = document.createElement('div'); document.body.appendChild(churnHost);"
-           "var made = 0, recent = [];"
-           "function churn(n, markup) {"
-           "  if (markup) {"
-           "    var html = '';"
-           "    for (var i = 0; i < n / 3; i++) html += '<div class=row><span>server ' + (made++) + '</span></div>';"
-           "    churnHost.innerHTML = html; return;"
-           "  }"
-           "  while (churnHost.firstChild) churnHost.removeChild(churnHost.firstChild);"
-           "  for (var i = 0; i < n / 3; i++) {"
-           "    var row = document.createElement('div'); row.className = 'row';"
-           "    var name = document.createElement('span'); name.textContent = 'server ' + (made++);"
-           "    row.appendChild(name); row.addEventListener('click', function () { row.title = 'x'; });"
-           "    churnHost.appendChild(row); recent.push(row);"
-           "  }"
-           "  if (recent.length > 600) recent.splice(0, recent.length - 600);"
-           "}");
+  const std::string setup =
+      std::string(
+          "var churnHost = document.createElement('div'); document.body.appendChild(churnHost);"
+          "var made = 0, recent = [], sameText = ") +
+      std::string(sameText ? "true" : "false") +
+      ";"
+      "function label() { made++; return sameText ? String(made % 100) : String(made); }"
+      "function churn(n, markup) {"
+      "  if (markup) {"
+      "    var html = '';"
+      "    for (var i = 0; i < n / 3; i++) html += '<div class=row><span>server ' + label() + '</span></div>';"
+      "    churnHost.innerHTML = html; return;"
+      "  }"
+      "  while (churnHost.firstChild) churnHost.removeChild(churnHost.firstChild);"
+      "  for (var i = 0; i < n / 3; i++) {"
+      "    var row = document.createElement('div'); row.className = 'row';"
+      "    var name = document.createElement('span'); name.textContent = 'server ' + label();"
+      "    row.appendChild(name); row.addEventListener('click', function () { row.title = 'x'; });"
+      "    churnHost.appendChild(row); recent.push(row);"
+      "  }"
+      "  if (recent.length > 600) recent.splice(0, recent.length - 600);"
+      "}";
+  ::jsEval(es, setup.c_str());
   const long long steps = static_cast<long long>(minutes) * 60 * 10;  // 30 nodes each 100 ms of page time
   const DWORD step_ms = static_cast<DWORD>(std::max(1, 100 / speed));
   std::printf("churn: %d min of page time at 300 nodes/s, %dx faster\n", minutes, speed);
@@ -236,8 +243,9 @@ int main(int argc, char** argv) {
   }
   if (show) return Show(view, argc > 2 ? std::atoi(argv[2]) : 10);
   if (churn) {
-    const int result = Churn(view, argc > 2 ? std::max(1, std::atoi(argv[2])) : 10,
-                             argc > 3 ? std::clamp(std::atoi(argv[3]), 1, 100) : 10);
+    const int result =
+        Churn(view, argc > 2 ? std::max(1, std::atoi(argv[2])) : 10,
+              argc > 3 ? std::clamp(std::atoi(argv[3]), 1, 100) : 10, argc > 4 && std::strcmp(argv[4], "same") == 0);
     ::wkeDestroyWebView(view);
     return result;
   }

@@ -134,6 +134,16 @@ HRESULT AccessibleElement::Target(const VARIANT& child, WebView*& view, int& nod
   return node > 0 ? S_OK : E_INVALIDARG;
 }
 
+template <typename Fn>
+HRESULT AccessibleElement::OnTarget(const VARIANT& child, Fn fn) const {
+  return Guard([&]() -> HRESULT {
+    WebView* view = nullptr;
+    int node = -1;
+    const HRESULT found = Target(child, view, node);
+    return FAILED(found) ? found : fn(view, node);
+  });
+}
+
 void AccessibleElement::Wrap(WebView& view, int node, IDispatch** out) {
   *out = nullptr;
   const LONG id = view.accessibility().IdOf(node);
@@ -193,11 +203,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::get_accChildCount(long* count) {
 HRESULT STDMETHODCALLTYPE AccessibleElement::get_accChild(VARIANT child, IDispatch** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     if (child.lVal == CHILDID_SELF) return E_INVALIDARG;
     Wrap(*view, node, object);
     return *object != nullptr ? S_OK : E_INVALIDARG;
@@ -207,11 +213,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::get_accChild(VARIANT child, IDispat
 HRESULT STDMETHODCALLTYPE AccessibleElement::get_accName(VARIANT child, BSTR* name) {
   if (name == nullptr) return E_POINTER;
   *name = nullptr;
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     return TextAnswer(view->accessibility().Tree().Name(node), name);
   });
 }
@@ -219,11 +221,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::get_accName(VARIANT child, BSTR* na
 HRESULT STDMETHODCALLTYPE AccessibleElement::get_accValue(VARIANT child, BSTR* value) {
   if (value == nullptr) return E_POINTER;
   *value = nullptr;
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     AccessibilityTree tree = view->accessibility().Tree();
     // A password is not read out to any process that asks.
     if (tree.Password(node)) return E_ACCESSDENIED;
@@ -245,11 +243,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::get_accDescription(VARIANT child, B
 HRESULT STDMETHODCALLTYPE AccessibleElement::get_accRole(VARIANT child, VARIANT* role) {
   if (role == nullptr) return E_POINTER;
   ::VariantInit(role);
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     AccessibilityTree tree = view->accessibility().Tree();
     const Role kind = tree.RoleOf(node);
     if (kind == Role::kHeading) {
@@ -268,11 +262,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::get_accRole(VARIANT child, VARIANT*
 HRESULT STDMETHODCALLTYPE AccessibleElement::get_accState(VARIANT child, VARIANT* state) {
   if (state == nullptr) return E_POINTER;
   ::VariantInit(state);
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     ViewAccessibility& access = view->accessibility();
     AccessibilityTree tree = access.Tree();
     long bits = 0;
@@ -337,11 +327,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::get_accSelection(VARIANT* selection
 HRESULT STDMETHODCALLTYPE AccessibleElement::get_accDefaultAction(VARIANT child, BSTR* action) {
   if (action == nullptr) return E_POINTER;
   *action = nullptr;
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     const std::wstring name = view->accessibility().DefaultAction(node);
     if (name.empty()) return S_FALSE;
     *action = ::SysAllocString(name.c_str());
@@ -350,11 +336,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::get_accDefaultAction(VARIANT child,
 }
 
 HRESULT STDMETHODCALLTYPE AccessibleElement::accSelect(long flags, VARIANT child) {
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     if (flags != SELFLAG_TAKEFOCUS) return DISP_E_MEMBERNOTFOUND;
     return view->accessibility().TakeFocus(node) ? S_OK : S_FALSE;
   });
@@ -364,11 +346,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::accLocation(long* left, long* top, 
                                                          VARIANT child) {
   if (left == nullptr || top == nullptr || width == nullptr || height == nullptr) return E_POINTER;
   *left = *top = *width = *height = 0;
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     RECT box{};
     if (!view->accessibility().ScreenRect(node, box)) return S_FALSE;
     *left = box.left;
@@ -431,11 +409,7 @@ HRESULT STDMETHODCALLTYPE AccessibleElement::accHitTest(long x, long y, VARIANT*
 }
 
 HRESULT STDMETHODCALLTYPE AccessibleElement::accDoDefaultAction(VARIANT child) {
-  return Guard([&]() -> HRESULT {
-    WebView* view = nullptr;
-    int node = -1;
-    const HRESULT found = Target(child, view, node);
-    if (FAILED(found)) return found;
+  return OnTarget(child, [&](WebView* view, int node) -> HRESULT {
     return view->accessibility().DoDefaultAction(node) ? S_OK : DISP_E_MEMBERNOTFOUND;
   });
 }

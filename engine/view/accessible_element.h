@@ -76,6 +76,10 @@ class AccessibleElement final : public IAccessible {
   HRESULT Self(WebView*& view, int& node) const;
   // The node a child id names, relative to this one; E_INVALIDARG for none.
   HRESULT Target(const VARIANT& child, WebView*& view, int& node) const;
+  // Runs fn(view, node) for the child named, guarded; the failure of
+  // Target otherwise.
+  template <typename Fn>
+  HRESULT OnTarget(const VARIANT& child, Fn fn) const;
   // `out` gets the object of `node` (the view's document for 0).
   static void Wrap(WebView& view, int node, IDispatch** out);
   // `out` as VT_I4 CHILDID_SELF when `node` is `self`, else VT_DISPATCH.
