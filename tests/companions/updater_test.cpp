@@ -153,6 +153,14 @@ std::string UpdateTestFile(const wchar_t* name) {
   return text;
 }
 
+// An appcast offering `version`'s package from `download`, `size` bytes
+// long, with the signature in the update tests' file `signature`.
+std::string SignedOffer(const HttpEndpoint& download, const std::string& version, std::size_t size,
+                        const wchar_t* signature) {
+  return "quor-appcast 1\nversion=" + version + "\nurl=" + download.Url() + "/QuorVPN-" + version +
+         "-setup.exe\nsize=" + std::to_string(size) + "\nsignature=" + UpdateTestFile(signature);
+}
+
 // A signed offer: "Install update" downloads the package into the updates
 // folder, checks it, starts it and only then asks the program to quit,
 // once; a package signed by another key is refused in the window, deleted,
@@ -164,9 +172,8 @@ TEST_F(UpdaterStandIn, OnlyAPackageSignedForTheProgramsKeyIsStartedAndEndsThePro
   HttpEndpoint download({"--status", "200", "--body-file", WideToUtf8(package)});
   ASSERT_TRUE(download.ok());
   for (const bool good : {false, true}) {
-    const std::string appcast = "quor-appcast 1\nversion=6.0.9\nurl=" + download.Url() +
-                                "/QuorVPN-6.0.9-setup.exe\nsize=" + std::to_string(bytes.size()) +
-                                "\nsignature=" + UpdateTestFile(good ? L"package.exe.sig" : L"package.exe.other-sig");
+    const std::string appcast =
+        SignedOffer(download, "6.0.9", bytes.size(), good ? L"package.exe.sig" : L"package.exe.other-sig");
     HttpEndpoint server({"--status", "200", "--body", appcast});
     ASSERT_TRUE(server.ok());
     PointAt(server.Url() + kPath);
@@ -204,9 +211,7 @@ TEST_F(UpdaterStandIn, ClosingTheWindowDuringTheDownloadGivesTheUpdateUp) {
   const std::wstring stored = UpdatesFolder() + L"\\QuorVPN-6.0.10.0-setup.exe";
   HttpEndpoint download({"--status", "200", "--body-file", WideToUtf8(package), "--trickle-ms", "20"});
   ASSERT_TRUE(download.ok());
-  const std::string appcast = "quor-appcast 1\nversion=6.0.10\nurl=" + download.Url() +
-                              "/QuorVPN-6.0.10-setup.exe\nsize=" + std::to_string(bytes.size()) +
-                              "\nsignature=" + UpdateTestFile(L"package.exe.sig");
+  const std::string appcast = SignedOffer(download, "6.0.10", bytes.size(), L"package.exe.sig");
   HttpEndpoint server({"--status", "200", "--body", appcast});
   ASSERT_TRUE(server.ok());
   PointAt(server.Url() + kPath);
