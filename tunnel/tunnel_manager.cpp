@@ -184,10 +184,11 @@ void TunnelManager::QueryNow() {
 }
 
 void TunnelManager::SendPoll(ULONGLONG now) {
-  if (ipc_->SendQueryTunnel()) {
-    pollOutstanding_ = true;
-    pollSentAt_ = now;
-  }
+  // Marked before sending: the send reads on, and a quick service's answer
+  // is taken (and the mark cleared) before it returns.
+  pollOutstanding_ = true;
+  pollSentAt_ = now;
+  if (!ipc_->SendQueryTunnel()) pollOutstanding_ = false;
 }
 
 int TunnelManager::Run() {

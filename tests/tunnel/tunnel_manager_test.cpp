@@ -461,6 +461,30 @@ TEST(TunnelManagerPoll, OnePollAtATimeAndASilentServiceIsDropped) {
   service.join();
 }
 
+// A service quick enough to have answered before the poll's send returns
+// (a loaded machine) has answered that poll: the next tick polls again
+// rather than wait out the silent-service bound.
+TEST(TunnelManagerPoll, AnAnswerTakenWithinTheSendCountsForThatPoll) {
+  TestPipeServer server(2);
+  ScopedTempDir root;
+  TunnelManager::Settings settings = StandInSettings(server.name(), root.path());
+  settings.answerTimeoutMs = 60000;
+  // The answer waits in the pipe before the connection's poll goes out, so
+  // the read that follows that write takes it at once.
+  settings.serverCheck = [&](HANDLE) {
+    return server.Write(
+        Frame(R"({"result":0,"status":{"config":"","outbound":"","running":false},"type":"QueryTunnel"})"));
+  };
+  TunnelManager manager(std::move(settings));
+  EventRecorder recorder(manager);
+  manager.QueryNow();
+  ASSERT_TRUE(manager.connected());
+  ASSERT_EQ(recorder.events.size(), 1u);
+  const std::string poll = Frame(R"({"type":"QueryTunnel"})");
+  EXPECT_TRUE(RunUntil(
+      manager, [&] { return server.Available() >= 2 * poll.size(); }, 3000));
+}
+
 // A pipe that never runs dry does not starve the loop's window messages:
 // they are served while the flood goes on.
 TEST(TunnelManagerRun, PipeFloodDoesNotStarveWindowMessages) {
