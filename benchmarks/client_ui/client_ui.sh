@@ -11,7 +11,8 @@
 #     servers every 10 s (a click on "Measure"), sampled every 10 s: start,
 #     end and largest value.
 #   scripts/bench.sh client_ui [--runs N] [--minutes M]   (defaults 5 and 10)
-# Times are read by polling the caption every 50 ms or so (each look starts
+# Every run starts once Wine's desktop process of the run before has gone
+# (client_wait_desktop_gone), as the first run does. Times are read by polling the caption every 50 ms or so (each look starts
 # xdotool), so they carry that much granularity. Under Wine the resident
 # memory also counts Wine's own mapped libraries. Do not run it while a
 # client or the suite runs: the client is one per user.
@@ -50,6 +51,7 @@ for run in $(seq "$runs"); do
   # Each client run creates its configuration folder afresh: under Wine it
   # cannot tell the folder of an earlier run from a planted one.
   demo_config_folder_reset
+  client_wait_desktop_gone || true
   client_start "$bin"
   client_wait_caption '^QuorVPN · Stopped' 60
   starts+=("$(ms_since "$CLIENT_STARTED_NS")")
