@@ -32,7 +32,9 @@ if [ -n "$given" ]; then
   cp "$given" "$setup"
   "$repo/scripts/sign-package.sh" "$work/key.pem" "$setup" >"$setup.sig"
 else
-  setup=$("$repo/scripts/package.sh" --from "$bin" --version 6.0.8 --sign "$work/key.pem" --out "$work")
+  # The version the bench build was made with, from the project's one source.
+  version=$(sed -n 's/^#define QUOR_VERSION "\(.*\)"$/\1/p' "$build/generated/base/version.h")
+  setup=$("$repo/scripts/package.sh" --from "$bin" --version "$version" --sign "$work/key.pem" --out "$work")
 fi
 echo "build: $(basename "$build") (the bench build), makensis $(makensis -VERSION)${given:+; package given: $given}"
 echo "package: $(stat -c %s "$setup") bytes ($(basename "${given:-$setup}"))"
