@@ -295,24 +295,17 @@ TEST_F(MainWindowAccessibilityTest, TabReachesEveryControlAndReturnOnConnectIsAn
     heard += L"tab " + std::to_wstring(ids.size()) + L": " + stops.back() + L"\n";
   }
   ASSERT_NE(connect, 0) << WideToUtf8(heard);
-  // In page order: the header, the configurations' add button and the
-  // configurations, then Connect.
-  const std::wstring expected[] = {L"push button: \"Switch to Chinese\"",
-                                   L"push button: \"Minimise\"",
-                                   L"push button: \"Close to the tray\"",
-                                   L"push button: \"+ Add\u2026\"",
-                                   L"push button, pressed: \"Tokyo\"",
-                                   L"push button: \"Oslo\"",
-                                   L"push button: \"Connect\""};
-  std::size_t found = 0;
-  for (const std::wstring& stop : stops) {
-    std::wstring bare = stop;
-    const std::wstring focused = L", focused";
-    const auto at = bare.find(focused);
-    if (at != std::wstring::npos) bare.erase(at, focused.size());
-    if (found < std::size(expected) && bare == expected[found]) ++found;
-  }
-  EXPECT_EQ(found, std::size(expected)) << WideToUtf8(heard);
+  // The first stops, in page order: the header, the configurations' add
+  // button and the configurations, then Connect.
+  const std::wstring first[] = {L"push button, focused: \"Switch to Chinese\"",
+                                L"push button, focused: \"Minimise\"",
+                                L"push button, focused: \"Close to the tray\"",
+                                L"push button, focused: \"+ Add\u2026\"",
+                                L"push button, focused, pressed: \"Tokyo\"",
+                                L"push button, focused: \"Oslo\"",
+                                L"push button, focused: \"Connect\""};
+  ASSERT_GE(stops.size(), std::size(first)) << WideToUtf8(heard);
+  for (std::size_t k = 0; k < std::size(first); ++k) EXPECT_EQ(stops[k], first[k]) << WideToUtf8(heard);
 
   // Round to Connect again, and Return.
   for (LONG id = ids.front(); id != connect;) {
