@@ -220,12 +220,16 @@ void App::RequestQuit() {
 }
 
 void App::Shutdown() {
+  // Support reads where a run ended: a log without these two lines ended
+  // in a crash or a kill, one with only the first hung tearing down.
+  spdlog::info("App: shutting down");
   if (mainWindowController_) mainWindowController_->Hide();
   if (trayIcon_) trayIcon_->RemoveFromNotificationArea();
   // Stops the updater's threads before the process takes its DLLs away.
   Updater::Cleanup();
   ::wkeFinalize();
   ::CoUninitialize();
+  spdlog::info("App: QuorVPN {} stopped", kVersion);
   ShutdownLogging();
   CrashReporter::Shutdown();
 }

@@ -12,7 +12,8 @@
 // window and the tray icon, starts the updater and hands the thread to the
 // tunnel manager's message loop. Shutdown hides the window, takes the tray
 // icon out of the notification area, finalises the engine, COM, the log and
-// the crash reporter, in that order.
+// the crash reporter, in that order; its first line and the log's last
+// ("App: QuorVPN <version> stopped") mark a clean end of the run.
 //
 // Single instance: the lock is the file "quorvpn.lock" in the user's own
 // protected folder (base/user_data_folder.h), which no unelevated program

@@ -96,7 +96,11 @@ AccessibilityTree::Role AccessibilityTree::RoleOfElement(int element) const {
   if (tag == "button") return Role::kPushButton;
   if (tag == "input") {
     const std::string type = Lower(doc_.Attribute(element, "type"));
-    if (type == "button" || type == "submit" || type == "reset" || type == "image") return Role::kPushButton;
+    // A file input draws a button and opens the open dialog when pressed;
+    // nothing can be typed into it.
+    if (type == "button" || type == "submit" || type == "reset" || type == "image" || type == "file") {
+      return Role::kPushButton;
+    }
     if (type == "checkbox") return Role::kCheckBox;
     if (type == "radio") return Role::kRadio;
     return Role::kText;
@@ -248,6 +252,14 @@ std::string AccessibilityTree::LabelFor(int control) const {
   return {};
 }
 
+std::string AccessibilityTree::FileButtonText(int input) const {
+  // What the button shows: the picked file's name, or the request for one.
+  const std::string value = doc_.Attribute(input, "value");
+  const std::size_t slash = value.find_last_of("\\/");
+  const std::string picked = Collapse(slash == std::string::npos ? value : value.substr(slash + 1));
+  return picked.empty() ? std::string("Choose file...") : picked;
+}
+
 std::string AccessibilityTree::LabelledBy(int element) const {
   const std::string ids = Collapse(doc_.Attribute(element, "aria-labelledby"), 256);
   std::string out;
@@ -292,7 +304,11 @@ std::string AccessibilityTree::Name(int node) const {
   if (!name.empty()) return name;
   const Role role = RoleOf(node);
   const std::string& tag = doc_.node(node).tag;
-  if (tag == "input" && role == Role::kPushButton) {
+  const bool file = tag == "input" && Lower(doc_.Attribute(node, "type")) == "file";
+  if (file) {
+    // Its value is the picked file's path ("C:\fakepath\<name>"), no name.
+    name = LabelFor(node);
+  } else if (tag == "input" && role == Role::kPushButton) {
     name = Collapse(doc_.Attribute(node, "value"));
     if (name.empty()) name = Collapse(doc_.Attribute(node, "alt"));
   } else if (tag == "input" || tag == "select" || tag == "textarea") {
@@ -310,6 +326,7 @@ std::string AccessibilityTree::Name(int node) const {
   if (name.empty() && NameFromContent(node, role)) name = TextOf(node);
   if (name.empty()) name = Collapse(doc_.Attribute(node, "title"));
   if (name.empty() && role == Role::kText) name = Collapse(doc_.Attribute(node, "placeholder"));
+  if (name.empty() && file) name = FileButtonText(node);
   return name;
 }
 

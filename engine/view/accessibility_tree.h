@@ -70,6 +70,7 @@ class AccessibilityTree {
   // UTF-8, whitespace collapsed.
   std::string Name(int node) const;
   // A text field's value (empty for passwords), the option a select shows.
+  // A file input is a push button named by its label and has no value.
   std::string Value(int node) const;
   bool Checked(int node) const;
   // A toggle button that is on (aria-pressed).
@@ -97,6 +98,8 @@ class AccessibilityTree {
   std::string TextOf(int node) const;
   std::string LabelFor(int control) const;
   std::string LabelledBy(int element) const;
+  // A file input's own text, the last resort for its name.
+  std::string FileButtonText(int input) const;
 
   const HtmlDocument& doc_;
   const std::vector<ComputedStyle>& styles_;

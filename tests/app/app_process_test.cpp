@@ -18,6 +18,7 @@
 #include "base/protected_folder.h"
 #include "base/unique_handle.h"
 #include "base/utf8.h"
+#include "base/version.h"
 #include "support/message_pump.h"
 #include "support/scoped_temp_dir.h"
 
@@ -77,6 +78,9 @@ class ChildLog {
 };
 
 HWND MainWindow() { return ::FindWindowW(L"QuorMainFrame", nullptr); }
+
+// Its log, from the time `log` began.
+bool Logged(const ChildLog& log, const char* text) { return log.Log().find(text) != std::string::npos; }
 
 bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = kStartTimeoutMs) {
   return PumpMessagesUntil(done, timeoutMs);
@@ -225,6 +229,37 @@ TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
   EXPECT_NE(log.find("IoLoop: stop"), std::string::npos) << log;
 }
 
+// A quit tears the client down in its order: the window and the tray icon
+// go first, the engine next (the page's dispatch object, and with it its
+// I/O loop, goes with the engine), and the log closes after all of them,
+// its closing line the run's last; the teardown after it (the controller,
+// the tunnel manager, the crash reporter) writes nothing.
+TEST(AppProcessTest, AQuitTearsDownInOrderWithTheLogClosingLast) {
+  ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
+  ChildLog temp;
+  ProcessHandle client = StartProcess(L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"");
+  const EndsWithTheTest endsClient(client);
+  ASSERT_TRUE(client.valid());
+  ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
+  const HWND window = MainWindow();
+  ASSERT_TRUE(WaitFor([&] { return TrayWindowOf(client) != nullptr && InNotificationArea(TrayWindowOf(client), 1); }));
+  const HWND tray = TrayWindowOf(client);
+  ASSERT_TRUE(WaitFor([&] { return Logged(temp, "IoLoop: start"); }));
+
+  ASSERT_TRUE(::PostThreadMessageW(::GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0));
+  EXPECT_EQ(ExitCode(client), 0u);
+  EXPECT_FALSE(InNotificationArea(tray, 1));
+  const std::string log = temp.Log();
+  const std::string last = "[info] App: QuorVPN " QUOR_VERSION " stopped";
+  const auto begun = log.find("[info] App: shutting down");
+  ASSERT_NE(begun, std::string::npos) << log;
+  const auto engine = log.find("IoLoop: stop", begun);
+  ASSERT_NE(engine, std::string::npos) << log;
+  const auto closed = log.find(last, engine);
+  ASSERT_NE(closed, std::string::npos) << log;
+  EXPECT_EQ(log.find_first_not_of("\r\n", closed + last.size()), std::string::npos) << log.substr(closed);
+}
+
 // A copy of the client beside its engine and skin, with the page folder's
 // files but those that `leaveOut` names; `replace` gives files new text.
 bool CopyClientTo(const std::wstring& folder, const std::vector<std::wstring>& leaveOut,
@@ -292,9 +327,6 @@ TEST(AppProcessTest, APageThatCannotBeShownLeavesTheSystemFrame) {
         << temp.Log();
   }
 }
-
-// Its log, from the time `log` began.
-bool Logged(const ChildLog& log, const char* text) { return log.Log().find(text) != std::string::npos; }
 
 // The installer's --quit-running asks the running client to quit as its tray
 // menu would, and returns 0 only once the client has ended (with 0, after

@@ -8,8 +8,11 @@
 #include <oleacc.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -224,6 +227,120 @@ TEST_F(MainWindowAccessibilityTest, ConnectsByDefaultActionAndAnnouncesConnected
   EXPECT_TRUE(RunUntil(manager_, [&] { return announced(0x8019, L"Connected"); }));
   EXPECT_TRUE(RunUntil(manager_, [&] { return announced(EVENT_OBJECT_NAMECHANGE, L"Disconnect"); }));
   EXPECT_EQ(AccessibleReader::Read(connect->object.Get(), 0).name, L"Disconnect");
+}
+
+// What a reader speaks for a node: the system's words for its role and
+// states, then its name.
+std::wstring Spoken(const Node& node) {
+  wchar_t text[128] = {};
+  ::GetRoleTextW(static_cast<DWORD>(node.role), text, 128);
+  std::wstring out = text;
+  for (const DWORD state : {STATE_SYSTEM_FOCUSED, STATE_SYSTEM_PRESSED, STATE_SYSTEM_CHECKED, STATE_SYSTEM_UNAVAILABLE,
+                            STATE_SYSTEM_READONLY, STATE_SYSTEM_PROTECTED, STATE_SYSTEM_INVISIBLE}) {
+    if ((static_cast<DWORD>(node.state) & state) == 0 || ::GetStateTextW(state, text, 128) == 0) continue;
+    out += std::wstring(L", ") + text;
+  }
+  return out + L": \"" + node.name + L"\"";
+}
+
+// A keyboard user's way from start to "Connected": Tab visits every
+// control once before it comes round again, each stop announced by its
+// role and a name (the file input as the "+ Add" button it covers), and
+// Return on Connect starts the tunnel, whose state line then announces
+// "Connected". What was heard is the test's "heard" property.
+TEST_F(MainWindowAccessibilityTest, TabReachesEveryControlAndReturnOnConnectIsAnnounced) {
+  ShowServers();
+  const std::vector<Node> nodes = Walk();
+  ASSERT_FALSE(nodes.empty());
+  // The page as a reader's cursor reads it through, before any key.
+  std::wstring heard;
+  for (const Node& node : nodes) heard += L"read: " + std::wstring(2 * node.depth, L' ') + Spoken(node) + L"\n";
+  AccessibleReader reader;
+  auto press = [&](WPARAM key) {
+    ::PostMessageW(hwnd_, WM_KEYDOWN, key, 1);
+    ::PostMessageW(hwnd_, WM_KEYUP, key, 0xC0000001);
+  };
+  // The next focus event, with the node's id (the event's child) and what
+  // its object reads.
+  auto nextFocus = [&](LONG& id, Node& node) {
+    reader.Clear();
+    press(VK_TAB);
+    return RunUntil(manager_, [&] {
+      for (const auto& e : reader.events()) {
+        if (e.event != EVENT_OBJECT_FOCUS || e.window != hwnd_) continue;
+        ComPtr<IAccessible> object = AccessibleReader::ObjectOf(e);
+        if (object == nullptr) continue;
+        id = e.child;
+        node = AccessibleReader::Read(object.Get(), 0);
+        return true;
+      }
+      return false;
+    });
+  };
+  std::vector<LONG> ids;
+  std::vector<std::wstring> stops;
+  LONG connect = 0;
+  for (int k = 0; k < 60; ++k) {
+    LONG id = 0;
+    Node node;
+    ASSERT_TRUE(nextFocus(id, node)) << "no focus event after tab " << k;
+    if (!ids.empty() && id == ids.front()) break;  // round again
+    ASSERT_EQ(std::count(ids.begin(), ids.end(), id), 0) << "a stop came twice before the first again";
+    EXPECT_NE(node.role, 0) << WideToUtf8(Spoken(node));
+    EXPECT_FALSE(node.name.empty()) << "unnamed stop: " << WideToUtf8(Spoken(node));
+    EXPECT_EQ(node.state & STATE_SYSTEM_FOCUSED, STATE_SYSTEM_FOCUSED) << WideToUtf8(Spoken(node));
+    if (node.role == ROLE_SYSTEM_PUSHBUTTON && node.name == L"Connect") connect = id;
+    ids.push_back(id);
+    stops.push_back(Spoken(node));
+    heard += L"tab " + std::to_wstring(ids.size()) + L": " + stops.back() + L"\n";
+  }
+  ASSERT_NE(connect, 0) << WideToUtf8(heard);
+  // The first stops, in page order: the header, the configurations' add
+  // button and the configurations, then Connect.
+  const std::wstring first[] = {L"push button, focused: \"Switch to Chinese\"",
+                                L"push button, focused: \"Minimise\"",
+                                L"push button, focused: \"Close to the tray\"",
+                                L"push button, focused: \"+ Add\u2026\"",
+                                L"push button, focused, pressed: \"Tokyo\"",
+                                L"push button, focused: \"Oslo\"",
+                                L"push button, focused: \"Connect\""};
+  ASSERT_GE(stops.size(), std::size(first)) << WideToUtf8(heard);
+  for (std::size_t k = 0; k < std::size(first); ++k) EXPECT_EQ(stops[k], first[k]) << WideToUtf8(heard);
+
+  // Round to Connect again, and Return.
+  for (LONG id = ids.front(); id != connect;) {
+    Node node;
+    ASSERT_TRUE(nextFocus(id, node));
+  }
+  // The state line's texts as the page shows them, and each announcement
+  // as a reader out of the process reads it: when the event arrives, which
+  // may be after a later change.
+  reader.Clear();
+  press(VK_RETURN);
+  std::wstring shown = L"Stopped";
+  heard += L"state line shows: " + shown + L"\n";
+  std::size_t delivered = 0;
+  bool announced = false;
+  EXPECT_TRUE(RunUntil(
+      manager_,
+      [&] {
+        const std::wstring now = Utf8ToWide(Eval("document.getElementById('state').textContent"));
+        if (now != shown) heard += L"state line shows: " + (shown = now) + L"\n";
+        for (; delivered < reader.events().size(); ++delivered) {
+          const auto& e = reader.events()[delivered];
+          // 0x8019: EVENT_OBJECT_LIVEREGIONCHANGED
+          if (e.window != hwnd_ || (e.event != 0x8019 && e.event != EVENT_OBJECT_NAMECHANGE)) continue;
+          ComPtr<IAccessible> object = AccessibleReader::ObjectOf(e);
+          if (object == nullptr) continue;
+          const Node node = AccessibleReader::Read(object.Get(), 0);
+          heard += std::wstring(e.event == 0x8019 ? L"live region: " : L"name change: ") + Spoken(node) + L"\n";
+          announced = announced || (e.event == 0x8019 && node.name == L"Connected");
+        }
+        return announced && manager_.running();
+      },
+      15000))
+      << WideToUtf8(heard);
+  RecordProperty("heard", WideToUtf8(heard));
 }
 
 // A focus move inside the page is announced for the element that got it.

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,42 @@ std::string Offered(wkeWebView view) {
 }
 
 constexpr const char* kWindowFunctions = "GetVersion,MinimizeWindow,CloseWindow,MoveWindow";
+
+// The header drags that reach this thread's queue while it lives: each
+// WM_SYSCOMMAND SC_MOVE, its window and command, turned into WM_NULL before
+// it is dispatched. Wine's move loop follows the real pointer, which no
+// test has, so the drag is seen starting, never run.
+class HeaderDrags {
+ public:
+  HeaderDrags() : hook_(::SetWindowsHookExW(WH_GETMESSAGE, &HeaderDrags::Proc, nullptr, ::GetCurrentThreadId())) {
+    Seen().clear();
+  }
+  ~HeaderDrags() {
+    if (hook_ != nullptr) ::UnhookWindowsHookEx(hook_);
+    Seen().clear();
+  }
+  HeaderDrags(const HeaderDrags&) = delete;
+  HeaderDrags& operator=(const HeaderDrags&) = delete;
+
+  bool hooked() const { return hook_ != nullptr; }
+  static std::vector<std::pair<HWND, WPARAM>>& Seen() {
+    static std::vector<std::pair<HWND, WPARAM>> seen;
+    return seen;
+  }
+
+ private:
+  static LRESULT CALLBACK Proc(int code, WPARAM removed, LPARAM param) {
+    auto* msg = reinterpret_cast<MSG*>(param);
+    if (code == HC_ACTION && (removed & PM_REMOVE) != 0 && msg->message == WM_SYSCOMMAND &&
+        (msg->wParam & 0xFFF0) == SC_MOVE) {
+      Seen().emplace_back(msg->hwnd, msg->wParam);
+      msg->message = WM_NULL;
+    }
+    return ::CallNextHookEx(nullptr, code, removed, param);
+  }
+
+  HHOOK hook_;
+};
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -453,6 +490,18 @@ TEST_F(MainWindowTest, WebWindowsGiveTheDispatchObjectOnlyToTrustedPages) {
   EXPECT_TRUE(PumpMessagesUntil([&] { return ::IsIconic(helpWindow) != FALSE; }));
   EXPECT_FALSE(::IsIconic(hwnd_));
   ::ShowWindow(helpWindow, SW_RESTORE);
+  {
+    // A press on either page's header drags that page's window by its
+    // caption (SC_MOVE | HTCAPTION), as a press on a real caption would.
+    const HeaderDrags drags;
+    ASSERT_TRUE(drags.hooked());
+    EvalIn(help->view(), "HalyxDispatch.MoveWindow()");
+    Eval("HalyxDispatch.MoveWindow()");
+    EXPECT_TRUE(PumpMessagesUntil([&] { return HeaderDrags::Seen().size() >= 2; }));
+    const std::vector<std::pair<HWND, WPARAM>> expected{{helpWindow, SC_MOVE | HTCAPTION},
+                                                        {hwnd_, SC_MOVE | HTCAPTION}};
+    EXPECT_EQ(HeaderDrags::Seen(), expected);
+  }
 
   const std::string page = "<html><body><script>var pageLoaded = 1;</script></body></html>";
   HttpEndpoint http({"--status", "200", "--body", page});

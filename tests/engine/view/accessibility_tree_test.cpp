@@ -51,24 +51,26 @@ TEST(EngineAccessibilityTree, RolesFollowTagsAndTheRoleAttribute) {
       "<ul id=u><li id=li>i</li></ul><h3 id=h>H</h3><div id=rh role=heading aria-level=5>H5</div>"
       "<img id=img alt='Logo'><img id=deco alt=''><fieldset id=f></fieldset><div id=plain>p</div>"
       "<div id=rb role=' Button  link'>x</div><div id=sw role=switch>s</div><div id=named aria-label=N>n</div>"
-      "<div id=live aria-live=polite>l</div><div id=tab tabindex=0>t</div><div id=pres role=presentation>q</div>");
+      "<div id=live aria-live=polite>l</div><div id=tab tabindex=0>t</div><div id=pres role=presentation>q</div>"
+      "<input id=file type=FILE>");
   struct Case {
     const char* selector;
     Role role;
   };
   const Case cases[] = {
-      {"#b", Role::kPushButton},   {"#submit", Role::kPushButton},
-      {"#c", Role::kCheckBox},     {"#r", Role::kRadio},
-      {"#t", Role::kText},         {"#p", Role::kText},
-      {"#ta", Role::kText},        {"#s", Role::kComboBox},
-      {"#l", Role::kLink},         {"#anchor", Role::kNone},
-      {"#u", Role::kList},         {"#li", Role::kListItem},
-      {"#h", Role::kHeading},      {"#rh", Role::kHeading},
-      {"#img", Role::kGraphic},    {"#deco", Role::kNone},
-      {"#f", Role::kGrouping},     {"#plain", Role::kNone},
-      {"#rb", Role::kPushButton},  {"#sw", Role::kCheckBox},
-      {"#named", Role::kGrouping}, {"#live", Role::kGrouping},
-      {"#tab", Role::kGrouping},   {"#pres", Role::kNone},
+      {"#b", Role::kPushButton},    {"#submit", Role::kPushButton},
+      {"#c", Role::kCheckBox},      {"#r", Role::kRadio},
+      {"#t", Role::kText},          {"#p", Role::kText},
+      {"#ta", Role::kText},         {"#s", Role::kComboBox},
+      {"#l", Role::kLink},          {"#anchor", Role::kNone},
+      {"#u", Role::kList},          {"#li", Role::kListItem},
+      {"#h", Role::kHeading},       {"#rh", Role::kHeading},
+      {"#img", Role::kGraphic},     {"#deco", Role::kNone},
+      {"#f", Role::kGrouping},      {"#plain", Role::kNone},
+      {"#rb", Role::kPushButton},   {"#sw", Role::kCheckBox},
+      {"#named", Role::kGrouping},  {"#live", Role::kGrouping},
+      {"#tab", Role::kGrouping},    {"#pres", Role::kNone},
+      {"#file", Role::kPushButton},
   };
   for (const Case& c : cases) EXPECT_EQ(RoleName(page.RoleOf(c.selector)), RoleName(c.role)) << c.selector;
   EXPECT_EQ(page.tree().HeadingLevel(page.Find("#h")), 3);
@@ -96,7 +98,12 @@ TEST(EngineAccessibilityTree, NamesComeFromLabelsAltTitleAndContent) {
       "<ul><li id=row><div>Hong Kong</div><div>8 ms</div><img alt=best></li></ul>"
       "<a id=link href=x>Web<i>site</i></a>"
       "<div id=plain title='Not read'>Plain</div>"
-      "<fieldset id=set><legend>Protocol</legend><input type=radio></fieldset>");
+      "<fieldset id=set><legend>Protocol</legend><input type=radio></fieldset>"
+      "<button id=add tabindex=-1 aria-hidden=true>+ Add&#x2026;</button>"
+      "<input id=over type=file aria-labelledby=add value='C:\\fakepath\\a.conf'>"
+      "<label for=picked>Key file</label><input id=picked type=file value='C:\\fakepath\\k.pem'>"
+      "<input id=bare type=file><input id=chosen type=file value='C:\\fakepath\\b.conf'>"
+      "<label for=sel>Protocol</label><select id=sel><option>UDP</option><option selected>TCP</option></select>");
   EXPECT_EQ(page.tree().Name(0), "The page");
   EXPECT_EQ(page.Name("#icon"), "Close to the tray");
   EXPECT_EQ(page.Name("#titled"), "\xE2\x80\x93");  // content wins over title
@@ -111,6 +118,15 @@ TEST(EngineAccessibilityTree, NamesComeFromLabelsAltTitleAndContent) {
   EXPECT_EQ(page.Name("#link"), "Website");
   EXPECT_EQ(page.Name("#plain"), "Not read");
   EXPECT_EQ(page.Name("#set"), "Protocol");
+  // A file input is named by its label, never by the path it holds; with
+  // none, by what its button shows.
+  EXPECT_EQ(page.Name("#over"), "+ Add\xE2\x80\xA6");
+  EXPECT_EQ(page.Name("#picked"), "Key file");
+  EXPECT_EQ(page.tree().Value(page.Find("#picked")), "");
+  EXPECT_EQ(page.Name("#bare"), "Choose file...");
+  EXPECT_EQ(page.Name("#chosen"), "b.conf");
+  EXPECT_EQ(page.Name("#sel"), "Protocol");
+  EXPECT_EQ(page.tree().Value(page.Find("#sel")), "TCP");
 }
 
 // What is hidden (aria-hidden, display: none, hidden inputs) leaves the tree
