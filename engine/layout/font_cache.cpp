@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/gdi_selection.h"
+#include "base/heap_bytes.h"
 #include "base/utf8.h"
 
 namespace halyx::engine {
@@ -126,6 +127,21 @@ std::unique_ptr<FontCache::Font> FontCache::Make(const std::wstring& face, int s
   font->descent = metrics.tmDescent;
   font->height = std::max(1, static_cast<int>(metrics.tmHeight));
   return font;
+}
+
+std::size_t FontCache::word_count() const {
+  std::size_t words = 0;
+  for (const auto& font : fonts_) words += font.second->widths.size();
+  return words;
+}
+
+std::size_t FontCache::ApproximateBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& font : fonts_) {
+    bytes += sizeof(Font) + HeapBytesOf(font.second->widths) + HeapBytesOf(font.second->fit_text);
+    for (const auto& width : font.second->widths) bytes += HeapBytesOf(width.first);
+  }
+  return bytes;
 }
 
 int FontCache::Measure(Font& font, const std::wstring& text) {

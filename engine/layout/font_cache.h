@@ -56,6 +56,9 @@ class FontCache {
   // Drops every font once the cache is full; invalidates each Font& given.
   void Trim();
   std::size_t font_count() const { return fonts_.size(); }
+  // Strings whose widths the fonts keep, and the heap they take.
+  std::size_t word_count() const;
+  std::size_t ApproximateBytes() const;
   int Measure(Font& font, const std::wstring& text);
   // The width of every prefix of `text` (ends[i]: its first i + 1 units),
   // as layout measures them.
