@@ -161,6 +161,7 @@ struct HeapFigures {
   double busy_mib = 0;
   double committed_mib = 0;
   std::size_t heaps = 0;
+  std::string each;  // in use/committed MiB of each heap
 };
 
 HeapFigures WalkHeaps() {
@@ -174,16 +175,23 @@ HeapFigures WalkHeaps() {
   std::size_t busy = 0, committed = 0;
   for (DWORD i = 0; i < count && i < heaps.size(); ++i) {
     if (!::HeapLock(heaps[i])) continue;
+    std::size_t heap_busy = 0, heap_committed = 0;
     PROCESS_HEAP_ENTRY entry{};
     while (::HeapWalk(heaps[i], &entry)) {
       if (entry.wFlags & PROCESS_HEAP_REGION) {
-        committed += entry.Region.dwCommittedSize;
+        heap_committed += entry.Region.dwCommittedSize;
       } else if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
-        busy += entry.cbData + entry.cbOverhead;
+        heap_busy += entry.cbData + entry.cbOverhead;
       }
     }
     ::HeapUnlock(heaps[i]);
     ++figures.heaps;
+    char one[64];
+    std::snprintf(one, sizeof(one), "%s%.2f/%.2f", figures.each.empty() ? "" : ", ",
+                  static_cast<double>(heap_busy) / 1048576.0, static_cast<double>(heap_committed) / 1048576.0);
+    figures.each += one;
+    busy += heap_busy;
+    committed += heap_committed;
   }
   figures.busy_mib = static_cast<double>(busy) / 1048576.0;
   figures.committed_mib = static_cast<double>(committed) / 1048576.0;
@@ -223,7 +231,8 @@ std::string EngineFigures(wkeWebView view) {
 
 void PrintOwners(wkeWebView view) {
   const HeapFigures heaps = WalkHeaps();
-  std::printf("  heaps: %zu, in use %.2f MiB, committed %.2f MiB\n", heaps.heaps, heaps.busy_mib, heaps.committed_mib);
+  std::printf("  heaps: %zu, in use %.2f MiB, committed %.2f MiB (each in use/committed: %s)\n", heaps.heaps,
+              heaps.busy_mib, heaps.committed_mib, heaps.each.c_str());
   std::printf("  engine: %s\n", EngineFigures(view).c_str());
 }
 
