@@ -18,7 +18,10 @@
 // of page time, SPEED (default 10) times faster than that: rows made by
 // script (with a listener each, held for a while by a script array) and
 // rows made from markup, in turn. It prints the document's node count and
-// the private bytes at the start, every tenth of the run and at the end.
+// the private bytes at the start, every tenth of the run and at the end,
+// and with each tenth what the process's heaps hold (blocks in use against
+// what the heaps have committed) and the engine's own figures for each of
+// its tables and caches (wkeQueryMemory), so that a growth has an owner.
 // With "same", the rows' texts repeat (a hundred labels) instead of growing
 // without end, which leaves the fonts' caches of measured words out.
 #include <windows.h>
