@@ -8,10 +8,10 @@
 // kMaxCachedWidths strings: a string measured again in the next turn moves
 // into it, so a page's words stay while it shows them, and text a page
 // shows once (a list that writes ever new numbers) is gone two turns later.
-// A cache that only grew, or that was emptied only once it held tens of
-// thousands of one-off strings, kept its blocks scattered among the
-// page's short-lived ones, and the process heap (Wine's heap under
-// msvcrt) grew by about a MiB every few hundred thousand new words.
+// A cache emptied only once it held 20,000 one-off strings kept its blocks
+// scattered among the page's short-lived ones, and the process heap
+// (Wine's heap under msvcrt) grew by a MiB for every few tens of thousands
+// of new words, for as long as the page showed them.
 //
 // Each font is a GDI object, and a process has about ten thousand: a page
 // that styles text in endless sizes and weights would otherwise take them
