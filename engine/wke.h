@@ -193,3 +193,17 @@ typedef int(WKE_CALL_TYPE* wkeQueryNodeCountFunction)(wkeWebView webView);
 #if defined(WKE_ENGINE_BUILD)
 extern "C" __declspec(dllexport) int WKE_CALL_TYPE wkeQueryNodeCount(wkeWebView webView);
 #endif
+
+// Engine-internal, outside the client's API: what the view's tables and
+// caches hold now, one "<owner> <figure>" line each ("document bytes 81234",
+// "fonts words 1200"; bytes are the owner's own estimate of its heap
+// blocks, without the allocator's overhead), written into `text` (at most
+// `size` bytes, the terminating zero included; may be null with 0). Answers
+// the length of the whole text without the zero; -1 for no view, or for a
+// null `text` with a size. The benchmarks find it with GetProcAddress, to
+// put each MiB a long-running page takes with its owner.
+#define WKE_QUERY_MEMORY_NAME "wkeQueryMemory"
+typedef int(WKE_CALL_TYPE* wkeQueryMemoryFunction)(wkeWebView webView, char* text, int size);
+#if defined(WKE_ENGINE_BUILD)
+extern "C" __declspec(dllexport) int WKE_CALL_TYPE wkeQueryMemory(wkeWebView webView, char* text, int size);
+#endif

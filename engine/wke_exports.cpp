@@ -2,8 +2,11 @@
 // that keeps C++ exceptions inside the DLL, over EngineHost and WebView.
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -426,6 +429,22 @@ int WKE_CALL_TYPE wkeQueryNodeCount(wkeWebView webView) {
       [&]() -> int {
         WebView* view = ViewOf(webView);
         return view != nullptr ? static_cast<int>(view->document().live()) : -1;
+      },
+      -1);
+}
+
+int WKE_CALL_TYPE wkeQueryMemory(wkeWebView webView, char* text, int size) {
+  return Guard(
+      [&]() -> int {
+        WebView* view = ViewOf(webView);
+        if (view == nullptr || size < 0 || (text == nullptr && size > 0)) return -1;
+        const std::string figures = view->MemoryFigures();
+        if (size > 0) {
+          const std::size_t copied = std::min(figures.size(), static_cast<std::size_t>(size) - 1);
+          std::memcpy(text, figures.data(), copied);
+          text[copied] = '\0';
+        }
+        return static_cast<int>(std::min<std::size_t>(figures.size(), INT_MAX));
       },
       -1);
 }

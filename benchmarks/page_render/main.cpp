@@ -18,12 +18,16 @@
 // of page time, SPEED (default 10) times faster than that: rows made by
 // script (with a listener each, held for a while by a script array) and
 // rows made from markup, in turn. It prints the document's node count and
-// the private bytes at the start, every tenth of the run and at the end.
+// the private bytes at the start, every tenth of the run and at the end,
+// and with each tenth what the process's heaps hold (blocks in use against
+// what the heaps have committed) and the engine's own figures for each of
+// its tables and caches (wkeQueryMemory), so that a growth has an owner.
 // With "same", the rows' texts repeat (a hundred labels) instead of growing
 // without end, which leaves the fonts' caches of measured words out.
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -153,6 +157,88 @@ double PrivateMiB() {
   return static_cast<double>(total) / 1048576.0;
 }
 
+// What the process's heaps hold: the blocks in use, and what the heaps
+// have committed for them (the difference is free space inside the heaps,
+// kept by the allocator, which private bytes count too).
+struct HeapFigures {
+  double busy_mib = 0;
+  double committed_mib = 0;
+  std::size_t heaps = 0;
+  std::string each;  // in use/committed MiB of each heap
+};
+
+HeapFigures WalkHeaps() {
+  HeapFigures figures;
+  std::vector<HANDLE> heaps(64);
+  DWORD count = ::GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+  if (count > heaps.size()) {
+    heaps.resize(count);
+    count = ::GetProcessHeaps(count, heaps.data());
+  }
+  std::size_t busy = 0, committed = 0;
+  for (DWORD i = 0; i < count && i < heaps.size(); ++i) {
+    if (!::HeapLock(heaps[i])) continue;
+    std::size_t heap_busy = 0, heap_committed = 0;
+    PROCESS_HEAP_ENTRY entry{};
+    while (::HeapWalk(heaps[i], &entry)) {
+      if (entry.wFlags & PROCESS_HEAP_REGION) {
+        heap_committed += entry.Region.dwCommittedSize;
+      } else if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+        heap_busy += entry.cbData + entry.cbOverhead;
+      }
+    }
+    ::HeapUnlock(heaps[i]);
+    ++figures.heaps;
+    char one[64];
+    std::snprintf(one, sizeof(one), "%s%.2f/%.2f", figures.each.empty() ? "" : ", ",
+                  static_cast<double>(heap_busy) / 1048576.0, static_cast<double>(heap_committed) / 1048576.0);
+    figures.each += one;
+    busy += heap_busy;
+    committed += heap_committed;
+  }
+  figures.busy_mib = static_cast<double>(busy) / 1048576.0;
+  figures.committed_mib = static_cast<double>(committed) / 1048576.0;
+  return figures;
+}
+
+// The engine's own figures, one owner a line, folded into one line of
+// "owner: figure" in KiB (counts as they are).
+std::string EngineFigures(wkeWebView view) {
+  auto query = reinterpret_cast<wkeQueryMemoryFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"wke.dll"), WKE_QUERY_MEMORY_NAME)));
+  if (query == nullptr) return "the engine gives no figures";
+  std::string text(static_cast<std::size_t>(std::max(0, query(view, nullptr, 0))) + 1, '\0');
+  text.resize(static_cast<std::size_t>(std::max(0, query(view, text.data(), static_cast<int>(text.size())))));
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const std::size_t space = line.rfind(' ');
+    if (space == std::string::npos) continue;
+    const double value = std::atof(line.c_str() + space + 1);
+    char figure[96];
+    if (line.find("bytes") != std::string::npos || line.find("heap") != std::string::npos ||
+        line.find("tables") != std::string::npos || line.find("retired") != std::string::npos) {
+      std::snprintf(figure, sizeof(figure), "%s%s %.0f KiB", out.empty() ? "" : ", ", line.substr(0, space).c_str(),
+                    value / 1024.0);
+    } else {
+      std::snprintf(figure, sizeof(figure), "%s%s %.0f", out.empty() ? "" : ", ", line.substr(0, space).c_str(), value);
+    }
+    out += figure;
+  }
+  return out;
+}
+
+void PrintOwners(wkeWebView view) {
+  const HeapFigures heaps = WalkHeaps();
+  std::printf("  heaps: %zu, in use %.2f MiB, committed %.2f MiB (each in use/committed: %s)\n", heaps.heaps,
+              heaps.busy_mib, heaps.committed_mib, heaps.each.c_str());
+  std::printf("  engine: %s\n", EngineFigures(view).c_str());
+}
+
 int Churn(wkeWebView view, int minutes, int speed, bool sameText) {
   auto count = reinterpret_cast<wkeQueryNodeCountFunction>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"wke.dll"), WKE_QUERY_NODE_COUNT_NAME)));
@@ -190,6 +276,7 @@ int Churn(wkeWebView view, int minutes, int speed, bool sameText) {
   const DWORD step_ms = static_cast<DWORD>(std::max(1, 100 / speed));
   std::printf("churn: %d min of page time at 300 nodes/s, %dx faster\n", minutes, speed);
   std::printf("churn start: %d nodes, private %.1f MiB\n", count(view), PrivateMiB());
+  PrintOwners(view);
   const double start = halyx::bench::NowUs();
   for (long long step = 1; step <= steps; ++step) {
     // 30 nodes a step, made one way for a page minute, then the other.
@@ -203,6 +290,7 @@ int Churn(wkeWebView view, int minutes, int speed, bool sameText) {
     if (step % (steps / 10) == 0) {
       std::printf("churn %lld%%: %d nodes, private %.1f MiB, %lld nodes replaced, %.0f s\n", step * 100 / steps,
                   count(view), PrivateMiB(), step * 30, (halyx::bench::NowUs() - start) / 1e6);
+      PrintOwners(view);
     }
   }
   std::printf("churn end: %d nodes, private %.1f MiB, %lld nodes replaced\n", count(view), PrivateMiB(), steps * 30);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/heap_bytes.h"
 #include "engine/dom/html_parser.h"
 
 namespace halyx::engine {
@@ -117,6 +118,21 @@ void HtmlDocument::NoteParent(int parent) {
 }
 
 bool HtmlDocument::IsElement(int index) const { return index > 0 && IsNode(index) && !node(index).tag.empty(); }
+
+std::size_t HtmlDocument::ApproximateBytes() const {
+  // A map node: the tree's colour and three links, then the pair.
+  constexpr std::size_t kAttributeNode = 4 * sizeof(void*) + 2 * sizeof(std::string);
+  std::size_t bytes = HeapBytesOf(nodes_) + HeapBytesOf(free_) + HeapBytesOf(detached_) +
+                      HeapBytesOf(changes_.elements) + HeapBytesOf(changes_.parents) + HeapBytesOf(title_);
+  for (const Node& node : nodes_) {
+    bytes += HeapBytesOf(node.tag) + HeapBytesOf(node.text) + HeapBytesOf(node.children) +
+             node.attributes.size() * kAttributeNode;
+    for (const auto& attribute : node.attributes) bytes += HeapBytesOf(attribute.first) + HeapBytesOf(attribute.second);
+  }
+  for (const Script& script : scripts_) bytes += HeapBytesOf(script.source) + HeapBytesOf(script.src);
+  for (const StyleSource& style : styles_) bytes += HeapBytesOf(style.text) + HeapBytesOf(style.href);
+  return bytes;
+}
 
 int HtmlDocument::Body() const {
   for (std::size_t k = 1; k < nodes_.size(); ++k) {

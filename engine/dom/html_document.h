@@ -150,6 +150,8 @@ class HtmlDocument {
   // script wrappers, focus, hover, an open list, ...) and answers the freed
   // indices. Their slots are reused by later nodes, one generation higher.
   std::vector<int> Reclaim(const std::function<bool(int)>& held);
+  // The heap the node table and the page's sources take (see HeapBytesOf).
+  std::size_t ApproximateBytes() const;
   // True while a detached subtree waits for Reclaim.
   bool HasDetached() const { return !detached_.empty(); }
 

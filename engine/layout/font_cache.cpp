@@ -5,15 +5,13 @@
 #include <cmath>
 
 #include "base/gdi_selection.h"
+#include "base/heap_bytes.h"
 #include "base/utf8.h"
 
 namespace halyx::engine {
 namespace {
 
 constexpr wchar_t kDefaultFace[] = L"Tahoma";
-// A width cache grows with every distinct word; a page that writes endless
-// new text gets a fresh cache instead of an endless one.
-constexpr std::size_t kMaxCachedWidths = 20000;
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -128,18 +126,51 @@ std::unique_ptr<FontCache::Font> FontCache::Make(const std::wstring& face, int s
   return font;
 }
 
+std::size_t FontCache::word_count() const {
+  std::size_t words = 0;
+  for (const auto& font : fonts_) words += font.second->widths.size() + font.second->older.size();
+  return words;
+}
+
+std::size_t FontCache::ApproximateBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& font : fonts_) {
+    bytes += sizeof(Font) + HeapBytesOf(font.second->widths) + HeapBytesOf(font.second->older) +
+             HeapBytesOf(font.second->fit_text);
+    for (const auto& width : font.second->widths) bytes += HeapBytesOf(width.first);
+    for (const auto& width : font.second->older) bytes += HeapBytesOf(width.first);
+  }
+  return bytes;
+}
+
 int FontCache::Measure(Font& font, const std::wstring& text) {
   if (text.empty()) return 0;
   const auto found = font.widths.find(text);
   if (found != font.widths.end()) return found->second;
+  const auto old = font.older.find(text);
+  if (old != font.older.end()) {
+    const int width = old->second;
+    // The entry itself moves: no block is freed or made.
+    auto entry = font.older.extract(old);
+    NewTurnIfFull(font);
+    font.widths.insert(std::move(entry));
+    return width;
+  }
   SIZE extent{};
   {
     GdiSelection selected(dc_.get(), font.handle.get());
     ::GetTextExtentPoint32W(dc_.get(), text.c_str(), static_cast<int>(text.size()), &extent);
   }
-  if (font.widths.size() >= kMaxCachedWidths) font.widths.clear();
+  NewTurnIfFull(font);
   font.widths.emplace(text, extent.cx);
   return extent.cx;
+}
+
+void FontCache::NewTurnIfFull(Font& font) {
+  if (font.widths.size() < kMaxCachedWidths) return;
+  // The turn before goes; both tables keep their bucket arrays.
+  font.older.swap(font.widths);
+  font.widths.clear();
 }
 
 void FontCache::PrefixWidths(Font& font, const std::wstring& text, std::vector<int>& ends) {

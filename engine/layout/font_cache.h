@@ -4,7 +4,14 @@
 // A CSS family list is resolved to the first family installed; the generic
 // names map to system faces, and a page that names none installed gets the
 // default face. Measurements are cached per font, since layout measures the
-// same words on every pass.
+// same words on every pass. The cache is two turns of at most
+// kMaxCachedWidths strings: a string measured again in the next turn moves
+// into it, so a page's words stay while it shows them, and text a page
+// shows once (a list that writes ever new numbers) is gone two turns later.
+// A cache emptied only once it held 20,000 one-off strings kept its blocks
+// scattered among the page's short-lived ones, and the process heap
+// (Wine's heap under msvcrt) grew by a MiB for every few tens of thousands
+// of new words, for as long as the page showed them.
 //
 // Each font is a GDI object, and a process has about ten thousand: a page
 // that styles text in endless sizes and weights would otherwise take them
@@ -36,7 +43,8 @@ class FontCache {
     int ascent = 0;
     int descent = 0;
     int height = 0;
-    std::unordered_map<std::wstring, int> widths;
+    std::unordered_map<std::wstring, int> widths;  // this turn's
+    std::unordered_map<std::wstring, int> older;   // the turn before
     // The last Fit: layout asks the same again on every pass and every
     // layout, and for one huge word GDI's answer costs milliseconds.
     std::wstring fit_text;
@@ -45,6 +53,8 @@ class FontCache {
   };
 
   static constexpr std::size_t kMaxFonts = 256;
+  // Strings a font keeps the widths of in one turn (two turns at most).
+  static constexpr std::size_t kMaxCachedWidths = 1024;
 
   FontCache();
   FontCache(const FontCache&) = delete;
@@ -56,6 +66,9 @@ class FontCache {
   // Drops every font once the cache is full; invalidates each Font& given.
   void Trim();
   std::size_t font_count() const { return fonts_.size(); }
+  // Strings whose widths the fonts keep, and the heap they take.
+  std::size_t word_count() const;
+  std::size_t ApproximateBytes() const;
   int Measure(Font& font, const std::wstring& text);
   // The width of every prefix of `text` (ends[i]: its first i + 1 units),
   // as layout measures them.
@@ -67,6 +80,8 @@ class FontCache {
   std::wstring ResolveFamily(const std::string& list);
   bool Installed(const std::wstring& face);
   std::unique_ptr<Font> Make(const std::wstring& face, int size, int weight, bool italic);
+  // Starts a new turn of the font's widths once this one is full.
+  static void NewTurnIfFull(Font& font);
 
   MemoryDcHandle dc_;
   std::map<std::tuple<std::wstring, int, int, bool>, std::unique_ptr<Font>> fonts_;

@@ -13,6 +13,7 @@
 #include "engine/script/embedded_scripts.h"
 #include "engine/platform/local_storage.h"
 #include "base/guard.h"
+#include "base/heap_bytes.h"
 #include "base/utf8.h"
 
 namespace halyx::engine {
@@ -132,6 +133,17 @@ ScriptContext::ScriptContext(ScriptHost& view, jsExecState es, unsigned time_lim
   duk_put_prop_string(ctx_, -2, "timers");
   duk_pop(ctx_);
   InstallEnvironment();
+}
+
+std::size_t ScriptContext::ApproximateBytes() const {
+  // A map node: the tree's colour and three links, then the pair.
+  constexpr std::size_t kRecordNode = 4 * sizeof(void*) + sizeof(std::pair<const std::uint64_t, Record>);
+  std::size_t bytes = HeapBytesOf(slots_) + HeapBytesOf(pool_) + HeapBytesOf(recordByHeapptr_) +
+                      HeapBytesOf(deferredFinalize_) + HeapBytesOf(wrapped_) + HeapBytesOf(temp_) +
+                      HeapBytesOf(tempWide_) + records_.size() * kRecordNode;
+  for (const auto& slot : slots_) bytes += HeapBytesOf(slot.second.text);
+  for (const auto& record : records_) bytes += HeapBytesOf(record.second.retained);
+  return bytes;
 }
 
 ScriptContext::~ScriptContext() {

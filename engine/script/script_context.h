@@ -151,6 +151,10 @@ class ScriptContext {
 
   // Live native-backed objects, for tests of the engine itself.
   std::size_t live_native_objects() const { return records_.size(); }
+  // What the interpreter's heap holds now (its objects, strings and string
+  // table), and the heap this class's own tables take beside it.
+  std::size_t heap_bytes() const { return heapBytes_; }
+  std::size_t ApproximateBytes() const;
 
   // Asked by the interpreter at intervals while script runs; true from the
   // moment the running entry passed its deadline until it has unwound.

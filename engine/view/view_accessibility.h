@@ -66,6 +66,8 @@ class ViewAccessibility {
   // Raises the events of what changed since the last frame.
   void AfterFrame();
 
+  // Ids given out and still remembered (at most kMaxIds of gone nodes).
+  std::size_t id_count() const { return ids_.size(); }
   // The node's id (0 for the document); 0 for a node outside the tree.
   LONG IdOf(int node);
   // The node an id names now (0 for id 0), or -1.

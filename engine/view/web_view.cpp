@@ -13,6 +13,7 @@
 #include "engine/platform/window_dpi.h"
 #include "engine/net/save_target.h"
 #include "base/gdi_selection.h"
+#include "base/heap_bytes.h"
 #include "base/utf8.h"
 
 namespace halyx::engine {
@@ -43,6 +44,56 @@ WebView::~WebView() {
   retired_.clear();
   script_.reset();
   if (dc_ && oldBitmap_ != nullptr) ::SelectObject(dc_.get(), oldBitmap_);
+}
+
+namespace {
+
+std::size_t StyleBytes(const std::vector<ComputedStyle>& styles) {
+  std::size_t bytes = HeapBytesOf(styles);
+  for (const ComputedStyle& style : styles) {
+    bytes += HeapBytesOf(style.font_family) + HeapBytesOf(style.cursor) + HeapBytesOf(style.gradient.stops);
+  }
+  return bytes;
+}
+
+std::size_t LayoutBytes(const LayoutResult& layout) {
+  std::size_t bytes = HeapBytesOf(layout.boxes) + HeapBytesOf(layout.runs) + HeapBytesOf(layout.firstRun) +
+                      HeapBytesOf(layout.runCount);
+  for (const TextRun& run : layout.runs) bytes += HeapBytesOf(run.text);
+  return bytes;
+}
+
+}  // namespace
+
+std::string WebView::MemoryFigures() const {
+  std::string out;
+  auto line = [&out](const char* name, std::size_t value) {
+    out += name;
+    out += ' ';
+    out += std::to_string(value);
+    out += '\n';
+  };
+  line("document slots", document_.size());
+  line("document live", document_.live());
+  line("document bytes", document_.ApproximateBytes());
+  std::size_t retired_heap = 0;
+  for (const auto& retired : retired_) retired_heap += retired->heap_bytes();
+  line("script heap", script_ ? script_->heap_bytes() : 0);
+  line("script tables", script_ ? script_->ApproximateBytes() : 0);
+  line("script retired", retired_heap);
+  line("fonts count", fonts_.font_count());
+  line("fonts words", fonts_.word_count());
+  line("fonts bytes", fonts_.ApproximateBytes());
+  line("styles bytes", StyleBytes(computed_) + StyleBytes(paintedStyles_));
+  line("layout runs", layout_.runs.size());
+  line("layout bytes", LayoutBytes(layout_) + LayoutBytes(paintedLayout_));
+  std::size_t console_bytes = 0;
+  for (const std::string& text : console_) console_bytes += sizeof(std::string) + HeapBytesOf(text);
+  line("console lines", console_.size());
+  line("console bytes", console_bytes);
+  line("view lists", scrolls_.size() + restyleRoots_.size() + restyleAlone_.size() + repaint_.size());
+  line("accessibility ids", accessibility_.id_count());
+  return out;
 }
 
 void WebView::SetTransparent(bool transparent) {

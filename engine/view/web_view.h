@@ -106,6 +106,9 @@ class WebView : public ScriptHost {
   // The store of the current page's origin.
   const std::shared_ptr<LocalStorage>& storage() const override { return storage_; }
   Callbacks& callbacks() { return callbacks_; }
+  // What each of the view's tables and caches holds, one "<owner> <figure>"
+  // line each (see wkeQueryMemory); one pass over them, for benchmarks.
+  std::string MemoryFigures() const;
   // What screen readers see of the page and the events they follow.
   ViewAccessibility& accessibility() { return accessibility_; }
 

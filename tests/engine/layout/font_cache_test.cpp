@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 namespace halyx::testing {
 namespace {
 
@@ -40,6 +43,31 @@ TEST(EngineFontCache, EndlessStylesHoldABoundedNumberOfFonts) {
   // Below the bound a pass keeps what it has.
   fonts.Trim();
   EXPECT_EQ(fonts.font_count(), 1u);
+}
+
+// A page that shows ever new text (a list of rows with growing numbers,
+// replaced for weeks) keeps a bounded cache of widths per font, and the
+// words it shows on every pass keep their right widths throughout.
+TEST(EngineFontCache, EndlessNewWordsKeepABoundedCacheOfWidths) {
+  engine::FontCache fonts;
+  engine::FontCache::Font& font = fonts.Get(Styled(13, 400));
+  const int connect = fonts.Measure(font, L"Connect");
+  const int wide = fonts.Measure(font, L"WWWWWWWWWWWWWWWWWWWW");
+  ASSERT_GT(connect, 0);
+  ASSERT_GT(wide, connect);
+  std::size_t most_words = 0, most_bytes = 0;
+  for (int row = 1; row <= 30000; ++row) {
+    ASSERT_GT(fonts.Measure(font, L"server" + std::to_wstring(row)), 0);
+    if (row % 97 == 0) {
+      EXPECT_EQ(fonts.Measure(font, L"Connect"), connect) << "after " << row << " new words";
+      EXPECT_EQ(fonts.Measure(font, L"WWWWWWWWWWWWWWWWWWWW"), wide) << "after " << row << " new words";
+      most_words = std::max(most_words, fonts.word_count());
+      most_bytes = std::max(most_bytes, fonts.ApproximateBytes());
+    }
+  }
+  // Two turns of 1,024 strings, each a node, its bucket and a short key.
+  EXPECT_LE(most_words, 2048u);
+  EXPECT_LT(most_bytes, 192u * 1024u);
 }
 
 }  // namespace
