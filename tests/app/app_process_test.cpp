@@ -202,7 +202,10 @@ bool InNotificationArea(HWND window, UINT id) {
 
 // The icon is there once the client shows; a double click brings the hidden
 // window back; the menu's exit item ends the client with 0, its icon taken
-// out of the notification area on the way.
+// out of the notification area on the way. The teardown keeps its order: the
+// window and the icon go first, the engine next (the page's dispatch object,
+// and with it its I/O loop, goes with the engine), and the log closes after
+// all of them, its closing line the run's last.
 TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
   ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
   ChildLog temp;
@@ -222,31 +225,8 @@ TEST(AppProcessTest, TheTrayIconRaisesTheWindowAndItsExitItemEndsTheClient) {
   ::PostMessageW(tray, 0x800, 1, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(window) != FALSE; }));
 
-  ::PostMessageW(tray, WM_COMMAND, 13, 0);
-  EXPECT_EQ(ExitCode(client), 0u);
-  EXPECT_FALSE(InNotificationArea(tray, 1));
-  const std::string log = temp.Log();
-  EXPECT_NE(log.find("IoLoop: stop"), std::string::npos) << log;
-}
-
-// A quit tears the client down in its order: the window and the tray icon
-// go first, the engine next (the page's dispatch object, and with it its
-// I/O loop, goes with the engine), and the log closes after all of them,
-// its closing line the run's last; the teardown after it (the controller,
-// the tunnel manager, the crash reporter) writes nothing.
-TEST(AppProcessTest, AQuitTearsDownInOrderWithTheLogClosingLast) {
-  ASSERT_EQ(MainWindow(), nullptr) << "a client is already running";
-  ChildLog temp;
-  ProcessHandle client = StartProcess(L"\"" + BesideExecutable(L"QuorVPN.exe") + L"\"");
-  const EndsWithTheTest endsClient(client);
-  ASSERT_TRUE(client.valid());
-  ASSERT_TRUE(WaitFor([] { return MainWindow() != nullptr && ::IsWindowVisible(MainWindow()); }));
-  const HWND window = MainWindow();
-  ASSERT_TRUE(WaitFor([&] { return TrayWindowOf(client) != nullptr && InNotificationArea(TrayWindowOf(client), 1); }));
-  const HWND tray = TrayWindowOf(client);
   ASSERT_TRUE(WaitFor([&] { return Logged(temp, "IoLoop: start"); }));
-
-  ASSERT_TRUE(::PostThreadMessageW(::GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0));
+  ::PostMessageW(tray, WM_COMMAND, 13, 0);
   EXPECT_EQ(ExitCode(client), 0u);
   EXPECT_FALSE(InNotificationArea(tray, 1));
   const std::string log = temp.Log();
