@@ -96,6 +96,12 @@ class UpdaterStandIn : public ::testing::Test {
               ERROR_SUCCESS);
   }
 
+  // Points the updater at `server`'s appcast, then checks as CheckAndWait.
+  HWND CheckAt(const HttpEndpoint& server) {
+    PointAt(server.Url() + kPath);
+    return CheckAndWait();
+  }
+
   // Starts a check and waits for the outcome in its window.
   HWND CheckAndWait() {
     api_.checkUpdateWithUi();
@@ -123,8 +129,7 @@ class UpdaterStandIn : public ::testing::Test {
 TEST_F(UpdaterStandIn, AcceptingAnOfferWithoutASignedPackageSaysWhyAndKeepsTheProgram) {
   HttpEndpoint server({"--status", "200", "--body", "quor-appcast 1\nversion=6.0.9\nnotes=Connects faster."});
   ASSERT_TRUE(server.ok());
-  PointAt(server.Url() + kPath);
-  const HWND window = CheckAndWait();
+  const HWND window = CheckAt(server);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(Text(window, 100), L"Version 6.0.9.0 is available (this is 6.0.8.0).\r\n\r\nConnects faster.");
   EXPECT_EQ(server.Stats().last.rfind(std::string("GET ") + kPath + " HTTP/1.1", 0), 0u) << server.Stats().last;
@@ -176,8 +181,7 @@ TEST_F(UpdaterStandIn, OnlyAPackageSignedForTheProgramsKeyIsStartedAndEndsThePro
         SignedOffer(download, "6.0.9", bytes.size(), good ? L"package.exe.sig" : L"package.exe.other-sig");
     HttpEndpoint server({"--status", "200", "--body", appcast});
     ASSERT_TRUE(server.ok());
-    PointAt(server.Url() + kPath);
-    const HWND window = CheckAndWait();
+    const HWND window = CheckAt(server);
     ASSERT_NE(window, nullptr);
     ::SendMessageW(::GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
     if (!good) {
@@ -214,8 +218,7 @@ TEST_F(UpdaterStandIn, ClosingTheWindowDuringTheDownloadGivesTheUpdateUp) {
   const std::string appcast = SignedOffer(download, "6.0.10", bytes.size(), L"package.exe.sig");
   HttpEndpoint server({"--status", "200", "--body", appcast});
   ASSERT_TRUE(server.ok());
-  PointAt(server.Url() + kPath);
-  const HWND window = CheckAndWait();
+  const HWND window = CheckAt(server);
   ASSERT_NE(window, nullptr);
   ::SendMessageW(::GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
   ASSERT_TRUE(PumpMessagesUntil([&] { return FileExists(stored) && Text(window, 100) != L"Downloading the update..."; },
@@ -235,8 +238,7 @@ TEST_F(UpdaterStandIn, TheSameOrAnOlderVersionIsUpToDateAndOffersNothing) {
   for (const char* offered : {"6.0.8.0", "6"}) {
     HttpEndpoint server({"--status", "200", "--body", std::string("quor-appcast 1\nversion=") + offered});
     ASSERT_TRUE(server.ok());
-    PointAt(server.Url() + kPath);
-    const HWND window = CheckAndWait();
+    const HWND window = CheckAt(server);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(Text(window, 100), L"Up to date: version 6.0.8.0 is the newest.") << offered;
     api_.checkUpdateWithUi();
@@ -269,8 +271,7 @@ TEST_F(UpdaterStandIn, BrokenOrHostileAnswersEndInAnErrorInTheWindow) {
   for (const Case& c : cases) {
     HttpEndpoint server(c.options);
     ASSERT_TRUE(server.ok());
-    PointAt(server.Url() + kPath);
-    const HWND window = CheckAndWait();
+    const HWND window = CheckAt(server);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(Text(window, 100), c.text);
     EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(window, IDOK)));

@@ -9,14 +9,6 @@ using Microsoft::WRL::ComPtr;
 
 AccessibleReader* g_reader = nullptr;  // the one whose hook is installed
 
-VARIANT Self() {
-  VARIANT self;
-  ::VariantInit(&self);
-  self.vt = VT_I4;
-  self.lVal = CHILDID_SELF;
-  return self;
-}
-
 std::wstring TakeBstr(BSTR text) {
   std::wstring out = text != nullptr ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
   ::SysFreeString(text);
@@ -24,6 +16,14 @@ std::wstring TakeBstr(BSTR text) {
 }
 
 }  // namespace
+
+VARIANT AccessibleReader::Self() {
+  VARIANT self;
+  ::VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  return self;
+}
 
 AccessibleReader::AccessibleReader() {
   g_reader = this;

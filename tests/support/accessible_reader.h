@@ -46,6 +46,8 @@ class AccessibleReader {
   AccessibleReader(const AccessibleReader&) = delete;
   AccessibleReader& operator=(const AccessibleReader&) = delete;
 
+  // The VARIANT that names an object itself (CHILDID_SELF) in IAccessible calls.
+  static VARIANT Self();
   // The window's client object; null when it has none.
   static Microsoft::WRL::ComPtr<IAccessible> ClientOf(HWND window);
   // Every node under `root`, depth first, read through AccessibleChildren;

@@ -35,14 +35,6 @@ namespace {
 using Microsoft::WRL::ComPtr;
 using Node = AccessibleReader::Node;
 
-VARIANT Self() {
-  VARIANT self;
-  ::VariantInit(&self);
-  self.vt = VT_I4;
-  self.lVal = CHILDID_SELF;
-  return self;
-}
-
 // Two configurations as if the person had added them: the page reads its
 // added files from storage when it starts.
 constexpr char kSeedConfigs[] =
@@ -158,7 +150,7 @@ TEST_F(MainWindowAccessibilityTest, ProductPageNamesItsControlsListsAndStateLine
   EXPECT_EQ(connect->state & (STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_UNAVAILABLE | STATE_SYSTEM_INVISIBLE),
             STATE_SYSTEM_FOCUSABLE);
   long left = 0, top = 0, width = 0, height = 0;
-  ASSERT_EQ(connect->object->accLocation(&left, &top, &width, &height, Self()), S_OK);
+  ASSERT_EQ(connect->object->accLocation(&left, &top, &width, &height, AccessibleReader::Self()), S_OK);
   RECT window{};
   ::GetWindowRect(hwnd_, &window);
   EXPECT_GE(left, window.left);
@@ -187,7 +179,7 @@ TEST_F(MainWindowAccessibilityTest, ProductPageNamesItsControlsListsAndStateLine
 
   // The language button's own default action: every name follows.
   const Node* lang = AccessibleReader::Find(nodes, ROLE_SYSTEM_PUSHBUTTON, L"Switch to Chinese");
-  ASSERT_EQ(lang->object->accDoDefaultAction(Self()), S_OK);
+  ASSERT_EQ(lang->object->accDoDefaultAction(AccessibleReader::Self()), S_OK);
   ASSERT_TRUE(RunUntil(manager_, [&] { return Eval("document.body.className") == "zh"; }));
   nodes = Walk();
   EXPECT_NE(AccessibleReader::Find(nodes, ROLE_SYSTEM_PUSHBUTTON, L"\u6700\u5c0f\u5316"), nullptr);
@@ -209,10 +201,10 @@ TEST_F(MainWindowAccessibilityTest, ConnectsByDefaultActionAndAnnouncesConnected
   const Node* connect = AccessibleReader::Find(nodes, ROLE_SYSTEM_PUSHBUTTON, L"Connect");
   ASSERT_NE(connect, nullptr);
   BSTR action = nullptr;
-  ASSERT_EQ(connect->object->get_accDefaultAction(Self(), &action), S_OK);
+  ASSERT_EQ(connect->object->get_accDefaultAction(AccessibleReader::Self(), &action), S_OK);
   EXPECT_STREQ(action, L"Press");
   ::SysFreeString(action);
-  ASSERT_EQ(connect->object->accDoDefaultAction(Self()), S_OK);
+  ASSERT_EQ(connect->object->accDoDefaultAction(AccessibleReader::Self()), S_OK);
   ASSERT_TRUE(RunUntil(
       manager_, [&] { return manager_.running(); }, 15000));
 
